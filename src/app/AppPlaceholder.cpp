@@ -1,0 +1,1 @@
+// Replaced by the application object and main frame.

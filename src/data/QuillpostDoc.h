@@ -1,0 +1,40 @@
+#pragma once
+
+#include "data/Records.h"
+
+#include <functional>
+
+// The one document: a read-only copy of the four tables, rebuilt by ReloadAll after
+// every change. Pointers into the lists stay valid only until the next reload.
+class CQuillpostDoc
+{
+public:
+    CQuillpostDoc();
+    virtual ~CQuillpostDoc();
+
+    CQuillpostDoc(const CQuillpostDoc&) = delete;
+    CQuillpostDoc& operator=(const CQuillpostDoc&) = delete;
+
+    virtual void Serialize() { }
+    virtual void DeleteContents();
+    virtual bool OnNewDocument();
+
+    void ReloadAll();
+    void ClearAll();
+
+    QString GetTelephoneNumber(std::int32_t userId) const;
+    CServiceProvider* FindProviderForUser(std::int32_t userId) const;
+    CServiceProvider* FindProvider(std::int32_t providerId) const;
+
+    // Called by DeleteContents, so that the application forgets the document
+    // (its m_pDoc becomes null and the scheduler does nothing from then on).
+    void SetContentsDeletedHandler(std::function<void()> handler);
+
+    std::vector<std::unique_ptr<CUser>> m_users;
+    std::vector<std::unique_ptr<CGroup>> m_groups;
+    std::vector<std::unique_ptr<CSendJob>> m_messages;
+    std::vector<std::unique_ptr<CServiceProvider>> m_providers;
+
+private:
+    std::function<void()> m_contentsDeleted;
+};

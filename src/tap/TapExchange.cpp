@@ -1,0 +1,1 @@
+#include "tap/TapExchange.h"
