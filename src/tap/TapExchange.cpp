@@ -1,1 +1,184 @@
 #include "tap/TapExchange.h"
+
+#include "tap/TapBlock.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+bool EndsALine(std::string_view chunk)
+{
+    return chunk.find_first_of("\r\n=") != std::string_view::npos;
+}
+
+bool Holds(std::string_view line, const QByteArray& pattern)
+{
+    return line.find(std::string_view(pattern.constData(), pattern.size())) != std::string_view::npos;
+}
+
+} // namespace
+
+void ITapLine::Pause(int milliseconds)
+{
+    QThread::msleep(static_cast<unsigned long>(std::max(milliseconds, 0)));
+}
+
+CTapExchange::CTapExchange(ITapLine& line, ITapOwner& owner)
+    : m_line(line)
+    , m_owner(owner)
+{
+}
+
+TapState CTapExchange::State() const
+{
+    return m_nState;
+}
+
+void CTapExchange::SetState(TapState state)
+{
+    m_nState = state;
+    m_bVerdictGiven = false;
+}
+
+void CTapExchange::SetPagerId(const QByteArray& pagerId)
+{
+    m_strPagerId = pagerId;
+}
+
+void CTapExchange::SetMessageText(const QByteArray& text)
+{
+    m_strMessageText = text;
+}
+
+void CTapExchange::SendWakeUp()
+{
+    // The state is settled before the write, so a reply that arrives while the write is
+    // still in progress is already read in the right state.
+    m_nState = TapState::Waking;
+    m_nTickCount = 0;
+    m_bVerdictGiven = false;
+    m_line.WriteText(TapWakeUpSequence());
+}
+
+void CTapExchange::OnTick()
+{
+    if (m_nState != TapState::Waking)
+        return;
+    if (++m_nTickCount > kTicksBetweenWakeUps)
+        SendWakeUp();
+}
+
+void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
+{
+    if (count < 1 || bytes == nullptr)
+        return;
+    const std::string_view chunk(bytes, static_cast<std::size_t>(count));
+    AppendToLine(chunk);
+    // Without a line end the bytes wait for the next chunk. "=" counts as one so that
+    // the "ID=" prompt, which has no line end, is acted on at once.
+    if (!EndsALine(chunk))
+        return;
+    const Reaction reaction = ChooseReaction();
+    // The line is emptied before anything is written or reported: the owner may send,
+    // change the state or even end the exchange from inside a notification.
+    m_nLineFill = 0;
+    CarryOut(reaction);
+}
+
+void CTapExchange::SendBlock()
+{
+    m_bVerdictGiven = false;
+    m_line.WriteText(FormatBlock(m_strPagerId, m_strMessageText));
+}
+
+void CTapExchange::SendLogout()
+{
+    m_line.WriteText(TapLogoutSequence());
+    m_line.Pause(100);
+}
+
+void CTapExchange::AppendToLine(std::string_view chunk)
+{
+    // A run without a line end longer than the buffer keeps its newest bytes.
+    if (chunk.size() >= m_lineBuffer.size()) {
+        chunk.remove_prefix(chunk.size() - m_lineBuffer.size());
+        std::memcpy(m_lineBuffer.data(), chunk.data(), chunk.size());
+        m_nLineFill = static_cast<std::int32_t>(chunk.size());
+        return;
+    }
+    const std::size_t fill = static_cast<std::size_t>(m_nLineFill);
+    const std::size_t overflow = fill + chunk.size() > m_lineBuffer.size()
+        ? fill + chunk.size() - m_lineBuffer.size()
+        : 0;
+    if (overflow > 0)
+        std::memmove(m_lineBuffer.data(), m_lineBuffer.data() + overflow, fill - overflow);
+    std::memcpy(m_lineBuffer.data() + fill - overflow, chunk.data(), chunk.size());
+    m_nLineFill = static_cast<std::int32_t>(fill - overflow + chunk.size());
+}
+
+std::string_view CTapExchange::SearchableLine() const
+{
+    // The line is read as a C string: a zero byte hides everything after it.
+    const std::string_view line(m_lineBuffer.data(), static_cast<std::size_t>(m_nLineFill));
+    return line.substr(0, line.find('\0'));
+}
+
+CTapExchange::Reaction CTapExchange::ChooseReaction() const
+{
+    const std::string_view line = SearchableLine();
+    switch (m_nState) {
+    case TapState::Waking:
+        return Holds(line, TapIdPromptPattern()) ? Reaction::SendLogin : Reaction::None;
+    case TapState::LoginSent:
+        if (Holds(line, TapAckPattern()))
+            return Holds(line, TapGoAheadPattern()) ? Reaction::SendFirstBlock
+                                                    : Reaction::AwaitGoAhead;
+        if (Holds(line, TapNakPattern()))
+            return Reaction::SendLogin;
+        return Holds(line, TapGoAheadPattern()) ? Reaction::SendFirstBlock : Reaction::None;
+    case TapState::AwaitGoAhead:
+        return Holds(line, TapGoAheadPattern()) ? Reaction::SendFirstBlock : Reaction::None;
+    case TapState::BlockSent:
+        if (m_bVerdictGiven)
+            return Reaction::None;
+        if (Holds(line, TapAckPattern()))
+            return Reaction::ReportAccepted;
+        return Holds(line, TapNakPattern()) ? Reaction::RefuseBlock : Reaction::None;
+    case TapState::Dialling:
+    case TapState::Connected:
+        break;
+    }
+    return Reaction::None;
+}
+
+void CTapExchange::CarryOut(Reaction reaction)
+{
+    // Each branch ends with its write or notification and touches nothing afterwards.
+    switch (reaction) {
+    case Reaction::None:
+        return;
+    case Reaction::SendLogin:
+        m_nState = TapState::LoginSent;
+        m_line.WriteText(TapLoginSequence());
+        return;
+    case Reaction::AwaitGoAhead:
+        m_nState = TapState::AwaitGoAhead;
+        return;
+    case Reaction::SendFirstBlock:
+        m_nState = TapState::BlockSent;
+        SendBlock();
+        return;
+    case Reaction::ReportAccepted:
+        m_bVerdictGiven = true;
+        m_owner.OnTapAccepted();
+        return;
+    case Reaction::RefuseBlock:
+        m_bVerdictGiven = true;
+        SendLogout();
+        m_owner.OnTapRefused();
+        return;
+    }
+}

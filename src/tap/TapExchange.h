@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 // Where the exchange writes its bytes: the connected line in the program, a buffer
 // in tests.
@@ -51,4 +53,35 @@ public:
     void OnReceived(std::int32_t count, const char* bytes);
     void SendBlock();
     void SendLogout();
+
+private:
+    // What one parse of the received line asks the exchange to do.
+    enum class Reaction {
+        None,
+        SendLogin,
+        AwaitGoAhead,
+        SendFirstBlock,
+        ReportAccepted,
+        RefuseBlock,
+    };
+
+    static constexpr int kLineBufferSize = 1024;
+    static constexpr std::int32_t kTicksBetweenWakeUps = 20;
+
+    void AppendToLine(std::string_view chunk);
+    std::string_view SearchableLine() const;
+    Reaction ChooseReaction() const;
+    void CarryOut(Reaction reaction);
+
+    ITapLine& m_line;
+    ITapOwner& m_owner;
+    TapState m_nState = TapState::Dialling;
+    std::int32_t m_nTickCount = 0;
+    std::array<char, kLineBufferSize> m_lineBuffer {};
+    std::int32_t m_nLineFill = 0;
+    QByteArray m_strPagerId;
+    QByteArray m_strMessageText;
+    // Each block gets at most one verdict: a repeated ACK or NAK for a block already
+    // judged is not reported again (nor is a second logout written).
+    bool m_bVerdictGiven = false;
 };
