@@ -1,0 +1,158 @@
+#include "data/QuillpostDoc.h"
+
+#include "data/QuillTime.h"
+#include "data/Recordsets.h"
+#include "platform/Prompt.h"
+
+namespace {
+
+const QString LoadFailedMessage =
+    QStringLiteral("Unable to open database properly - check database is in working directory");
+
+// Opens the record set over its whole table and hands each row to `takeRow`, in
+// table order; the record set is closed again when this returns or throws.
+template <typename Recordset, typename TakeRow>
+void readWholeTable(TakeRow takeRow)
+{
+    Recordset recordset;
+    recordset.Open();
+    while (!recordset.IsEOF() && !recordset.IsBOF()) {
+        takeRow(recordset);
+        recordset.MoveNext();
+    }
+    recordset.Close();
+}
+
+} // namespace
+
+CQuillpostDoc::CQuillpostDoc() = default;
+
+CQuillpostDoc::~CQuillpostDoc()
+{
+    ClearAll();
+}
+
+void CQuillpostDoc::SetContentsDeletedHandler(std::function<void()> handler)
+{
+    m_contentsDeleted = std::move(handler);
+}
+
+void CQuillpostDoc::DeleteContents()
+{
+    if (m_contentsDeleted)
+        m_contentsDeleted();
+    ClearAll();
+}
+
+bool CQuillpostDoc::OnNewDocument()
+{
+    DeleteContents();
+    ReloadAll();
+    return true;
+}
+
+void CQuillpostDoc::ClearAll()
+{
+    // Each list is emptied from the front, as the objects are owned one by one.
+    m_users.clear();
+    m_groups.clear();
+    for (auto& job : m_messages)
+        job->m_recipients.clear();
+    m_messages.clear();
+    m_providers.clear();
+}
+
+void CQuillpostDoc::ReloadAll()
+{
+    ClearAll();
+    try {
+        readWholeTable<CUsersRecordset>([this](const CUsersRecordset& row) {
+            auto user = std::make_unique<CUser>();
+            user->m_id = row.m_ID;
+            user->m_name = row.m_Name;
+            user->m_preferredProvider = row.m_PreferredProvider;
+            user->m_telephoneNumber = row.m_TelephoneNumber;
+            user->m_groupIds = { row.m_Group1, row.m_Group2, row.m_Group3, row.m_Group4, row.m_Group5,
+                                 row.m_Group6, row.m_Group7, row.m_Group8, row.m_Group9, row.m_Group10 };
+            m_users.push_back(std::move(user));
+        });
+
+        readWholeTable<CGroupsRecordset>([this](const CGroupsRecordset& row) {
+            auto group = std::make_unique<CGroup>();
+            group->m_id = row.m_ID;
+            group->m_name = row.m_GroupName;
+            m_groups.push_back(std::move(group));
+        });
+
+        // A message is a run of rows with the same MessageId; the same MessageId after
+        // another one starts a new message.
+        std::int32_t previousMessageId = -1;
+        CSendJob* current = nullptr;
+        readWholeTable<CMessagesRecordset>([&](const CMessagesRecordset& row) {
+            auto entry = std::make_unique<CRecipientEntry>();
+            entry->m_recipient = row.m_Recipient;
+            entry->m_messageId = row.m_MessageId;
+            entry->m_status = row.m_Status;
+            entry->m_sendTime = ToQuillTime(row.m_SendTime);
+            if (row.m_MessageId != previousMessageId || current == nullptr) {
+                auto job = std::make_unique<CSendJob>();
+                job->m_id = row.m_ID;
+                job->m_messageId = row.m_MessageId;
+                job->m_requestTime = ToQuillTime(row.m_RequestTime);
+                job->m_status = row.m_Status;
+                job->m_requiredSendTime = ToQuillTime(row.m_RequiredSendTime);
+                job->m_text = row.m_Text;
+                current = job.get();
+                m_messages.push_back(std::move(job));
+            }
+            current->m_recipients.push_back(std::move(entry));
+            previousMessageId = row.m_MessageId;
+        });
+
+        readWholeTable<CServiceProvidersRecordset>([this](const CServiceProvidersRecordset& row) {
+            auto provider = std::make_unique<CServiceProvider>();
+            provider->m_id = row.m_ID;
+            provider->m_serviceName = row.m_ServiceName;
+            provider->m_accessNumber = row.m_AccessNumber;
+            provider->m_baudRate = row.m_BaudRate;
+            provider->m_parity = row.m_Parity;
+            provider->m_dataBits = row.m_DataBits;
+            provider->m_stopBits = row.m_StopBits;
+            provider->m_tapType = row.m_TAPType;
+            provider->m_useAsDefault = row.m_UseAsDefault == 1;
+            m_providers.push_back(std::move(provider));
+        });
+    } catch (...) {
+        // What was read before the failure stays; the next reload starts afresh.
+        Prompt::current().inform(LoadFailedMessage);
+    }
+}
+
+QString CQuillpostDoc::GetTelephoneNumber(std::int32_t userId) const
+{
+    for (const auto& user : m_users) {
+        if (user->m_id == userId)
+            return user->m_telephoneNumber;
+    }
+    return QString();
+}
+
+CServiceProvider* CQuillpostDoc::FindProviderForUser(std::int32_t userId) const
+{
+    for (const auto& user : m_users) {
+        if (user->m_id == userId)
+            return FindProvider(user->m_preferredProvider);
+    }
+    return nullptr;
+}
+
+CServiceProvider* CQuillpostDoc::FindProvider(std::int32_t providerId) const
+{
+    if (m_providers.empty())
+        return nullptr;
+    for (const auto& provider : m_providers) {
+        if (provider->m_id == providerId || (providerId == 0 && provider->m_useAsDefault))
+            return provider.get();
+    }
+    return providerId == 0 ? m_providers.front().get() : nullptr;
+}

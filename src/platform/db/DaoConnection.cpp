@@ -1,0 +1,128 @@
+#include "platform/db/DaoConnection.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QUrl>
+
+#include <atomic>
+
+namespace {
+
+// SQLite's primary result codes that the layer tells apart.
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+constexpr int SqliteReadOnly = 8;
+constexpr int SqliteFull = 13;
+constexpr int SqliteCantOpen = 14;
+constexpr int SqliteNotADatabase = 26;
+
+QString nextConnectionName()
+{
+    static std::atomic<unsigned long long> counter { 0 };
+    return QStringLiteral("quillpost-dao-%1").arg(++counter);
+}
+
+} // namespace
+
+DatabaseFileKind ClassifyDatabaseFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return DatabaseFileKind::Missing;
+    if (!file.open(QIODevice::ReadOnly))
+        return DatabaseFileKind::Unreadable;
+    const QByteArray header = file.read(100);
+    if (header.isEmpty())
+        return DatabaseFileKind::Empty;
+    if (header.startsWith(QByteArray("SQLite format 3", 16)))
+        return DatabaseFileKind::SQLite;
+    const QByteArray signature = header.mid(4, 15);
+    if (signature == "Standard Jet DB" || signature == "Standard ACE DB")
+        return DatabaseFileKind::JetOrAccess;
+    return DatabaseFileKind::Other;
+}
+
+QString DescribeDatabaseFileKind(DatabaseFileKind kind, const QString& path)
+{
+    switch (kind) {
+    case DatabaseFileKind::Missing:
+        return QStringLiteral("The database %1 does not exist.").arg(path);
+    case DatabaseFileKind::Unreadable:
+        return QStringLiteral("The database %1 cannot be read.").arg(path);
+    case DatabaseFileKind::Empty:
+        return QStringLiteral("The database %1 is an empty file, not a Quillpost database.").arg(path);
+    case DatabaseFileKind::JetOrAccess:
+        return QStringLiteral("%1 is a Jet/Access database; Quillpost needs an SQLite database "
+                              "(create one with quillpost-db init).")
+            .arg(path);
+    case DatabaseFileKind::Other:
+        return QStringLiteral("%1 is not an SQLite database.").arg(path);
+    case DatabaseFileKind::SQLite:
+        break;
+    }
+    return {};
+}
+
+CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& context)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QString reason = QStringLiteral("%1: %2").arg(context, detail);
+    using Kind = CDaoException::Kind;
+    switch (code) {
+    case SqliteBusy:
+    case SqliteLocked:
+        return CDaoException(Kind::Locked, reason);
+    case SqliteReadOnly:
+        return CDaoException(Kind::ReadOnly, reason);
+    case SqliteFull:
+        return CDaoException(Kind::DiskFull, reason);
+    case SqliteNotADatabase:
+        return CDaoException(Kind::NotADatabase, reason);
+    case SqliteCantOpen:
+        return CDaoException(Kind::FileMissing, reason);
+    default:
+        break;
+    }
+    if (detail.contains(QLatin1String("no such table")) || detail.contains(QLatin1String("no such column")))
+        return CDaoException(Kind::MissingTableOrColumn, reason);
+    return CDaoException(Kind::Other, reason);
+}
+
+DaoConnection::DaoConnection(const QString& path, Mode mode)
+    : m_path(QFileInfo(path).absoluteFilePath())
+    , m_connectionName(nextConnectionName())
+{
+    if (mode == Mode::OpenExisting) {
+        const DatabaseFileKind kind = ClassifyDatabaseFile(m_path);
+        if (kind == DatabaseFileKind::Missing)
+            throw CDaoException(CDaoException::Kind::FileMissing, DescribeDatabaseFileKind(kind, m_path));
+        if (kind != DatabaseFileKind::SQLite)
+            throw CDaoException(CDaoException::Kind::NotADatabase, DescribeDatabaseFileKind(kind, m_path));
+    }
+
+    // A URI with mode=rw makes SQLite itself refuse to create a file that vanished
+    // after the check above; mode=rwc is only for a new database.
+    QUrl uri = QUrl::fromLocalFile(m_path);
+    uri.setQuery(mode == Mode::OpenExisting ? QStringLiteral("mode=rw") : QStringLiteral("mode=rwc"));
+
+    m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    m_database.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+    m_database.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    if (!m_database.open()) {
+        const CDaoException failure =
+            DaoExceptionFromSqlError(m_database.lastError(), QStringLiteral("Cannot open %1").arg(m_path));
+        m_database = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw failure;
+    }
+}
+
+DaoConnection::~DaoConnection()
+{
+    m_database.close();
+    m_database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}

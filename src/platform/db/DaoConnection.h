@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/db/DaoException.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+class QSqlError;
+
+// What the first bytes of a file say it is.
+enum class DatabaseFileKind { Missing, Unreadable, Empty, SQLite, JetOrAccess, Other };
+
+DatabaseFileKind ClassifyDatabaseFile(const QString& path);
+
+// A reason the operator can read for a file that is not an SQLite database at all;
+// empty for DatabaseFileKind::SQLite.
+QString DescribeDatabaseFileKind(DatabaseFileKind kind, const QString& path);
+
+// The exception for a failed SQL statement, its kind taken from the SQLite result code
+// (busy, read-only, full, not a database, missing table or column).
+CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& context);
+
+// One connection of its own to an existing database file, removed again when the
+// object goes. Opening never creates the file: a missing file, or one that is not an
+// SQLite database, throws CDaoException. A statement waits for another connection's
+// lock for BusyTimeoutMs before it fails.
+class DaoConnection
+{
+public:
+    static constexpr int BusyTimeoutMs = 3000;
+
+    enum class Mode { OpenExisting, CreateNew };
+
+    explicit DaoConnection(const QString& path, Mode mode = Mode::OpenExisting);
+    ~DaoConnection();
+
+    DaoConnection(const DaoConnection&) = delete;
+    DaoConnection& operator=(const DaoConnection&) = delete;
+
+    QSqlDatabase& database() { return m_database; }
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+    QString m_connectionName;
+    QSqlDatabase m_database;
+};

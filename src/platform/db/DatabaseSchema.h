@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/db/DaoFieldExchange.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// The four tables of Quillpost.mdb and their columns, in table order. The program
+// itself never creates the file; the database tool and the tests do, through here.
+struct SchemaColumn
+{
+    QString name;
+    DaoColumnType type;
+};
+
+struct SchemaTable
+{
+    QString name;
+    std::vector<SchemaColumn> columns;
+};
+
+const std::vector<SchemaTable>& QuillpostSchema();
+
+// Creates a new database file with the four empty tables. Never touches an existing
+// file: if `path` exists, throws CDaoException and leaves it as it is.
+void CreateQuillpostDatabase(const QString& path);
+
+// What keeps the file at `path` from being a usable Quillpost database, one readable
+// line per fault; empty when it is usable.
+QStringList FindDatabaseProblems(const QString& path);

@@ -1,0 +1,70 @@
+#include "platform/db/OleDateTime.h"
+
+#include <QRegularExpression>
+
+#include <ctime>
+
+namespace {
+
+bool isLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int daysInMonth(int year, int month)
+{
+    static constexpr int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
+}
+
+} // namespace
+
+COleDateTime::COleDateTime(int year, int month, int day, int hour, int minute, int second)
+    : m_year(year)
+    , m_month(month)
+    , m_day(day)
+    , m_hour(hour)
+    , m_minute(minute)
+    , m_second(second)
+{
+}
+
+bool COleDateTime::IsValidDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    // The years a Jet Date/Time column can hold.
+    if (year < 100 || year > 9999 || month < 1 || month > 12)
+        return false;
+    if (day < 1 || day > daysInMonth(year, month))
+        return false;
+    return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60;
+}
+
+COleDateTime COleDateTime::GetCurrentTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec);
+}
+
+std::optional<COleDateTime> COleDateTime::FromText(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^\s*(\d{4})-(\d{1,2})-(\d{1,2})(?:[ T](\d{1,2}):(\d{2})(?::(\d{2}))?)?\s*$)"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    auto number = [&match](int group) { return match.captured(group).toInt(); };
+    const COleDateTime value(number(1), number(2), number(3), number(4), number(5), number(6));
+    if (!IsValidDateTime(value.m_year, value.m_month, value.m_day, value.m_hour, value.m_minute,
+                         value.m_second))
+        return std::nullopt;
+    return value;
+}
+
+QString COleDateTime::ToText() const
+{
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", m_year, m_month, m_day, m_hour,
+                             m_minute, m_second);
+}

@@ -1,0 +1,16 @@
+# The record set layer over SQLite that stands in for DAO/Jet.
+target_sources(quillpost_platform PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/DaoConnection.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoConnection.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoCriteria.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoCriteria.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoException.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoException.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoFieldExchange.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoFieldExchange.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoRecordset.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoRecordset.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.h
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.h
+    ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.cpp)
