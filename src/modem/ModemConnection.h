@@ -1,0 +1,135 @@
+#pragma once
+
+#include "modem/ModemList.h"
+#include "platform/comm/CommPort.h"
+#include "platform/telephony/Telephony.h"
+#include "tap/TapExchange.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+// Messages from the modem connection to its owner, by their historical numbers.
+inline constexpr std::uint32_t WM_LINE_CONNECTED = 0x501;
+inline constexpr std::uint32_t WM_LINE_FAILED = 0x502;
+inline constexpr std::uint32_t WM_TAP_REFUSED = 0x504;
+inline constexpr std::uint32_t WM_TAP_ACCEPTED = 0x506;
+
+// lParam of WM_LINE_FAILED
+inline constexpr std::intptr_t kLineFailedBusyOrDropped = 64;
+inline constexpr std::intptr_t kLineFailedBeforeExchange = 0;
+
+// The window that a connection reports to (the sending window). Line messages are
+// posted: they arrive later on the owner's thread, in the order posted, and never
+// after the connection is gone. The exchange's verdicts are handed over directly on
+// the owner's thread. The owner may hang up and close the line from inside any of
+// them; it must not delete the connection synchronously there (deleteLater is fine).
+class IModemConnectionOwner
+{
+public:
+    virtual ~IModemConnectionOwner() = default;
+    // WM_LINE_CONNECTED: the call is connected and the reader runs; wParam is the
+    // line device number.
+    virtual void OnLineConnected(std::uintptr_t wParam) = 0;
+    // WM_LINE_FAILED: busy, or the call ended; lParam 64 or 0.
+    virtual void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    // WM_TAP_ACCEPTED and WM_TAP_REFUSED
+    virtual void OnTapAccepted() = 0;
+    virtual void OnTapRefused() = 0;
+};
+
+// One dial-out to a service provider: opens the selected line, places the data call,
+// follows its state, reads the connected line on a thread of its own, writes to it,
+// and hangs up. It holds the TAP exchange, which runs on the owner's thread: the
+// reader only reads and queues each chunk to that thread.
+class CModemConnection final : private ITapLine, private ITapOwner
+{
+public:
+    static constexpr int kReceiveBuffers = 32;
+    static constexpr int kReceiveBufferSize = 2048;
+    static constexpr int kMaxRead = 2046;
+    static constexpr int kReadTimeoutMs = 20;
+    static constexpr int kRedialDelayMs = 1000;
+    static constexpr int kHangUpPauseMs = 500;
+
+    CModemConnection();
+    ~CModemConnection() override;
+    CModemConnection(const CModemConnection&) = delete;
+    CModemConnection& operator=(const CModemConnection&) = delete;
+
+    // Opens the line of a device of the modem list; a negative device opens nothing
+    // and gives 0. The result of the line interface otherwise (negative on failure).
+    std::int32_t OpenLine(CModemList& modems, int device, IModemConnectionOwner* owner);
+    // Dials the access number exactly as given; a failed attempt is repeated once,
+    // 1000 ms later, without holding up the caller. Always 0.
+    std::int32_t PlaceCall(const QString& accessNumber);
+    // The callback given to the line interface; the instance is the connection.
+    static void LineCallback(std::uint32_t hDevice, std::uint32_t message,
+        std::uintptr_t callbackInstance, std::uintptr_t param1, std::uintptr_t param2,
+        std::uintptr_t param3);
+
+    // Frames the connected port from the provider's parity letter, data bits and stop
+    // bits; false when the port is not connected or refused the framing.
+    bool SetPortFraming(char parity, int dataBits, int stopBits);
+    // Writes the bytes up to the first zero byte, in one write.
+    void WriteText(const QByteArray& text) override;
+    // Stops the reader (after this no received byte reaches the exchange), purges the
+    // port and drops the call.
+    void HangUp();
+    // Closes the data handle and the line and shuts the line interface down.
+    void CloseLine();
+
+    CTapExchange& Exchange() { return m_exchange; }
+    bool IsLineOpen() const { return m_bLineOpen; }
+    bool IsConnected() const { return m_pPort != nullptr; }
+
+private:
+    void OnLineCallState(std::uint32_t hDevice, std::uint32_t state);
+    void OnCallConnected();
+    void OnCallDisconnected();
+    void OnCallOffered(CallHandle call);
+    void DeallocateIdleCall();
+    std::int32_t MakeCall();
+    void PostLineConnected();
+    void PostLineFailed(std::intptr_t lParam);
+
+    void StartReader();
+    void ReaderThread(std::uint64_t generation);
+    void StopReader();
+    void HandOverChunk(QByteArray chunk, std::uint64_t generation);
+
+    void OnTapAccepted() override;
+    void OnTapRefused() override;
+
+    CTapExchange m_exchange;
+    std::atomic<bool> m_bStopReader { false };
+    std::array<std::array<char, kReceiveBufferSize>, kReceiveBuffers> m_receiveBuffers {};
+    int m_nBufferIndex = 0;
+    bool m_bAnswered = false;
+    // Set by HangUp, cleared by PlaceCall: a connection reported for a call that has
+    // been hung up meanwhile is not taken.
+    bool m_bHungUp = false;
+    std::thread m_readerThread;
+    // Chunks and line events queued for a reader or a line that has since ended are
+    // recognised by their generation and dropped.
+    std::atomic<std::uint64_t> m_readerGeneration { 0 };
+    int m_nDevice = -1;
+    IModemConnectionOwner* m_pOwner = nullptr;
+    CModemList* m_pModemList = nullptr;
+    LineHandle m_hLine = 0;
+    bool m_bLineOpen = false;
+    CallHandle m_hCall = 0;
+    LineCallParams m_callParams;
+    QString m_strAccessNumber;
+    std::unique_ptr<CCommPort> m_pPort;
+    // Everything queued to the owner's thread is tied to this object, so nothing
+    // queued runs after the connection is gone.
+    QObject m_context;
+    QTimer m_redialTimer;
+};

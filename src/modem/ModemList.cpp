@@ -1,0 +1,89 @@
+#include "modem/ModemList.h"
+
+#include "modem/ModemConnection.h"
+#include "platform/Prompt.h"
+
+namespace {
+
+constexpr std::uint32_t kLowestVersion = 0;
+constexpr std::uint32_t kHighestVersion = 0xFFFFFFFF;
+
+// A name slot holds at most 99 characters; a longer name is cut, never in the
+// middle of a character.
+QString FitNameSlot(const QString& name)
+{
+    QString fitted = name.left(CModemList::kMaxNameLength);
+    if (fitted.size() < name.size() && !fitted.isEmpty() && fitted.back().isHighSurrogate())
+        fitted.chop(1);
+    return fitted;
+}
+
+} // namespace
+
+CModemList::CModemList(std::function<QString()> storedModemName, ITelephony* telephony)
+    : m_storedModemName(std::move(storedModemName))
+    , m_pTelephony(telephony)
+{
+    if (!m_pTelephony) {
+        m_ownTelephony = CreateLineTelephony();
+        m_pTelephony = m_ownTelephony.get();
+    }
+}
+
+CModemList::~CModemList() = default;
+
+QString CModemList::DeviceName(int device) const
+{
+    return IsValidDevice(device) ? m_deviceNames[static_cast<std::size_t>(device)] : QString();
+}
+
+std::int32_t CModemList::NegotiateVersion(std::uint32_t device)
+{
+    return m_pTelephony->lineNegotiateAPIVersion(
+        m_hLineApp, device, kLowestVersion, kHighestVersion, &m_dwApiVersion, &m_extensionId);
+}
+
+std::int32_t CModemList::Discover()
+{
+    m_nDeviceCount = 0;
+    std::uint32_t count = 0;
+    const std::int32_t initialised
+        = m_pTelephony->lineInitialize(&m_hLineApp, &CModemConnection::LineCallback, &count);
+    if (initialised < 0)
+        return initialised;
+    if (count > static_cast<std::uint32_t>(kMaxDevices)) {
+        Prompt::current().inform(QStringLiteral(
+            "There are too many modems on the system, the number available will be restricted"));
+        count = kMaxDevices;
+    }
+    m_nDeviceCount = static_cast<int>(count);
+    const std::int32_t negotiated = NegotiateVersion(0);
+    if (negotiated < 0)
+        return negotiated;
+    Enumerate();
+    return 0;
+}
+
+void CModemList::Enumerate()
+{
+    const QString storedName = m_storedModemName ? m_storedModemName() : QString();
+    m_nSelectedDevice = kNoDevice;
+    for (int device = 0; device < m_nDeviceCount; ++device) {
+        QString& slot = m_deviceNames[static_cast<std::size_t>(device)];
+        NegotiateVersion(static_cast<std::uint32_t>(device));
+        LineDevCaps caps;
+        if (m_pTelephony->lineGetDevCaps(
+                m_hLineApp, static_cast<std::uint32_t>(device), m_dwApiVersion, 0, &caps)
+            < 0) {
+            slot = QStringLiteral("Unknown %1").arg(device);
+            continue;
+        }
+        slot = FitNameSlot(caps.lineName);
+        // An empty stored name never matches, even a device that reports no name.
+        if (!storedName.isEmpty() && slot == storedName)
+            m_nSelectedDevice = device;
+    }
+    if (m_nSelectedDevice == kNoDevice)
+        Prompt::current().inform(
+            QStringLiteral("Cannot find designated modem - please set the modem name"));
+}

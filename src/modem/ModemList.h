@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/telephony/Telephony.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The line devices of the machine and which of them carries the stored modem name.
+// Discovery runs afresh each time the modem dialog opens and each time a send starts,
+// so a modem that is added, removed or renamed is seen at the next send.
+class CModemList
+{
+public:
+    static constexpr int kMaxDevices = 30;
+    static constexpr int kMaxNameLength = 99;
+    static constexpr int kNoDevice = -2;
+
+    // storedModemName is asked for the operator's chosen modem at every discovery.
+    // Without a backend the machine's own line devices are used; a given backend is
+    // not owned and must outlive the list.
+    explicit CModemList(std::function<QString()> storedModemName, ITelephony* telephony = nullptr);
+    ~CModemList();
+    CModemList(const CModemList&) = delete;
+    CModemList& operator=(const CModemList&) = delete;
+
+    // Initialises the line interface and finds the devices; 0, or the negative error
+    // that stopped it.
+    std::int32_t Discover();
+    // The per-device part of discovery: names and the selected device.
+    void Enumerate();
+
+    int DeviceCount() const { return m_nDeviceCount; }
+    bool IsValidDevice(int device) const { return device >= 0 && device < m_nDeviceCount; }
+    // The name slot of a device (empty outside the listed devices).
+    QString DeviceName(int device) const;
+    // The device whose name equals the stored modem name, kNoDevice when none does.
+    int SelectedDevice() const { return m_nSelectedDevice; }
+
+    ITelephony& Telephony() { return *m_pTelephony; }
+    LineAppHandle AppHandle() const { return m_hLineApp; }
+    std::uint32_t ApiVersion() const { return m_dwApiVersion; }
+    // Negotiates the interface version for a device and keeps it as the current one.
+    std::int32_t NegotiateVersion(std::uint32_t device);
+
+private:
+    std::function<QString()> m_storedModemName;
+    std::unique_ptr<ITelephony> m_ownTelephony;
+    ITelephony* m_pTelephony = nullptr;
+    LineAppHandle m_hLineApp = 0;
+    int m_nDeviceCount = 0;
+    std::uint32_t m_dwApiVersion = 0;
+    LineExtensionId m_extensionId;
+    std::array<QString, kMaxDevices> m_deviceNames;
+    int m_nSelectedDevice = kNoDevice;
+};
