@@ -40,7 +40,6 @@ TapState CTapExchange::State() const
 void CTapExchange::SetState(TapState state)
 {
     m_nState = state;
-    m_bVerdictGiven = false;
 }
 
 void CTapExchange::SetPagerId(const QByteArray& pagerId)
@@ -59,7 +58,6 @@ void CTapExchange::SendWakeUp()
     // still in progress is already read in the right state.
     m_nState = TapState::Waking;
     m_nTickCount = 0;
-    m_bVerdictGiven = false;
     m_line.WriteText(TapWakeUpSequence());
 }
 
@@ -84,7 +82,7 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
     const Reaction reaction = ChooseReaction();
     // The line is emptied before anything is written or reported: the owner may send,
     // change the state or even end the exchange from inside a notification.
-    m_nLineFill = 0;
+    KeepOnlyUnfinishedPattern();
     CarryOut(reaction);
 }
 
@@ -117,6 +115,28 @@ void CTapExchange::AppendToLine(std::string_view chunk)
         std::memmove(m_lineBuffer.data(), m_lineBuffer.data() + overflow, fill - overflow);
     std::memcpy(m_lineBuffer.data() + fill - overflow, chunk.data(), chunk.size());
     m_nLineFill = static_cast<std::int32_t>(fill - overflow + chunk.size());
+}
+
+void CTapExchange::KeepOnlyUnfinishedPattern()
+{
+    // A slow line delivers a few bytes per read, so a read may end just after a line
+    // end with the first bytes of the next prompt or go-ahead ("...CR ESC", then
+    // "[p CR"). Those bytes were not part of any pattern just found; dropping them would
+    // lose the go-ahead for good, so they stay for the next parse. ACK and NAK are single
+    // bytes and are never carried over.
+    const std::string_view line(m_lineBuffer.data(), static_cast<std::size_t>(m_nLineFill));
+    std::size_t keep = 0;
+    for (const QByteArray& pattern : { TapIdPromptPattern(), TapGoAheadPattern() }) {
+        const std::string_view whole(pattern.constData(), static_cast<std::size_t>(pattern.size()));
+        for (std::size_t length = whole.size() - 1; length > keep; --length) {
+            if (line.ends_with(whole.substr(0, length))) {
+                keep = length;
+                break;
+            }
+        }
+    }
+    std::memmove(m_lineBuffer.data(), m_lineBuffer.data() + line.size() - keep, keep);
+    m_nLineFill = static_cast<std::int32_t>(keep);
 }
 
 std::string_view CTapExchange::SearchableLine() const

@@ -69,6 +69,7 @@ private:
     static constexpr std::int32_t kTicksBetweenWakeUps = 20;
 
     void AppendToLine(std::string_view chunk);
+    void KeepOnlyUnfinishedPattern();
     std::string_view SearchableLine() const;
     Reaction ChooseReaction() const;
     void CarryOut(Reaction reaction);
@@ -82,6 +83,7 @@ private:
     QByteArray m_strPagerId;
     QByteArray m_strMessageText;
     // Each block gets at most one verdict: a repeated ACK or NAK for a block already
-    // judged is not reported again (nor is a second logout written).
+    // judged is not reported again (nor is a second logout written) until the next
+    // block goes out.
     bool m_bVerdictGiven = false;
 };
