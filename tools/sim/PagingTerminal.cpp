@@ -1,0 +1,310 @@
+#include "PagingTerminal.h"
+
+#include "TerminalChecksum.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace quillpost::sim {
+
+namespace {
+
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+constexpr char EOT = 0x04;
+constexpr char ACK = 0x06;
+constexpr char LF = 0x0A;
+constexpr char CR = 0x0D;
+constexpr char NAK = 0x15;
+constexpr char ETB = 0x17;
+constexpr char ESC = 0x1B;
+
+constexpr qsizetype kLogonLineLimit = 1024;
+// A block longer than this is refused without being kept whole, so a caller
+// that never sends ETX cannot make the terminal hoard memory.
+constexpr qsizetype kBlockKeepLimit = 4096;
+constexpr qsizetype kLongestPagerId = 16;
+constexpr int kPasswordLimit = 6;
+constexpr int kLongRunLength = 2000;
+
+QByteArray withLineEnd(const char* text)
+{
+    return QByteArray(text) + CR;
+}
+
+bool isPrintableAscii(char byte)
+{
+    return byte >= 0x20 && byte <= 0x7E;
+}
+
+bool isAlphanumeric(char byte)
+{
+    return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z')
+        || (byte >= 'a' && byte <= 'z');
+}
+
+} // namespace
+
+PagingTerminal::PagingTerminal(const SimConfig& config, int callNumber)
+    : m_config(config)
+    , m_call(callNumber)
+{
+}
+
+TerminalActions PagingTerminal::connect()
+{
+    TerminalActions out;
+    if (m_config.faults.longRunWithoutLineEnd && !m_config.faults.silentAfterConnect)
+        out.append({ TerminalAction::Kind::Reply, noise(kLongRunLength, false), {}, {} });
+    return out;
+}
+
+TerminalActions PagingTerminal::receive(QByteArrayView bytes)
+{
+    TerminalActions out;
+    for (char byte : bytes) {
+        if (m_phase == Phase::Ended)
+            break;
+        if (m_phase == Phase::AwaitLogon)
+            receiveBeforeLogon(byte, out);
+        else
+            receiveWhenReady(byte, out);
+    }
+    return out;
+}
+
+TerminalActions PagingTerminal::idleTimeout()
+{
+    TerminalActions out;
+    if (m_phase == Phase::Ended)
+        return out;
+    QByteArray words;
+    if (m_config.messageSequences)
+        words += withLineEnd("501 Time Out");
+    words += ESC;
+    words += EOT;
+    words += CR;
+    reply(words, out);
+    endCall(CallEnd::IdleTimeout, out);
+    return out;
+}
+
+void PagingTerminal::receiveBeforeLogon(char byte, TerminalActions& out)
+{
+    if (byte == LF)
+        return;
+    if (byte == CR) {
+        answerLogonLine(out);
+        m_line.clear();
+        return;
+    }
+    if (m_line.size() >= kLogonLineLimit)
+        m_line.remove(0, 1);
+    m_line.append(byte);
+}
+
+void PagingTerminal::answerLogonLine(TerminalActions& out)
+{
+    const qsizetype escape = m_line.lastIndexOf(ESC);
+    if (escape < 0) {
+        if (m_line.contains(EOT)) {
+            reply(QByteArray("\x1b\x04\r"), out);
+            endCall(CallEnd::Logout, out);
+        } else {
+            reply("ID=", out);
+        }
+        return;
+    }
+    const QByteArray logon = m_line.mid(escape + 1);
+    const QByteArray password = logon.mid(3);
+    const bool wellFormed = logon.startsWith("PG1") && password.size() <= kPasswordLimit
+        && std::all_of(password.begin(), password.end(), isAlphanumeric);
+    if (!wellFormed) {
+        QByteArray words;
+        if (m_config.messageSequences)
+            words += withLineEnd("507 Invalid Logon");
+        reply(words + NAK + CR, out);
+        return;
+    }
+    ++m_logonAttempts;
+    if (m_logonAttempts <= m_config.faults.nakLoginTimes) {
+        reply(QByteArray("\x15\r"), out);
+        return;
+    }
+    QByteArray words;
+    if (m_config.messageSequences)
+        words += withLineEnd("110 1.8");
+    words += ACK;
+    words += CR;
+    words += ESC;
+    words += "[p";
+    words += CR;
+    reply(words, out);
+    m_phase = Phase::Ready;
+}
+
+void PagingTerminal::receiveWhenReady(char byte, TerminalActions& out)
+{
+    switch (m_part) {
+    case BlockPart::None:
+        if (byte == STX) {
+            m_part = BlockPart::Fields;
+            m_block = QByteArray(1, STX);
+            m_blockLength = 1;
+            m_check.clear();
+            m_tailJunk = false;
+            m_eotSeen = false;
+        } else if (byte == EOT) {
+            m_eotSeen = true;
+        } else if (byte == CR && m_eotSeen) {
+            QByteArray words;
+            if (m_config.messageSequences)
+                words += withLineEnd("115 Goodbye");
+            words += ESC;
+            words += EOT;
+            words += CR;
+            reply(words, out);
+            endCall(CallEnd::Logout, out);
+        }
+        // Anything else between blocks (stray CRs, a repeated log-on) is ignored.
+        return;
+    case BlockPart::Fields:
+        if (byte == STX) {
+            // A fresh STX means the caller started over; what came before is lost.
+            m_block = QByteArray(1, STX);
+            m_blockLength = 1;
+            return;
+        }
+        ++m_blockLength;
+        if (m_block.size() < kBlockKeepLimit)
+            m_block.append(byte);
+        if (byte == ETX || byte == ETB)
+            m_part = BlockPart::Check;
+        return;
+    case BlockPart::Check:
+        ++m_blockLength;
+        if (byte == CR) {
+            judgeBlock(out); // cut short: fewer than three check characters
+            return;
+        }
+        m_check.append(byte);
+        if (m_check.size() == 3)
+            m_part = BlockPart::Tail;
+        return;
+    case BlockPart::Tail:
+        ++m_blockLength;
+        if (byte == CR)
+            judgeBlock(out);
+        else
+            m_tailJunk = true;
+        return;
+    }
+}
+
+void PagingTerminal::judgeBlock(TerminalActions& out)
+{
+    const int number = ++m_blocksSeen;
+    m_part = BlockPart::None;
+    if (m_blockLength > m_config.maxBlockLength || m_blockLength > kBlockKeepLimit) {
+        refuse("513 Message Too Long", out);
+        return;
+    }
+    if (!checksumMatches(m_block, m_check)) {
+        refuse("514 Checksum Error", out);
+        return;
+    }
+    if (m_tailJunk) {
+        refuse("515 Format Error", out);
+        return;
+    }
+    QByteArray pagerId;
+    QByteArray text;
+    QByteArray complaint;
+    if (!fieldsAreWellFormed(pagerId, text, complaint)) {
+        refuse(complaint, out);
+        return;
+    }
+    if (number == m_config.faults.nakBlock) {
+        refuse("514 Checksum Error", out);
+        return;
+    }
+    if (!m_config.faults.garbage) {
+        AcceptedPage page { pagerId, text, m_check, m_call, QDateTime::currentDateTimeUtc() };
+        out.append({ TerminalAction::Kind::Accept, {}, page, {} });
+    }
+    QByteArray words;
+    if (m_config.messageSequences)
+        words += withLineEnd("211 Page(s) Sent");
+    reply(words + ACK + CR, out);
+    if (number == m_config.faults.dropLineAfterBlock)
+        endCall(CallEnd::DroppedByFault, out);
+}
+
+// Between STX and ETX: the pager identifier and the message, each closed by CR.
+// A message that itself holds CRs is kept whole, as the bytes that arrived.
+bool PagingTerminal::fieldsAreWellFormed(QByteArray& pagerId, QByteArray& text,
+                                         QByteArray& complaint) const
+{
+    const QByteArray content = m_block.mid(1, m_block.size() - 2);
+    const qsizetype firstCr = content.indexOf(CR);
+    if (!m_block.endsWith(ETX) || firstCr < 0 || firstCr == content.size() - 1
+        || !content.endsWith(CR)) {
+        complaint = "515 Format Error";
+        return false;
+    }
+    pagerId = content.left(firstCr);
+    text = content.mid(firstCr + 1, content.size() - firstCr - 2);
+    if (pagerId.isEmpty() || pagerId.size() > kLongestPagerId
+        || !std::all_of(pagerId.begin(), pagerId.end(), isPrintableAscii)) {
+        complaint = "510 Illegal Pager ID";
+        return false;
+    }
+    return true;
+}
+
+void PagingTerminal::refuse(const QByteArray& complaint, TerminalActions& out)
+{
+    QByteArray words;
+    if (m_config.messageSequences)
+        words += complaint + CR;
+    reply(words + NAK + CR, out);
+}
+
+void PagingTerminal::reply(QByteArray bytes, TerminalActions& out)
+{
+    if (m_config.faults.silentAfterConnect)
+        return;
+    if (m_config.faults.garbage)
+        bytes = noise(16, true);
+    out.append({ TerminalAction::Kind::Reply, bytes, {}, {} });
+}
+
+void PagingTerminal::endCall(CallEnd how, TerminalActions& out)
+{
+    m_phase = Phase::Ended;
+    out.append({ TerminalAction::Kind::End, {}, {}, how });
+}
+
+// Line noise that can never be read as a prompt or a verdict: no control
+// characters, no "=", and no byte whose low seven bits would be one of those.
+QByteArray PagingTerminal::noise(int length, bool lineEnd)
+{
+    QByteArray bytes;
+    bytes.reserve(length + 2);
+    while (bytes.size() < length) {
+        m_noiseState = m_noiseState * 1664525u + 1013904223u;
+        const auto candidate = static_cast<unsigned char>(m_noiseState >> 24);
+        const unsigned char low = candidate & 0x7F;
+        if (low < 0x21 || low == 0x7F || low == '=')
+            continue;
+        bytes.append(static_cast<char>(candidate));
+    }
+    if (lineEnd) {
+        bytes += CR;
+        bytes += LF;
+    }
+    return bytes;
+}
+
+} // namespace quillpost::sim

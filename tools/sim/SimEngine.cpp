@@ -1,0 +1,142 @@
+#include "SimEngine.h"
+
+#include "ModemSession.h"
+#include "PtyLink.h"
+#include "TcpCall.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace quillpost::sim {
+
+SimWorker::SimWorker(const SimConfig& config, SimRecorder& recorder)
+    : m_config(config)
+    , m_recorder(recorder)
+{
+}
+
+bool SimWorker::openPty(const QString& linkPath, QString& slavePath, QString& error)
+{
+    m_link = new PtyLink(this);
+    if (!m_link->open(error))
+        return false;
+    slavePath = m_link->slavePath();
+    if (!linkPath.isEmpty()) {
+        // Replace only a link left over from an earlier run, never a real file.
+        if (QFileInfo(linkPath).isSymLink())
+            QFile::remove(linkPath);
+        if (!QFile::link(slavePath, linkPath)) {
+            error = QStringLiteral("Cannot make the link %1 to %2").arg(linkPath, slavePath);
+            return false;
+        }
+        m_linkPath = linkPath;
+    }
+    m_modem = new ModemSession(m_config, *m_link, m_recorder, this);
+    return true;
+}
+
+bool SimWorker::listenTcp(quint16 port, quint16& chosenPort, QString& error)
+{
+    m_server = new QTcpServer(this);
+    if (!m_server->listen(QHostAddress::LocalHost, port)) {
+        error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2").arg(port).arg(m_server->errorString());
+        return false;
+    }
+    chosenPort = m_server->serverPort();
+    connect(m_server, &QTcpServer::newConnection, this, &SimWorker::acceptCalls);
+    return true;
+}
+
+void SimWorker::acceptCalls()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        SimConfig callConfig = m_config;
+        callConfig.faults = m_recorder.faults();
+        auto* call = new TcpCall(callConfig, socket, m_recorder, this);
+        m_tcpCalls.append(call);
+        call->start();
+    }
+    m_tcpCalls.removeAll(nullptr);
+}
+
+void SimWorker::shutDown()
+{
+    if (m_modem)
+        m_modem->shutDown();
+    for (const QPointer<TcpCall>& call : std::as_const(m_tcpCalls)) {
+        if (call)
+            call->shutDown();
+    }
+    if (!m_linkPath.isEmpty() && QFileInfo(m_linkPath).isSymLink())
+        QFile::remove(m_linkPath);
+    // Everything that touches the line must die on this thread, the modem
+    // before the pseudo-terminal it writes to.
+    delete m_modem;
+    m_modem = nullptr;
+    delete m_link;
+    m_link = nullptr;
+    qDeleteAll(children());
+    m_server = nullptr;
+    m_tcpCalls.clear();
+}
+
+SimEngine::SimEngine(const SimConfig& config)
+    : m_config(config)
+    , m_recorder(config.faults)
+{
+    m_thread.setObjectName(QStringLiteral("quillpost-sim"));
+}
+
+SimEngine::~SimEngine()
+{
+    stop();
+}
+
+bool SimEngine::startPty(const QString& linkPath)
+{
+    return launch([&](SimWorker& worker) { return worker.openPty(linkPath, m_slavePath, m_error); });
+}
+
+bool SimEngine::startTcp(quint16 port)
+{
+    return launch([&](SimWorker& worker) { return worker.listenTcp(port, m_tcpPort, m_error); });
+}
+
+bool SimEngine::launch(const std::function<bool(SimWorker&)>& open)
+{
+    if (m_running) {
+        m_error = QStringLiteral("The simulator is already running");
+        return false;
+    }
+    m_error.clear();
+    if (!m_config.logPath.isEmpty() && !m_recorder.openLog(m_config.logPath, m_error))
+        return false;
+    m_worker = new SimWorker(m_config, m_recorder);
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+    m_running = true;
+    bool opened = false;
+    QMetaObject::invokeMethod(
+        m_worker, [&] { opened = open(*m_worker); }, Qt::BlockingQueuedConnection);
+    if (!opened) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void SimEngine::stop()
+{
+    if (!m_running)
+        return;
+    QMetaObject::invokeMethod(m_worker, &SimWorker::shutDown, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_worker;
+    m_worker = nullptr;
+    m_running = false;
+}
+
+} // namespace quillpost::sim
