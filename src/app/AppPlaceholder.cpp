@@ -1,1 +1,0 @@
-// Replaced by the application object and main frame.

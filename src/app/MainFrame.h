@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+
+class CQuillpostDoc;
+class CQuillpostTreeView;
+class QLabel;
+class QStatusBar;
+class QToolBar;
+
+// The main window: menu bar, toolbar, status bar around the navigation tree, and the
+// timer that drives the scheduler.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kSchedulerIntervalMs = 5000;
+
+    // runScheduler is called on every tick of the scheduler timer, which starts here.
+    CMainFrame(CQuillpostDoc& doc, std::function<void()> runScheduler,
+        int schedulerIntervalMs = kSchedulerIntervalMs, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CQuillpostTreeView* View() const { return m_pView; }
+    // The action of a command, or nullptr.
+    QAction* CommandAction(int commandId) const;
+
+    // One tick: the timer stops, the scheduler runs, the timer starts again, so runs
+    // never overlap and the interval counts from the end of a run.
+    void OnTimer();
+    void OnSelectModem();
+    void OnAppAbout();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnCreate();
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void RouteCommand(QAction* action, int commandId);
+    QAction* AddAction(int commandId, const QString& text);
+
+    CQuillpostDoc& m_doc;
+    std::function<void()> m_runScheduler;
+    int m_nSchedulerIntervalMs;
+    QStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QTimer m_schedulerTimer;
+    CQuillpostTreeView* m_pView = nullptr;
+    std::map<int, QAction*> m_actions;
+    bool m_bClosed = false;
+};

@@ -1,0 +1,80 @@
+#include "app/QuillpostApp.h"
+
+#include "app/AppSettings.h"
+#include "app/MainFrame.h"
+#include "data/QuillpostDoc.h"
+#include "platform/Prompt.h"
+#include "ui/QuillpostTreeView.h"
+
+#include <QtGlobal>
+
+namespace {
+
+CQuillpostApp* g_app = nullptr;
+
+} // namespace
+
+CQuillpostApp::CQuillpostApp(QObject* parent)
+    : QObject(parent)
+    , m_modemList([this] { return m_strModemName; })
+{
+    Q_ASSERT(g_app == nullptr);
+    g_app = this;
+}
+
+CQuillpostApp::~CQuillpostApp()
+{
+    // The frame and its view go first: the view refers to the document.
+    m_pMainWnd.reset();
+    m_document.reset();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+CQuillpostApp* CQuillpostApp::instance()
+{
+    return g_app;
+}
+
+CQuillpostApp& theApp()
+{
+    Q_ASSERT(g_app != nullptr);
+    return *g_app;
+}
+
+bool CQuillpostApp::InitInstance()
+{
+    m_document = std::make_unique<CQuillpostDoc>();
+    m_document->SetContentsDeletedHandler([this] { m_pDoc = nullptr; });
+
+    // The frame starts the scheduler timer and makes the view, which registers itself
+    // in m_pTreeView; the scheduler does nothing until m_pDoc is set below.
+    m_pMainWnd = std::make_unique<CMainFrame>(*m_document, [this] { RunScheduler(); });
+    if (!m_document->OnNewDocument())
+        return false;
+
+    m_pMainWnd->show();
+
+    if (m_pTreeView) {
+        m_pTreeView->EnsureFilled();
+        m_pDoc = m_pTreeView->GetDocument();
+    }
+
+    m_strModemName = AppSettings::ReadModemName();
+    m_bSendInProgress = false;
+    return true;
+}
+
+void CQuillpostApp::SaveModemName()
+{
+    // The choice would otherwise be lost silently and only show at the next send.
+    if (!AppSettings::WriteModemName(m_strModemName))
+        Prompt::current().inform(QStringLiteral("Unable to save the modem name"));
+}
+
+void CQuillpostApp::RunScheduler()
+{
+    if (!m_pDoc || m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
+        return;
+    // Picking the due message and opening its sending window follow here.
+}
