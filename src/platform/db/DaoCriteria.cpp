@@ -55,7 +55,7 @@ DaoCriteria ParseDaoCriteria(const QString& criteria, const std::vector<DaoColum
             || number > std::numeric_limits<std::int32_t>::max())
             refuse(criteria, QStringLiteral("%1 is out of range").arg(match.captured(3)));
 
-        result.condition += QStringLiteral("\"%1\" = ?").arg(column->name);
+        result.condition += QStringLiteral("[%1] = ?").arg(column->name);
         result.values.append(static_cast<int>(number));
 
         const QString connective = match.captured(4).toUpper();

@@ -12,7 +12,7 @@
 // database.
 struct DaoCriteria
 {
-    QString condition; // e.g. "\"MessageId\" = ? AND \"Recipient\" = ?"
+    QString condition; // e.g. "[MessageId] = ? AND [Recipient] = ?"
     QVariantList values;
 };
 

@@ -23,9 +23,11 @@ namespace {
 
 constexpr int MaxTextLength = 255;
 
+// Brackets, not double quotes: SQLite reads a double-quoted name that matches no
+// column as a string literal, which would hide a missing column.
 QString quoted(const QString& identifier)
 {
-    return QLatin1Char('"') + identifier + QLatin1Char('"');
+    return QLatin1Char('[') + identifier + QLatin1Char(']');
 }
 
 DaoFieldValue valueFromSql(const QVariant& value, const DaoColumn& column, const QString& table,
@@ -487,7 +489,7 @@ void CDaoRecordset::insertRow()
     m_editMode = EditMode::None;
     if (m_eof)
         moveTo(std::ptrdiff_t(m_rows.size()));
-    else if (!m_bof)
+    else if (!m_bof && !m_rows[m_position].deleted)
         loadCurrentRowIntoMembers();
 }
 
