@@ -80,8 +80,9 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
     if (!EndsALine(chunk))
         return;
     const Reaction reaction = ChooseReaction();
-    // The line is emptied before anything is written or reported: the owner may send,
-    // change the state or even end the exchange from inside a notification.
+    // The line is emptied (but for an unfinished prompt or go-ahead) before anything is
+    // written or reported: the owner may send, change the state or even end the
+    // exchange from inside a notification.
     KeepOnlyUnfinishedPattern();
     CarryOut(reaction);
 }

@@ -37,6 +37,10 @@ enum class TapState : std::int32_t {
 
 // The TAP conversation with a paging terminal, as a state machine driven by received
 // chunks, a 100 ms tick and the owner's requests. It runs against any byte stream.
+// It holds no lock: every call must come from one thread. Notifications reach the owner
+// synchronously and last, so from inside OnTapAccepted or OnTapRefused the owner may
+// set the next pager identifier and call SendBlock, call SendLogout, change the state,
+// or destroy the exchange.
 class CTapExchange
 {
 public:
