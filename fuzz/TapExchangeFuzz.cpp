@@ -5,11 +5,10 @@
 #include "tap/TapBlock.h"
 #include "tap/TapExchange.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <memory>
 #include <string>
 

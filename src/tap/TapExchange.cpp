@@ -3,7 +3,6 @@
 #include "tap/TapBlock.h"
 
 #include <QThread>
-
 #include <algorithm>
 #include <cstring>
 
@@ -16,7 +15,8 @@ bool EndsALine(std::string_view chunk)
 
 bool Holds(std::string_view line, const QByteArray& pattern)
 {
-    return line.find(std::string_view(pattern.constData(), pattern.size())) != std::string_view::npos;
+    return line.find(std::string_view(pattern.constData(), pattern.size()))
+        != std::string_view::npos;
 }
 
 } // namespace
@@ -109,9 +109,8 @@ void CTapExchange::AppendToLine(std::string_view chunk)
         return;
     }
     const std::size_t fill = static_cast<std::size_t>(m_nLineFill);
-    const std::size_t overflow = fill + chunk.size() > m_lineBuffer.size()
-        ? fill + chunk.size() - m_lineBuffer.size()
-        : 0;
+    const std::size_t overflow
+        = fill + chunk.size() > m_lineBuffer.size() ? fill + chunk.size() - m_lineBuffer.size() : 0;
     if (overflow > 0)
         std::memmove(m_lineBuffer.data(), m_lineBuffer.data() + overflow, fill - overflow);
     std::memcpy(m_lineBuffer.data() + fill - overflow, chunk.data(), chunk.size());

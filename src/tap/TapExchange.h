@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -26,7 +25,8 @@ public:
     virtual void OnTapRefused() = 0;
 };
 
-enum class TapState : std::int32_t {
+enum class TapState : std::int32_t
+{
     Dialling = 0,
     Connected = 256,
     Waking = 1,
@@ -60,7 +60,8 @@ public:
 
 private:
     // What one parse of the received line asks the exchange to do.
-    enum class Reaction {
+    enum class Reaction
+    {
         None,
         SendLogin,
         AwaitGoAhead,

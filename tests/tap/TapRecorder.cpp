@@ -41,7 +41,8 @@ void RunScript(CTapExchange& exchange, const TapScript& script)
 {
     for (const TapStep& step : script) {
         if (!step.chunk.isEmpty())
-            exchange.OnReceived(static_cast<std::int32_t>(step.chunk.size()), step.chunk.constData());
+            exchange.OnReceived(
+                static_cast<std::int32_t>(step.chunk.size()), step.chunk.constData());
         for (int tick = 0; tick < step.ticks; ++tick)
             exchange.OnTick();
     }

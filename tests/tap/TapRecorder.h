@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QList>
-
 #include <functional>
 
 // Stands in for both the line and the owner of an exchange and records, in order,

@@ -30,8 +30,10 @@ void TestTapBlock::checksumOfBlock_data()
     QTest::newRow("empty text, sum 181") << QByteArray("123") << QByteArray() << QByteArray("0;5");
     QTest::newRow("255 z, sum 31291 keeps low 12 bits")
         << QByteArray("123") << QByteArray(255, 'z') << QByteArray(":3;");
-    QTest::newRow("0xA3 counts as -93, sum 220")
-        << QByteArray("123") << QByteArray("A\xA3" "C") << QByteArray("0=<");
+    QTest::newRow("0xA3 counts as -93, sum 220") << QByteArray("123")
+                                                 << QByteArray("A\xA3"
+                                                               "C")
+                                                 << QByteArray("0=<");
     QTest::newRow("negative sum -61") << QByteArray() << QByteArray(4, '\xE9') << QByteArray("?<3");
 }
 
@@ -74,22 +76,25 @@ void TestTapBlock::blockBytes_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("block");
 
-    QTest::newRow("the 14-byte block")
-        << QByteArray("123") << QByteArray("ABC")
-        << QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
+    QTest::newRow("the 14-byte block") << QByteArray("123") << QByteArray("ABC")
+                                       << QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
     QTest::newRow("empty text keeps both CRs")
         << QByteArray("123") << QByteArray() << QByteArray::fromHex("02313233 0D 0D 03 303B35 0D");
-    QTest::newRow("empty identifier")
-        << QByteArray() << QByteArray(4, '\xE9') << QByteArray::fromHex("02 0D E9E9E9E9 0D 03 3F3C33 0D");
+    QTest::newRow("empty identifier") << QByteArray() << QByteArray(4, '\xE9')
+                                      << QByteArray::fromHex("02 0D E9E9E9E9 0D 03 3F3C33 0D");
     QTest::newRow("control characters and = sent unchanged")
         << QByteArray("9") << QByteArray("a=b\x03\r\x06")
-        << QByteArray("\x02" "9\ra=b\x03\r\x06\r\x03") + TapChecksum(QByteArray("\x02" "9\ra=b\x03\r\x06\r\x03")) + '\r';
+        << QByteArray("\x02"
+                      "9\ra=b\x03\r\x06\r\x03")
+            + TapChecksum(QByteArray("\x02"
+                                     "9\ra=b\x03\r\x06\r\x03"))
+            + '\r';
     QTest::newRow("text ends at its first zero byte")
         << QByteArray("123") << QByteArray("ABC\0DEF", 7)
         << QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
-    QTest::newRow("identifier ends at its first zero byte")
-        << QByteArray("123\0" "99", 6) << QByteArray("ABC")
-        << QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
+    QTest::newRow("identifier ends at its first zero byte") << QByteArray("123\0"
+                                                                          "99",
+        6) << QByteArray("ABC") << QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
 }
 
 void TestTapBlock::blockBytes()

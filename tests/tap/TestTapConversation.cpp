@@ -1,7 +1,6 @@
 #include "TapRecorder.h"
 
 #include <QTest>
-
 #include <memory>
 
 // Whole conversations, with the recorder acting as the sending window: on each
@@ -85,19 +84,16 @@ void TestTapConversation::threeRecipients_data()
     QTest::addColumn<int>("wakeUps");
     QTest::addColumn<int>("logins");
 
-    QTest::newRow("prompt on first wake-up, replies together")
-        << TapScript { Chunk("ID="), Chunk("110 1.8\r" + kAckLine + kGoAheadLine), Chunk(kAckLine),
-               Chunk(kAckLine), Chunk("211 sent\r" + kAckLine) }
-        << 1 << 1;
-    QTest::newRow("prompt after two wake-ups, replies apart")
-        << TapScript { Ticks(21), Ticks(21), Chunk("I"), Chunk("D="), Chunk(kAckLine),
-               Chunk(kGoAheadLine), Chunk(kAckLine), Chunk(kAckLine), Chunk(kAckLine) }
-        << 3 << 1;
-    QTest::newRow("login refused once, replies byte by byte")
-        << TapScript { Ticks(5), Chunk("ID="), Chunk(kNakLine), Chunk(kAckLine), Chunk("\x1B"),
-               Chunk("["), Chunk("p"), Chunk("\r"), Chunk("\x06"), Chunk("\r"), Chunk("\x06"),
-               Chunk("\n"), Chunk("\x06"), Chunk("\r") }
-        << 1 << 2;
+    QTest::newRow("prompt on first wake-up, replies together") << TapScript { Chunk("ID="),
+        Chunk("110 1.8\r" + kAckLine + kGoAheadLine), Chunk(kAckLine), Chunk(kAckLine),
+        Chunk("211 sent\r" + kAckLine) } << 1 << 1;
+    QTest::newRow("prompt after two wake-ups, replies apart") << TapScript { Ticks(21), Ticks(21),
+        Chunk("I"), Chunk("D="), Chunk(kAckLine), Chunk(kGoAheadLine), Chunk(kAckLine),
+        Chunk(kAckLine), Chunk(kAckLine) } << 3 << 1;
+    QTest::newRow("login refused once, replies byte by byte") << TapScript { Ticks(5), Chunk("ID="),
+        Chunk(kNakLine), Chunk(kAckLine), Chunk("\x1B"), Chunk("["), Chunk("p"), Chunk("\r"),
+        Chunk("\x06"), Chunk("\r"), Chunk("\x06"), Chunk("\n"), Chunk("\x06"), Chunk("\r") }
+                                                              << 1 << 2;
 }
 
 void TestTapConversation::threeRecipients()
@@ -128,8 +124,8 @@ void TestTapConversation::refusedSecondBlockEndsTheExchange()
     SendingWindow window(recorder, exchange);
     window.Start();
     RunScript(exchange,
-        { Chunk("ID="), Chunk(kAckLine + kGoAheadLine), Chunk(kAckLine), Chunk("514 bad\r" + kNakLine),
-            Chunk(kAckLine), Chunk(kNakLine), Ticks(50) });
+        { Chunk("ID="), Chunk(kAckLine + kGoAheadLine), Chunk(kAckLine),
+            Chunk("514 bad\r" + kNakLine), Chunk(kAckLine), Chunk(kNakLine), Ticks(50) });
 
     const QList<QByteArray> expected { "\r", kLogin, kBlock1, Accepted(), kBlock2, kLogout,
         Paused100(), Refused() };
@@ -159,8 +155,8 @@ void TestTapConversation::terminalAnswersInsideEachWrite()
     SendingWindow window(recorder, exchange);
     window.Start();
 
-    const QList<QByteArray> expected { "\r", kLogin, kBlock1, Accepted(), kBlock2, Accepted(), kBlock3,
-        Accepted(), kLogout, Paused100() };
+    const QList<QByteArray> expected { "\r", kLogin, kBlock1, Accepted(), kBlock2, Accepted(),
+        kBlock3, Accepted(), kLogout, Paused100() };
     QCOMPARE(recorder.events, expected);
     QCOMPARE(window.accepted, 3);
 }

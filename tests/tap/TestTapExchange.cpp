@@ -2,7 +2,6 @@
 #include "tap/TapBlock.h"
 
 #include <QTest>
-
 #include <memory>
 
 Q_DECLARE_METATYPE(TapScript)
@@ -60,14 +59,17 @@ void TestTapExchange::repliesInEachState_data()
         S::LoginSent);
     AddReplyRow("prompt split as ID then =", S::Waking, { Chunk("ID"), Chunk("=") }, { kLogin },
         S::LoginSent);
-    AddReplyRow("prompt start after a line end is kept", S::Waking,
-        { Chunk("\r\nI"), Chunk("D=") }, { kLogin }, S::LoginSent);
-    AddReplyRow("only an unfinished pattern is kept", S::Waking, { Chunk("\rIX"), Chunk("D=") },
-        {}, S::Waking);
-    AddReplyRow("prompt behind other text", S::Waking, { Chunk("110 1.8 ID="), }, { kLogin },
-        S::LoginSent);
-    AddReplyRow("line without prompt changes nothing", S::Waking, { Chunk("HELLO\r") }, {},
+    AddReplyRow("prompt start after a line end is kept", S::Waking, { Chunk("\r\nI"), Chunk("D=") },
+        { kLogin }, S::LoginSent);
+    AddReplyRow("only an unfinished pattern is kept", S::Waking, { Chunk("\rIX"), Chunk("D=") }, {},
         S::Waking);
+    AddReplyRow("prompt behind other text", S::Waking,
+        {
+            Chunk("110 1.8 ID="),
+        },
+        { kLogin }, S::LoginSent);
+    AddReplyRow(
+        "line without prompt changes nothing", S::Waking, { Chunk("HELLO\r") }, {}, S::Waking);
     AddReplyRow("prompt parsed once, line emptied", S::Waking, { Chunk("ID="), Chunk("\r") },
         { kLogin }, S::LoginSent);
 
@@ -96,8 +98,8 @@ void TestTapExchange::repliesInEachState_data()
     AddReplyRow("NAK with go-ahead repeats the login", S::LoginSent,
         { Chunk(kNak + '\r' + kGoAhead + '\r') }, { kLogin }, S::LoginSent);
     AddReplyRow("prompt ignored after login", S::LoginSent, { Chunk("ID=") }, {}, S::LoginSent);
-    AddReplyRow("prompt ignored awaiting go-ahead", S::AwaitGoAhead, { Chunk("ID=") }, {},
-        S::AwaitGoAhead);
+    AddReplyRow(
+        "prompt ignored awaiting go-ahead", S::AwaitGoAhead, { Chunk("ID=") }, {}, S::AwaitGoAhead);
     AddReplyRow("prompt ignored after a block", S::BlockSent, { Chunk("ID=") }, {}, S::BlockSent);
     AddReplyRow("go-ahead after ACK sends the block", S::AwaitGoAhead, { Chunk(kGoAhead + '\r') },
         { kBlock }, S::BlockSent);
@@ -106,10 +108,10 @@ void TestTapExchange::repliesInEachState_data()
 
     AddReplyRow("ACK to a block", S::BlockSent, { Chunk("211 sent\r" + kAck + '\r') },
         { Accepted() }, S::BlockSent);
-    AddReplyRow("ACK and NAK in one line count as ACK", S::BlockSent,
-        { Chunk(kNak + kAck + '\r') }, { Accepted() }, S::BlockSent);
-    AddReplyRow("NAK to a block: logout, pause, then refusal", S::BlockSent,
-        { Chunk(kNak + '\r') }, { kLogout, Paused100(), Refused() }, S::BlockSent);
+    AddReplyRow("ACK and NAK in one line count as ACK", S::BlockSent, { Chunk(kNak + kAck + '\r') },
+        { Accepted() }, S::BlockSent);
+    AddReplyRow("NAK to a block: logout, pause, then refusal", S::BlockSent, { Chunk(kNak + '\r') },
+        { kLogout, Paused100(), Refused() }, S::BlockSent);
     AddReplyRow("a block is refused only once", S::BlockSent,
         { Chunk(kNak + '\r'), Chunk(kNak + '\r'), Chunk(kAck + '\r') },
         { kLogout, Paused100(), Refused() }, S::BlockSent);
@@ -119,8 +121,8 @@ void TestTapExchange::repliesInEachState_data()
     AddReplyRow("go-ahead after a block ignored", S::BlockSent, { Chunk(kGoAhead + '\r') }, {},
         S::BlockSent);
 
-    AddReplyRow("zero byte hides the prompt", S::Waking, { Chunk(QByteArray("x\0ID=", 5)) }, {},
-        S::Waking);
+    AddReplyRow(
+        "zero byte hides the prompt", S::Waking, { Chunk(QByteArray("x\0ID=", 5)) }, {}, S::Waking);
     AddReplyRow("zero byte hides only its own line", S::Waking,
         { Chunk(QByteArray("\0ID=", 4)), Chunk("ID=") }, { kLogin }, S::LoginSent);
     AddReplyRow("zero byte hides the ACK", S::BlockSent,
@@ -136,8 +138,8 @@ void TestTapExchange::repliesInEachState_data()
                    Chunk(kGoAhead + '\r'), Ticks(100) }
             << QList<QByteArray>() << idle;
     }
-    AddReplyRow("ticks outside waking write nothing", S::LoginSent, { Ticks(200) }, {},
-        S::LoginSent);
+    AddReplyRow(
+        "ticks outside waking write nothing", S::LoginSent, { Ticks(200) }, {}, S::LoginSent);
 }
 
 void TestTapExchange::repliesInEachState()
@@ -185,8 +187,7 @@ void TestTapExchange::lineBufferOverflow_data()
         << TapState::BlockSent << TapScript { Chunk(kAck + QByteArray(3000, 'x') + '\r') }
         << QList<QByteArray>();
     QTest::newRow("line emptied after an overflowing parse")
-        << TapState::Waking
-        << TapScript { Chunk(QByteArray(5000, 'z')), Chunk("\r"), Chunk("ID=") }
+        << TapState::Waking << TapScript { Chunk(QByteArray(5000, 'z')), Chunk("\r"), Chunk("ID=") }
         << QList<QByteArray> { kLogin };
 }
 
@@ -272,7 +273,8 @@ void TestTapExchange::ownerEndsExchangeInsideNotification_data()
     QTest::addColumn<QList<QByteArray>>("events");
 
     QTest::newRow("accepted") << kAck + '\r' << QList<QByteArray> { Accepted() };
-    QTest::newRow("refused") << kNak + '\r' << QList<QByteArray> { kLogout, Paused100(), Refused() };
+    QTest::newRow("refused") << kNak + '\r'
+                             << QList<QByteArray> { kLogout, Paused100(), Refused() };
 }
 
 void TestTapExchange::ownerEndsExchangeInsideNotification()
