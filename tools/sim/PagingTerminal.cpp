@@ -63,6 +63,8 @@ TerminalActions PagingTerminal::connect()
 TerminalActions PagingTerminal::receive(QByteArrayView bytes)
 {
     TerminalActions out;
+    if (m_config.faults.silentAfterConnect)
+        return out; // deaf as well as dumb: not even a logout ends the call
     for (char byte : bytes) {
         if (m_phase == Phase::Ended)
             break;
