@@ -12,10 +12,15 @@
 #include <limits>
 #include <unordered_map>
 
+// Values are converted from what the database holds when the row is first used, so
+// that a row holding something unreadable fails only when it is reached, as a walk
+// through the table would meet it.
 struct CDaoRecordset::Row
 {
     std::int32_t id = 0;
+    QVariantList stored;
     std::vector<DaoFieldValue> values;
+    bool converted = false;
     bool deleted = false;
 };
 
@@ -140,7 +145,7 @@ void CDaoRecordset::Open()
             Row row;
             row.id = query.value(0).toInt();
             for (std::size_t i = 0; i < m_columns.size(); ++i)
-                row.values.push_back(valueFromSql(query.value(int(i)), m_columns[i], tableName(), row.id));
+                row.stored.append(query.value(int(i)));
             rows.push_back(std::move(row));
         }
         if (query.lastError().isValid())
@@ -221,9 +226,23 @@ void CDaoRecordset::loadMembers(const std::vector<DaoFieldValue>& values)
     DoFieldExchange(fx);
 }
 
+const std::vector<DaoFieldValue>& CDaoRecordset::currentValues()
+{
+    requireCurrentRow();
+    Row& row = m_rows[m_position];
+    if (!row.converted) {
+        std::vector<DaoFieldValue> values;
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            values.push_back(valueFromSql(row.stored.value(int(i)), m_columns[i], tableName(), row.id));
+        row.values = std::move(values);
+        row.converted = true;
+    }
+    return row.values;
+}
+
 void CDaoRecordset::loadCurrentRowIntoMembers()
 {
-    loadMembers(requireCurrentRow().values);
+    loadMembers(currentValues());
 }
 
 // Index of the first row that is not deleted, starting at `from` and going by `step`;
@@ -298,7 +317,7 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
     const DaoCriteria condition = ParseDaoCriteria(criteria, m_columns);
 
     // The database decides which rows match, with their values as they are now.
-    std::unordered_map<std::int32_t, std::vector<DaoFieldValue>> matches;
+    std::unordered_map<std::int32_t, QVariantList> matches;
     {
         QSqlQuery query(m_connection->database());
         query.setForwardOnly(true);
@@ -310,11 +329,10 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
         if (!query.exec())
             throw DaoExceptionFromSqlError(query.lastError(), context);
         while (query.next()) {
-            const std::int32_t id = query.value(0).toInt();
-            std::vector<DaoFieldValue> values;
+            QVariantList stored;
             for (std::size_t i = 0; i < m_columns.size(); ++i)
-                values.push_back(valueFromSql(query.value(int(i)), m_columns[i], tableName(), id));
-            matches.emplace(id, std::move(values));
+                stored.append(query.value(int(i)));
+            matches.emplace(query.value(0).toInt(), std::move(stored));
         }
         if (query.lastError().isValid())
             throw DaoExceptionFromSqlError(query.lastError(), context);
@@ -327,7 +345,8 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
         const auto match = matches.find(row.id);
         if (match == matches.end())
             continue;
-        row.values = std::move(match->second);
+        row.stored = std::move(match->second);
+        row.converted = false;
         moveTo(index);
         return true;
     }
@@ -337,7 +356,7 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
 void CDaoRecordset::Edit()
 {
     loadCurrentRowIntoMembers();
-    m_fieldCache = m_rows[m_position].values;
+    m_fieldCache = currentValues();
     m_editMode = EditMode::Edit;
 }
 
@@ -481,7 +500,7 @@ void CDaoRecordset::insertRow()
         if (!query.exec() || !query.next())
             throw DaoExceptionFromSqlError(query.lastError(), context);
         for (std::size_t i = 0; i < m_columns.size(); ++i)
-            row.values.push_back(valueFromSql(query.value(int(i)), m_columns[i], tableName(), row.id));
+            row.stored.append(query.value(int(i)));
     }
     m_rows.push_back(std::move(row));
 

@@ -70,6 +70,7 @@ private:
     const Row& requireCurrentRow() const;
     std::vector<DaoFieldValue> storeMembers();
     void loadMembers(const std::vector<DaoFieldValue>& values);
+    const std::vector<DaoFieldValue>& currentValues();
     void loadCurrentRowIntoMembers();
     void moveTo(std::ptrdiff_t index);
     std::ptrdiff_t nextLiveRow(std::ptrdiff_t from, int step) const;
