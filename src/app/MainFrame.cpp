@@ -76,10 +76,10 @@ void CMainFrame::OnCreate()
     CreateToolBar();
     CreateStatusBar();
 
-    m_schedulerTimer.setObjectName("schedulerTimer");
-    m_schedulerTimer.setSingleShot(false);
-    connect(&m_schedulerTimer, &QTimer::timeout, this, &CMainFrame::OnTimer);
-    m_schedulerTimer.start(m_nSchedulerIntervalMs);
+    m_pSchedulerTimer = new QTimer(this);
+    m_pSchedulerTimer->setObjectName("schedulerTimer");
+    connect(m_pSchedulerTimer, &QTimer::timeout, this, &CMainFrame::OnTimer);
+    m_pSchedulerTimer->start(m_nSchedulerIntervalMs);
 }
 
 QAction* CMainFrame::AddAction(int commandId, const QString& text)
@@ -233,14 +233,14 @@ void CMainFrame::CreateStatusBar()
 
 void CMainFrame::OnTimer()
 {
-    m_schedulerTimer.stop();
+    m_pSchedulerTimer->stop();
     QPointer<CMainFrame> alive(this);
     if (m_runScheduler)
         m_runScheduler();
     // The scheduler may have let the window close or go away in a nested event loop.
     if (!alive || m_bClosed)
         return;
-    m_schedulerTimer.start(m_nSchedulerIntervalMs);
+    m_pSchedulerTimer->start(m_nSchedulerIntervalMs);
 }
 
 void CMainFrame::OnSelectModem()
@@ -267,7 +267,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // Closing the window closes the document: the scheduler sees no document from now.
     m_bClosed = true;
-    m_schedulerTimer.stop();
+    m_pSchedulerTimer->stop();
     m_doc.DeleteContents();
     QMainWindow::closeEvent(event);
 }

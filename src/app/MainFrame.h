@@ -53,7 +53,7 @@ private:
     int m_nSchedulerIntervalMs;
     QStatusBar* m_wndStatusBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
-    QTimer m_schedulerTimer;
+    QTimer* m_pSchedulerTimer = nullptr;
     CQuillpostTreeView* m_pView = nullptr;
     std::map<int, QAction*> m_actions;
     bool m_bClosed = false;
