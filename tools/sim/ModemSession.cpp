@@ -217,6 +217,8 @@ void ModemSession::escapeConfirmed()
     sendResult("OK", Ok);
 }
 
+// Back to command mode; the call's end is recorded unless the terminal ended it
+// (and recorded it) itself.
 void ModemSession::endCall(CallEnd how)
 {
     m_escapeTimer.stop();
@@ -225,14 +227,14 @@ void ModemSession::endCall(CallEnd how)
     if (!m_session)
         return;
     m_session->finish(how);
-    m_session->deleteLater();
+    m_session->deleteLater(); // it may be the sender of the signal we are handling
     m_session = nullptr;
 }
 
-void ModemSession::terminalEndedCall(CallEnd)
+void ModemSession::terminalEndedCall(CallEnd how)
 {
+    endCall(how);
     // The terminal's last words are queued already; the loss of carrier follows them.
-    endCall(CallEnd::Stopped); // already recorded by the session, so this only tidies up
     sendResult("NO CARRIER", NoCarrier);
 }
 
