@@ -127,12 +127,17 @@ bool applyRegister(CommandCursor& cursor, ModemSettings& settings, ModemCommandL
 ModemCommandLine interpretCommandLine(QByteArrayView line, ModemSettings& settings)
 {
     ModemCommandLine result;
-    const QByteArrayView trimmed = line.trimmed();
-    if (trimmed.size() < 2 || std::toupper(static_cast<unsigned char>(trimmed[0])) != 'A'
-        || std::toupper(static_cast<unsigned char>(trimmed[1])) != 'T')
+    // Like a Hayes modem, start at the first "AT" and ignore what came before it
+    // (a "+++" sent while already in command mode, line noise).
+    qsizetype start = 0;
+    while (start + 1 < line.size()
+           && !(std::toupper(static_cast<unsigned char>(line[start])) == 'A'
+                && std::toupper(static_cast<unsigned char>(line[start + 1])) == 'T'))
+        ++start;
+    if (start + 1 >= line.size())
         return result;
 
-    CommandCursor cursor(trimmed.sliced(2));
+    CommandCursor cursor(line.sliced(start + 2));
     result.outcome = ModemCommandLine::Outcome::Ok;
     while (!cursor.atEnd()) {
         const char command = cursor.take();

@@ -19,6 +19,7 @@ constexpr char CR = 0x0D;
 constexpr char NAK = 0x15;
 constexpr char ETB = 0x17;
 constexpr char ESC = 0x1B;
+constexpr char US = 0x1F;
 
 constexpr qsizetype kLogonLineLimit = 1024;
 // A block longer than this is refused without being kept whole, so a caller
@@ -220,19 +221,46 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
         refuse("515 Format Error", out);
         return;
     }
-    QByteArray pagerId;
-    QByteArray text;
-    QByteArray complaint;
-    if (!fieldsAreWellFormed(pagerId, text, complaint)) {
-        refuse(complaint, out);
+    QList<QByteArray> fields;
+    bool continues = false;
+    if (!splitFields(fields, continues)) {
+        refuse("515 Format Error", out);
         return;
+    }
+    // ETB: more blocks of this page follow; US: its last field goes on in the next.
+    QList<QByteArray> pageFields = m_carriedFields;
+    if (m_carriedContinues && !fields.isEmpty() && !pageFields.isEmpty())
+        pageFields.last() += fields.takeFirst();
+    pageFields += fields;
+    const bool lastBlockOfPage = m_block.endsWith(ETX);
+    if (lastBlockOfPage) {
+        if (continues || pageFields.size() < 2) {
+            refuse("515 Format Error", out);
+            return;
+        }
+        if (!isValidPagerId(pageFields.first())) {
+            refuse("510 Illegal Pager ID", out);
+            return;
+        }
     }
     if (number == m_config.faults.nakBlock) {
         refuse("514 Checksum Error", out);
         return;
     }
+    if (!lastBlockOfPage) {
+        m_carriedFields = pageFields;
+        m_carriedContinues = continues;
+        reply(QByteArray("\x06\r"), out);
+        if (number == m_config.faults.dropLineAfterBlock)
+            endCall(CallEnd::DroppedByFault, out);
+        return;
+    }
+    m_carriedFields.clear();
+    m_carriedContinues = false;
     if (!m_config.faults.garbage) {
-        AcceptedPage page { pagerId, text, m_check, m_call, QDateTime::currentDateTimeUtc() };
+        // A message that itself holds CRs (more fields) is kept whole, as it arrived.
+        const QByteArray text = pageFields.mid(1).join(CR);
+        AcceptedPage page { pageFields.first(), text, m_check, m_call, QDateTime::currentDateTimeUtc() };
         out.append({ TerminalAction::Kind::Accept, {}, page, {} });
     }
     QByteArray words;
@@ -243,26 +271,27 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
         endCall(CallEnd::DroppedByFault, out);
 }
 
-// Between STX and ETX: the pager identifier and the message, each closed by CR.
-// A message that itself holds CRs is kept whole, as the bytes that arrived.
-bool PagingTerminal::fieldsAreWellFormed(QByteArray& pagerId, QByteArray& text,
-                                         QByteArray& complaint) const
+// Between STX and ETX (or ETB): fields each closed by CR, the last one possibly
+// closed by US instead when it goes on in the next block.
+bool PagingTerminal::splitFields(QList<QByteArray>& fields, bool& continues) const
 {
     const QByteArray content = m_block.mid(1, m_block.size() - 2);
-    const qsizetype firstCr = content.indexOf(CR);
-    if (!m_block.endsWith(ETX) || firstCr < 0 || firstCr == content.size() - 1
-        || !content.endsWith(CR)) {
-        complaint = "515 Format Error";
-        return false;
+    qsizetype start = 0;
+    for (qsizetype cr = content.indexOf(CR); cr >= 0; cr = content.indexOf(CR, start)) {
+        fields.append(content.mid(start, cr - start));
+        start = cr + 1;
     }
-    pagerId = content.left(firstCr);
-    text = content.mid(firstCr + 1, content.size() - firstCr - 2);
-    if (pagerId.isEmpty() || pagerId.size() > kLongestPagerId
-        || !std::all_of(pagerId.begin(), pagerId.end(), isPrintableAscii)) {
-        complaint = "510 Illegal Pager ID";
-        return false;
-    }
-    return true;
+    const QByteArray rest = content.mid(start);
+    continues = rest.endsWith(US);
+    if (continues)
+        fields.append(rest.chopped(1));
+    return rest.isEmpty() || continues;
+}
+
+bool PagingTerminal::isValidPagerId(const QByteArray& pagerId)
+{
+    return !pagerId.isEmpty() && pagerId.size() <= kLongestPagerId
+        && std::all_of(pagerId.begin(), pagerId.end(), isPrintableAscii);
 }
 
 void PagingTerminal::refuse(const QByteArray& complaint, TerminalActions& out)

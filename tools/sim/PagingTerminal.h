@@ -23,6 +23,8 @@ using TerminalActions = QList<TerminalAction>;
 // in, replies, accepted pages and the end of the call come out. "ID=" answers each
 // CR until the log-on ESC "PG1" [password] CR; then every block from STX to the CR
 // after its three check characters is judged whole, and EOT CR ends the call.
+// A page may span blocks: ETB instead of ETX says more follow, and US instead of
+// CR says the field goes on in the next block.
 class PagingTerminal
 {
 public:
@@ -46,7 +48,8 @@ private:
     void answerLogonLine(TerminalActions& out);
     void receiveWhenReady(char byte, TerminalActions& out);
     void judgeBlock(TerminalActions& out);
-    bool fieldsAreWellFormed(QByteArray& pagerId, QByteArray& text, QByteArray& complaint) const;
+    bool splitFields(QList<QByteArray>& fields, bool& continues) const;
+    static bool isValidPagerId(const QByteArray& pagerId);
     void refuse(const QByteArray& complaint, TerminalActions& out);
     void reply(QByteArray bytes, TerminalActions& out);
     void endCall(CallEnd how, TerminalActions& out);
@@ -65,6 +68,8 @@ private:
     bool m_tailJunk = false;
     bool m_eotSeen = false;
     int m_blocksSeen = 0;
+    QList<QByteArray> m_carriedFields; // fields of a page whose blocks end in ETB so far
+    bool m_carriedContinues = false;
     quint32 m_noiseState = 0x2545F491u;
 };
 

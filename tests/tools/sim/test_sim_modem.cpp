@@ -122,6 +122,8 @@ void TestSimModem::commandResults_data()
     QTest::newRow("set a register") << QByteArray("ATS0=0") << kOk;
     QTest::newRow("read a register") << QByteArray("ATS7=60S7?") << QByteArray("\r\n060\r\n") + kOk;
     QTest::newRow("hang up on hook") << QByteArray("ATH0") << kOk;
+    QTest::newRow("escape sent in command mode") << QByteArray("+++ATH") << kOk;
+    QTest::newRow("not a command") << QByteArray("hello\rAT") << kOk;
     QTest::newRow("identify") << QByteArray("ATI") << QByteArray("\r\nQuillpost simulated modem\r\n") + kOk;
     QTest::newRow("numeric results") << QByteArray("ATV0") << QByteArray("0\r");
     QTest::newRow("unknown command") << QByteArray("ATJ") << QByteArray("\r\nERROR\r\n");

@@ -73,6 +73,8 @@ private slots:
     void wakeUpAndLogOn();
     void blockVerdicts_data();
     void blockVerdicts();
+    void pageSpanningBlocks_data();
+    void pageSpanningBlocks();
     void verdictDoesNotDependOnHowBytesArrive();
     void messageSequenceLinesPrecedeControlCharacters();
     void loginRefusedTheAskedNumberOfTimes();
@@ -212,6 +214,60 @@ void TestSimTerminal::blockVerdicts()
     QVERIFY(!endOf(actions));
     // A refused block leaves the terminal ready for the next one.
     QCOMPARE(repliesOf(terminal.receive(tapBlock("55", "next"))), QByteArray("211 Page(s) Sent\r\x06\r"));
+}
+
+// A block of a longer page: fields closed by CR (or US when the field goes on),
+// then ETB (more blocks follow) or ETX (the last), then its check characters.
+static QByteArray pageBlock(const QByteArray& fields, char end)
+{
+    const QByteArray body = "\x02" + fields + end;
+    return body + terminalChecksum(body) + "\r";
+}
+
+void TestSimTerminal::pageSpanningBlocks_data()
+{
+    QTest::addColumn<QList<QByteArray>>("blocks");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QByteArray>("acceptedText"); // empty: no page
+
+    const QByteArray ack = "\x06\r";
+    const QByteArray nak = "\x15\r";
+    QTest::newRow("fields split by ETB")
+        << QList<QByteArray> { pageBlock("123\r", '\x17'), pageBlock("Hello\r", '\x03') } << ack + ack
+        << QByteArray("Hello");
+    QTest::newRow("field continued with US")
+        << QList<QByteArray> { pageBlock("123\rHel\x1f", '\x17'), pageBlock("lo\x1f", '\x17'),
+                               pageBlock("\r", '\x03') }
+        << ack + ack + ack << QByteArray("Hello");
+    QTest::newRow("pager id continued")
+        << QList<QByteArray> { pageBlock("12\x1f", '\x17'), pageBlock("3\rHi\r", '\x03') } << ack + ack
+        << QByteArray("Hi");
+    QTest::newRow("US in the last block")
+        << QList<QByteArray> { pageBlock("123\rHel\x1f", '\x03') } << nak << QByteArray();
+    QTest::newRow("refused middle block sent again")
+        << QList<QByteArray> { pageBlock("123\rA\x1f", '\x17'), pageBlock("B\r", '\x03').replace("B", "C"),
+                               pageBlock("B\r", '\x03') }
+        << ack + nak + ack << QByteArray("AB");
+}
+
+void TestSimTerminal::pageSpanningBlocks()
+{
+    QFETCH(QList<QByteArray>, blocks);
+    QFETCH(QByteArray, replies);
+    QFETCH(QByteArray, acceptedText);
+
+    PagingTerminal terminal(plainConfig(), 1);
+    logOn(terminal);
+    TerminalActions actions;
+    for (const QByteArray& block : blocks)
+        actions += terminal.receive(block);
+    QCOMPARE(repliesOf(actions), replies);
+    const QList<AcceptedPage> pages = pagesOf(actions);
+    QCOMPARE(pages.size(), acceptedText.isEmpty() ? 0 : 1);
+    if (!pages.isEmpty()) {
+        QCOMPARE(pages[0].pagerId, QByteArray("123"));
+        QCOMPARE(pages[0].text, acceptedText);
+    }
 }
 
 void TestSimTerminal::verdictDoesNotDependOnHowBytesArrive()
