@@ -14,7 +14,6 @@ constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
 constexpr int SqliteReadOnly = 8;
 constexpr int SqliteFull = 13;
-constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADatabase = 26;
 
 QString nextConnectionName()
@@ -80,8 +79,6 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
         return CDaoException(Kind::DiskFull, reason);
     case SqliteNotADatabase:
         return CDaoException(Kind::NotADatabase, reason);
-    case SqliteCantOpen:
-        return CDaoException(Kind::FileMissing, reason);
     default:
         break;
     }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -54,6 +55,35 @@ public:
 private:
     QSqlDatabase m_database;
     bool m_locked = false;
+};
+
+// Makes a file read-only for its lifetime: by its permissions, or, for the superuser
+// whom permissions do not stop, by the immutable attribute.
+class ReadOnlyFile
+{
+public:
+    explicit ReadOnlyFile(const QString& path)
+        : m_path(path)
+    {
+        if (geteuid() != 0)
+            m_made = QFile::setPermissions(path, QFileDevice::ReadOwner);
+        else
+            m_made = QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("+i"), path }) == 0;
+    }
+    ~ReadOnlyFile()
+    {
+        if (!m_made)
+            return;
+        if (geteuid() != 0)
+            QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        else
+            QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("-i"), m_path });
+    }
+    bool made() const { return m_made; }
+
+private:
+    QString m_path;
+    bool m_made = false;
 };
 
 } // namespace
@@ -183,11 +213,11 @@ void TestDaoFailures::lockedFileFailsAfterTheBusyTimeout()
 
 void TestDaoFailures::readOnlyFileRefusesWrites()
 {
-    if (geteuid() == 0)
-        QSKIP("file permissions do not stop the superuser");
     TempDatabase db;
     db.addGroup(QStringLiteral("Wardens"));
-    QVERIFY(QFile::setPermissions(db.filePath(), QFileDevice::ReadOwner));
+    ReadOnlyFile readOnly(db.filePath());
+    if (!readOnly.made())
+        QSKIP("the file cannot be made read-only here (superuser without chattr)");
     const CDaoException failure = expectFailure([] {
         CGroupsRecordset groups;
         groups.Open();
@@ -195,8 +225,7 @@ void TestDaoFailures::readOnlyFileRefusesWrites()
         groups.m_GroupName = QStringLiteral("Changed");
         groups.Update();
     });
-    QVERIFY(QFile::setPermissions(db.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QCOMPARE(failure.kind(), CDaoException::Kind::ReadOnly);
+    QVERIFY2(failure.kind() == CDaoException::Kind::ReadOnly, qPrintable(failure.reason()));
     QCOMPARE(db.scalar(QStringLiteral("SELECT GroupName FROM Groups")).toString(), QStringLiteral("Wardens"));
 }
 
