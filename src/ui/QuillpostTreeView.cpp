@@ -191,7 +191,10 @@ std::unique_ptr<QMenu> CQuillpostTreeView::CreateContextMenu(int menuId, bool on
 
 void CQuillpostTreeView::OnContextMenu(QWidget* /*window*/, QPoint screenPoint)
 {
-    QTreeWidgetItem* item = itemAt(viewport()->mapFromGlobal(screenPoint));
+    // A keyboard request with the mouse outside the tree has no item to act on.
+    const QPoint viewportPoint = viewport()->mapFromGlobal(screenPoint);
+    QTreeWidgetItem* item
+        = viewport()->rect().contains(viewportPoint) ? itemAt(viewportPoint) : nullptr;
     if (!item)
         return;
 

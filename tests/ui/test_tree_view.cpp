@@ -367,6 +367,20 @@ void TestTreeView::emptySpaceOpensNothing()
     QVERIFY(m_view->ContextRecord());
     QCOMPARE(m_view->ContextRecord()->m_id, 21);
     QVERIFY(m_view->selectedItems().isEmpty());
+
+    // A keyboard request while the mouse is just below the tree opens nothing either,
+    // although rows scrolled out of sight lie at that point.
+    m_view->resize(400, 90);
+    QApplication::processEvents();
+    const QPoint belowLocal(20, m_view->viewport()->height() + 8);
+    QVERIFY(m_view->itemAt(belowLocal));
+    const QPoint outside = m_view->viewport()->mapToGlobal(belowLocal);
+    QCursor::setPos(m_view->screen(), outside);
+    QCOMPARE(QCursor::pos(m_view->screen()), outside);
+    m_view->setFocus();
+    const ShownMenu keyboard
+        = captureMenu([&] { QTest::keyClick(m_view.get(), Qt::Key_F10, Qt::ShiftModifier); });
+    QVERIFY(!keyboard.shown);
 }
 
 void TestTreeView::keyboardRequestUsesMousePosition_data()
