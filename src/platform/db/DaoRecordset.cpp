@@ -154,6 +154,7 @@ void CDaoRecordset::Open()
 
     m_connection = std::move(connection);
     m_rows = std::move(rows);
+    m_liveRows = int(m_rows.size());
     m_editMode = EditMode::None;
     if (m_rows.empty()) {
         m_position = 0;
@@ -167,6 +168,7 @@ void CDaoRecordset::Close()
 {
     m_connection.reset();
     m_rows.clear();
+    m_liveRows = 0;
     m_fieldCache.clear();
     m_editMode = EditMode::None;
     m_position = -1;
@@ -204,10 +206,7 @@ bool CDaoRecordset::IsEOF() const
 
 int CDaoRecordset::GetRecordCount() const
 {
-    int count = 0;
-    for (const Row& row : m_rows)
-        count += row.deleted ? 0 : 1;
-    return count;
+    return m_liveRows;
 }
 
 std::vector<DaoFieldValue> CDaoRecordset::storeMembers()
@@ -455,6 +454,7 @@ void CDaoRecordset::writeChangedColumns()
                                        QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
     if (query.numRowsAffected() == 0) {
         row.deleted = true;
+        --m_liveRows;
         throw CDaoException(CDaoException::Kind::Other,
                             QStringLiteral("Row %1 of table %2 no longer exists.").arg(row.id).arg(tableName()));
     }
@@ -503,6 +503,7 @@ void CDaoRecordset::insertRow()
             row.stored.append(query.value(int(i)));
     }
     m_rows.push_back(std::move(row));
+    ++m_liveRows;
 
     // The row that was current before AddNew stays current; the new one is the last.
     m_editMode = EditMode::None;
@@ -522,5 +523,6 @@ void CDaoRecordset::Delete()
         throw DaoExceptionFromSqlError(query.lastError(),
                                        QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
     m_rows[m_position].deleted = true;
+    --m_liveRows;
     m_editMode = EditMode::None;
 }

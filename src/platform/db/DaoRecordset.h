@@ -81,6 +81,7 @@ private:
     std::vector<DaoColumn> m_columns;
     std::unique_ptr<DaoConnection> m_connection;
     std::vector<Row> m_rows;
+    int m_liveRows = 0;
     // -1 before the first row (BOF), m_rows.size() after the last (EOF).
     std::ptrdiff_t m_position = -1;
     bool m_bof = true;

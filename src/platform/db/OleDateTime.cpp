@@ -48,8 +48,38 @@ COleDateTime COleDateTime::GetCurrentTime()
                         local.tm_min, local.tm_sec);
 }
 
+namespace {
+
+// The stored form "YYYY-MM-DD HH:MM:SS" read digit by digit: every load reads three
+// of these per message row, so the common case avoids the general pattern.
+std::optional<COleDateTime> parseStoredForm(const QString& text)
+{
+    if (text.size() != 19 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-') || text[10] != QLatin1Char(' ')
+        || text[13] != QLatin1Char(':') || text[16] != QLatin1Char(':'))
+        return std::nullopt;
+    auto number = [&text](int from, int length) {
+        int value = 0;
+        for (int i = from; i < from + length; ++i) {
+            const char16_t digit = text[i].unicode();
+            if (digit < u'0' || digit > u'9')
+                return -1;
+            value = value * 10 + (digit - u'0');
+        }
+        return value;
+    };
+    const COleDateTime value(number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2));
+    if (!COleDateTime::IsValidDateTime(value.GetYear(), value.GetMonth(), value.GetDay(), value.GetHour(),
+                                       value.GetMinute(), value.GetSecond()))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
 std::optional<COleDateTime> COleDateTime::FromText(const QString& text)
 {
+    if (const std::optional<COleDateTime> stored = parseStoredForm(text))
+        return stored;
     static const QRegularExpression pattern(QStringLiteral(
         R"(^\s*(\d{4})-(\d{1,2})-(\d{1,2})(?:[ T](\d{1,2}):(\d{2})(?::(\d{2}))?)?\s*$)"));
     const QRegularExpressionMatch match = pattern.match(text);
