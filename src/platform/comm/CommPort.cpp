@@ -194,6 +194,9 @@ bool CCommPort::SetMode(const QByteArray& modeText)
         return false;
     if (!ApplyFraming(settings, *framing))
         return false;
+    // Some terminals refuse a framing they cannot carry (a pseudo-terminal refuses
+    // parity and 7-bit characters on some kernels and ignores them on others); the
+    // port then keeps its previous settings.
     if (tcsetattr(m_fd, TCSANOW, &settings) != 0)
         return false;
     m_applied = settings;
