@@ -39,7 +39,7 @@ public:
         int value = -1;
         int digits = 0;
         while (m_position < m_text.size() && digits < 3
-               && std::isdigit(static_cast<unsigned char>(m_text[m_position]))) {
+            && std::isdigit(static_cast<unsigned char>(m_text[m_position]))) {
             value = (value < 0 ? 0 : value * 10) + (m_text[m_position] - '0');
             ++m_position;
             ++digits;
@@ -131,8 +131,8 @@ ModemCommandLine interpretCommandLine(QByteArrayView line, ModemSettings& settin
     // (a "+++" sent while already in command mode, line noise).
     qsizetype start = 0;
     while (start + 1 < line.size()
-           && !(std::toupper(static_cast<unsigned char>(line[start])) == 'A'
-                && std::toupper(static_cast<unsigned char>(line[start + 1])) == 'T'))
+        && !(std::toupper(static_cast<unsigned char>(line[start])) == 'A'
+            && std::toupper(static_cast<unsigned char>(line[start + 1])) == 'T'))
         ++start;
     if (start + 1 >= line.size())
         return result;

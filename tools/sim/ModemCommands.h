@@ -10,23 +10,24 @@ namespace quillpost::sim {
 // What the modem remembers between command lines; ATZ and AT&F bring it back.
 struct ModemSettings
 {
-    bool echo = true;      // E
-    bool verbose = true;   // V: words rather than numbers as result codes
-    bool quiet = false;    // Q: no result codes at all
-    int resultLevel = 4;   // X
+    bool echo = true; // E
+    bool verbose = true; // V: words rather than numbers as result codes
+    bool quiet = false; // Q: no result codes at all
+    int resultLevel = 4; // X
     QMap<int, int> registers; // S registers set so far
 };
 
 // What one AT command line asks of the modem, once its settings are applied.
 struct ModemCommandLine
 {
-    enum class Outcome {
+    enum class Outcome
+    {
         Ignored, // not an AT line (modems stay silent on those)
         Ok,
         Error,
-        Dial,    // D, DT, DP: the number is in `number`
-        Answer,  // A
-        Online,  // O: back to the call in progress
+        Dial, // D, DT, DP: the number is in `number`
+        Answer, // A
+        Online, // O: back to the call in progress
     };
     Outcome outcome = Outcome::Ignored;
     bool hangUp = false; // H came before the outcome

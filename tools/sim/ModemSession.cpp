@@ -15,7 +15,8 @@ constexpr char DEL = 0x7F;
 // Hayes modems hold about this much of a command line and refuse longer ones.
 constexpr qsizetype kCommandLineLimit = 255;
 
-enum ResultCode {
+enum ResultCode
+{
     Ok = 0,
     Connect = 1,
     NoCarrier = 3,
@@ -26,8 +27,8 @@ enum ResultCode {
 };
 } // namespace
 
-ModemSession::ModemSession(const SimConfig& config, PtyLink& link, SimRecorder& recorder,
-                           QObject* parent)
+ModemSession::ModemSession(
+    const SimConfig& config, PtyLink& link, SimRecorder& recorder, QObject* parent)
     : QObject(parent)
     , m_config(config)
     , m_link(link)
@@ -139,7 +140,7 @@ void ModemSession::executeCommandLine()
             break;
         }
         sendResult(m_settings.resultLevel == 0 ? "CONNECT" : "CONNECT 9600",
-                   m_settings.resultLevel == 0 ? Connect : Connect9600);
+            m_settings.resultLevel == 0 ? Connect : Connect9600);
         m_mode = Mode::Data;
         m_plusCount = 0;
         m_lastDataAt = m_clock.elapsed();
@@ -168,7 +169,7 @@ void ModemSession::connectCall()
     callConfig.faults = m_callFaults;
     m_pacer->setPieces(m_callFaults.chunkSize, m_callFaults.chunkPauseMs);
     sendResult(m_settings.resultLevel == 0 ? "CONNECT" : "CONNECT 9600",
-               m_settings.resultLevel == 0 ? Connect : Connect9600);
+        m_settings.resultLevel == 0 ? Connect : Connect9600);
     m_mode = Mode::Data;
     m_plusCount = 0;
     m_lastDataAt = m_clock.elapsed();
@@ -194,7 +195,9 @@ void ModemSession::watchForEscape(QByteArrayView bytes)
     for (char byte : bytes) {
         const bool quietBefore = now - m_lastDataAt >= guard;
         const bool closeToLast = now - m_lastPlusAt < guard;
-        if (byte == '+' && ((m_plusCount == 0 && quietBefore) || (m_plusCount > 0 && m_plusCount < 3 && closeToLast))) {
+        if (byte == '+'
+            && ((m_plusCount == 0 && quietBefore)
+                || (m_plusCount > 0 && m_plusCount < 3 && closeToLast))) {
             ++m_plusCount;
             m_lastPlusAt = now;
         } else {

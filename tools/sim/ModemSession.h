@@ -23,15 +23,21 @@ class ModemSession : public QObject
     Q_OBJECT
 
 public:
-    ModemSession(const SimConfig& config, PtyLink& link, SimRecorder& recorder,
-                 QObject* parent = nullptr);
+    ModemSession(
+        const SimConfig& config, PtyLink& link, SimRecorder& recorder, QObject* parent = nullptr);
     ~ModemSession() override;
 
     // The simulator is going away: a call in progress ends as stopped.
     void shutDown();
 
 private:
-    enum class Mode { Command, Dialling, Data, OnlineCommand };
+    enum class Mode
+    {
+        Command,
+        Dialling,
+        Data,
+        OnlineCommand
+    };
 
     void receive(const QByteArray& bytes);
     void receiveCommandBytes(QByteArrayView bytes);

@@ -21,7 +21,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-
 #include <memory>
 
 namespace quillpost::sim {
@@ -31,47 +30,50 @@ namespace quillpost::sim {
 // meaning in TCP mode, where each connection starts in data mode.
 struct SimFaults
 {
-    bool busy = false;          // a dial answers "BUSY"
-    bool noAnswer = false;      // a dial answers "NO ANSWER" after the ring delay
-    bool noCarrier = false;     // a dial answers "NO CARRIER" after the ring delay
+    bool busy = false; // a dial answers "BUSY"
+    bool noAnswer = false; // a dial answers "NO ANSWER" after the ring delay
+    bool noCarrier = false; // a dial answers "NO CARRIER" after the ring delay
     int dropLineAfterBlock = 0; // drop the call right after accepting block k of a call
-    int nakLoginTimes = 0;      // answer the first n logins of a call with NAK
-    int nakBlock = 0;           // answer block k of a call with NAK, however good it is
+    int nakLoginTimes = 0; // answer the first n logins of a call with NAK
+    int nakBlock = 0; // answer block k of a call with NAK, however good it is
     bool silentAfterConnect = false; // connect, then never answer anything
-    bool garbage = false;       // answer every wake-up and block with noise only
-    int chunkSize = 0;          // deliver every reply in pieces of n bytes...
-    int chunkPauseMs = 50;      // ...with this pause between the pieces
-    int slowReplyMs = 0;        // wait this long before each reply in data mode
+    bool garbage = false; // answer every wake-up and block with noise only
+    int chunkSize = 0; // deliver every reply in pieces of n bytes...
+    int chunkPauseMs = 50; // ...with this pause between the pieces
+    int slowReplyMs = 0; // wait this long before each reply in data mode
     bool longRunWithoutLineEnd = false; // after connecting, send 2,000 bytes with no CR, LF or "="
 };
 
 struct SimConfig
 {
     SimFaults faults;
-    int ringDelayMs = 200;       // from dial to the dial's answer
-    int guardTimeMs = 1000;      // silence needed before and after "+++"
+    int ringDelayMs = 200; // from dial to the dial's answer
+    int guardTimeMs = 1000; // silence needed before and after "+++"
     bool messageSequences = true; // send "110 1.8", "211 ...", "514 ..." and the like
-    int idleTimeoutMs = 0;       // end an idle data-mode call with "501 ..." (0: never)
-    int maxBlockLength = 256;    // longest block accepted, STX to the checksum's CR
-    QString logPath;             // one JSON object per line; empty: no log file
+    int idleTimeoutMs = 0; // end an idle data-mode call with "501 ..." (0: never)
+    int maxBlockLength = 256; // longest block accepted, STX to the checksum's CR
+    QString logPath; // one JSON object per line; empty: no log file
 };
 
-// A block the terminal accepted (answered with ACK).
+// A page the terminal accepted (answered its last block with ACK).
 struct AcceptedPage
 {
     QByteArray pagerId;
-    QByteArray text;     // exactly the bytes between the identifier's CR and the CR before ETX
-    QByteArray checksum; // the three characters received
-    int call = 0;        // 1 for the first call (or TCP connection), then 2, ...
-    QDateTime time;      // UTC
+    // Exactly the bytes after the identifier's CR up to the CR before ETX (a
+    // message of several fields keeps the CRs between them).
+    QByteArray text;
+    QByteArray checksum; // the three characters received (of the last block)
+    int call = 0; // 1 for the first call (or TCP connection), then 2, ...
+    QDateTime time; // UTC
 };
 
-enum class CallEnd {
-    Logout,          // caller sent EOT CR, terminal answered ESC EOT CR
-    DroppedByFault,  // the line was dropped on purpose (dropLineAfterBlock)
-    CallerHungUp,    // caller closed the port, disconnected, or ATH after "+++"
-    IdleTimeout,     // the terminal gave up on a silent caller
-    Stopped,         // the simulator was stopped during the call
+enum class CallEnd
+{
+    Logout, // caller sent EOT CR, terminal answered ESC EOT CR
+    DroppedByFault, // the line was dropped on purpose (dropLineAfterBlock)
+    CallerHungUp, // caller closed the port, disconnected, or ATH after "+++"
+    IdleTimeout, // the terminal gave up on a silent caller
+    Stopped, // the simulator was stopped during the call
 };
 
 struct CallRecord
@@ -105,7 +107,7 @@ public:
     bool isRunning() const;
 
     QString slavePath() const; // empty unless started with startPty()
-    quint16 tcpPort() const;   // 0 unless started with startTcp()
+    quint16 tcpPort() const; // 0 unless started with startTcp()
     QString errorString() const;
 
     // Takes effect from the next dial (pty) or connection (TCP).

@@ -3,7 +3,6 @@
 #include "TerminalChecksum.h"
 
 #include <QDateTime>
-
 #include <algorithm>
 
 namespace quillpost::sim {
@@ -260,7 +259,8 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
     if (!m_config.faults.garbage) {
         // A message that itself holds CRs (more fields) is kept whole, as it arrived.
         const QByteArray text = pageFields.mid(1).join(CR);
-        AcceptedPage page { pageFields.first(), text, m_check, m_call, QDateTime::currentDateTimeUtc() };
+        AcceptedPage page { pageFields.first(), text, m_check, m_call,
+            QDateTime::currentDateTimeUtc() };
         out.append({ TerminalAction::Kind::Accept, {}, page, {} });
     }
     QByteArray words;

@@ -11,9 +11,14 @@ namespace quillpost::sim {
 // One thing the terminal does in answer to what it received, in order.
 struct TerminalAction
 {
-    enum class Kind { Reply, Accept, End };
+    enum class Kind
+    {
+        Reply,
+        Accept,
+        End
+    };
     Kind kind = Kind::Reply;
-    QByteArray bytes;  // Reply: what goes on the line, as one reply
+    QByteArray bytes; // Reply: what goes on the line, as one reply
     AcceptedPage page; // Accept: the page just acknowledged
     CallEnd end = CallEnd::Logout;
 };
@@ -41,8 +46,19 @@ public:
     int blocksSeen() const { return m_blocksSeen; }
 
 private:
-    enum class Phase { AwaitLogon, Ready, Ended };
-    enum class BlockPart { None, Fields, Check, Tail };
+    enum class Phase
+    {
+        AwaitLogon,
+        Ready,
+        Ended
+    };
+    enum class BlockPart
+    {
+        None,
+        Fields,
+        Check,
+        Tail
+    };
 
     void receiveBeforeLogon(char byte, TerminalActions& out);
     void answerLogonLine(TerminalActions& out);
@@ -62,7 +78,7 @@ private:
     int m_logonAttempts = 0;
 
     BlockPart m_part = BlockPart::None;
-    QByteArray m_block;  // STX through ETX, at most a few KiB kept
+    QByteArray m_block; // STX through ETX, at most a few KiB kept
     qsizetype m_blockLength = 0; // every byte of the block, kept or not
     QByteArray m_check;
     bool m_tailJunk = false;

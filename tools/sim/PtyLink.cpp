@@ -1,7 +1,6 @@
 #include "PtyLink.h"
 
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +17,8 @@ constexpr int kReadChunk = 4096;
 
 QString systemError(const char* what)
 {
-    return QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(
+        QString::fromLatin1(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
 } // namespace
 

@@ -44,8 +44,9 @@ void ReplyPacer::pump()
             front.delayMs = 0;
             return;
         }
-        const qsizetype wanted = m_pieceSize > 0 ? std::min<qsizetype>(m_pieceSize, front.bytes.size())
-                                                 : front.bytes.size();
+        const qsizetype wanted = m_pieceSize > 0
+            ? std::min<qsizetype>(m_pieceSize, front.bytes.size())
+            : front.bytes.size();
         const qint64 written = wanted > 0 ? m_writer(QByteArrayView(front.bytes).first(wanted)) : 0;
         if (written < 0) {
             clear(); // the line is gone; nothing queued can reach anyone

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
-
 #include <deque>
 #include <functional>
 

@@ -23,27 +23,33 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
     SimFaults& faults = config.faults;
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated Hayes modem and TAP paging terminal to test and demonstrate Quillpost against."));
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated Hayes modem and TAP paging terminal to test and demonstrate "
+                       "Quillpost against."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption pty(QStringLiteral("pty"),
-        QStringLiteral("Play the modem on a new pseudo-terminal; its path is printed first (default)."));
+        QStringLiteral(
+            "Play the modem on a new pseudo-terminal; its path is printed first (default)."));
     const QCommandLineOption link = QCommandLineOption(QStringLiteral("link"),
-        QStringLiteral("Also make a symbolic link to the pseudo-terminal at <path>."), QStringLiteral("path"));
+        QStringLiteral("Also make a symbolic link to the pseudo-terminal at <path>."),
+        QStringLiteral("path"));
     const QCommandLineOption tcp = QCommandLineOption(QStringLiteral("tcp"),
-        QStringLiteral("Listen on 127.0.0.1:<port> instead; each connection is a call in data mode."),
+        QStringLiteral(
+            "Listen on 127.0.0.1:<port> instead; each connection is a call in data mode."),
         QStringLiteral("port"));
     const QCommandLineOption log = QCommandLineOption(QStringLiteral("log"),
         QStringLiteral("Append one JSON line per accepted page and per call ending to <file>."),
         QStringLiteral("file"));
     const QCommandLineOption noSequences(QStringLiteral("no-message-sequences"),
         QStringLiteral("Leave out the \"110 1.8\", \"211 ...\" and similar lines."));
-    const QCommandLineOption busy(QStringLiteral("busy"), QStringLiteral("Every dial answers BUSY."));
-    const QCommandLineOption noAnswer(QStringLiteral("no-answer"), QStringLiteral("Every dial answers NO ANSWER."));
+    const QCommandLineOption busy(
+        QStringLiteral("busy"), QStringLiteral("Every dial answers BUSY."));
+    const QCommandLineOption noAnswer(
+        QStringLiteral("no-answer"), QStringLiteral("Every dial answers NO ANSWER."));
     const QCommandLineOption noCarrier(QStringLiteral("no-carrier"),
         QStringLiteral("Every dial answers NO CARRIER after ringing."));
-    const QCommandLineOption silent(QStringLiteral("silent"),
-        QStringLiteral("Connect, then never answer anything."));
+    const QCommandLineOption silent(
+        QStringLiteral("silent"), QStringLiteral("Connect, then never answer anything."));
     const QCommandLineOption garbage(QStringLiteral("garbage"),
         QStringLiteral("Answer with line noise instead of prompts and verdicts."));
     const QCommandLineOption longRun(QStringLiteral("long-run"),
@@ -52,33 +58,40 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
     // Options that take a whole number, each with the smallest value that makes sense.
     const QList<CountOption> countTargets {
         { QStringLiteral("drop-after-block"),
-          QStringLiteral("Drop the line right after accepting block <n> of a call."),
-          &faults.dropLineAfterBlock, 1 },
-        { QStringLiteral("nak-login"), QStringLiteral("Answer the first <n> logins of a call with NAK."),
-          &faults.nakLoginTimes, 1 },
+            QStringLiteral("Drop the line right after accepting block <n> of a call."),
+            &faults.dropLineAfterBlock, 1 },
+        { QStringLiteral("nak-login"),
+            QStringLiteral("Answer the first <n> logins of a call with NAK."),
+            &faults.nakLoginTimes, 1 },
         { QStringLiteral("nak-block"), QStringLiteral("Answer block <n> of a call with NAK."),
-          &faults.nakBlock, 1 },
-        { QStringLiteral("chunk-size"), QStringLiteral("Deliver every reply in pieces of <n> bytes."),
-          &faults.chunkSize, 1 },
+            &faults.nakBlock, 1 },
+        { QStringLiteral("chunk-size"),
+            QStringLiteral("Deliver every reply in pieces of <n> bytes."), &faults.chunkSize, 1 },
         { QStringLiteral("chunk-pause"),
-          QStringLiteral("Pause <n> ms between those pieces (default 50)."), &faults.chunkPauseMs, 0 },
-        { QStringLiteral("slow"), QStringLiteral("Wait <n> ms before each of the terminal's replies."),
-          &faults.slowReplyMs, 0 },
+            QStringLiteral("Pause <n> ms between those pieces (default 50)."), &faults.chunkPauseMs,
+            0 },
+        { QStringLiteral("slow"),
+            QStringLiteral("Wait <n> ms before each of the terminal's replies."),
+            &faults.slowReplyMs, 0 },
         { QStringLiteral("ring-delay"),
-          QStringLiteral("Ring for <n> ms before a dial is answered (default 1000)."), &config.ringDelayMs, 0 },
+            QStringLiteral("Ring for <n> ms before a dial is answered (default 1000)."),
+            &config.ringDelayMs, 0 },
         { QStringLiteral("guard-time"),
-          QStringLiteral("Silence of <n> ms needed around \"+++\" (default 1000)."), &config.guardTimeMs, 0 },
+            QStringLiteral("Silence of <n> ms needed around \"+++\" (default 1000)."),
+            &config.guardTimeMs, 0 },
         { QStringLiteral("idle-timeout"),
-          QStringLiteral("End a call idle for <n> ms with \"501\" (default 0: never)."),
-          &config.idleTimeoutMs, 0 },
-        { QStringLiteral("max-block"), QStringLiteral("Longest block accepted, in bytes (default 256)."),
-          &config.maxBlockLength, 9 },
+            QStringLiteral("End a call idle for <n> ms with \"501\" (default 0: never)."),
+            &config.idleTimeoutMs, 0 },
+        { QStringLiteral("max-block"),
+            QStringLiteral("Longest block accepted, in bytes (default 256)."),
+            &config.maxBlockLength, 9 },
     };
     QList<QCommandLineOption> counts;
     for (const CountOption& count : countTargets)
         counts.append(QCommandLineOption(count.name, count.description, QStringLiteral("n")));
 
-    parser.addOptions({ pty, link, tcp, log, noSequences, busy, noAnswer, noCarrier, silent, garbage, longRun });
+    parser.addOptions(
+        { pty, link, tcp, log, noSequences, busy, noAnswer, noCarrier, silent, garbage, longRun });
     parser.addOptions(counts);
 
     if (!parser.parse(arguments)) {
@@ -91,7 +104,8 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         return true;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        invocation.message = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        invocation.message
+            = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
         return false;
     }
     if (parser.isSet(pty) && parser.isSet(tcp)) {

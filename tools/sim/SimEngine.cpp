@@ -41,7 +41,9 @@ bool SimWorker::listenTcp(quint16 port, quint16& chosenPort, QString& error)
 {
     m_server = new QTcpServer(this);
     if (!m_server->listen(QHostAddress::LocalHost, port)) {
-        error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2").arg(port).arg(m_server->errorString());
+        error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2")
+                    .arg(port)
+                    .arg(m_server->errorString());
         return false;
     }
     chosenPort = m_server->serverPort();
@@ -96,7 +98,8 @@ SimEngine::~SimEngine()
 
 bool SimEngine::startPty(const QString& linkPath)
 {
-    return launch([&](SimWorker& worker) { return worker.openPty(linkPath, m_slavePath, m_error); });
+    return launch(
+        [&](SimWorker& worker) { return worker.openPty(linkPath, m_slavePath, m_error); });
 }
 
 bool SimEngine::startTcp(quint16 port)

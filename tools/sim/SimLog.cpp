@@ -55,15 +55,13 @@ QByteArray pageLogLine(const AcceptedPage& page)
 {
     return "{\"event\":\"page\",\"call\":" + QByteArray::number(page.call)
         + ",\"time\":" + jsonTime(page.time) + ",\"pagerId\":" + jsonBytes(page.pagerId)
-        + ",\"text\":" + jsonBytes(page.text) + ",\"checksum\":" + jsonBytes(page.checksum)
-        + "}\n";
+        + ",\"text\":" + jsonBytes(page.text) + ",\"checksum\":" + jsonBytes(page.checksum) + "}\n";
 }
 
 QByteArray callEndLogLine(const CallRecord& record)
 {
-    return "{\"event\":\"call-end\",\"call\":" + QByteArray::number(record.call)
-        + ",\"time\":" + jsonTime(record.time) + ",\"how\":\""
-        + callEndName(record.how).toLatin1() + "\"}\n";
+    return "{\"event\":\"call-end\",\"call\":" + QByteArray::number(record.call) + ",\"time\":"
+        + jsonTime(record.time) + ",\"how\":\"" + callEndName(record.how).toLatin1() + "\"}\n";
 }
 
 } // namespace quillpost::sim

@@ -8,8 +8,8 @@
 
 namespace quillpost::sim {
 
-TcpCall::TcpCall(const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder,
-                 QObject* parent)
+TcpCall::TcpCall(
+    const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
     , m_recorder(recorder)

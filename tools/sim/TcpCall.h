@@ -21,7 +21,7 @@ class TcpCall : public QObject
 
 public:
     TcpCall(const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder,
-            QObject* parent = nullptr);
+        QObject* parent = nullptr);
 
     void start();
     void shutDown();

@@ -5,8 +5,8 @@
 
 namespace quillpost::sim {
 
-TerminalSession::TerminalSession(const SimConfig& config, SimRecorder& recorder,
-                                 ReplyPacer& pacer, QObject* parent)
+TerminalSession::TerminalSession(
+    const SimConfig& config, SimRecorder& recorder, ReplyPacer& pacer, QObject* parent)
     : QObject(parent)
     , m_recorder(recorder)
     , m_pacer(pacer)

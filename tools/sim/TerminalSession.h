@@ -19,7 +19,7 @@ class TerminalSession : public QObject
 
 public:
     TerminalSession(const SimConfig& config, SimRecorder& recorder, ReplyPacer& pacer,
-                    QObject* parent = nullptr);
+        QObject* parent = nullptr);
 
     int call() const { return m_call; }
     bool ended() const { return m_ended; }

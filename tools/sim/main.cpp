@@ -7,7 +7,6 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,7 +30,9 @@ void quitOnTerminationSignals(QCoreApplication& app)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
@@ -57,8 +58,8 @@ public:
         }
         const QList<CallRecord> ends = m_sim.callEnds();
         for (; m_endsShown < ends.size(); ++m_endsShown)
-            out << "call " << ends[m_endsShown].call << " ended: " << callEndName(ends[m_endsShown].how)
-                << Qt::endl;
+            out << "call " << ends[m_endsShown].call
+                << " ended: " << callEndName(ends[m_endsShown].how) << Qt::endl;
     }
 
 private:
@@ -87,8 +88,9 @@ int main(int argc, char* argv[])
     }
 
     PagingSimulator sim(invocation.config);
-    const bool started = invocation.mode == SimInvocation::Mode::Pty ? sim.startPty(invocation.linkPath)
-                                                                      : sim.startTcp(invocation.tcpPort);
+    const bool started = invocation.mode == SimInvocation::Mode::Pty
+        ? sim.startPty(invocation.linkPath)
+        : sim.startTcp(invocation.tcpPort);
     if (!started) {
         err << sim.errorString() << Qt::endl;
         return 1;

@@ -1,7 +1,6 @@
 #include "SimTestLine.h"
 
 #include <QDeadlineTimer>
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -61,7 +60,8 @@ void SimTestLine::write(const QByteArray& bytes)
     qsizetype done = 0;
     QDeadlineTimer deadline(5000);
     while (m_fd >= 0 && done < bytes.size() && !deadline.hasExpired()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n
+            = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
             continue;

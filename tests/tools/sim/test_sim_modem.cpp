@@ -124,14 +124,17 @@ void TestSimModem::commandResults_data()
     QTest::newRow("hang up on hook") << QByteArray("ATH0") << kOk;
     QTest::newRow("escape sent in command mode") << QByteArray("+++ATH") << kOk;
     QTest::newRow("not a command") << QByteArray("hello\rAT") << kOk;
-    QTest::newRow("identify") << QByteArray("ATI") << QByteArray("\r\nQuillpost simulated modem\r\n") + kOk;
+    QTest::newRow("identify") << QByteArray("ATI")
+                              << QByteArray("\r\nQuillpost simulated modem\r\n") + kOk;
     QTest::newRow("numeric results") << QByteArray("ATV0") << QByteArray("0\r");
     QTest::newRow("unknown command") << QByteArray("ATJ") << QByteArray("\r\nERROR\r\n");
     QTest::newRow("value out of range") << QByteArray("ATX9") << QByteArray("\r\nERROR\r\n");
-    QTest::newRow("register value too big") << QByteArray("ATS7=300") << QByteArray("\r\nERROR\r\n");
+    QTest::newRow("register value too big")
+        << QByteArray("ATS7=300") << QByteArray("\r\nERROR\r\n");
     QTest::newRow("answer with nobody calling") << QByteArray("ATA") << kNoCarrier;
     QTest::newRow("online without a call") << QByteArray("ATO") << kNoCarrier;
-    QTest::newRow("line too long") << QByteArray("AT") + QByteArray(300, 'E') << QByteArray("\r\nERROR\r\n");
+    QTest::newRow("line too long")
+        << QByteArray("AT") + QByteArray(300, 'E') << QByteArray("\r\nERROR\r\n");
 }
 
 void TestSimModem::commandResults()

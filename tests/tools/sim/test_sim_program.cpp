@@ -21,14 +21,16 @@ const QByteArray kAccepted = "211 Page(s) Sent\r\x06\r";
 QString faultSummary(const SimFaults& f)
 {
     QStringList parts;
-    const QList<std::pair<bool, const char*>> switches { { f.busy, "busy" }, { f.noAnswer, "noanswer" },
-        { f.noCarrier, "nocarrier" }, { f.silentAfterConnect, "silent" }, { f.garbage, "garbage" },
+    const QList<std::pair<bool, const char*>> switches { { f.busy, "busy" },
+        { f.noAnswer, "noanswer" }, { f.noCarrier, "nocarrier" },
+        { f.silentAfterConnect, "silent" }, { f.garbage, "garbage" },
         { f.longRunWithoutLineEnd, "longrun" } };
     for (const auto& [on, name] : switches) {
         if (on)
             parts.append(name);
     }
-    for (int count : { f.dropLineAfterBlock, f.nakLoginTimes, f.nakBlock, f.chunkSize, f.chunkPauseMs, f.slowReplyMs })
+    for (int count : { f.dropLineAfterBlock, f.nakLoginTimes, f.nakBlock, f.chunkSize,
+             f.chunkPauseMs, f.slowReplyMs })
         parts.append(QString::number(count));
     return parts.join(',');
 }
@@ -36,8 +38,8 @@ QString faultSummary(const SimFaults& f)
 // ctest names the folder; run by hand, the test finds it next to its own.
 QString simProgram()
 {
-    const QString binDir = qEnvironmentVariable("QUILLPOST_BIN_DIR",
-                                                QCoreApplication::applicationDirPath() + "/../bin");
+    const QString binDir = qEnvironmentVariable(
+        "QUILLPOST_BIN_DIR", QCoreApplication::applicationDirPath() + "/../bin");
     return binDir + QStringLiteral("/quillpost-sim");
 }
 } // namespace
@@ -127,27 +129,32 @@ void TestSimProgram::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("expected"); // a summary of what was understood, or part of the complaint
+    QTest::addColumn<QString>(
+        "expected"); // a summary of what was understood, or part of the complaint
 
-    QTest::newRow("defaults") << QStringList {} << true << "pty ring=1000 seq=1 faults=0,0,0,0,50,0";
-    QTest::newRow("pty with link and log") << QStringList { "--pty", "--link", "/tmp/m", "--log", "p.jsonl" }
-                                           << true << "pty link=/tmp/m log=p.jsonl";
+    QTest::newRow("defaults") << QStringList {} << true
+                              << "pty ring=1000 seq=1 faults=0,0,0,0,50,0";
+    QTest::newRow("pty with link and log") << QStringList { "--pty", "--link", "/tmp/m", "--log",
+        "p.jsonl" } << true << "pty link=/tmp/m log=p.jsonl";
     QTest::newRow("tcp") << QStringList { "--tcp", "7777", "--no-message-sequences" } << true
                          << "tcp port=7777 seq=0";
-    QTest::newRow("every fault") << QStringList { "--busy", "--no-answer", "--no-carrier", "--silent",
-                                                  "--garbage", "--long-run", "--drop-after-block", "2",
-                                                  "--nak-login", "3", "--nak-block", "4", "--chunk-size",
-                                                  "5", "--chunk-pause", "6", "--slow", "7" }
-                                 << true << "faults=busy,noanswer,nocarrier,silent,garbage,longrun,2,3,4,5,6,7";
-    QTest::newRow("timings") << QStringList { "--ring-delay", "10", "--guard-time", "20", "--idle-timeout", "30",
-                                              "--max-block", "100" }
+    QTest::newRow("every fault") << QStringList { "--busy", "--no-answer", "--no-carrier",
+        "--silent", "--garbage", "--long-run", "--drop-after-block", "2", "--nak-login", "3",
+        "--nak-block", "4", "--chunk-size", "5", "--chunk-pause", "6", "--slow",
+        "7" } << true << "faults=busy,noanswer,nocarrier,silent,garbage,longrun,2,3,4,5,6,7";
+    QTest::newRow("timings") << QStringList { "--ring-delay", "10", "--guard-time", "20",
+        "--idle-timeout", "30", "--max-block", "100" }
                              << true << "ring=10 guard=20 idle=30 max=100";
     QTest::newRow("both modes") << QStringList { "--pty", "--tcp", "1" } << false << "either";
-    QTest::newRow("link with tcp") << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
+    QTest::newRow("link with tcp")
+        << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
     QTest::newRow("port out of range") << QStringList { "--tcp", "70000" } << false << "port";
-    QTest::newRow("count not a number") << QStringList { "--nak-block", "two" } << false << "--nak-block";
-    QTest::newRow("count too small") << QStringList { "--drop-after-block", "0" } << false << "at least 1";
-    QTest::newRow("negative pause") << QStringList { "--chunk-pause", "-5" } << false << "--chunk-pause";
+    QTest::newRow("count not a number")
+        << QStringList { "--nak-block", "two" } << false << "--nak-block";
+    QTest::newRow("count too small")
+        << QStringList { "--drop-after-block", "0" } << false << "at least 1";
+    QTest::newRow("negative pause")
+        << QStringList { "--chunk-pause", "-5" } << false << "--chunk-pause";
     QTest::newRow("unknown option") << QStringList { "--frobnicate" } << false << "frobnicate";
     QTest::newRow("stray argument") << QStringList { "extra" } << false << "extra";
 }
@@ -190,7 +197,8 @@ void TestSimProgram::programHelpAndBadArguments()
     QVERIFY2(help.waitForFinished(kWaitMs), qPrintable(simProgram()));
     QCOMPARE(help.exitCode(), 0);
     const QByteArray text = help.readAllStandardOutput();
-    for (const char* option : { "--pty", "--tcp", "--log", "--link", "--nak-block", "--no-message-sequences" })
+    for (const char* option :
+        { "--pty", "--tcp", "--log", "--link", "--nak-block", "--no-message-sequences" })
         QVERIFY2(text.contains(option), option);
 
     QProcess wrong;
@@ -207,7 +215,8 @@ void TestSimProgram::programRunsASessionOverAPseudoTerminal()
     const QString logPath = dir.filePath("pages.jsonl");
     const QString link = dir.filePath("ttySIM");
     QProcess program;
-    program.start(simProgram(), { "--pty", "--link", link, "--log", logPath, "--ring-delay", "50" });
+    program.start(
+        simProgram(), { "--pty", "--link", link, "--log", logPath, "--ring-delay", "50" });
     QVERIFY(program.waitForStarted(kWaitMs));
     QVERIFY(program.waitForReadyRead(kWaitMs));
     const QString slave = QString::fromLocal8Bit(program.readLine()).trimmed();

@@ -22,7 +22,8 @@ QByteArray readUntil(QSerialPort& port, const QByteArray& pattern)
     QByteArray received;
     QDeadlineTimer deadline(kWaitMs);
     while (!received.contains(pattern) && !deadline.hasExpired()) {
-        if (port.bytesAvailable() > 0 || port.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        if (port.bytesAvailable() > 0
+            || port.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
             received += port.readAll();
     }
     return received;

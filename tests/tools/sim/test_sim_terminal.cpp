@@ -98,8 +98,12 @@ void TestSimTerminal::checksumOfWorkedExamples_data()
     QTest::newRow("ABC") << QByteArray("123") << QByteArray("ABC") << QByteArray("17;");
     QTest::newRow("abc") << QByteArray("123") << QByteArray("abc") << QByteArray("1=;");
     QTest::newRow("empty text") << QByteArray("123") << QByteArray() << QByteArray("0;5");
-    QTest::newRow("sum past 12 bits") << QByteArray("123") << QByteArray(255, 'z') << QByteArray(":3;");
-    QTest::newRow("high byte subtracts") << QByteArray("123") << QByteArray("A\xa3" "C") << QByteArray("0=<");
+    QTest::newRow("sum past 12 bits")
+        << QByteArray("123") << QByteArray(255, 'z') << QByteArray(":3;");
+    QTest::newRow("high byte subtracts") << QByteArray("123")
+                                         << QByteArray("A\xa3"
+                                                       "C")
+                                         << QByteArray("0=<");
     QTest::newRow("negative sum") << QByteArray() << QByteArray(4, '\xe9') << QByteArray("?<3");
 }
 
@@ -130,7 +134,8 @@ void TestSimTerminal::wakeUpAndLogOn_data()
     QTest::newRow("log-on") << QByteArray("\x1bPG1\r") << kGoAhead << true;
     QTest::newRow("log-on with password") << QByteArray("\x1bPG1abc123\r") << kGoAhead << true;
     QTest::newRow("log-on after noise") << QByteArray("xx\x1bPG1\r") << kGoAhead << true;
-    QTest::newRow("password too long") << QByteArray("\x1bPG1abcdefg\r") << QByteArray("\x15\r") << false;
+    QTest::newRow("password too long")
+        << QByteArray("\x1bPG1abcdefg\r") << QByteArray("\x15\r") << false;
     QTest::newRow("other service") << QByteArray("\x1bPG3\r") << QByteArray("\x15\r") << false;
     QTest::newRow("no CR yet") << QByteArray("\x1bPG1") << QByteArray() << false;
     QTest::newRow("go away") << QByteArray("\x04\r") << QByteArray("\x1b\x04\r") << false;
@@ -156,41 +161,56 @@ void TestSimTerminal::blockVerdicts_data()
     const QByteArray ack = "211 Page(s) Sent\r\x06\r";
     QTest::newRow("good") << tapBlock("123", "ABC") << ack << QByteArray("ABC");
     QTest::newRow("empty text") << tapBlock("123", "") << ack << QByteArray("");
-    QTest::newRow("control and high bytes kept") << tapBlock("123", "a\x01\xa3=") << ack
-                                                 << QByteArray("a\x01\xa3=");
-    QTest::newRow("CR inside the text kept") << tapBlock("123", "two\rlines") << ack
-                                             << QByteArray("two\rlines");
-    QTest::newRow("longest block") << tapBlock("1234", QByteArray(244, 'x')) << ack
-                                   << QByteArray(244, 'x');
+    QTest::newRow("control and high bytes kept")
+        << tapBlock("123", "a\x01\xa3=") << ack << QByteArray("a\x01\xa3=");
+    QTest::newRow("CR inside the text kept")
+        << tapBlock("123", "two\rlines") << ack << QByteArray("two\rlines");
+    QTest::newRow("longest block")
+        << tapBlock("1234", QByteArray(244, 'x')) << ack << QByteArray(244, 'x');
 
     QByteArray wrongCheck = tapBlock("123", "ABC");
     wrongCheck[wrongCheck.size() - 2] = '0';
-    QTest::newRow("wrong check") << wrongCheck << QByteArray("514 Checksum Error\r\x15\r") << QByteArray();
+    QTest::newRow("wrong check") << wrongCheck << QByteArray("514 Checksum Error\r\x15\r")
+                                 << QByteArray();
     QByteArray badCheckCharacter = tapBlock("123", "ABC");
     badCheckCharacter[badCheckCharacter.size() - 3] = 'A';
-    QTest::newRow("check character out of range") << badCheckCharacter
-                                                  << QByteArray("514 Checksum Error\r\x15\r") << QByteArray();
-    QTest::newRow("check cut short") << QByteArray("\x02" "123\rABC\r\x03" "17\r")
+    QTest::newRow("check character out of range")
+        << badCheckCharacter << QByteArray("514 Checksum Error\r\x15\r") << QByteArray();
+    QTest::newRow("check cut short") << QByteArray("\x02"
+                                                   "123\rABC\r\x03"
+                                                   "17\r")
                                      << QByteArray("514 Checksum Error\r\x15\r") << QByteArray();
     QByteArray trailing = tapBlock("123", "ABC");
     trailing.insert(trailing.size() - 1, "junk");
-    QTest::newRow("bytes after the check") << trailing << QByteArray("515 Format Error\r\x15\r") << QByteArray();
-    QTest::newRow("missing message field") << QByteArray("\x02" "123\r\x03") + terminalChecksum("\x02" "123\r\x03") + "\r"
-                                           << QByteArray("515 Format Error\r\x15\r") << QByteArray();
-    QTest::newRow("no CR before ETX") << QByteArray("\x02" "123\rABC\x03") + terminalChecksum("\x02" "123\rABC\x03") + "\r"
-                                      << QByteArray("515 Format Error\r\x15\r") << QByteArray();
-    QTest::newRow("empty pager id") << tapBlock("", "ABC") << QByteArray("510 Illegal Pager ID\r\x15\r")
-                                    << QByteArray();
-    QTest::newRow("pager id too long") << tapBlock(QByteArray(17, '9'), "ABC")
-                                       << QByteArray("510 Illegal Pager ID\r\x15\r") << QByteArray();
-    QTest::newRow("control byte in pager id") << tapBlock("12\x01", "ABC")
-                                              << QByteArray("510 Illegal Pager ID\r\x15\r") << QByteArray();
-    QTest::newRow("block over 256 bytes") << tapBlock("1234", QByteArray(245, 'x'))
-                                          << QByteArray("513 Message Too Long\r\x15\r") << QByteArray();
-    QTest::newRow("noise before STX ignored") << QByteArray("\r\nzz") + tapBlock("7", "hi") << ack
-                                              << QByteArray("hi");
-    QTest::newRow("restart on a second STX") << QByteArray("\x02" "12") + tapBlock("7", "hi") << ack
-                                             << QByteArray("hi");
+    QTest::newRow("bytes after the check")
+        << trailing << QByteArray("515 Format Error\r\x15\r") << QByteArray();
+    QTest::newRow("missing message field") << QByteArray("\x02"
+                                                         "123\r\x03")
+            + terminalChecksum("\x02"
+                               "123\r\x03")
+            + "\r" << QByteArray("515 Format Error\r\x15\r")
+                                           << QByteArray();
+    QTest::newRow("no CR before ETX") << QByteArray("\x02"
+                                                    "123\rABC\x03")
+            + terminalChecksum("\x02"
+                               "123\rABC\x03")
+            + "\r" << QByteArray("515 Format Error\r\x15\r")
+                                      << QByteArray();
+    QTest::newRow("empty pager id")
+        << tapBlock("", "ABC") << QByteArray("510 Illegal Pager ID\r\x15\r") << QByteArray();
+    QTest::newRow("pager id too long")
+        << tapBlock(QByteArray(17, '9'), "ABC") << QByteArray("510 Illegal Pager ID\r\x15\r")
+        << QByteArray();
+    QTest::newRow("control byte in pager id")
+        << tapBlock("12\x01", "ABC") << QByteArray("510 Illegal Pager ID\r\x15\r") << QByteArray();
+    QTest::newRow("block over 256 bytes")
+        << tapBlock("1234", QByteArray(245, 'x')) << QByteArray("513 Message Too Long\r\x15\r")
+        << QByteArray();
+    QTest::newRow("noise before STX ignored")
+        << QByteArray("\r\nzz") + tapBlock("7", "hi") << ack << QByteArray("hi");
+    QTest::newRow("restart on a second STX") << QByteArray("\x02"
+                                                           "12")
+            + tapBlock("7", "hi") << ack << QByteArray("hi");
 }
 
 void TestSimTerminal::blockVerdicts()
@@ -213,7 +233,8 @@ void TestSimTerminal::blockVerdicts()
     }
     QVERIFY(!endOf(actions));
     // A refused block leaves the terminal ready for the next one.
-    QCOMPARE(repliesOf(terminal.receive(tapBlock("55", "next"))), QByteArray("211 Page(s) Sent\r\x06\r"));
+    QCOMPARE(repliesOf(terminal.receive(tapBlock("55", "next"))),
+        QByteArray("211 Page(s) Sent\r\x06\r"));
 }
 
 // A block of a longer page: fields closed by CR (or US when the field goes on),
@@ -233,20 +254,19 @@ void TestSimTerminal::pageSpanningBlocks_data()
     const QByteArray ack = "\x06\r";
     const QByteArray nak = "\x15\r";
     QTest::newRow("fields split by ETB")
-        << QList<QByteArray> { pageBlock("123\r", '\x17'), pageBlock("Hello\r", '\x03') } << ack + ack
-        << QByteArray("Hello");
-    QTest::newRow("field continued with US")
-        << QList<QByteArray> { pageBlock("123\rHel\x1f", '\x17'), pageBlock("lo\x1f", '\x17'),
-                               pageBlock("\r", '\x03') }
-        << ack + ack + ack << QByteArray("Hello");
+        << QList<QByteArray> { pageBlock("123\r", '\x17'), pageBlock("Hello\r", '\x03') }
+        << ack + ack << QByteArray("Hello");
+    QTest::newRow("field continued with US") << QList<QByteArray> {
+        pageBlock("123\rHel\x1f", '\x17'), pageBlock("lo\x1f", '\x17'), pageBlock("\r", '\x03')
+    } << ack + ack + ack << QByteArray("Hello");
     QTest::newRow("pager id continued")
-        << QList<QByteArray> { pageBlock("12\x1f", '\x17'), pageBlock("3\rHi\r", '\x03') } << ack + ack
-        << QByteArray("Hi");
+        << QList<QByteArray> { pageBlock("12\x1f", '\x17'), pageBlock("3\rHi\r", '\x03') }
+        << ack + ack << QByteArray("Hi");
     QTest::newRow("US in the last block")
         << QList<QByteArray> { pageBlock("123\rHel\x1f", '\x03') } << nak << QByteArray();
     QTest::newRow("refused middle block sent again")
-        << QList<QByteArray> { pageBlock("123\rA\x1f", '\x17'), pageBlock("B\r", '\x03').replace("B", "C"),
-                               pageBlock("B\r", '\x03') }
+        << QList<QByteArray> { pageBlock("123\rA\x1f", '\x17'),
+               pageBlock("B\r", '\x03').replace("B", "C"), pageBlock("B\r", '\x03') }
         << ack + nak + ack << QByteArray("AB");
 }
 
@@ -272,8 +292,8 @@ void TestSimTerminal::pageSpanningBlocks()
 
 void TestSimTerminal::verdictDoesNotDependOnHowBytesArrive()
 {
-    const QByteArray conversation = QByteArray("\r\x1bPG1\r") + tapBlock("123", "ABC") + tapBlock("9", "x\xff")
-        + "\x04\r";
+    const QByteArray conversation
+        = QByteArray("\r\x1bPG1\r") + tapBlock("123", "ABC") + tapBlock("9", "x\xff") + "\x04\r";
     PagingTerminal whole(plainConfig(), 1);
     const TerminalActions atOnce = whole.receive(conversation);
 
@@ -354,7 +374,8 @@ void TestSimTerminal::silentTerminalSaysNothing()
     config.faults.longRunWithoutLineEnd = true;
     PagingTerminal terminal(config, 1);
     QVERIFY(repliesOf(terminal.connect()).isEmpty());
-    QVERIFY(repliesOf(terminal.receive(QByteArray("\r\r\x1bPG1\r") + tapBlock("1", "a") + "\x04\r")).isEmpty());
+    QVERIFY(repliesOf(terminal.receive(QByteArray("\r\r\x1bPG1\r") + tapBlock("1", "a") + "\x04\r"))
+                .isEmpty());
 }
 
 void TestSimTerminal::garbageHoldsNoPromptOrVerdict()
@@ -362,12 +383,13 @@ void TestSimTerminal::garbageHoldsNoPromptOrVerdict()
     SimConfig config;
     config.faults.garbage = true;
     PagingTerminal terminal(config, 1);
-    const QByteArray noise = repliesOf(terminal.receive(QByteArray("\r\r\r\x1bPG1\r") + tapBlock("1", "a")));
+    const QByteArray noise
+        = repliesOf(terminal.receive(QByteArray("\r\r\r\x1bPG1\r") + tapBlock("1", "a")));
     QVERIFY(noise.size() > 16);
     for (char byte : noise) {
         const char low = static_cast<char>(byte & 0x7F);
         QVERIFY2(low == '\r' || low == '\n' || (low >= 0x21 && low != '=' && low != 0x7F),
-                 qPrintable(QString::number(static_cast<unsigned char>(byte), 16)));
+            qPrintable(QString::number(static_cast<unsigned char>(byte), 16)));
     }
 }
 
@@ -396,8 +418,14 @@ void TestSimTerminal::runawayBlockIsRefusedNotHoarded()
 {
     PagingTerminal terminal(plainConfig(), 1);
     logOn(terminal);
-    QVERIFY(terminal.receive("\x02" "1\r" + QByteArray(1 << 20, 'x')).isEmpty()); // no ETX yet
-    QCOMPARE(repliesOf(terminal.receive("\r\x03" "000\r")), QByteArray("\x15\r"));
+    QVERIFY(terminal
+                .receive("\x02"
+                         "1\r"
+                    + QByteArray(1 << 20, 'x'))
+                .isEmpty()); // no ETX yet
+    QCOMPARE(repliesOf(terminal.receive("\r\x03"
+                                        "000\r")),
+        QByteArray("\x15\r"));
     QCOMPARE(repliesOf(terminal.receive(tapBlock("1", "ok"))), QByteArray("\x06\r"));
 }
 
@@ -422,7 +450,9 @@ void TestSimTerminal::logEscapesEveryByte()
     QCOMPARE(object.value("text").toString().toLatin1(), everyByte);
     QVERIFY(QDateTime::fromString(object.value("time").toString(), Qt::ISODateWithMs).isValid());
 
-    const QJsonObject end = QJsonDocument::fromJson(callEndLogLine({ 3, CallEnd::DroppedByFault, QDateTime::currentDateTimeUtc() })).object();
+    const QJsonObject end = QJsonDocument::fromJson(
+        callEndLogLine({ 3, CallEnd::DroppedByFault, QDateTime::currentDateTimeUtc() }))
+                                .object();
     QCOMPARE(end.value("how").toString(), QString("dropped-by-fault"));
     QCOMPARE(end.value("call").toInt(), 3);
 }
