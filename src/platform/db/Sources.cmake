@@ -10,6 +10,10 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DaoFieldExchange.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoRecordset.h
     ${CMAKE_CURRENT_LIST_DIR}/DaoRecordset.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoRecordsetRow.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoRecordsetUpdate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoValues.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoValues.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.h
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.h

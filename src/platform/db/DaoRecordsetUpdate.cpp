@@ -1,0 +1,186 @@
+// Changing rows: Edit, AddNew, Update through the field cache, and Delete.
+#include "platform/db/DaoRecordset.h"
+
+#include "platform/db/DaoConnection.h"
+#include "platform/db/DaoException.h"
+#include "platform/db/DaoRecordsetRow.h"
+#include "platform/db/DaoValues.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+void CDaoRecordset::Edit()
+{
+    loadCurrentRowIntoMembers();
+    m_fieldCache = currentValues();
+    m_editMode = EditMode::Edit;
+}
+
+void CDaoRecordset::AddNew()
+{
+    requireOpen();
+    std::vector<DaoFieldValue> blank;
+    for (const DaoColumn& column : m_columns) {
+        switch (column.type) {
+        case DaoColumnType::Counter:
+        case DaoColumnType::Long:
+            blank.emplace_back(std::int32_t { 0 });
+            break;
+        case DaoColumnType::Text:
+            blank.emplace_back(QString());
+            break;
+        case DaoColumnType::DateTime:
+            blank.emplace_back(COleDateTime());
+            break;
+        }
+    }
+    loadMembers(blank);
+    m_fieldCache = std::move(blank);
+    m_editMode = EditMode::AddNew;
+}
+
+void CDaoRecordset::CancelUpdate()
+{
+    m_editMode = EditMode::None;
+    m_fieldCache.clear();
+    if (IsOpen() && !m_bof && !m_eof)
+        loadCurrentRowIntoMembers();
+}
+
+void CDaoRecordset::Update()
+{
+    requireOpen();
+    if (m_editMode == EditMode::None)
+        throw CDaoException(CDaoException::Kind::Other,
+                            QStringLiteral("Update was called without Edit or AddNew."));
+    if (m_editMode == EditMode::Edit)
+        writeChangedColumns();
+    else
+        insertRow();
+    m_editMode = EditMode::None;
+    m_fieldCache.clear();
+}
+
+namespace {
+
+// Columns whose member differs from the value remembered by Edit or AddNew; the
+// auto-numbered ID is never among them. A changed text over 255 characters is refused
+// before anything is written, as a Jet Text column would refuse it.
+std::vector<std::size_t> changedColumns(const std::vector<DaoColumn>& columns,
+                                        const std::vector<DaoFieldValue>& cache,
+                                        const std::vector<DaoFieldValue>& values, const QString& table)
+{
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].type == DaoColumnType::Counter || values[i] == cache[i])
+            continue;
+        if (const auto* text = std::get_if<QString>(&values[i]); text && text->size() > DaoMaxTextLength)
+            throw CDaoException(CDaoException::Kind::ValueTooLong,
+                                QStringLiteral("The %1 of table %2 can hold at most %3 characters; "
+                                               "the value given has %4.")
+                                    .arg(columns[i].name, table)
+                                    .arg(DaoMaxTextLength)
+                                    .arg(text->size()));
+        changed.push_back(i);
+    }
+    return changed;
+}
+
+} // namespace
+
+void CDaoRecordset::writeChangedColumns()
+{
+    Row& row = m_rows.at(m_position);
+    const std::vector<DaoFieldValue> values = storeMembers();
+    const std::vector<std::size_t> changed = changedColumns(m_columns, m_fieldCache, values, tableName());
+    if (changed.empty())
+        return;
+
+    QStringList assignments;
+    for (std::size_t index : changed)
+        assignments.append(QuotedIdentifier(m_columns[index].name) + QStringLiteral(" = ?"));
+    QSqlQuery query(m_connection->database());
+    query.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                      .arg(QuotedIdentifier(tableName()), assignments.join(QLatin1String(", ")),
+                           QuotedIdentifier(m_columns.front().name)));
+    for (std::size_t index : changed)
+        query.addBindValue(DaoValueToSql(values[index]));
+    query.addBindValue(static_cast<int>(row.id));
+    if (!query.exec())
+        throw DaoExceptionFromSqlError(query.lastError(),
+                                       QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
+    if (query.numRowsAffected() == 0) {
+        row.deleted = true;
+        --m_liveRows;
+        throw CDaoException(CDaoException::Kind::Other,
+                            QStringLiteral("Row %1 of table %2 no longer exists.").arg(row.id).arg(tableName()));
+    }
+    for (std::size_t index : changed)
+        row.values[index] = values[index];
+}
+
+void CDaoRecordset::insertRow()
+{
+    const std::vector<DaoFieldValue> values = storeMembers();
+    const std::vector<std::size_t> changed = changedColumns(m_columns, m_fieldCache, values, tableName());
+    const QString context = QStringLiteral("Cannot add a row to table %1").arg(tableName());
+
+    Row row;
+    {
+        QSqlQuery query(m_connection->database());
+        if (changed.empty()) {
+            query.prepare(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName())));
+        } else {
+            QStringList names;
+            QStringList placeholders;
+            for (std::size_t index : changed) {
+                names.append(QuotedIdentifier(m_columns[index].name));
+                placeholders.append(QStringLiteral("?"));
+            }
+            query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                              .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
+                                   placeholders.join(QLatin1String(", "))));
+            for (std::size_t index : changed)
+                query.addBindValue(DaoValueToSql(values[index]));
+        }
+        if (!query.exec())
+            throw DaoExceptionFromSqlError(query.lastError(), context);
+        row.id = query.lastInsertId().toInt();
+    }
+    {
+        // Read the row back, so that the columns not set hold what the database gave.
+        QSqlQuery query(m_connection->database());
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                          .arg(columnList(), QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
+        query.addBindValue(static_cast<int>(row.id));
+        if (!query.exec() || !query.next())
+            throw DaoExceptionFromSqlError(query.lastError(), context);
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            row.stored.append(query.value(int(i)));
+    }
+    m_rows.push_back(std::move(row));
+    ++m_liveRows;
+
+    // The row that was current before AddNew stays current; the new one is the last.
+    m_editMode = EditMode::None;
+    if (m_eof)
+        moveTo(std::ptrdiff_t(m_rows.size()));
+    else if (!m_bof && !m_rows[m_position].deleted)
+        loadCurrentRowIntoMembers();
+}
+
+void CDaoRecordset::Delete()
+{
+    const Row& current = requireCurrentRow();
+    QSqlQuery query(m_connection->database());
+    query.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
+    query.addBindValue(static_cast<int>(current.id));
+    if (!query.exec())
+        throw DaoExceptionFromSqlError(query.lastError(),
+                                       QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
+    m_rows[m_position].deleted = true;
+    --m_liveRows;
+    m_editMode = EditMode::None;
+}
