@@ -98,48 +98,96 @@ SimEngine::~SimEngine()
 
 bool SimEngine::startPty(const QString& linkPath)
 {
-    return launch(
-        [&](SimWorker& worker) { return worker.openPty(linkPath, m_slavePath, m_error); });
+    return launch([&linkPath](SimWorker& worker, Endpoint& endpoint, QString& error) {
+        return worker.openPty(linkPath, endpoint.slavePath, error);
+    });
 }
 
 bool SimEngine::startTcp(quint16 port)
 {
-    return launch([&](SimWorker& worker) { return worker.listenTcp(port, m_tcpPort, m_error); });
+    return launch([port](SimWorker& worker, Endpoint& endpoint, QString& error) {
+        return worker.listenTcp(port, endpoint.tcpPort, error);
+    });
 }
 
-bool SimEngine::launch(const std::function<bool(SimWorker&)>& open)
+bool SimEngine::launch(const Opener& open)
 {
-    if (m_running) {
-        m_error = QStringLiteral("The simulator is already running");
+    if (isRunning()) {
+        setError(QStringLiteral("The simulator is already running"));
         return false;
     }
-    m_error.clear();
-    if (!m_config.logPath.isEmpty() && !m_recorder.openLog(m_config.logPath, m_error))
+    QString error;
+    if (!m_config.logPath.isEmpty() && !m_recorder.openLog(m_config.logPath, error)) {
+        setOutcome({}, error, false);
         return false;
+    }
     m_worker = new SimWorker(m_config, m_recorder);
     m_worker->moveToThread(&m_thread);
     m_thread.start();
-    m_running = true;
+    Endpoint endpoint;
     bool opened = false;
     QMetaObject::invokeMethod(
-        m_worker, [&] { opened = open(*m_worker); }, Qt::BlockingQueuedConnection);
-    if (!opened) {
-        stop();
-        return false;
-    }
-    return true;
+        m_worker, [&] { opened = open(*m_worker, endpoint, error); }, Qt::BlockingQueuedConnection);
+    if (!opened)
+        shutDownThread();
+    setOutcome(endpoint, error, opened);
+    return opened;
 }
 
 void SimEngine::stop()
 {
-    if (!m_running)
+    if (!isRunning())
         return;
+    shutDownThread();
+    QMutexLocker lock(&m_stateMutex);
+    m_running = false;
+}
+
+void SimEngine::shutDownThread()
+{
     QMetaObject::invokeMethod(m_worker, &SimWorker::shutDown, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
     delete m_worker;
     m_worker = nullptr;
-    m_running = false;
+}
+
+void SimEngine::setError(const QString& error)
+{
+    QMutexLocker lock(&m_stateMutex);
+    m_error = error;
+}
+
+void SimEngine::setOutcome(const Endpoint& endpoint, const QString& error, bool running)
+{
+    QMutexLocker lock(&m_stateMutex);
+    m_endpoint = endpoint;
+    m_error = error;
+    m_running = running;
+}
+
+bool SimEngine::isRunning() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_running;
+}
+
+QString SimEngine::slavePath() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_endpoint.slavePath;
+}
+
+quint16 SimEngine::tcpPort() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_endpoint.tcpPort;
+}
+
+QString SimEngine::errorString() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_error;
 }
 
 } // namespace quillpost::sim

@@ -3,9 +3,11 @@
 #include "PagingSimulator.h"
 #include "SimRecorder.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <functional>
 
 class QTcpServer;
 
@@ -40,6 +42,8 @@ private:
 };
 
 // The thread, the worker on it and the shared record, behind PagingSimulator.
+// Start and stop belong to the thread that owns the simulator; the queries may
+// come from any thread.
 class SimEngine
 {
 public:
@@ -51,21 +55,32 @@ public:
     void stop();
 
     SimRecorder& recorder() { return m_recorder; }
-    bool isRunning() const { return m_running; }
-    QString slavePath() const { return m_slavePath; }
-    quint16 tcpPort() const { return m_tcpPort; }
-    QString errorString() const { return m_error; }
+    bool isRunning() const;
+    QString slavePath() const;
+    quint16 tcpPort() const;
+    QString errorString() const;
 
 private:
-    bool launch(const std::function<bool(SimWorker&)>& open);
+    struct Endpoint
+    {
+        QString slavePath;
+        quint16 tcpPort = 0;
+    };
+    using Opener = std::function<bool(SimWorker&, Endpoint&, QString& error)>;
+
+    bool launch(const Opener& open);
+    void shutDownThread();
+    void setError(const QString& error);
+    void setOutcome(const Endpoint& endpoint, const QString& error, bool running);
 
     SimConfig m_config;
     SimRecorder m_recorder;
     QThread m_thread;
     SimWorker* m_worker = nullptr;
+
+    mutable QMutex m_stateMutex;
     bool m_running = false;
-    QString m_slavePath;
-    quint16 m_tcpPort = 0;
+    Endpoint m_endpoint;
     QString m_error;
 };
 

@@ -52,6 +52,7 @@ private slots:
     void tcpSessionStartsInDataMode();
     void tcpCallerHangingUp();
     void tcpCallsAreNumbered();
+    void startRefusedWithAReason();
     void commandLine_data();
     void commandLine();
     void programHelpAndBadArguments();
@@ -123,6 +124,28 @@ void TestSimProgram::tcpCallsAreNumbered()
     QCOMPARE(calls, QList<int>({ 1, 2 }));
     sim.stop();
     QCOMPARE(sim.callEnds().size(), 2);
+}
+
+void TestSimProgram::startRefusedWithAReason()
+{
+    PagingSimulator first;
+    QVERIFY(first.startTcp(0));
+    QVERIFY(!first.startPty()); // one line at a time
+    QVERIFY(first.errorString().contains("already running"));
+    QVERIFY(first.isRunning());
+
+    PagingSimulator sameport;
+    QVERIFY(!sameport.startTcp(first.tcpPort()));
+    QVERIFY2(sameport.errorString().contains(QString::number(first.tcpPort())),
+             qPrintable(sameport.errorString()));
+    QVERIFY(!sameport.isRunning());
+
+    SimConfig config;
+    config.logPath = "/nonexistent-folder/pages.jsonl";
+    PagingSimulator unloggable(config);
+    QVERIFY(!unloggable.startPty());
+    QVERIFY2(unloggable.errorString().contains(config.logPath), qPrintable(unloggable.errorString()));
+    QVERIFY(!unloggable.isRunning());
 }
 
 void TestSimProgram::commandLine_data()
