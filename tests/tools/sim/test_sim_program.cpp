@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 using namespace quillpost::sim;
 
 namespace {
@@ -52,6 +55,7 @@ private slots:
     void tcpSessionStartsInDataMode();
     void tcpCallerHangingUp();
     void tcpCallsAreNumbered();
+    void waitersOnOtherThreadsAreWoken();
     void startRefusedWithAReason();
     void commandLine_data();
     void commandLine();
@@ -124,6 +128,28 @@ void TestSimProgram::tcpCallsAreNumbered()
     QCOMPARE(calls, QList<int>({ 1, 2 }));
     sim.stop();
     QCOMPARE(sim.callEnds().size(), 2);
+}
+
+void TestSimProgram::waitersOnOtherThreadsAreWoken()
+{
+    PagingSimulator sim;
+    QVERIFY(sim.startTcp(0));
+    QVERIFY(!sim.waitForPages(1, 50)); // nothing comes: the wait ends by itself
+
+    std::atomic<bool> pagesSeen = false;
+    std::atomic<bool> endSeen = false;
+    // jthreads join even when a check below fails and returns early.
+    std::jthread pageWaiter([&] { pagesSeen = sim.waitForPages(2, 20000); });
+    std::jthread endWaiter([&] { endSeen = sim.waitForCallEnds(1, 20000); });
+    SimTestLine line;
+    QVERIFY(line.connectTcp(sim.tcpPort()));
+    line.write("\x1bPG1\r" + tapBlock("1", "a") + tapBlock("2", "b") + "\x04\r");
+    QVERIFY(line.waitForClose());
+    pageWaiter.join();
+    endWaiter.join();
+    QVERIFY(pagesSeen);
+    QVERIFY(endSeen);
+    QCOMPARE(sim.pageCount(), 2);
 }
 
 void TestSimProgram::startRefusedWithAReason()
