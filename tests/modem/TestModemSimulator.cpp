@@ -124,6 +124,7 @@ private slots:
     void farEndHangsUpDuringExchange_data();
     void farEndHangsUpDuringExchange();
     void noModemFoundPostsNothing();
+    void hangUpInDataModeLeavesCommandMode();
 
 private:
     // Starts the simulator as a modem on a pseudo-terminal or as a TCP terminal,
@@ -278,6 +279,32 @@ void TestModemSimulator::noModemFoundPostsNothing()
     QTest::qWait(CModemConnection::kRedialDelayMs + 500);
     QVERIFY(owner.events.isEmpty());
     QVERIFY(sim.received().isEmpty());
+}
+
+void TestModemSimulator::hangUpInDataModeLeavesCommandMode()
+{
+    TempSettings settingsFolder;
+    PresetPrompt prompt;
+    PagingSimulator sim;
+    const QString number = Start(sim, false);
+    CModemList modems(StoredModemName);
+    {
+        // Connected, and closed before any exchange (as on the owner's time-out).
+        SendingOwner owner({ "1234567" }, false);
+        Dial(modems, owner, number);
+        QTRY_COMPARE_WITH_TIMEOUT(owner.events, QStringList { "connected 0" }, 20000);
+        owner.connection->HangUp();
+        owner.connection->CloseLine();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.callEnds().size(), 1, 20000);
+        QCOMPARE(sim.callEnds().first().how, CallEnd::CallerHungUp);
+    }
+    // The modem was escaped to command mode and hung up: the next call connects.
+    QVERIFY(sim.received().contains("+++"));
+    QVERIFY(sim.received().contains("ATH\r"));
+    SendingOwner owner({ "1234567" });
+    Dial(modems, owner, number);
+    QTRY_COMPARE_WITH_TIMEOUT(owner.events, (QStringList { "connected 0", "accepted" }), 20000);
+    QCOMPARE(sim.pageCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestModemSimulator)
