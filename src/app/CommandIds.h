@@ -3,7 +3,8 @@
 // Numeric identifiers of the program's commands and resources. Every QAction carries
 // its command ID (QAction::data) so that menus, the toolbar and the accelerators that
 // share a command share one action and one handler.
-enum CommandId : int {
+enum CommandId : int
+{
     // File
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
@@ -61,7 +62,8 @@ enum CommandId : int {
 };
 
 // Menus, toolbar, accelerators and dialogs, by resource number.
-enum ResourceId : int {
+enum ResourceId : int
+{
     IDD_ABOUTBOX = 100,
     IDR_MAINFRAME = 128,
     IDR_USERS_MENU = 139,

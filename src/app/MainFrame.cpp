@@ -7,6 +7,7 @@
 #include "modem/SelectModemDlg.h"
 #include "res/CategoryImages.h"
 #include "res/MenuResources.h"
+#include "res/ToolbarImages.h"
 #include "ui/QuillpostTreeView.h"
 
 #include <QCloseEvent>
@@ -35,13 +36,13 @@ QIcon toolbarIcon(int commandId, const QStyle* style)
     case ID_FILE_SAVE:
         return QIcon::fromTheme("document-save", style->standardIcon(QStyle::SP_DialogSaveButton));
     case ID_EDIT_CUT:
-        return QIcon::fromTheme("edit-cut");
+        return QIcon::fromTheme("edit-cut", Res::CutImage());
     case ID_EDIT_COPY:
-        return QIcon::fromTheme("edit-copy");
+        return QIcon::fromTheme("edit-copy", Res::CopyImage());
     case ID_EDIT_PASTE:
-        return QIcon::fromTheme("edit-paste");
+        return QIcon::fromTheme("edit-paste", Res::PasteImage());
     case ID_FILE_PRINT:
-        return QIcon::fromTheme("document-print");
+        return QIcon::fromTheme("document-print", Res::PrintImage());
     case ID_APP_ABOUT:
         return QIcon::fromTheme(
             "help-about", style->standardIcon(QStyle::SP_MessageBoxInformation));
@@ -190,6 +191,7 @@ void CMainFrame::CreateToolBar()
         }
         QAction* action = m_actions.at(commandId);
         action->setIcon(toolbarIcon(commandId, style()));
+        action->setIconVisibleInMenu(false);
         m_wndToolBar->addAction(action);
     }
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);

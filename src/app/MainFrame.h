@@ -2,7 +2,6 @@
 
 #include <QMainWindow>
 #include <QTimer>
-
 #include <functional>
 #include <map>
 

@@ -11,7 +11,8 @@ namespace Res {
 inline constexpr int kTreeImageSize = 25;
 inline constexpr int kTreeImageCount = 7;
 
-enum TreeImage : int {
+enum TreeImage : int
+{
     kUsersImage = 0,
     kGroupsImage = 3,
     kMessagesImage = 4,

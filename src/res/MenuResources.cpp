@@ -37,8 +37,17 @@ constexpr CommandText kExtraCommands[] = {
 };
 
 constexpr int kMainToolbar[] = {
-    ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_SEPARATOR, ID_EDIT_CUT, ID_EDIT_COPY,
-    ID_EDIT_PASTE, ID_SEPARATOR, ID_FILE_PRINT, ID_SEPARATOR, ID_APP_ABOUT,
+    ID_FILE_NEW,
+    ID_FILE_OPEN,
+    ID_FILE_SAVE,
+    ID_SEPARATOR,
+    ID_EDIT_CUT,
+    ID_EDIT_COPY,
+    ID_EDIT_PASTE,
+    ID_SEPARATOR,
+    ID_FILE_PRINT,
+    ID_SEPARATOR,
+    ID_APP_ABOUT,
 };
 
 constexpr Accelerator kMainAccelerators[] = {
@@ -65,26 +74,22 @@ constexpr Indicator kStatusIndicators[] = {
 };
 
 constexpr ContextMenu kTreeContextMenus[] = {
-    { IDR_USERS_MENU,
-        "Users",
+    { IDR_USERS_MENU, "Users",
         { { { "Users", "&New User ...", ID_USERS_NEWUSER },
             { "Users", "&Edit User ...", ID_USERS_EDITUSER },
             { "Users", "&Delete User", ID_USERS_DELETEUSER } } } },
-    { IDR_GROUPS_MENU,
-        "Groups",
+    { IDR_GROUPS_MENU, "Groups",
         { { { "Groups", "&New Group ...", ID_GROUPS_NEWGROUP },
             { "Groups", "&Edit Group ...", ID_GROUPS_EDITGROUP },
             { "Groups", "&Delete Group", ID_GROUPS_DELETEGROUP } } } },
-    { IDR_PROVIDERS_MENU,
-        "Service Providers",
+    { IDR_PROVIDERS_MENU, "Service Providers",
         { { { "Service Providers", "&New Service Provider ...",
                 ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER },
             { "Service Providers", "&Edit Service Provider ...",
                 ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER },
             { "Service Providers", "&Delete Service Provider",
                 ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER } } } },
-    { IDR_MESSAGES_MENU,
-        "Messages",
+    { IDR_MESSAGES_MENU, "Messages",
         { { { "Messages", "&New Message ...", ID_MESSAGES_NEWMESSAGE },
             { "Messages", "&Resend Message ...", ID_MESSAGES_RESENDMESSAGE },
             { "Messages", "&Delete Message", ID_MESSAGES_DELETEMESSAGE } } } },
@@ -92,12 +97,30 @@ constexpr ContextMenu kTreeContextMenus[] = {
 
 } // namespace
 
-std::span<const MenuItem> MainMenu() { return kMainMenu; }
-std::span<const CommandText> ExtraCommands() { return kExtraCommands; }
-std::span<const int> MainToolbar() { return kMainToolbar; }
-std::span<const Accelerator> MainAccelerators() { return kMainAccelerators; }
-std::span<const Indicator> StatusIndicators() { return kStatusIndicators; }
-std::span<const ContextMenu> TreeContextMenus() { return kTreeContextMenus; }
+std::span<const MenuItem> MainMenu()
+{
+    return kMainMenu;
+}
+std::span<const CommandText> ExtraCommands()
+{
+    return kExtraCommands;
+}
+std::span<const int> MainToolbar()
+{
+    return kMainToolbar;
+}
+std::span<const Accelerator> MainAccelerators()
+{
+    return kMainAccelerators;
+}
+std::span<const Indicator> StatusIndicators()
+{
+    return kStatusIndicators;
+}
+std::span<const ContextMenu> TreeContextMenus()
+{
+    return kTreeContextMenus;
+}
 
 const ContextMenu* FindTreeContextMenu(int menuId)
 {

@@ -16,15 +16,21 @@
 
 namespace {
 
-enum CategoryIndex : int { kUsers = 0, kGroups = 1, kProviders = 2, kMessages = 3 };
+enum CategoryIndex : int
+{
+    kUsers = 0,
+    kGroups = 1,
+    kProviders = 2,
+    kMessages = 3
+};
 
-constexpr int kCategoryMenus[] = { IDR_USERS_MENU, IDR_GROUPS_MENU, IDR_PROVIDERS_MENU,
-    IDR_MESSAGES_MENU };
+constexpr int kCategoryMenus[]
+    = { IDR_USERS_MENU, IDR_GROUPS_MENU, IDR_PROVIDERS_MENU, IDR_MESSAGES_MENU };
 
 // Makes one child item per row and its record, ready to be added in one go.
 template <typename Rows, typename TextOf>
-QList<QTreeWidgetItem*> makeChildren(const Rows& rows, const QIcon& icon, TextOf textOf,
-    CQuillpostTreeView::RecordList& records)
+QList<QTreeWidgetItem*> makeChildren(
+    const Rows& rows, const QIcon& icon, TextOf textOf, CQuillpostTreeView::RecordList& records)
 {
     QList<QTreeWidgetItem*> children;
     children.reserve(static_cast<qsizetype>(rows.size()));

@@ -4,7 +4,6 @@
 
 #include <QIcon>
 #include <QTreeWidget>
-
 #include <array>
 #include <memory>
 #include <vector>

@@ -1,6 +1,5 @@
-#include "ui/QuillpostTreeView.h"
-
 #include "app/CommandIds.h"
+#include "ui/QuillpostTreeView.h"
 
 // The commands of the navigation tree: its context menus and the main menu's
 // Operations entries, each routed to its handler here. A command whose handler has no
@@ -28,8 +27,7 @@ constexpr TreeCommand kTreeCommands[] = {
     { ID_GROUPS_DELETEGROUP, &CQuillpostTreeView::OnDeleteGroup, false },
     { ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider, false },
     { ID_OPERATIONS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider, false },
-    { ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER, &CQuillpostTreeView::OnEditServiceProvider,
-        false },
+    { ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER, &CQuillpostTreeView::OnEditServiceProvider, false },
     { ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER, &CQuillpostTreeView::OnDeleteServiceProvider,
         false },
     { ID_MESSAGES_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, false },

@@ -1,18 +1,17 @@
+#include "ModalWatcher.h"
+#include "PresetPrompt.h"
+#include "TempDatabase.h"
+#include "TempSettings.h"
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "app/QuillpostApp.h"
 #include "data/QuillpostDoc.h"
 #include "ui/QuillpostTreeView.h"
-#include "ModalWatcher.h"
-#include "PresetPrompt.h"
-#include "TempDatabase.h"
-#include "TempSettings.h"
 
 #include <QComboBox>
 #include <QDialog>
 #include <QSettings>
 #include <QTest>
-
 #include <memory>
 
 namespace {

@@ -1,9 +1,9 @@
+#include "ModalWatcher.h"
+#include "TempSettings.h"
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "data/QuillpostDoc.h"
 #include "platform/Prompt.h"
-#include "ModalWatcher.h"
-#include "TempSettings.h"
 
 #include <QAction>
 #include <QDialog>
@@ -15,7 +15,6 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
-
 #include <memory>
 
 namespace {
@@ -96,7 +95,7 @@ void TestMainFrame::initTestCase()
 void TestMainFrame::init()
 {
     m_doc = std::make_unique<CQuillpostDoc>();
-    m_frame = std::make_unique<CMainFrame>(*m_doc, [] { });
+    m_frame = std::make_unique<CMainFrame>(*m_doc, [] {});
     m_frame->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
 }
@@ -369,10 +368,13 @@ void TestMainFrame::closingDuringRunLeavesTimerStopped()
     CQuillpostDoc doc;
     CMainFrame* framePointer = nullptr;
     int runs = 0;
-    CMainFrame frame(doc, [&] {
-        ++runs;
-        framePointer->close();
-    }, 5);
+    CMainFrame frame(
+        doc,
+        [&] {
+            ++runs;
+            framePointer->close();
+        },
+        5);
     framePointer = &frame;
     frame.show();
 

@@ -20,7 +20,8 @@ void TestTreeRules::shortMessageText_data()
 
     const QString alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
     QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("short") << "Meet at six" << "Meet at six";
+    QTest::newRow("short") << "Meet at six"
+                           << "Meet at six";
     QTest::newRow("29 characters, whole") << alphabet.left(29) << alphabet.left(29);
     QTest::newRow("30 characters, cut") << alphabet.left(30) << alphabet.left(27) + "...";
     QTest::newRow("31 characters, cut") << alphabet.left(31) << alphabet.left(27) + "...";

@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-
 #include <functional>
 
 // Watches for the next modal dialog or popup menu while a test drives code that opens
@@ -15,7 +14,11 @@
 class ModalWatcher
 {
 public:
-    enum class Kind { Dialog, Popup };
+    enum class Kind
+    {
+        Dialog,
+        Popup
+    };
 
     ModalWatcher(Kind kind, std::function<void(QWidget*)> inspect, int timeoutMs = 5000)
         : m_kind(kind)

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
-
 #include <algorithm>
 
 namespace {
@@ -81,8 +80,7 @@ int main(int argc, char* argv[])
     view.scrollToBottom();
     view.repaint();
     QApplication::processEvents();
-    out << "opening the Messages category and scrolling to its end: " << timer.elapsed()
-        << " ms\n";
+    out << "opening the Messages category and scrolling to its end: " << timer.elapsed() << " ms\n";
 
     view.expandAll();
     timer.restart();

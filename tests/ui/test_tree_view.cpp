@@ -1,16 +1,15 @@
-#include "app/CommandIds.h"
-#include "data/QuillpostDoc.h"
-#include "ui/QuillpostTreeView.h"
 #include "ModalWatcher.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
+#include "app/CommandIds.h"
+#include "data/QuillpostDoc.h"
+#include "ui/QuillpostTreeView.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QMenu>
 #include <QTest>
 #include <QWindow>
-
 #include <memory>
 
 namespace {
@@ -69,8 +68,7 @@ struct ShownMenu
 };
 
 // Records the popup menu that opens while `open` runs, and closes it.
-template <typename Open>
-ShownMenu captureMenu(Open open)
+template <typename Open> ShownMenu captureMenu(Open open)
 {
     ShownMenu menu;
     ModalWatcher watcher(ModalWatcher::Kind::Popup, [&](QWidget* popup) {
@@ -205,10 +203,12 @@ void TestTreeView::messageTexts_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("29 characters") << "Fire drill at 3 pm, all staff" << "Fire drill at 3 pm, all staff";
-    QTest::newRow("30 characters")
-        << "Fire drill at 3 pm, all staff!" << "Fire drill at 3 pm, all sta...";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("29 characters") << "Fire drill at 3 pm, all staff"
+                                   << "Fire drill at 3 pm, all staff";
+    QTest::newRow("30 characters") << "Fire drill at 3 pm, all staff!"
+                                   << "Fire drill at 3 pm, all sta...";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestTreeView::messageTexts()
@@ -270,11 +270,10 @@ void TestTreeView::contextMenu_data()
     const QList<int> userIds = { 32779, 32780, 32781 };
     const QStringList groups = { "&New Group ...", "&Edit Group ...", "&Delete Group" };
     const QList<int> groupIds = { 32782, 32783, 32784 };
-    const QStringList providers = { "&New Service Provider ...", "&Edit Service Provider ...",
-        "&Delete Service Provider" };
+    const QStringList providers
+        = { "&New Service Provider ...", "&Edit Service Provider ...", "&Delete Service Provider" };
     const QList<int> providerIds = { 32785, 32786, 32787 };
-    const QStringList messages
-        = { "&New Message ...", "&Resend Message ...", "&Delete Message" };
+    const QStringList messages = { "&New Message ...", "&Resend Message ...", "&Delete Message" };
     const QList<int> messageIds = { 32776, 32777, 32778 };
 
     QTest::newRow("Users category") << kUsers << -1 << "contextMenu139" << users << userIds << -1;
@@ -402,7 +401,8 @@ void TestTreeView::keyboardRequestUsesMousePosition()
     m_view->setFocus();
 
     QTreeWidgetItem* underMouse = target(kProviders, 1);
-    const QPoint mouse = m_view->viewport()->mapToGlobal(m_view->visualItemRect(underMouse).center());
+    const QPoint mouse
+        = m_view->viewport()->mapToGlobal(m_view->visualItemRect(underMouse).center());
     QCursor::setPos(m_view->screen(), mouse);
     if (QCursor::pos(m_view->screen()) != mouse)
         QSKIP("this platform cannot move the mouse pointer");
