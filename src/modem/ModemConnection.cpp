@@ -57,6 +57,7 @@ std::int32_t CModemConnection::OpenLine(CModemList& modems, int device, IModemCo
     m_pOwner = owner;
     m_nDevice = device;
     m_pModemList = &modems;
+    m_hLineApp = modems.AppHandle();
 
     const auto deviceNumber = static_cast<std::uint32_t>(device);
     modems.NegotiateVersion(deviceNumber);
@@ -317,7 +318,7 @@ void CModemConnection::CloseLine()
         if (m_bLineOpen)
             telephony.lineClose(m_hLine);
         m_bLineOpen = false;
-        telephony.lineShutdown(m_pModemList->AppHandle());
+        telephony.lineShutdown(m_hLineApp);
     }
 }
 

@@ -122,6 +122,9 @@ private:
     int m_nDevice = -1;
     IModemConnectionOwner* m_pOwner = nullptr;
     CModemList* m_pModemList = nullptr;
+    // The application handle the line was opened under; a discovery run meanwhile
+    // (the modem dialog) gives the list a newer one, which is not this line's to end.
+    LineAppHandle m_hLineApp = 0;
     LineHandle m_hLine = 0;
     bool m_bLineOpen = false;
     CallHandle m_hCall = 0;

@@ -49,6 +49,7 @@ private slots:
     void hangUpFromInsideNotification();
     void framingAndWriting();
     void farEndVanishes();
+    void closingEndsItsOwnApplication();
 };
 
 void TestModemConnection::callStates_data()
@@ -385,6 +386,19 @@ void TestModemConnection::farEndVanishes()
     connection.HangUp();
     connection.CloseLine();
     QCOMPARE(fixture.owner.events, QStringList { "connected 1" });
+}
+
+void TestModemConnection::closingEndsItsOwnApplication()
+{
+    ConnectionFixture fixture;
+    CModemConnection connection;
+    fixture.OpenAndDial(connection);
+    const QString shutdown = QStringLiteral("lineShutdown %1").arg(fixture.modems.AppHandle());
+    // The modem dialog opened meanwhile runs a discovery of its own.
+    fixture.modems.Discover();
+    connection.HangUp();
+    connection.CloseLine();
+    QCOMPARE(fixture.telephony.calls.filter("lineShutdown"), QStringList { shutdown });
 }
 
 QTEST_GUILESS_MAIN(TestModemConnection)
