@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <atomic>
 #include <thread>
 
@@ -163,14 +162,15 @@ void TestSimProgram::startRefusedWithAReason()
     PagingSimulator sameport;
     QVERIFY(!sameport.startTcp(first.tcpPort()));
     QVERIFY2(sameport.errorString().contains(QString::number(first.tcpPort())),
-             qPrintable(sameport.errorString()));
+        qPrintable(sameport.errorString()));
     QVERIFY(!sameport.isRunning());
 
     SimConfig config;
     config.logPath = "/nonexistent-folder/pages.jsonl";
     PagingSimulator unloggable(config);
     QVERIFY(!unloggable.startPty());
-    QVERIFY2(unloggable.errorString().contains(config.logPath), qPrintable(unloggable.errorString()));
+    QVERIFY2(
+        unloggable.errorString().contains(config.logPath), qPrintable(unloggable.errorString()));
     QVERIFY(!unloggable.isRunning());
 }
 
