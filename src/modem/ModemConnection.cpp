@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QThread>
-
 #include <algorithm>
 #include <chrono>
 
@@ -39,7 +38,8 @@ CModemConnection::~CModemConnection()
         CloseLine();
 }
 
-std::int32_t CModemConnection::OpenLine(CModemList& modems, int device, IModemConnectionOwner* owner)
+std::int32_t CModemConnection::OpenLine(
+    CModemList& modems, int device, IModemConnectionOwner* owner)
 {
     if (device < 0)
         return 0;
@@ -62,9 +62,9 @@ std::int32_t CModemConnection::OpenLine(CModemList& modems, int device, IModemCo
     const auto deviceNumber = static_cast<std::uint32_t>(device);
     modems.NegotiateVersion(deviceNumber);
     LineHandle line = 0;
-    const std::int32_t result = modems.Telephony().lineOpen(modems.AppHandle(), deviceNumber,
-        &line, modems.ApiVersion(), 0, reinterpret_cast<std::uintptr_t>(this),
-        LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, nullptr);
+    const std::int32_t result = modems.Telephony().lineOpen(modems.AppHandle(), deviceNumber, &line,
+        modems.ApiVersion(), 0, reinterpret_cast<std::uintptr_t>(this), LINECALLPRIVILEGE_OWNER,
+        LINEMEDIAMODE_DATAMODEM, nullptr);
     if (result < 0) {
         modems.Telephony().lineClose(line);
         return result;

@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
-
 #include <array>
 #include <atomic>
 #include <cstdint>

@@ -24,13 +24,20 @@ CModemList::CModemList(std::function<QString()> storedModemName, ITelephony* tel
     : m_storedModemName(std::move(storedModemName))
     , m_pTelephony(telephony)
 {
+}
+
+CModemList::~CModemList() = default;
+
+ITelephony& CModemList::Telephony()
+{
+    // The machine's line devices are set up at first use, when the program's event
+    // loop exists to deliver their events.
     if (!m_pTelephony) {
         m_ownTelephony = CreateLineTelephony();
         m_pTelephony = m_ownTelephony.get();
     }
+    return *m_pTelephony;
 }
-
-CModemList::~CModemList() = default;
 
 QString CModemList::DeviceName(int device) const
 {
@@ -39,7 +46,7 @@ QString CModemList::DeviceName(int device) const
 
 std::int32_t CModemList::NegotiateVersion(std::uint32_t device)
 {
-    return m_pTelephony->lineNegotiateAPIVersion(
+    return Telephony().lineNegotiateAPIVersion(
         m_hLineApp, device, kLowestVersion, kHighestVersion, &m_dwApiVersion, &m_extensionId);
 }
 
@@ -48,7 +55,7 @@ std::int32_t CModemList::Discover()
     m_nDeviceCount = 0;
     std::uint32_t count = 0;
     const std::int32_t initialised
-        = m_pTelephony->lineInitialize(&m_hLineApp, &CModemConnection::LineCallback, &count);
+        = Telephony().lineInitialize(&m_hLineApp, &CModemConnection::LineCallback, &count);
     if (initialised < 0)
         return initialised;
     if (count > static_cast<std::uint32_t>(kMaxDevices)) {
@@ -72,7 +79,7 @@ void CModemList::Enumerate()
         QString& slot = m_deviceNames[static_cast<std::size_t>(device)];
         NegotiateVersion(static_cast<std::uint32_t>(device));
         LineDevCaps caps;
-        if (m_pTelephony->lineGetDevCaps(
+        if (Telephony().lineGetDevCaps(
                 m_hLineApp, static_cast<std::uint32_t>(device), m_dwApiVersion, 0, &caps)
             < 0) {
             slot = QStringLiteral("Unknown %1").arg(device);

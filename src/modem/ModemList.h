@@ -3,7 +3,6 @@
 #include "platform/telephony/Telephony.h"
 
 #include <QString>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -40,7 +39,7 @@ public:
     // The device whose name equals the stored modem name, kNoDevice when none does.
     int SelectedDevice() const { return m_nSelectedDevice; }
 
-    ITelephony& Telephony() { return *m_pTelephony; }
+    ITelephony& Telephony();
     LineAppHandle AppHandle() const { return m_hLineApp; }
     std::uint32_t ApiVersion() const { return m_dwApiVersion; }
     // Negotiates the interface version for a device and keeps it as the current one.

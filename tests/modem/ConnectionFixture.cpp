@@ -1,7 +1,6 @@
 #include "ConnectionFixture.h"
 
 #include <QtGlobal>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 

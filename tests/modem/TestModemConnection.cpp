@@ -1,7 +1,6 @@
 #include "ConnectionFixture.h"
 
 #include <QTest>
-
 #include <chrono>
 #include <thread>
 
@@ -65,17 +64,19 @@ void TestModemConnection::callStates_data()
     const LineEvent disconnected { LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED };
 
     QTest::newRow("busy: one failure, no redial, no hang-up")
-        << QList<LineEvent> { busy } << 0 << true << QStringList { "failed 1 64" } << QStringList {};
+        << QList<LineEvent> { busy } << 0 << true << QStringList { "failed 1 64" }
+        << QStringList {};
     QTest::newRow("disconnected before connecting")
         << QList<LineEvent> { disconnected } << 0 << true << QStringList { "failed 1 64" }
         << QStringList {};
-    QTest::newRow("connected")
-        << QList<LineEvent> { connected } << 0 << true << QStringList { "connected 1" }
-        << QStringList { "lineGetID 102 4 comm/datamodem" };
+    QTest::newRow("connected") << QList<LineEvent> { connected } << 0 << true
+                               << QStringList { "connected 1" }
+                               << QStringList { "lineGetID 102 4 comm/datamodem" };
     QTest::newRow("far end hangs up before the exchange")
         << QList<LineEvent> { connected, disconnected } << 0 << true
         << QStringList { "connected 1", "failed 1 0" }
-        << QStringList { "lineGetID 102 4 comm/datamodem", "lineDrop 102", "lineDeallocateCall 102" };
+        << QStringList { "lineGetID 102 4 comm/datamodem", "lineDrop 102",
+               "lineDeallocateCall 102" };
     QTest::newRow("no data handle")
         << QList<LineEvent> { connected } << 0 << false << QStringList { "failed 1 64" }
         << QStringList { "lineGetID 102 4 comm/datamodem" };
@@ -112,8 +113,8 @@ void TestModemConnection::callStates()
     QCOMPARE(fixture.telephony.lastCall, CallHandle(102));
     const int dialled = fixture.telephony.calls.size();
     for (const LineEvent& event : events)
-        fixture.telephony.emitEvent(event.handle ? event.handle : fixture.telephony.lastCall,
-            event.message, event.param1);
+        fixture.telephony.emitEvent(
+            event.handle ? event.handle : fixture.telephony.lastCall, event.message, event.param1);
 
     QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, expected, 5000);
     Settle();
@@ -136,7 +137,8 @@ void TestModemConnection::disconnectedDuringExchange()
     QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, QStringList { "connected 1" }, 5000);
     connection.Exchange().SendWakeUp();
     fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, (QStringList { "connected 1", "failed 1 64" }), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixture.owner.events, (QStringList { "connected 1", "failed 1 64" }), 5000);
     Settle();
     // One hang-up only, the owner's.
     QCOMPARE(fixture.telephony.count("lineDrop"), 1);
@@ -152,7 +154,8 @@ void TestModemConnection::idleDeallocation_data()
     QTest::newRow("released at once") << QList<std::int32_t> {} << 1;
     QTest::newRow("released at the third try")
         << QList<std::int32_t> { LINEERR_INVALCALLSTATE, LINEERR_INVALCALLSTATE } << 3;
-    QTest::newRow("other error ends the tries") << QList<std::int32_t> { LINEERR_INVALCALLHANDLE } << 1;
+    QTest::newRow("other error ends the tries")
+        << QList<std::int32_t> { LINEERR_INVALCALLHANDLE } << 1;
     QTest::newRow("never released: bounded")
         << QList<std::int32_t>(50, LINEERR_INVALCALLSTATE) << 10;
 }
@@ -250,9 +253,12 @@ void TestModemConnection::exchangeRunsOverTheReader()
     fixture.FarEndSend("D=");
     QTRY_COMPARE_WITH_TIMEOUT(fixture.FarEndReceived(), "\r" + kLogin, 5000);
     fixture.FarEndSend(kAckGoAhead);
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.FarEndReceived().endsWith("\x03" "17;\r"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.FarEndReceived().endsWith("\x03"
+                                                               "17;\r"),
+        5000);
     fixture.FarEndSend(kAck);
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, (QStringList { "connected 1", "accepted" }), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixture.owner.events, (QStringList { "connected 1", "accepted" }), 5000);
     connection.HangUp();
     connection.CloseLine();
 }
@@ -335,7 +341,8 @@ void TestModemConnection::hangUpFromInsideNotification()
     QTRY_VERIFY_WITH_TIMEOUT(fixture.FarEndReceived().contains('\x03'), 5000);
     // The verdict makes the owner log out, hang up and close inside the notification.
     fixture.FarEndSend(kAck);
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, (QStringList { "connected 1", "accepted" }), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixture.owner.events, (QStringList { "connected 1", "accepted" }), 5000);
     QVERIFY(fixture.FarEndReceived().endsWith("\x04\r"));
     QVERIFY(!connection->IsConnected());
     QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);

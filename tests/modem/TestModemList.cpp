@@ -8,7 +8,8 @@ namespace {
 
 const QString kTooMany = QStringLiteral(
     "There are too many modems on the system, the number available will be restricted");
-const QString kNotFound = QStringLiteral("Cannot find designated modem - please set the modem name");
+const QString kNotFound
+    = QStringLiteral("Cannot find designated modem - please set the modem name");
 
 using DeviceNames = QList<std::optional<QString>>;
 
@@ -44,28 +45,33 @@ void TestModemList::discovery_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("messages");
 
-    const DeviceNames three { QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie") };
+    const DeviceNames three { QStringLiteral("Alpha"), QStringLiteral("Bravo"),
+        QStringLiteral("Charlie") };
     QTest::newRow("stored name on device 1")
         << three << "Bravo" << 1 << QStringList { "Alpha", "Bravo", "Charlie" } << QStringList {};
     QTest::newRow("device 2 cannot be read")
-        << DeviceNames { QStringLiteral("Alpha"), QStringLiteral("Bravo"), std::nullopt }
-        << "Alpha" << 0 << QStringList { "Alpha", "Bravo", "Unknown 2" } << QStringList {};
+        << DeviceNames { QStringLiteral("Alpha"), QStringLiteral("Bravo"), std::nullopt } << "Alpha"
+        << 0 << QStringList { "Alpha", "Bravo", "Unknown 2" } << QStringList {};
     QTest::newRow("unreadable device never matches its placeholder")
         << DeviceNames { QStringLiteral("Alpha"), QStringLiteral("Bravo"), std::nullopt }
-        << "Unknown 2" << -2 << QStringList { "Alpha", "Bravo", "Unknown 2" } << QStringList { kNotFound };
+        << "Unknown 2" << -2 << QStringList { "Alpha", "Bravo", "Unknown 2" }
+        << QStringList { kNotFound };
     QTest::newRow("two devices carry the name: the last wins")
         << DeviceNames { QStringLiteral("Twin"), QStringLiteral("Other"), QStringLiteral("Twin") }
         << "Twin" << 2 << QStringList { "Twin", "Other", "Twin" } << QStringList {};
     QTest::newRow("name differs only in case")
-        << three << "bravo" << -2 << QStringList { "Alpha", "Bravo", "Charlie" } << QStringList { kNotFound };
+        << three << "bravo" << -2 << QStringList { "Alpha", "Bravo", "Charlie" }
+        << QStringList { kNotFound };
     QTest::newRow("no stored name")
-        << three << "" << -2 << QStringList { "Alpha", "Bravo", "Charlie" } << QStringList { kNotFound };
+        << three << "" << -2 << QStringList { "Alpha", "Bravo", "Charlie" }
+        << QStringList { kNotFound };
     QTest::newRow("no stored name and an unnamed device")
         << DeviceNames { QString() } << "" << -2 << QStringList { "" } << QStringList { kNotFound };
     QTest::newRow("no devices at all")
         << DeviceNames {} << "Alpha" << -2 << QStringList {} << QStringList { kNotFound };
     QTest::newRow("trailing space matters")
-        << three << "Alpha " << -2 << QStringList { "Alpha", "Bravo", "Charlie" } << QStringList { kNotFound };
+        << three << "Alpha " << -2 << QStringList { "Alpha", "Bravo", "Charlie" }
+        << QStringList { kNotFound };
 }
 
 void TestModemList::discovery()

@@ -4,10 +4,11 @@
 #include "modem/ModemConnection.h"
 #include "modem/ModemList.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-
 #include <memory>
 
 using quillpost::sim::CallEnd;
@@ -171,15 +172,17 @@ void TestModemSimulator::pageOverModem()
     QFETCH(bool, tcp);
     TempSettings settingsFolder;
     PresetPrompt prompt;
-    PagingSimulator sim;
+    SimConfig config;
+    config.logPath = QDir(settingsFolder.folder()).filePath(QStringLiteral("pages.jsonl"));
+    PagingSimulator sim(config);
     const QString number = Start(sim, tcp);
     CModemList modems(StoredModemName);
 
     for (int call = 1; call <= 2; ++call) {
         SendingOwner owner({ "1234567", "7654321" });
         Dial(modems, owner, number);
-        QTRY_COMPARE_WITH_TIMEOUT(owner.events,
-            (QStringList { "connected 0", "accepted", "accepted" }), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            owner.events, (QStringList { "connected 0", "accepted", "accepted" }), 20000);
         QVERIFY(owner.framed);
         QVERIFY(owner.closed);
         QTRY_COMPARE_WITH_TIMEOUT(sim.callEnds().size(), call, 20000);
@@ -191,6 +194,12 @@ void TestModemSimulator::pageOverModem()
         QCOMPARE(pages.last().call, call);
         // The second round shows the first left the modem ready for another call.
     }
+    // The terminal wrote what it accepted to its log.
+    QFile log(config.logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    QCOMPARE(logged.count("1234567"), 2);
+    QCOMPARE(logged.count("Quillpost test page"), 4);
     if (!tcp) {
         const QByteArray heard = sim.received();
         QVERIFY(heard.startsWith("ATZ\r"));
@@ -254,8 +263,8 @@ void TestModemSimulator::farEndHangsUpDuringExchange()
     CModemList modems(StoredModemName);
     SendingOwner owner({ "1234567", "7654321" });
     Dial(modems, owner, number);
-    QTRY_COMPARE_WITH_TIMEOUT(owner.events,
-        (QStringList { "connected 0", "accepted", "failed 0 64" }), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        owner.events, (QStringList { "connected 0", "accepted", "failed 0 64" }), 20000);
     QTRY_COMPARE_WITH_TIMEOUT(sim.callEnds().size(), 1, 20000);
     QCOMPARE(sim.callEnds().first().how, CallEnd::DroppedByFault);
     QCOMPARE(sim.pageCount(), 1);

@@ -29,18 +29,19 @@ void TestSelectModemDlg::choosing_data()
     QTest::addColumn<DeviceNames>("devices");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("preselected"); // combo index shown on opening
-    QTest::addColumn<int>("pick");        // combo index chosen, -1 to leave it
-    QTest::addColumn<int>("result");      // m_nSelectedDevice after OK
+    QTest::addColumn<int>("pick"); // combo index chosen, -1 to leave it
+    QTest::addColumn<int>("result"); // m_nSelectedDevice after OK
     QTest::addColumn<int>("messages");
 
-    const DeviceNames three { QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie") };
+    const DeviceNames three { QStringLiteral("Alpha"), QStringLiteral("Bravo"),
+        QStringLiteral("Charlie") };
     QTest::newRow("stored modem preselected, OK keeps it") << three << "Bravo" << 1 << -1 << 1 << 0;
     QTest::newRow("another modem picked") << three << "Bravo" << 1 << 2 << 2 << 0;
     QTest::newRow("nothing matches, nothing picked") << three << "Delta" << -1 << -1 << -2 << 1;
     QTest::newRow("nothing matches, one picked") << three << "Delta" << -1 << 0 << 0 << 1;
     QTest::newRow("unreadable device listed and picked")
-        << DeviceNames { QStringLiteral("Alpha"), QStringLiteral("Bravo"), std::nullopt }
-        << "Alpha" << 0 << 2 << 2 << 0;
+        << DeviceNames { QStringLiteral("Alpha"), QStringLiteral("Bravo"), std::nullopt } << "Alpha"
+        << 0 << 2 << 2 << 0;
     QTest::newRow("no devices") << DeviceNames {} << "Alpha" << -1 << -1 << -2 << 1;
 }
 
@@ -66,7 +67,8 @@ void TestSelectModemDlg::choosing()
     QVERIFY(combo);
     QCOMPARE(combo->count(), devices.size());
     for (int i = 0; i < devices.size(); ++i) {
-        QCOMPARE(combo->itemText(i), devices[i] ? *devices[i] : QStringLiteral("Unknown %1").arg(i));
+        QCOMPARE(
+            combo->itemText(i), devices[i] ? *devices[i] : QStringLiteral("Unknown %1").arg(i));
         QCOMPARE(combo->itemData(i).toInt(), i);
     }
     QCOMPARE(combo->currentIndex(), preselected);
@@ -96,7 +98,8 @@ void TestSelectModemDlg::cancelKeepsSelection()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     dialog.findChild<QComboBox*>(QStringLiteral("modemCombo"))->setCurrentIndex(1);
-    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
+    QTest::mouseClick(
+        dialog.findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.m_nSelectedDevice, 0);
 }

@@ -24,8 +24,8 @@ void FakeTelephony::emitEvent(std::uint32_t hDevice, std::uint32_t message, std:
         Qt::QueuedConnection);
 }
 
-std::int32_t FakeTelephony::lineInitialize(LineAppHandle* app, LineCallbackProc proc,
-    std::uint32_t* deviceCount)
+std::int32_t FakeTelephony::lineInitialize(
+    LineAppHandle* app, LineCallbackProc proc, std::uint32_t* deviceCount)
 {
     calls << QStringLiteral("lineInitialize");
     if (initializeResult < 0)
@@ -39,15 +39,18 @@ std::int32_t FakeTelephony::lineInitialize(LineAppHandle* app, LineCallbackProc 
 std::int32_t FakeTelephony::lineNegotiateAPIVersion(LineAppHandle, std::uint32_t device,
     std::uint32_t lowVersion, std::uint32_t highVersion, std::uint32_t* version, LineExtensionId*)
 {
-    calls << QStringLiteral("lineNegotiateAPIVersion %1 %2 %3").arg(device).arg(lowVersion).arg(highVersion, 0, 16);
+    calls << QStringLiteral("lineNegotiateAPIVersion %1 %2 %3")
+                 .arg(device)
+                 .arg(lowVersion)
+                 .arg(highVersion, 0, 16);
     if (device == 0 && firstNegotiateResult < 0)
         return firstNegotiateResult;
     *version = kLineApiVersion;
     return 0;
 }
 
-std::int32_t FakeTelephony::lineGetDevCaps(LineAppHandle, std::uint32_t device, std::uint32_t,
-    std::uint32_t, LineDevCaps* caps)
+std::int32_t FakeTelephony::lineGetDevCaps(
+    LineAppHandle, std::uint32_t device, std::uint32_t, std::uint32_t, LineDevCaps* caps)
 {
     calls << QStringLiteral("lineGetDevCaps %1").arg(device);
     if (device >= static_cast<std::uint32_t>(devices.size()) || !devices[device])
@@ -72,7 +75,9 @@ std::int32_t FakeTelephony::lineOpen(LineAppHandle, std::uint32_t device, LineHa
 std::int32_t FakeTelephony::lineMakeCall(LineHandle, CallHandle* call, const QString& destAddress,
     std::uint32_t, const LineCallParams* params)
 {
-    calls << QStringLiteral("lineMakeCall %1 %2").arg(destAddress).arg(params ? params->mediaMode : 0, 0, 16);
+    calls << QStringLiteral("lineMakeCall %1 %2")
+                 .arg(destAddress)
+                 .arg(params ? params->mediaMode : 0, 0, 16);
     const std::int32_t result = makeCallResults.isEmpty() ? 0 : makeCallResults.takeFirst();
     if (result >= 0) {
         lastCall = m_nextHandle++;
@@ -81,8 +86,8 @@ std::int32_t FakeTelephony::lineMakeCall(LineHandle, CallHandle* call, const QSt
     return result;
 }
 
-std::int32_t FakeTelephony::lineGetID(LineHandle, std::uint32_t, CallHandle call, std::uint32_t select,
-    std::unique_ptr<CCommPort>* port, const QString& deviceClass)
+std::int32_t FakeTelephony::lineGetID(LineHandle, std::uint32_t, CallHandle call,
+    std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass)
 {
     calls << QStringLiteral("lineGetID %1 %2 %3").arg(call).arg(select).arg(deviceClass);
     if (!makePort)

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QObject>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -24,7 +23,7 @@ public:
     std::int32_t initializeResult = 0;
     std::int32_t firstNegotiateResult = 0; // for device 0 only
     std::int32_t openResult = 0;
-    QList<std::int32_t> makeCallResults;   // taken in order; 0 once used up
+    QList<std::int32_t> makeCallResults; // taken in order; 0 once used up
     QList<std::int32_t> deallocateResults; // taken in order; 0 once used up
     std::int32_t answerResult = 0;
     // The data handle lineGetID hands over; none makes lineGetID fail.
@@ -43,8 +42,8 @@ public:
     void emitEvent(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t param1);
     void emitCallState(std::uint32_t state) { emitEvent(lastCall, LINE_CALLSTATE, state); }
 
-    std::int32_t lineInitialize(LineAppHandle* app, LineCallbackProc callback,
-        std::uint32_t* deviceCount) override;
+    std::int32_t lineInitialize(
+        LineAppHandle* app, LineCallbackProc callback, std::uint32_t* deviceCount) override;
     std::int32_t lineNegotiateAPIVersion(LineAppHandle app, std::uint32_t device,
         std::uint32_t lowVersion, std::uint32_t highVersion, std::uint32_t* version,
         LineExtensionId* extension) override;
@@ -56,7 +55,8 @@ public:
     std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& destAddress,
         std::uint32_t countryCode, const LineCallParams* params) override;
     std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
-        std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass) override;
+        std::uint32_t select, std::unique_ptr<CCommPort>* port,
+        const QString& deviceClass) override;
     std::int32_t lineAnswer(CallHandle call) override;
     std::int32_t lineDrop(CallHandle call) override;
     std::int32_t lineDeallocateCall(CallHandle call) override;

@@ -1,10 +1,8 @@
 #include "platform/comm/CommPort.h"
 
 #include <QList>
-
 #include <cerrno>
 #include <chrono>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -142,16 +140,35 @@ bool MakeRawSettings(termios& settings, int baudRate)
 {
     speed_t speed = B0;
     switch (baudRate) {
-    case 300: speed = B300; break;
-    case 1200: speed = B1200; break;
-    case 2400: speed = B2400; break;
-    case 4800: speed = B4800; break;
-    case 9600: speed = B9600; break;
-    case 19200: speed = B19200; break;
-    case 38400: speed = B38400; break;
-    case 57600: speed = B57600; break;
-    case 115200: speed = B115200; break;
-    default: return false;
+    case 300:
+        speed = B300;
+        break;
+    case 1200:
+        speed = B1200;
+        break;
+    case 2400:
+        speed = B2400;
+        break;
+    case 4800:
+        speed = B4800;
+        break;
+    case 9600:
+        speed = B9600;
+        break;
+    case 19200:
+        speed = B19200;
+        break;
+    case 38400:
+        speed = B38400;
+        break;
+    case 57600:
+        speed = B57600;
+        break;
+    case 115200:
+        speed = B115200;
+        break;
+    default:
+        return false;
     }
     cfmakeraw(&settings);
     settings.c_cflag |= CREAD | CLOCAL | HUPCL;

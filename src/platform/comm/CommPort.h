@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <atomic>
 #include <functional>
 #include <optional>
-
 #include <termios.h>
 
 // Character framing of a serial line: parity letter (N, E, O, M or S), data bits
@@ -35,7 +33,12 @@ bool MakeRawSettings(termios& settings, int baudRate);
 class CCommPort
 {
 public:
-    enum class ReadStatus { Data, TimedOut, Closed };
+    enum class ReadStatus
+    {
+        Data,
+        TimedOut,
+        Closed
+    };
     struct ReadResult
     {
         ReadStatus status = ReadStatus::TimedOut;

@@ -4,12 +4,9 @@
 #include "platform/telephony/ModemDialogue.h"
 
 #include <QtGlobal>
-
 #include <cerrno>
-#include <cstring>
 #include <chrono>
-#include <thread>
-
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {

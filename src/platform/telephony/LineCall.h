@@ -4,7 +4,6 @@
 #include "platform/telephony/Telephony.h"
 
 #include <QString>
-
 #include <atomic>
 #include <functional>
 

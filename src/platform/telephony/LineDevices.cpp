@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSettings>
 #include <QSet>
+#include <QSettings>
 #include <QtGlobal>
 
 namespace {
@@ -36,7 +36,8 @@ QList<LineDevice> ConfiguredLines()
         settings.setArrayIndex(i);
         LineDevice line;
         line.name = settings.value(QStringLiteral("name")).toString();
-        const QString type = settings.value(QStringLiteral("type"), QStringLiteral("hayes")).toString();
+        const QString type
+            = settings.value(QStringLiteral("type"), QStringLiteral("hayes")).toString();
         const std::optional<LineDevice::Kind> kind = ParseKind(type);
         if (line.name.isEmpty() || !kind) {
             qWarning("Line %d in the settings is left out: it needs a name and a type of "
@@ -46,7 +47,8 @@ QList<LineDevice> ConfiguredLines()
         }
         line.kind = *kind;
         line.device = settings.value(QStringLiteral("device")).toString();
-        line.init = settings.value(QStringLiteral("init"), QStringLiteral("ATZ")).toString().toLatin1();
+        line.init
+            = settings.value(QStringLiteral("init"), QStringLiteral("ATZ")).toString().toLatin1();
         bool ok = false;
         const int speed = settings.value(QStringLiteral("speed"), 9600).toInt(&ok);
         line.speed = ok ? speed : 0;

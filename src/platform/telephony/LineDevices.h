@@ -3,17 +3,21 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <optional>
 
 // One line device as the line interface offers it.
 struct LineDevice
 {
-    enum class Kind { Hayes, Direct, Tcp };
+    enum class Kind
+    {
+        Hayes,
+        Direct,
+        Tcp
+    };
     QString name;
     Kind kind = Kind::Hayes;
-    QString device;            // a serial port or any terminal path; unused for TCP
-    QByteArray init = "ATZ";   // the modem's initialisation command
+    QString device; // a serial port or any terminal path; unused for TCP
+    QByteArray init = "ATZ"; // the modem's initialisation command
     int speed = 9600;
     int dialTimeoutMs = 60000; // from dialling to the modem's verdict
 };

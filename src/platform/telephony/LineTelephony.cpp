@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QTimer>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -25,7 +24,12 @@ bool IsActiveState(std::uint32_t state)
 
 // A serial modem reports carrier loss on DCD; only a port that showed DCD once is
 // trusted to report it.
-enum class Carrier { Unknown, On, Off };
+enum class Carrier
+{
+    Unknown,
+    On,
+    Off
+};
 
 Carrier ReadCarrier(int fd)
 {
@@ -56,7 +60,8 @@ CLineTelephony::CLineTelephony(std::function<QList<LineDevice>()> loadDevices)
     m_sink->context = m_context.get();
     auto* carrierTimer = new QTimer(m_context.get());
     carrierTimer->setInterval(kCarrierCheckMs);
-    QObject::connect(carrierTimer, &QTimer::timeout, m_context.get(), [this] { WatchConnectedCalls(); });
+    QObject::connect(
+        carrierTimer, &QTimer::timeout, m_context.get(), [this] { WatchConnectedCalls(); });
     carrierTimer->start();
 }
 
@@ -75,7 +80,8 @@ CLineTelephony::~CLineTelephony()
     m_workers.clear();
 }
 
-const LineDevice* CLineTelephony::FindDevice(LineAppHandle app, std::uint32_t device, std::int32_t* error) const
+const LineDevice* CLineTelephony::FindDevice(
+    LineAppHandle app, std::uint32_t device, std::int32_t* error) const
 {
     const auto found = m_apps.find(app);
     if (found == m_apps.end()) {
@@ -90,8 +96,8 @@ const LineDevice* CLineTelephony::FindDevice(LineAppHandle app, std::uint32_t de
     return &found->second.devices[static_cast<qsizetype>(device)];
 }
 
-std::int32_t CLineTelephony::lineInitialize(LineAppHandle* app, LineCallbackProc callback,
-    std::uint32_t* deviceCount)
+std::int32_t CLineTelephony::lineInitialize(
+    LineAppHandle* app, LineCallbackProc callback, std::uint32_t* deviceCount)
 {
     if (!app || !deviceCount)
         return LINEERR_INVALPOINTER;

@@ -6,7 +6,6 @@
 
 #include <QList>
 #include <QObject>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,8 +29,8 @@ public:
     CLineTelephony(const CLineTelephony&) = delete;
     CLineTelephony& operator=(const CLineTelephony&) = delete;
 
-    std::int32_t lineInitialize(LineAppHandle* app, LineCallbackProc callback,
-        std::uint32_t* deviceCount) override;
+    std::int32_t lineInitialize(
+        LineAppHandle* app, LineCallbackProc callback, std::uint32_t* deviceCount) override;
     std::int32_t lineNegotiateAPIVersion(LineAppHandle app, std::uint32_t device,
         std::uint32_t lowVersion, std::uint32_t highVersion, std::uint32_t* version,
         LineExtensionId* extension) override;
@@ -43,7 +42,8 @@ public:
     std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& destAddress,
         std::uint32_t countryCode, const LineCallParams* params) override;
     std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
-        std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass) override;
+        std::uint32_t select, std::unique_ptr<CCommPort>* port,
+        const QString& deviceClass) override;
     std::int32_t lineAnswer(CallHandle call) override;
     std::int32_t lineDrop(CallHandle call) override;
     std::int32_t lineDeallocateCall(CallHandle call) override;
@@ -70,7 +70,8 @@ private:
         QObject* context = nullptr;
     };
 
-    const LineDevice* FindDevice(LineAppHandle app, std::uint32_t device, std::int32_t* error) const;
+    const LineDevice* FindDevice(
+        LineAppHandle app, std::uint32_t device, std::int32_t* error) const;
     CallEventPoster PosterFor(CallHandle call);
     void Deliver(CallHandle call, std::uint32_t message, std::uint32_t param1);
     void StartDrop(const std::shared_ptr<LineCall>& call);

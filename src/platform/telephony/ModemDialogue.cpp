@@ -1,12 +1,11 @@
 #include "platform/telephony/ModemDialogue.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <thread>
-
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -68,8 +67,8 @@ bool CModemDialogue::SendRaw(const QByteArray& bytes)
     qsizetype written = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(2000);
     while (written < bytes.size()) {
-        const ssize_t result = write(m_fd, bytes.constData() + written,
-            static_cast<size_t>(bytes.size() - written));
+        const ssize_t result
+            = write(m_fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (result > 0) {
             written += result;
             continue;

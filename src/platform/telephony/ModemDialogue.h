@@ -2,11 +2,22 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-
 #include <functional>
 
 // What a Hayes-compatible modem answers to a command, by its result line.
-enum class ModemReply { None, Ok, Connect, Busy, NoCarrier, NoDialtone, NoAnswer, Error, Ring, Lost };
+enum class ModemReply
+{
+    None,
+    Ok,
+    Connect,
+    Busy,
+    NoCarrier,
+    NoDialtone,
+    NoAnswer,
+    Error,
+    Ring,
+    Lost
+};
 
 // Classifies one result line (without its line end); None for anything else, an echo
 // of the command included.

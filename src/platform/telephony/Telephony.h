@@ -3,7 +3,6 @@
 #include "platform/comm/CommPort.h"
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 
@@ -18,9 +17,9 @@ using LineHandle = std::uint32_t;
 using CallHandle = std::uint32_t;
 
 // hDevice is the call handle for call events, the line handle for line events.
-using LineCallbackProc = void (*)(std::uint32_t hDevice, std::uint32_t message,
-    std::uintptr_t callbackInstance, std::uintptr_t param1, std::uintptr_t param2,
-    std::uintptr_t param3);
+using LineCallbackProc
+    = void (*)(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t callbackInstance,
+        std::uintptr_t param1, std::uintptr_t param2, std::uintptr_t param3);
 
 // Messages
 inline constexpr std::uint32_t LINE_CALLSTATE = 2;
@@ -41,7 +40,8 @@ inline constexpr std::uint32_t LINECALLSELECT_CALL = 0x4;
 
 // Error results; every failure is negative.
 inline constexpr std::int32_t LINEERR_BADDEVICEID = static_cast<std::int32_t>(0x80000002u);
-inline constexpr std::int32_t LINEERR_INCOMPATIBLEAPIVERSION = static_cast<std::int32_t>(0x8000000Cu);
+inline constexpr std::int32_t LINEERR_INCOMPATIBLEAPIVERSION
+    = static_cast<std::int32_t>(0x8000000Cu);
 inline constexpr std::int32_t LINEERR_INVALAPPHANDLE = static_cast<std::int32_t>(0x80000015u);
 inline constexpr std::int32_t LINEERR_INVALCALLHANDLE = static_cast<std::int32_t>(0x80000018u);
 inline constexpr std::int32_t LINEERR_INVALCALLSTATE = static_cast<std::int32_t>(0x8000001Cu);
@@ -81,23 +81,29 @@ class ITelephony
 public:
     virtual ~ITelephony() = default;
 
-    virtual std::int32_t lineInitialize(LineAppHandle* app, LineCallbackProc callback,
-        std::uint32_t* deviceCount) = 0;
+    virtual std::int32_t lineInitialize(
+        LineAppHandle* app, LineCallbackProc callback, std::uint32_t* deviceCount)
+        = 0;
     virtual std::int32_t lineNegotiateAPIVersion(LineAppHandle app, std::uint32_t device,
         std::uint32_t lowVersion, std::uint32_t highVersion, std::uint32_t* version,
-        LineExtensionId* extension) = 0;
+        LineExtensionId* extension)
+        = 0;
     virtual std::int32_t lineGetDevCaps(LineAppHandle app, std::uint32_t device,
-        std::uint32_t version, std::uint32_t extVersion, LineDevCaps* caps) = 0;
+        std::uint32_t version, std::uint32_t extVersion, LineDevCaps* caps)
+        = 0;
     virtual std::int32_t lineOpen(LineAppHandle app, std::uint32_t device, LineHandle* line,
         std::uint32_t version, std::uint32_t extVersion, std::uintptr_t callbackInstance,
-        std::uint32_t privileges, std::uint32_t mediaModes, const LineCallParams* params) = 0;
+        std::uint32_t privileges, std::uint32_t mediaModes, const LineCallParams* params)
+        = 0;
     // Result 0 or positive when the call is being placed; its progress arrives as events.
-    virtual std::int32_t lineMakeCall(LineHandle line, CallHandle* call,
-        const QString& destAddress, std::uint32_t countryCode, const LineCallParams* params) = 0;
+    virtual std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& destAddress,
+        std::uint32_t countryCode, const LineCallParams* params)
+        = 0;
     // For device class "comm/datamodem": the data handle of a connected call, which the
     // caller owns from then on.
     virtual std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
-        std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass) = 0;
+        std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass)
+        = 0;
     virtual std::int32_t lineAnswer(CallHandle call) = 0;
     virtual std::int32_t lineDrop(CallHandle call) = 0;
     virtual std::int32_t lineDeallocateCall(CallHandle call) = 0;

@@ -1,7 +1,6 @@
 #include "platform/comm/CommPort.h"
 
 #include <QTest>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -94,8 +93,8 @@ void TestCommFraming::everyCombination_data()
         for (int data = 5; data <= 8; ++data) {
             for (int stop = 1; stop <= 2; ++stop) {
                 const QByteArray name = FormatCommMode(parity.letter, data, stop);
-                QTest::newRow(name.constData()) << parity.letter << data << stop
-                                                << uint(parity.flags) << uint(sizes[data - 5]);
+                QTest::newRow(name.constData())
+                    << parity.letter << data << stop << uint(parity.flags) << uint(sizes[data - 5]);
             }
         }
     }
@@ -110,7 +109,8 @@ void TestCommFraming::everyCombination()
     QFETCH(uint, sizeFlag);
 
     const QByteArray mode = FormatCommMode(parity, dataBits, stopBits);
-    QCOMPARE(mode, QByteArray("parity=") + parity + " data=" + QByteArray::number(dataBits)
+    QCOMPARE(mode,
+        QByteArray("parity=") + parity + " data=" + QByteArray::number(dataBits)
             + " stop=" + QByteArray::number(stopBits));
     const std::optional<CommFraming> framing = ParseCommMode(mode);
     QVERIFY(framing);

@@ -85,7 +85,8 @@ void TestLineDevices::badEntriesLeftOut()
         { "Good", "hayes", "/dev/null", {}, "fast" },
     });
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Line 1 in the settings is left out.*"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Line 2 in the settings is left out.*carrier-pigeon.*"));
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("Line 2 in the settings is left out.*carrier-pigeon.*"));
     const QList<LineDevice> lines = LoadLineDevices();
     QVERIFY(!lines.isEmpty());
     QCOMPARE(lines[0].name, QStringLiteral("Good"));
@@ -115,16 +116,26 @@ void TestLineDevices::tcpAddresses_data()
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
-    QTest::newRow("name and port") << "paging.example.net:444" << "paging.example.net" << 444;
-    QTest::newRow("address") << " 127.0.0.1:1024 " << "127.0.0.1" << 1024;
-    QTest::newRow("bracketed v6") << "[::1]:5000" << "::1" << 5000;
-    QTest::newRow("bare v6") << "::1:5000" << "" << 0;
-    QTest::newRow("no port") << "paging.example.net" << "" << 0;
-    QTest::newRow("empty port") << "host:" << "" << 0;
-    QTest::newRow("port zero") << "host:0" << "" << 0;
-    QTest::newRow("port too big") << "host:65536" << "" << 0;
-    QTest::newRow("no host") << ":444" << "" << 0;
-    QTest::newRow("telephone number") << "5551234" << "" << 0;
+    QTest::newRow("name and port") << "paging.example.net:444"
+                                   << "paging.example.net" << 444;
+    QTest::newRow("address") << " 127.0.0.1:1024 "
+                             << "127.0.0.1" << 1024;
+    QTest::newRow("bracketed v6") << "[::1]:5000"
+                                  << "::1" << 5000;
+    QTest::newRow("bare v6") << "::1:5000"
+                             << "" << 0;
+    QTest::newRow("no port") << "paging.example.net"
+                             << "" << 0;
+    QTest::newRow("empty port") << "host:"
+                                << "" << 0;
+    QTest::newRow("port zero") << "host:0"
+                               << "" << 0;
+    QTest::newRow("port too big") << "host:65536"
+                                  << "" << 0;
+    QTest::newRow("no host") << ":444"
+                             << "" << 0;
+    QTest::newRow("telephone number") << "5551234"
+                                      << "" << 0;
 }
 
 void TestLineDevices::tcpAddresses()

@@ -6,7 +6,6 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
-
 #include <memory>
 
 namespace {
@@ -92,7 +91,8 @@ void TestLineTelephony::modemReplies_data()
     QTest::newRow("OK") << QByteArray("OK") << int(ModemReply::Ok);
     QTest::newRow("OK numeric") << QByteArray("0") << int(ModemReply::Ok);
     QTest::newRow("CONNECT") << QByteArray("CONNECT") << int(ModemReply::Connect);
-    QTest::newRow("CONNECT with speed") << QByteArray("CONNECT 9600/ARQ") << int(ModemReply::Connect);
+    QTest::newRow("CONNECT with speed")
+        << QByteArray("CONNECT 9600/ARQ") << int(ModemReply::Connect);
     QTest::newRow("CONNECTED is no result") << QByteArray("CONNECTED") << int(ModemReply::None);
     QTest::newRow("BUSY") << QByteArray("BUSY") << int(ModemReply::Busy);
     QTest::newRow("NO CARRIER") << QByteArray(" NO CARRIER ") << int(ModemReply::NoCarrier);
@@ -119,15 +119,23 @@ void TestLineTelephony::dialResults_data()
     QTest::addColumn<std::uint32_t>("state");
     QTest::addColumn<bool>("dialled");
 
-    QTest::newRow("connect") << QByteArray("OK") << QByteArray("CONNECT 9600") << LINECALLSTATE_CONNECTED << true;
+    QTest::newRow("connect") << QByteArray("OK") << QByteArray("CONNECT 9600")
+                             << LINECALLSTATE_CONNECTED << true;
     QTest::newRow("busy") << QByteArray("OK") << QByteArray("BUSY") << LINECALLSTATE_BUSY << true;
-    QTest::newRow("no carrier") << QByteArray("OK") << QByteArray("NO CARRIER") << LINECALLSTATE_DISCONNECTED << true;
-    QTest::newRow("no dialtone") << QByteArray("OK") << QByteArray("NO DIALTONE") << LINECALLSTATE_DISCONNECTED << true;
-    QTest::newRow("no answer") << QByteArray("OK") << QByteArray("NO ANSWER") << LINECALLSTATE_DISCONNECTED << true;
-    QTest::newRow("error") << QByteArray("OK") << QByteArray("ERROR") << LINECALLSTATE_DISCONNECTED << true;
-    QTest::newRow("silent after dialling") << QByteArray("OK") << QByteArray() << LINECALLSTATE_DISCONNECTED << true;
-    QTest::newRow("init refused") << QByteArray("ERROR") << QByteArray() << LINECALLSTATE_DISCONNECTED << false;
-    QTest::newRow("silent modem") << QByteArray() << QByteArray() << LINECALLSTATE_DISCONNECTED << false;
+    QTest::newRow("no carrier") << QByteArray("OK") << QByteArray("NO CARRIER")
+                                << LINECALLSTATE_DISCONNECTED << true;
+    QTest::newRow("no dialtone") << QByteArray("OK") << QByteArray("NO DIALTONE")
+                                 << LINECALLSTATE_DISCONNECTED << true;
+    QTest::newRow("no answer") << QByteArray("OK") << QByteArray("NO ANSWER")
+                               << LINECALLSTATE_DISCONNECTED << true;
+    QTest::newRow("error") << QByteArray("OK") << QByteArray("ERROR") << LINECALLSTATE_DISCONNECTED
+                           << true;
+    QTest::newRow("silent after dialling")
+        << QByteArray("OK") << QByteArray() << LINECALLSTATE_DISCONNECTED << true;
+    QTest::newRow("init refused") << QByteArray("ERROR") << QByteArray()
+                                  << LINECALLSTATE_DISCONNECTED << false;
+    QTest::newRow("silent modem") << QByteArray() << QByteArray() << LINECALLSTATE_DISCONNECTED
+                                  << false;
 }
 
 void TestLineTelephony::dialResults()
@@ -145,7 +153,8 @@ void TestLineTelephony::dialResults()
     QVERIFY(modem.isValid());
     OpenLine open(HayesOn(modem.slavePath(), 1000));
     CallHandle call = 0;
-    QCOMPARE(open.telephony.lineMakeCall(open.line, &call, QStringLiteral("9,5551234"), 0, nullptr), 0);
+    QCOMPARE(
+        open.telephony.lineMakeCall(open.line, &call, QStringLiteral("9,5551234"), 0, nullptr), 0);
     QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(state, call) }, 15000);
     QVERIFY(!open.log.offThread);
     QCOMPARE(modem.lines().first(), QStringLiteral("ATZ"));
@@ -174,9 +183,10 @@ void TestLineTelephony::ringingAnswered()
     modemPointer = &modem;
     OpenLine open(HayesOn(modem.slavePath()));
     CallHandle call = 0;
-    QCOMPARE(open.telephony.lineMakeCall(open.line, &call, QStringLiteral("5551234"), 0, nullptr), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events,
-        QStringList { QStringLiteral("line 2 %1").arg(call) }, 10000);
+    QCOMPARE(
+        open.telephony.lineMakeCall(open.line, &call, QStringLiteral("5551234"), 0, nullptr), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { QStringLiteral("line 2 %1").arg(call) }, 10000);
     QCOMPARE(open.telephony.lineAnswer(call + 1000), LINEERR_INVALCALLHANDLE);
     QCOMPARE(open.telephony.lineAnswer(call), 0);
     QTRY_COMPARE_WITH_TIMEOUT(open.log.events.size(), 2, 10000);
@@ -194,8 +204,10 @@ void TestLineTelephony::unsafeNumberNotDialled()
     });
     OpenLine open(HayesOn(modem.slavePath()));
     CallHandle call = 0;
-    QCOMPARE(open.telephony.lineMakeCall(open.line, &call, QStringLiteral("555\rATZ"), 0, nullptr), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
+    QCOMPARE(
+        open.telephony.lineMakeCall(open.line, &call, QStringLiteral("555\rATZ"), 0, nullptr), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
     QCOMPARE(modem.lines(), QStringList { "ATZ" });
 }
 
@@ -209,14 +221,19 @@ void TestLineTelephony::connectedCallHandsOverData()
     OpenLine open(HayesOn(modem.slavePath()));
     CallHandle call = 0;
     std::unique_ptr<CCommPort> port;
-    QCOMPARE(open.telephony.lineMakeCall(open.line, &call, QStringLiteral("5551234"), 0, nullptr), 0);
+    QCOMPARE(
+        open.telephony.lineMakeCall(open.line, &call, QStringLiteral("5551234"), 0, nullptr), 0);
     // Nothing to hand over before the call connects.
-    QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
+    QCOMPARE(
+        open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
         LINEERR_INVALCALLSTATE);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
     QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/voice"),
         LINEERR_INVALDEVICECLASS);
-    QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"), 0);
+    QCOMPARE(
+        open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
+        0);
     QVERIFY(port && port->IsTerminal());
     port->Write("DATA", 4);
     QTRY_VERIFY_WITH_TIMEOUT(modem.received().endsWith("DATA"), 5000);
@@ -242,7 +259,9 @@ void TestLineTelephony::noCarrierInDataMode()
     open.telephony.lineMakeCall(open.line, &call, QStringLiteral("5551234"), 0, nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(open.log.events.size(), 1, 10000);
     std::unique_ptr<CCommPort> port;
-    QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"), 0);
+    QCOMPARE(
+        open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
+        0);
     // The modem's result split over two reads is still seen.
     modem.send("ID=\r\nNO CAR");
     char buffer[64];
@@ -252,7 +271,8 @@ void TestLineTelephony::noCarrierInDataMode()
     modem.send("RIER\r\n");
     QCOMPARE(port->Read(buffer, sizeof buffer, 5000).status, CCommPort::ReadStatus::Data);
     QTRY_COMPARE_WITH_TIMEOUT(open.log.events,
-        (QStringList { CallState(LINECALLSTATE_CONNECTED, call), CallState(LINECALLSTATE_DISCONNECTED, call) }),
+        (QStringList { CallState(LINECALLSTATE_CONNECTED, call),
+            CallState(LINECALLSTATE_DISCONNECTED, call) }),
         5000);
     // The modem is in command mode already: dropping sends no escape.
     open.telephony.lineDrop(call);
@@ -271,7 +291,8 @@ void TestLineTelephony::dropDuringDialling()
     QTRY_VERIFY_WITH_TIMEOUT(modem.lines().contains(QStringLiteral("ATDT5551234")), 10000);
     // The dial is abandoned long before its own time-out, with the modem told so.
     QCOMPARE(open.telephony.lineDrop(call), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_IDLE, call) }, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_IDLE, call) }, 10000);
     QVERIFY(modem.lines().contains(QStringLiteral("ATH")));
 }
 
@@ -300,10 +321,13 @@ void TestLineTelephony::directLineConnectsAtOnce()
     OpenLine open(direct);
     CallHandle call = 0;
     open.telephony.lineMakeCall(open.line, &call, QStringLiteral("ignored"), 0, nullptr);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
     QVERIFY(encoder.received().isEmpty());
     std::unique_ptr<CCommPort> port;
-    QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"), 0);
+    QCOMPARE(
+        open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
+        0);
     port->Write("\r", 1);
     QTRY_COMPARE_WITH_TIMEOUT(encoder.received(), QByteArray("\r"), 5000);
 }
@@ -317,12 +341,16 @@ void TestLineTelephony::tcpLine()
     tcp.kind = LineDevice::Kind::Tcp;
     OpenLine open(tcp);
     CallHandle call = 0;
-    open.telephony.lineMakeCall(open.line, &call, QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), 0, nullptr);
+    open.telephony.lineMakeCall(
+        open.line, &call, QStringLiteral("127.0.0.1:%1").arg(server.serverPort()), 0, nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 10000);
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
     std::unique_ptr<CCommPort> port;
-    QCOMPARE(open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"), 0);
+    QCOMPARE(
+        open.telephony.lineGetID(open.line, 0, call, LINECALLSELECT_CALL, &port, "comm/datamodem"),
+        0);
     QVERIFY(port->SetMode("parity=E data=7 stop=1"));
     // The peer closing is the end of the call, seen without reading.
     peer->disconnectFromHost();
@@ -340,12 +368,13 @@ void TestLineTelephony::tcpRefused()
     tcp.name = QStringLiteral("TCP");
     tcp.kind = LineDevice::Kind::Tcp;
     OpenLine open(tcp);
-    for (const QString& number : { QStringLiteral("127.0.0.1:%1").arg(closedPort), QStringLiteral("no port"),
-             QStringLiteral("host:99999") }) {
+    for (const QString& number : { QStringLiteral("127.0.0.1:%1").arg(closedPort),
+             QStringLiteral("no port"), QStringLiteral("host:99999") }) {
         open.log.events.clear();
         CallHandle call = 0;
         QCOMPARE(open.telephony.lineMakeCall(open.line, &call, number, 0, nullptr), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
         open.telephony.lineDrop(call);
         QTRY_COMPARE_WITH_TIMEOUT(open.log.events.size(), 2, 10000);
         QCOMPARE(open.telephony.lineDeallocateCall(call), 0);
@@ -359,10 +388,13 @@ void TestLineTelephony::deviceErrors()
     LineDevCaps caps;
     QCOMPARE(open.telephony.lineGetDevCaps(open.app, 0, open.version, 0, &caps), 0);
     QCOMPARE(caps.lineName, QStringLiteral("Scripted"));
-    QCOMPARE(open.telephony.lineGetDevCaps(open.app, 1, open.version, 0, &caps), LINEERR_BADDEVICEID);
-    QCOMPARE(open.telephony.lineGetDevCaps(open.app + 99, 0, open.version, 0, &caps), LINEERR_INVALAPPHANDLE);
+    QCOMPARE(
+        open.telephony.lineGetDevCaps(open.app, 1, open.version, 0, &caps), LINEERR_BADDEVICEID);
+    QCOMPARE(open.telephony.lineGetDevCaps(open.app + 99, 0, open.version, 0, &caps),
+        LINEERR_INVALAPPHANDLE);
     std::uint32_t version = 0;
-    QCOMPARE(open.telephony.lineNegotiateAPIVersion(open.app, 0, 0x00030000, 0xFFFFFFFF, &version, nullptr),
+    QCOMPARE(open.telephony.lineNegotiateAPIVersion(
+                 open.app, 0, 0x00030000, 0xFFFFFFFF, &version, nullptr),
         LINEERR_INCOMPATIBLEAPIVERSION);
     CallHandle call = 0;
     QCOMPARE(open.telephony.lineMakeCall(open.line, &call, QStringLiteral("1"), 0, nullptr), 0);
@@ -370,7 +402,8 @@ void TestLineTelephony::deviceErrors()
     CallHandle second = 0;
     QCOMPARE(open.telephony.lineMakeCall(open.line, &second, QStringLiteral("1"), 0, nullptr),
         LINEERR_RESOURCEUNAVAIL);
-    QTRY_COMPARE_WITH_TIMEOUT(open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        open.log.events, QStringList { CallState(LINECALLSTATE_DISCONNECTED, call) }, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestLineTelephony)
