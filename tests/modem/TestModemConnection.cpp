@@ -1,6 +1,7 @@
 #include "ConnectionFixture.h"
 
 #include <QTest>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -49,6 +50,7 @@ private slots:
     void framingAndWriting();
     void farEndVanishes();
     void closingEndsItsOwnApplication();
+    void destroyedWhileReading();
 };
 
 void TestModemConnection::callStates_data()
@@ -406,6 +408,34 @@ void TestModemConnection::closingEndsItsOwnApplication()
     connection.HangUp();
     connection.CloseLine();
     QCOMPARE(fixture.telephony.calls.filter("lineShutdown"), QStringList { shutdown });
+}
+
+void TestModemConnection::destroyedWhileReading()
+{
+    ConnectionFixture fixture;
+    auto connection = std::make_unique<CModemConnection>();
+    fixture.OpenAndDial(*connection);
+    fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.owner.events, QStringList { "connected 1" }, 5000);
+    connection->Exchange().SendWakeUp();
+    // Chunks are read and queued while the owner's thread is busy; the connection
+    // then goes without hanging up. The queued chunks and the reader must not touch
+    // it afterwards (the sanitizer build would see it).
+    std::atomic<bool> flooding { true };
+    std::thread flood([&] {
+        while (flooding.load()) {
+            fixture.FarEndSend("ID=\r");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    connection.reset();
+    flooding = false;
+    flood.join();
+    Settle();
+    QCOMPARE(fixture.owner.events, QStringList { "connected 1" });
+    QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
+    QCOMPARE(fixture.telephony.count("lineClose"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestModemConnection)
