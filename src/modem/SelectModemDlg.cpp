@@ -33,13 +33,13 @@ CSelectModemDlg::CSelectModemDlg(CModemList& modems, QWidget* parent)
 
 CSelectModemDlg::~CSelectModemDlg() = default;
 
-void CSelectModemDlg::showEvent(QShowEvent* event)
+void CSelectModemDlg::setVisible(bool visible)
 {
-    if (!m_bInitialised) {
+    if (visible && !m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
     }
-    QDialog::showEvent(event);
+    QDialog::setVisible(visible);
 }
 
 bool CSelectModemDlg::OnInitDialog()

@@ -6,7 +6,7 @@ class CModemList;
 class QComboBox;
 
 // Lets the operator pick the modem to dial with. Discovery runs when the dialog is
-// first shown; after OK, m_nSelectedDevice is the device index chosen (or the one
+// first about to be shown; after OK, m_nSelectedDevice is the device index chosen (or the one
 // that already carried the stored name when nothing was picked).
 class CSelectModemDlg : public QDialog
 {
@@ -19,9 +19,11 @@ public:
     int m_nSelectedDevice = -2;
 
     void accept() override;
+    // The first time the dialog is about to appear, before it is on screen (so that
+    // discovery's messages come first), the list is filled.
+    void setVisible(bool visible) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     // Discovers the devices and fills the combo box, preselecting the stored modem.
     bool OnInitDialog();
     // Takes the current item's device index, then closes with OK.

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -22,6 +23,7 @@ private slots:
     void choosing_data();
     void choosing();
     void cancelKeepsSelection();
+    void modalRun();
 };
 
 void TestSelectModemDlg::choosing_data()
@@ -102,6 +104,31 @@ void TestSelectModemDlg::cancelKeepsSelection()
         dialog.findChild<QPushButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.m_nSelectedDevice, 0);
+}
+
+void TestSelectModemDlg::modalRun()
+{
+    PresetPrompt prompt;
+    FakeTelephony telephony;
+    telephony.devices = { QStringLiteral("Alpha"), QStringLiteral("Bravo") };
+    CModemList modems([] { return QStringLiteral("Missing"); }, &telephony);
+    CSelectModemDlg dialog(modems);
+    int itemsWhenShown = -1;
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("modemCombo"));
+        itemsWhenShown = combo->count();
+        combo->setCurrentIndex(1);
+        QTest::mouseClick(
+            dialog.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    // Should the click go astray, the run still ends.
+    QTimer::singleShot(10000, &dialog, &QDialog::reject);
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(itemsWhenShown, 2);
+    QCOMPARE(dialog.m_nSelectedDevice, 1);
+    // The message about the missing modem came before the dialog appeared.
+    QCOMPARE(prompt.shown,
+        QStringList { QStringLiteral("Cannot find designated modem - please set the modem name") });
 }
 
 QTEST_MAIN(TestSelectModemDlg)
