@@ -126,7 +126,7 @@ void TestSelectModemDlg::modalRun()
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(itemsWhenShown, 2);
     QCOMPARE(dialog.m_nSelectedDevice, 1);
-    // The message about the missing modem came before the dialog appeared.
+    // Discovery ran once, with its message about the missing modem.
     QCOMPARE(prompt.shown,
         QStringList { QStringLiteral("Cannot find designated modem - please set the modem name") });
 }
