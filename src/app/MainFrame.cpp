@@ -63,6 +63,8 @@ CMainFrame::CMainFrame(CQuillpostDoc& doc, std::function<void()> runScheduler,
     setWindowTitle(Res::kAppTitle);
     setWindowIcon(Res::ProgramIcon());
     OnCreate();
+    // Room for the whole menu bar and a useful part of the tree on a first start.
+    resize(kDefaultWidth, kDefaultHeight);
 }
 
 CMainFrame::~CMainFrame() = default;

@@ -19,6 +19,8 @@ class CMainFrame : public QMainWindow
 
 public:
     static constexpr int kSchedulerIntervalMs = 5000;
+    static constexpr int kDefaultWidth = 640;
+    static constexpr int kDefaultHeight = 480;
 
     // runScheduler is called on every tick of the scheduler timer, which starts here.
     CMainFrame(CQuillpostDoc& doc, std::function<void()> runScheduler,
