@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <initializer_list>
 
 namespace quillpost::sim {
 
@@ -28,9 +29,15 @@ constexpr qsizetype kLongestPagerId = 16;
 constexpr int kPasswordLimit = 6;
 constexpr int kLongRunLength = 2000;
 
-QByteArray withLineEnd(const char* text)
+QByteArray controls(std::initializer_list<char> bytes)
 {
-    return QByteArray(text) + CR;
+    return QByteArray(bytes.begin(), static_cast<qsizetype>(bytes.size()));
+}
+
+// ESC EOT CR: the terminal ends the call.
+QByteArray goAway()
+{
+    return controls({ ESC, EOT, CR });
 }
 
 bool isPrintableAscii(char byte)
@@ -81,13 +88,7 @@ TerminalActions PagingTerminal::idleTimeout()
     TerminalActions out;
     if (m_phase == Phase::Ended)
         return out;
-    QByteArray words;
-    if (m_config.messageSequences)
-        words += withLineEnd("501 Time Out");
-    words += ESC;
-    words += EOT;
-    words += CR;
-    reply(words, out);
+    replyAfterLine("501 Time Out", goAway(), out);
     endCall(CallEnd::IdleTimeout, out);
     return out;
 }
@@ -111,7 +112,7 @@ void PagingTerminal::answerLogonLine(TerminalActions& out)
     const qsizetype escape = m_line.lastIndexOf(ESC);
     if (escape < 0) {
         if (m_line.contains(EOT)) {
-            reply(QByteArray("\x1b\x04\r"), out);
+            reply(goAway(), out);
             endCall(CallEnd::Logout, out);
         } else {
             reply("ID=", out);
@@ -123,26 +124,15 @@ void PagingTerminal::answerLogonLine(TerminalActions& out)
     const bool wellFormed = logon.startsWith("PG1") && password.size() <= kPasswordLimit
         && std::all_of(password.begin(), password.end(), isAlphanumeric);
     if (!wellFormed) {
-        QByteArray words;
-        if (m_config.messageSequences)
-            words += withLineEnd("507 Invalid Logon");
-        reply(words + NAK + CR, out);
+        replyAfterLine("507 Invalid Logon", controls({ NAK, CR }), out);
         return;
     }
     ++m_logonAttempts;
     if (m_logonAttempts <= m_config.faults.nakLoginTimes) {
-        reply(QByteArray("\x15\r"), out);
+        reply(controls({ NAK, CR }), out);
         return;
     }
-    QByteArray words;
-    if (m_config.messageSequences)
-        words += withLineEnd("110 1.8");
-    words += ACK;
-    words += CR;
-    words += ESC;
-    words += "[p";
-    words += CR;
-    reply(words, out);
+    replyAfterLine("110 1.8", controls({ ACK, CR, ESC, '[', 'p', CR }), out);
     m_phase = Phase::Ready;
 }
 
@@ -160,13 +150,7 @@ void PagingTerminal::receiveWhenReady(char byte, TerminalActions& out)
         } else if (byte == EOT) {
             m_eotSeen = true;
         } else if (byte == CR && m_eotSeen) {
-            QByteArray words;
-            if (m_config.messageSequences)
-                words += withLineEnd("115 Goodbye");
-            words += ESC;
-            words += EOT;
-            words += CR;
-            reply(words, out);
+            replyAfterLine("115 Goodbye", goAway(), out);
             endCall(CallEnd::Logout, out);
         }
         // Anything else between blocks (stray CRs, a repeated log-on) is ignored.
@@ -249,7 +233,7 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
     if (!lastBlockOfPage) {
         m_carriedFields = pageFields;
         m_carriedContinues = continues;
-        reply(QByteArray("\x06\r"), out);
+        reply(controls({ ACK, CR }), out);
         if (number == m_config.faults.dropLineAfterBlock)
             endCall(CallEnd::DroppedByFault, out);
         return;
@@ -263,10 +247,7 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
             QDateTime::currentDateTimeUtc() };
         out.append({ TerminalAction::Kind::Accept, {}, page, {} });
     }
-    QByteArray words;
-    if (m_config.messageSequences)
-        words += withLineEnd("211 Page(s) Sent");
-    reply(words + ACK + CR, out);
+    replyAfterLine("211 Page(s) Sent", controls({ ACK, CR }), out);
     if (number == m_config.faults.dropLineAfterBlock)
         endCall(CallEnd::DroppedByFault, out);
 }
@@ -296,10 +277,18 @@ bool PagingTerminal::isValidPagerId(const QByteArray& pagerId)
 
 void PagingTerminal::refuse(const QByteArray& complaint, TerminalActions& out)
 {
+    replyAfterLine(complaint, controls({ NAK, CR }), out);
+}
+
+// A prompt or verdict, preceded by the message-sequence line that explains it unless
+// those lines are left out.
+void PagingTerminal::replyAfterLine(
+    const QByteArray& sequenceLine, const QByteArray& control, TerminalActions& out)
+{
     QByteArray words;
     if (m_config.messageSequences)
-        words += complaint + CR;
-    reply(words + NAK + CR, out);
+        words += sequenceLine + CR;
+    reply(words + control, out);
 }
 
 void PagingTerminal::reply(QByteArray bytes, TerminalActions& out)

@@ -67,6 +67,8 @@ private:
     bool splitFields(QList<QByteArray>& fields, bool& continues) const;
     static bool isValidPagerId(const QByteArray& pagerId);
     void refuse(const QByteArray& complaint, TerminalActions& out);
+    void replyAfterLine(
+        const QByteArray& sequenceLine, const QByteArray& control, TerminalActions& out);
     void reply(QByteArray bytes, TerminalActions& out);
     void endCall(CallEnd how, TerminalActions& out);
     QByteArray noise(int length, bool lineEnd);
