@@ -5,43 +5,66 @@
 #include <QByteArray>
 #include <QList>
 #include <functional>
+#include <variant>
+
+inline const QByteArray kAccepted("<accepted>");
+inline const QByteArray kRefused("<refused>");
+inline const QByteArray kPaused100("<pause 100>");
 
 // Stands in for both the line and the owner of an exchange and records, in order,
-// every write (its bytes), every pause ("<pause N>") and every notification
-// ("<accepted>", "<refused>"). Pauses are recorded, not slept.
+// every write (its bytes), every pause (recorded, not slept) and every notification.
+// The callbacks run after the event is recorded, so a test can act as the sending
+// window or as the terminal from inside a notification or a write.
 class TapRecorder : public ITapLine, public ITapOwner
 {
 public:
-    void WriteText(const QByteArray& bytes) override;
-    void Pause(int milliseconds) override;
-    void OnTapAccepted() override;
-    void OnTapRefused() override;
+    void WriteText(const QByteArray& bytes) override
+    {
+        events << bytes;
+        wire += bytes;
+        onWrite(bytes);
+    }
+    void Pause(int ms) override { events << "<pause " + QByteArray::number(ms) + '>'; }
+    void OnTapAccepted() override
+    {
+        events << kAccepted;
+        onAccepted();
+    }
+    void OnTapRefused() override
+    {
+        events << kRefused;
+        onRefused();
+    }
 
-    // Run after the matching notification has been recorded: lets a test act as the
-    // sending window (next block, logout, state change) from inside the notification.
-    std::function<void()> onAccepted;
-    std::function<void()> onRefused;
-    // Run after each write has been recorded: lets a test answer as the terminal would,
-    // from inside the write.
-    std::function<void(const QByteArray&)> onWrite;
-
+    std::function<void()> onAccepted = [] {};
+    std::function<void()> onRefused = [] {};
+    std::function<void(const QByteArray&)> onWrite = [](const QByteArray&) {};
     QList<QByteArray> events;
     QByteArray wire; // every byte written, in order
 };
 
 // A chunk of received bytes, or a number of 100 ms ticks.
-struct TapStep
-{
-    QByteArray chunk;
-    int ticks = 0;
-};
+using TapStep = std::variant<QByteArray, int>;
 using TapScript = QList<TapStep>;
 
-TapStep Chunk(const QByteArray& bytes);
-TapStep Ticks(int count);
-void RunScript(CTapExchange& exchange, const TapScript& script);
+inline TapStep Ticks(int count)
+{
+    return count;
+}
 
-// Readable event labels for expectations.
-QByteArray Accepted();
-QByteArray Refused();
-QByteArray Paused100();
+inline void Feed(CTapExchange& exchange, const QByteArray& bytes)
+{
+    exchange.OnReceived(static_cast<std::int32_t>(bytes.size()), bytes.constData());
+}
+
+inline void RunScript(CTapExchange& exchange, const TapScript& script)
+{
+    for (const TapStep& step : script) {
+        if (const int* ticks = std::get_if<int>(&step)) {
+            for (int tick = 0; tick < *ticks; ++tick)
+                exchange.OnTick();
+        } else {
+            Feed(exchange, std::get<QByteArray>(step));
+        }
+    }
+}

@@ -1,21 +1,59 @@
 #include "TapRecorder.h"
-#include "tap/TapBlock.h"
 
 #include <QTest>
 #include <memory>
 
+using Events = QList<QByteArray>;
 Q_DECLARE_METATYPE(TapScript)
 Q_DECLARE_METATYPE(TapState)
 
 namespace {
 
-const QByteArray kAck(1, '\x06');
-const QByteArray kNak(1, '\x15');
-const QByteArray kGoAhead("\x1B[p");
+const QByteArray kAck("\x06\r");
+const QByteArray kNak("\x15\r");
+const QByteArray kGoAhead("\x1B[p\r");
 const QByteArray kLogin("\x1BPG1\r");
 const QByteArray kLogout("\x04\r");
-// FormatBlock("123", "ABC"), spelled out.
 const QByteArray kBlock = QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
+
+void Row(
+    const char* name, TapState start, const TapScript& script, const Events& events, TapState end)
+{
+    QTest::newRow(name) << start << script << events << end;
+}
+
+// What the line sees when three recipients are paged: the blocks, spelled out with
+// their checksums, each accepted, then the logout.
+const QByteArray kText("Fire drill at 3pm: Sent using Quillpost");
+const QList<QByteArray> kPagerIds { "5550101", "5550102", "5550199" };
+QByteArray Block(const QByteArray& id, const char* sum)
+{
+    return '\x02' + id + '\r' + kText + "\r\x03" + sum + '\r';
+}
+Events Conversation(int wakeUps, int logins)
+{
+    return Events(wakeUps, "\r") + Events(logins, kLogin)
+        + Events { Block("5550101", "?89"), kAccepted, Block("5550102", "?8:"), kAccepted,
+              Block("5550199", "?9:"), kAccepted, kLogout, kPaused100 };
+}
+
+// Plays the sending window over the three recipients: on each acceptance it sends the
+// next block, and logs out after the last.
+void StartSending(TapRecorder& recorder, CTapExchange& exchange)
+{
+    exchange.SetState(TapState::Connected);
+    exchange.SetMessageText(kText);
+    exchange.SetPagerId(kPagerIds[0]);
+    recorder.onAccepted = [&exchange, next = 1]() mutable {
+        if (next < kPagerIds.size()) {
+            exchange.SetPagerId(kPagerIds[next++]);
+            exchange.SendBlock();
+        } else {
+            exchange.SendLogout();
+        }
+    };
+    exchange.SendWakeUp();
+}
 
 } // namespace
 
@@ -26,127 +64,82 @@ class TestTapExchange : public QObject
 private slots:
     void repliesInEachState_data();
     void repliesInEachState();
-    void lineBufferOverflow_data();
-    void lineBufferOverflow();
-    void wakeUpRepeats_data();
-    void wakeUpRepeats();
-    void chunkCountBelowOneDoesNothing_data();
     void chunkCountBelowOneDoesNothing();
-    void ownerEndsExchangeInsideNotification_data();
-    void ownerEndsExchangeInsideNotification();
+    void ownerDestroysExchangeInsideNotification();
+    void threeRecipients_data();
+    void threeRecipients();
+    void refusedSecondBlockEndsTheExchange();
+    void terminalAnswersInsideEachWrite();
 };
-
-namespace {
-
-void AddReplyRow(const char* name, TapState start, const TapScript& script,
-    const QList<QByteArray>& events, TapState end)
-{
-    QTest::newRow(name) << start << script << events << end;
-}
-
-} // namespace
 
 void TestTapExchange::repliesInEachState_data()
 {
     QTest::addColumn<TapState>("start");
     QTest::addColumn<TapScript>("script");
-    QTest::addColumn<QList<QByteArray>>("events");
+    QTest::addColumn<Events>("events");
     QTest::addColumn<TapState>("end");
 
     using S = TapState;
-    AddReplyRow("prompt gets the login", S::Waking, { Chunk("ID=") }, { kLogin }, S::LoginSent);
-    AddReplyRow("prompt split as I then D=", S::Waking, { Chunk("I"), Chunk("D=") }, { kLogin },
+    const QByteArray x1022(1022, 'x');
+    Row("prompt behind other text", S::Waking, { "110 1.8 ID=" }, { kLogin }, S::LoginSent);
+    Row("prompt split as I, D=", S::Waking, { "I", "D=" }, { kLogin }, S::LoginSent);
+    Row("prompt split as ID, =", S::Waking, { "ID", "=" }, { kLogin }, S::LoginSent);
+    Row("only an unfinished pattern is kept", S::Waking, { "\rIX", "D=" }, {}, S::Waking);
+    Row("prompt parsed once", S::Waking, { "ID=", "\r" }, { kLogin }, S::LoginSent);
+    Row("no wake-up by tick 20", S::Waking, { Ticks(20) }, {}, S::Waking);
+    Row("wake-ups on ticks 21, 42, 63", S::Waking, { Ticks(63) }, { "\r", "\r", "\r" }, S::Waking);
+    Row("prompt ends the wake-ups", S::Waking, { Ticks(21), "ID=", Ticks(100) }, { "\r", kLogin },
         S::LoginSent);
-    AddReplyRow("prompt split as ID then =", S::Waking, { Chunk("ID"), Chunk("=") }, { kLogin },
-        S::LoginSent);
-    AddReplyRow("prompt start after a line end is kept", S::Waking, { Chunk("\r\nI"), Chunk("D=") },
-        { kLogin }, S::LoginSent);
-    AddReplyRow("only an unfinished pattern is kept", S::Waking, { Chunk("\rIX"), Chunk("D=") }, {},
-        S::Waking);
-    AddReplyRow("prompt behind other text", S::Waking,
-        {
-            Chunk("110 1.8 ID="),
-        },
-        { kLogin }, S::LoginSent);
-    AddReplyRow(
-        "line without prompt changes nothing", S::Waking, { Chunk("HELLO\r") }, {}, S::Waking);
-    AddReplyRow("prompt parsed once, line emptied", S::Waking, { Chunk("ID="), Chunk("\r") },
-        { kLogin }, S::LoginSent);
 
-    AddReplyRow("ACK and go-ahead together send the block", S::LoginSent,
-        { Chunk(kAck + '\r' + kGoAhead + '\r') }, { kBlock }, S::BlockSent);
-    AddReplyRow("ACK alone waits for the go-ahead", S::LoginSent, { Chunk(kAck + '\r') }, {},
-        S::AwaitGoAhead);
-    AddReplyRow("ACK then go-ahead apart", S::LoginSent,
-        { Chunk(kAck + '\r'), Chunk(kGoAhead + '\r') }, { kBlock }, S::BlockSent);
-    AddReplyRow("ACK then go-ahead split mid-pattern", S::LoginSent,
-        { Chunk(kAck + '\r'), Chunk("\x1B["), Chunk("p\r") }, { kBlock }, S::BlockSent);
-    AddReplyRow("go-ahead split as ESC after the ACK line", S::LoginSent,
-        { Chunk(kAck + "\r\x1B"), Chunk("[p\r") }, { kBlock }, S::BlockSent);
-    AddReplyRow("go-ahead split as ESC [ after the ACK line", S::LoginSent,
-        { Chunk(kAck + "\r\x1B["), Chunk("p\r") }, { kBlock }, S::BlockSent);
-    AddReplyRow("go-ahead start kept across a line without ACK", S::LoginSent,
-        { Chunk("110 1.8\r\x1B"), Chunk("[p\r") }, { kBlock }, S::BlockSent);
-    AddReplyRow("NAK to login repeats it identically", S::LoginSent, { Chunk(kNak + '\r') },
-        { kLogin }, S::LoginSent);
-    AddReplyRow("two NAKs, two logins", S::LoginSent,
-        { Chunk("514 bad\r" + kNak + '\r'), Chunk(kNak + '\r') }, { kLogin, kLogin }, S::LoginSent);
-    AddReplyRow("ACK and NAK together count as ACK at login", S::LoginSent,
-        { Chunk(kNak + kAck + '\r') }, {}, S::AwaitGoAhead);
-    AddReplyRow("go-ahead without ACK sends the block", S::LoginSent, { Chunk(kGoAhead + '\r') },
-        { kBlock }, S::BlockSent);
-    AddReplyRow("NAK with go-ahead repeats the login", S::LoginSent,
-        { Chunk(kNak + '\r' + kGoAhead + '\r') }, { kLogin }, S::LoginSent);
-    AddReplyRow("prompt ignored after login", S::LoginSent, { Chunk("ID=") }, {}, S::LoginSent);
-    AddReplyRow(
-        "prompt ignored awaiting go-ahead", S::AwaitGoAhead, { Chunk("ID=") }, {}, S::AwaitGoAhead);
-    AddReplyRow("prompt ignored after a block", S::BlockSent, { Chunk("ID=") }, {}, S::BlockSent);
-    AddReplyRow("go-ahead after ACK sends the block", S::AwaitGoAhead, { Chunk(kGoAhead + '\r') },
-        { kBlock }, S::BlockSent);
-    AddReplyRow("NAK awaiting go-ahead ignored", S::AwaitGoAhead, { Chunk(kNak + '\r') }, {},
-        S::AwaitGoAhead);
+    Row("ACK and go-ahead together", S::LoginSent, { kAck + kGoAhead }, { kBlock }, S::BlockSent);
+    Row("ACK alone", S::LoginSent, { kAck }, {}, S::AwaitGoAhead);
+    Row("ACK and go-ahead apart", S::LoginSent, { kAck, kGoAhead }, { kBlock }, S::BlockSent);
+    Row("go-ahead split", S::LoginSent, { kAck, "\x1B[", "p\r" }, { kBlock }, S::BlockSent);
+    Row("NAK to login repeats it identically", S::LoginSent, { "514 bad\r" + kNak, kNak },
+        { kLogin, kLogin }, S::LoginSent);
+    Row("ACK and NAK at login count as ACK", S::LoginSent, { "\x15\x06\r" }, {}, S::AwaitGoAhead);
+    Row("go-ahead without ACK", S::LoginSent, { kGoAhead }, { kBlock }, S::BlockSent);
+    Row("NAK with go-ahead", S::LoginSent, { kNak + kGoAhead }, { kLogin }, S::LoginSent);
+    Row("prompt ignored after login", S::LoginSent, { "ID=" }, {}, S::LoginSent);
+    Row("NAK awaiting go-ahead ignored", S::AwaitGoAhead, { kNak }, {}, S::AwaitGoAhead);
 
-    AddReplyRow("ACK to a block", S::BlockSent, { Chunk("211 sent\r" + kAck + '\r') },
-        { Accepted() }, S::BlockSent);
-    AddReplyRow("ACK and NAK in one line count as ACK", S::BlockSent, { Chunk(kNak + kAck + '\r') },
-        { Accepted() }, S::BlockSent);
-    AddReplyRow("NAK to a block: logout, pause, then refusal", S::BlockSent, { Chunk(kNak + '\r') },
-        { kLogout, Paused100(), Refused() }, S::BlockSent);
-    AddReplyRow("a block is refused only once", S::BlockSent,
-        { Chunk(kNak + '\r'), Chunk(kNak + '\r'), Chunk(kAck + '\r') },
-        { kLogout, Paused100(), Refused() }, S::BlockSent);
-    AddReplyRow("a block is accepted only once", S::BlockSent,
-        { Chunk(kAck + '\r'), Chunk(kAck + '\r'), Chunk(kNak + '\r') }, { Accepted() },
+    Row("ACK to a block", S::BlockSent, { "211 sent\r" + kAck }, { kAccepted }, S::BlockSent);
+    Row("ACK and NAK to a block count as ACK", S::BlockSent, { "\x15\x06\r" }, { kAccepted },
         S::BlockSent);
-    AddReplyRow("go-ahead after a block ignored", S::BlockSent, { Chunk(kGoAhead + '\r') }, {},
+    Row("NAK to a block: logout, pause, refusal", S::BlockSent, { kNak },
+        { kLogout, kPaused100, kRefused }, S::BlockSent);
+    Row("a block is refused once", S::BlockSent, { kNak, kNak, kAck },
+        { kLogout, kPaused100, kRefused }, S::BlockSent);
+    Row("a block is accepted once", S::BlockSent, { kAck, kAck, kNak }, { kAccepted },
+        S::BlockSent);
+    Row("prompt and go-ahead ignored after a block", S::BlockSent, { "ID=", kGoAhead }, {},
         S::BlockSent);
 
-    AddReplyRow(
-        "zero byte hides the prompt", S::Waking, { Chunk(QByteArray("x\0ID=", 5)) }, {}, S::Waking);
-    AddReplyRow("zero byte hides only its own line", S::Waking,
-        { Chunk(QByteArray("\0ID=", 4)), Chunk("ID=") }, { kLogin }, S::LoginSent);
-    AddReplyRow("zero byte hides the ACK", S::BlockSent,
-        { Chunk(QByteArray(1, '\0') + kAck + '\r') }, {}, S::BlockSent);
-    AddReplyRow("bytes before the zero byte still count", S::BlockSent,
-        { Chunk(kAck + QByteArray(1, '\0') + kNak + '\r') }, { Accepted() }, S::BlockSent);
+    Row("zero byte hides the rest", S::Waking, { QByteArray("x\0ID=", 5) }, {}, S::Waking);
+    Row("zero byte hides only its line", S::Waking, { QByteArray("\0ID=", 4), "ID=" }, { kLogin },
+        S::LoginSent);
+    Row("bytes before a zero byte count", S::BlockSent, { QByteArray("\x06\0\x15\r", 4) },
+        { kAccepted }, S::BlockSent);
 
-    for (const TapState idle : { S::Dialling, S::Connected }) {
-        const QByteArray name = idle == S::Dialling ? "dialling" : "connected";
-        QTest::newRow(name + ": every reply ignored")
-            << idle
-            << TapScript { Chunk("ID="), Chunk(kAck + '\r'), Chunk(kNak + '\r'),
-                   Chunk(kGoAhead + '\r'), Ticks(100) }
-            << QList<QByteArray>() << idle;
-    }
-    AddReplyRow(
-        "ticks outside waking write nothing", S::LoginSent, { Ticks(200) }, {}, S::LoginSent);
+    // A run without CR, LF or "=" keeps its newest 1024 bytes.
+    Row("ACK within the newest 1024 bytes", S::BlockSent, { "\x06", x1022, "\r" }, { kAccepted },
+        S::BlockSent);
+    Row("ACK pushed out by one byte", S::BlockSent, { "\x06", x1022 + 'x', "\r" }, {},
+        S::BlockSent);
+    Row("chunk larger than the buffer", S::BlockSent, { QByteArray(3000, 'x') + kAck },
+        { kAccepted }, S::BlockSent);
+    Row("line emptied after an overflow", S::Waking, { QByteArray(5000, 'z'), "\r", "ID=" },
+        { kLogin }, S::LoginSent);
+
+    const TapScript everything { "ID=", kAck, kNak, kGoAhead, Ticks(100) };
+    Row("connected ignores everything", S::Connected, everything, {}, S::Connected);
 }
 
 void TestTapExchange::repliesInEachState()
 {
     QFETCH(TapState, start);
     QFETCH(TapScript, script);
-    QFETCH(QList<QByteArray>, events);
+    QFETCH(Events, events);
     QFETCH(TapState, end);
 
     TapRecorder recorder;
@@ -154,145 +147,101 @@ void TestTapExchange::repliesInEachState()
     exchange.SetPagerId("123");
     exchange.SetMessageText("ABC");
     exchange.SetState(start);
-
     RunScript(exchange, script);
-
     QCOMPARE(recorder.events, events);
     QCOMPARE(exchange.State(), end);
 }
 
-void TestTapExchange::lineBufferOverflow_data()
-{
-    QTest::addColumn<TapState>("start");
-    QTest::addColumn<TapScript>("script");
-    QTest::addColumn<QList<QByteArray>>("events");
-
-    // A run without CR, LF or "=" keeps its newest 1024 bytes.
-    const QByteArray filler1022(1022, 'x');
-    QTest::newRow("ACK still within the newest 1024 bytes")
-        << TapState::BlockSent << TapScript { Chunk(kAck), Chunk(filler1022), Chunk("\r") }
-        << QList<QByteArray> { Accepted() };
-    QTest::newRow("ACK pushed out by one byte")
-        << TapState::BlockSent << TapScript { Chunk(kAck), Chunk(filler1022 + 'x'), Chunk("\r") }
-        << QList<QByteArray>();
-    QTest::newRow("newest bytes kept over a long run")
-        << TapState::Waking
-        << TapScript { Chunk(QByteArray(700, 'x')), Chunk(QByteArray(700, 'y')), Chunk("I"),
-               Chunk("D"), Chunk("=") }
-        << QList<QByteArray> { kLogin };
-    QTest::newRow("one chunk larger than the buffer")
-        << TapState::BlockSent << TapScript { Chunk(QByteArray(3000, 'x') + kAck + '\r') }
-        << QList<QByteArray> { Accepted() };
-    QTest::newRow("early ACK of an oversized chunk is lost")
-        << TapState::BlockSent << TapScript { Chunk(kAck + QByteArray(3000, 'x') + '\r') }
-        << QList<QByteArray>();
-    QTest::newRow("line emptied after an overflowing parse")
-        << TapState::Waking << TapScript { Chunk(QByteArray(5000, 'z')), Chunk("\r"), Chunk("ID=") }
-        << QList<QByteArray> { kLogin };
-}
-
-void TestTapExchange::lineBufferOverflow()
-{
-    QFETCH(TapState, start);
-    QFETCH(TapScript, script);
-    QFETCH(QList<QByteArray>, events);
-
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    exchange.SetPagerId("123");
-    exchange.SetMessageText("ABC");
-    exchange.SetState(start);
-    RunScript(exchange, script);
-    QCOMPARE(recorder.events, events);
-}
-
-void TestTapExchange::wakeUpRepeats_data()
-{
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<int>("wakeUps");
-
-    QTest::newRow("no tick") << 0 << 1;
-    QTest::newRow("tick 20") << 20 << 1;
-    QTest::newRow("tick 21") << 21 << 2;
-    QTest::newRow("tick 41") << 41 << 2;
-    QTest::newRow("tick 42") << 42 << 3;
-    QTest::newRow("tick 63") << 63 << 4;
-    QTest::newRow("tick 210") << 210 << 11;
-}
-
-void TestTapExchange::wakeUpRepeats()
-{
-    QFETCH(int, ticks);
-    QFETCH(int, wakeUps);
-
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    exchange.SetState(TapState::Connected);
-    exchange.SendWakeUp();
-    QCOMPARE(exchange.State(), TapState::Waking);
-    RunScript(exchange, { Ticks(ticks) });
-    QCOMPARE(recorder.events, QList<QByteArray>(wakeUps, "\r"));
-
-    // The prompt stops the wake-ups for good.
-    RunScript(exchange, { Chunk("ID="), Ticks(100) });
-    QCOMPARE(recorder.events.size(), wakeUps + 1);
-    QCOMPARE(recorder.events.last(), kLogin);
-}
-
-void TestTapExchange::chunkCountBelowOneDoesNothing_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("withBytes");
-
-    QTest::newRow("zero") << 0 << true;
-    QTest::newRow("minus one") << -1 << true;
-    QTest::newRow("most negative") << int(INT32_MIN) << true;
-    QTest::newRow("no bytes at all") << 3 << false;
-}
-
 void TestTapExchange::chunkCountBelowOneDoesNothing()
 {
-    QFETCH(int, count);
-    QFETCH(bool, withBytes);
+    for (const auto& [count, bytes] : QList<QPair<std::int32_t, const char*>> {
+             { 0, "ID=" }, { -1, "ID=" }, { INT32_MIN, "ID=" }, { 3, nullptr } }) {
+        TapRecorder recorder;
+        CTapExchange exchange(recorder, recorder);
+        exchange.SetState(TapState::Waking);
+        exchange.OnReceived(count, bytes);
+        // Nothing was kept either: a later "D=" does not complete a prompt.
+        Feed(exchange, "D=");
+        QVERIFY(recorder.events.isEmpty());
+        QCOMPARE(exchange.State(), TapState::Waking);
+    }
+}
+
+// The sending window closes, destroying the exchange, while it handles the verdict; the
+// exchange must not touch itself afterwards (the sanitizer build reports any use after free).
+void TestTapExchange::ownerDestroysExchangeInsideNotification()
+{
+    for (const QByteArray& reply : { kAck, kNak }) {
+        TapRecorder recorder;
+        auto exchange = std::make_unique<CTapExchange>(recorder, recorder);
+        recorder.onAccepted = recorder.onRefused = [&exchange] { exchange.reset(); };
+        exchange->SetState(TapState::BlockSent);
+        Feed(*exchange, reply);
+        QVERIFY(!exchange);
+        QCOMPARE(recorder.events.last(), reply == kAck ? kAccepted : kRefused);
+    }
+}
+
+void TestTapExchange::threeRecipients_data()
+{
+    QTest::addColumn<TapScript>("terminal");
+    QTest::addColumn<int>("wakeUps");
+    QTest::addColumn<int>("logins");
+
+    QTest::newRow("prompt at once, replies together")
+        << TapScript { "ID=", "110 1.8\r" + kAck + kGoAhead, kAck, kAck, "211 sent\r" + kAck } << 1
+        << 1;
+    QTest::newRow("prompt after two wake-ups, replies apart")
+        << TapScript { Ticks(42), "I", "D=", kAck, kGoAhead, kAck, kAck, kAck } << 3 << 1;
+    QTest::newRow("login refused once, replies byte by byte") << TapScript { Ticks(5), "ID=", kNak,
+        kAck, "\x1B", "[", "p", "\r", "\x06", "\r", "\x06", "\n", "\x06", "\r" }
+                                                              << 1 << 2;
+}
+
+void TestTapExchange::threeRecipients()
+{
+    QFETCH(TapScript, terminal);
+    QFETCH(int, wakeUps);
+    QFETCH(int, logins);
 
     TapRecorder recorder;
     CTapExchange exchange(recorder, recorder);
-    exchange.SetState(TapState::Waking);
-    exchange.OnReceived(count, withBytes ? "ID=" : nullptr);
-    QVERIFY(recorder.events.isEmpty());
-    QCOMPARE(exchange.State(), TapState::Waking);
+    StartSending(recorder, exchange);
+    RunScript(exchange, terminal);
 
-    // Nothing was kept either: a later "D=" does not complete a prompt.
-    exchange.OnReceived(2, "D=");
-    QVERIFY(recorder.events.isEmpty());
+    QCOMPARE(recorder.events, Conversation(wakeUps, logins));
 }
 
-void TestTapExchange::ownerEndsExchangeInsideNotification_data()
+void TestTapExchange::refusedSecondBlockEndsTheExchange()
 {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QList<QByteArray>>("events");
-
-    QTest::newRow("accepted") << kAck + '\r' << QList<QByteArray> { Accepted() };
-    QTest::newRow("refused") << kNak + '\r'
-                             << QList<QByteArray> { kLogout, Paused100(), Refused() };
-}
-
-void TestTapExchange::ownerEndsExchangeInsideNotification()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QList<QByteArray>, events);
-
-    // The sending window closes, and so destroys the exchange, while handling the
-    // verdict; the exchange must not touch itself afterwards (the sanitizer build
-    // reports any use after free).
     TapRecorder recorder;
-    auto exchange = std::make_unique<CTapExchange>(recorder, recorder);
-    recorder.onAccepted = [&exchange] { exchange.reset(); };
-    recorder.onRefused = [&exchange] { exchange.reset(); };
-    exchange->SetState(TapState::BlockSent);
-    exchange->OnReceived(static_cast<std::int32_t>(reply.size()), reply.constData());
-    QVERIFY(!exchange);
+    CTapExchange exchange(recorder, recorder);
+    StartSending(recorder, exchange);
+    RunScript(
+        exchange, { "ID=", kAck + kGoAhead, kAck, "514 bad\r" + kNak, kAck, kNak, Ticks(50) });
+
+    const Events events = Conversation(1, 1).mid(0, 5) + Events { kLogout, kPaused100, kRefused };
     QCOMPARE(recorder.events, events);
+    QCOMPARE(recorder.wire, "\r" + kLogin + events[2] + events[4] + kLogout);
+}
+
+// A terminal so fast that its reply arrives while the write is still in progress: the
+// exchange must already be in the state that reads that reply.
+void TestTapExchange::terminalAnswersInsideEachWrite()
+{
+    TapRecorder recorder;
+    CTapExchange exchange(recorder, recorder);
+    recorder.onWrite = [&exchange](const QByteArray& written) {
+        if (written == "\r")
+            Feed(exchange, "ID=");
+        else if (written == kLogin)
+            Feed(exchange, kAck + kGoAhead);
+        else if (written.startsWith('\x02'))
+            Feed(exchange, kAck);
+    };
+    StartSending(recorder, exchange);
+
+    QCOMPARE(recorder.events, Conversation(1, 1));
 }
 
 QTEST_GUILESS_MAIN(TestTapExchange)
