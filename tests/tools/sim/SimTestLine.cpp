@@ -1,6 +1,7 @@
 #include "SimTestLine.h"
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -91,23 +92,6 @@ bool SimTestLine::fill(int timeoutMs)
     return false;
 }
 
-QByteArray SimTestLine::readUntil(const QByteArray& pattern, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const qsizetype at = m_pending.indexOf(pattern);
-        if (at >= 0) {
-            const QByteArray taken = m_pending.left(at + pattern.size());
-            m_pending.remove(0, taken.size());
-            return taken;
-        }
-        if (deadline.hasExpired() || m_closedByPeer || m_fd < 0)
-            break;
-        fill(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-    }
-    return std::exchange(m_pending, {});
-}
-
 QByteArray SimTestLine::readFor(int windowMs)
 {
     QDeadlineTimer deadline(windowMs);
@@ -116,19 +100,69 @@ QByteArray SimTestLine::readFor(int windowMs)
     return std::exchange(m_pending, {});
 }
 
-QByteArray SimTestLine::readSome(int timeoutMs)
-{
-    if (m_pending.isEmpty())
-        fill(timeoutMs);
-    return std::exchange(m_pending, {});
-}
-
 bool SimTestLine::waitForClose(int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!m_closedByPeer && !deadline.hasExpired() && m_fd >= 0)
-        fill(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+    readFor(timeoutMs);
     return m_closedByPeer;
+}
+
+QByteArray SimTestLine::readAtMost(qsizetype count)
+{
+    if (m_pending.isEmpty())
+        fill(5000);
+    const QByteArray taken = m_pending.left(count);
+    m_pending.remove(0, taken.size());
+    return taken;
+}
+
+namespace {
+
+// The reply as a pattern over its bytes read as Latin-1. Noise holds no control
+// character and no "=", not even in its low seven bits.
+QRegularExpression replyPattern(const QByteArray& expected)
+{
+    const QString noise = "[\\x21-\\x3c\\x3e-\\x7e\\xa1-\\xbc\\xbe-\\xfe]";
+    QString pattern;
+    for (char byte : expected) {
+        if (byte == '#')
+            pattern += noise + "{16}\\r\\n";
+        else if (byte == '~')
+            pattern += noise + "{2000}";
+        else
+            pattern += QRegularExpression::escape(QString(QChar::fromLatin1(byte)));
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern));
+}
+
+QString shown(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.left(200).toPercentEncoding(" =;[]()!"));
+}
+
+} // namespace
+
+QString SimTestLine::talk(const QList<QByteArray>& script, int pieceSize)
+{
+    for (qsizetype step = 0; step + 1 < script.size(); step += 2) {
+        write(script[step]);
+        const QByteArray& expected = script[step + 1];
+        const qsizetype length
+            = expected.size() + expected.count('#') * 17 + expected.count('~') * 1999;
+        QByteArray got = length == 0 ? readFor(kQuietMs) : QByteArray();
+        bool inPieces = true;
+        while (got.size() < length) {
+            const QByteArray piece = readAtMost(length - got.size());
+            if (piece.isEmpty())
+                break;
+            inPieces = inPieces && (pieceSize == 0 || piece.size() <= pieceSize);
+            got += piece;
+        }
+        if (!inPieces || !replyPattern(expected).match(QString::fromLatin1(got)).hasMatch())
+            return QString("after %1 expected %2%3, got %4")
+                .arg(
+                    shown(script[step]), shown(expected), inPieces ? "" : " in pieces", shown(got));
+    }
+    return {};
 }
 
 QByteArray tapBlock(const QByteArray& pagerId, const QByteArray& text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The caller's end of the simulator's line for tests: the slave of its
@@ -17,22 +18,24 @@ public:
     bool openPty(const QString& path);
     bool connectTcp(quint16 port);
     void close();
-    bool isOpen() const { return m_fd >= 0; }
 
     void write(const QByteArray& bytes);
-    // Everything up to and including the first `pattern` (which is consumed);
-    // on time-out, everything that did arrive, so the caller's check fails
-    // showing what came.
-    QByteArray readUntil(const QByteArray& pattern, int timeoutMs = 5000);
-    // All that arrives within the window (for "nothing more comes" checks).
-    QByteArray readFor(int windowMs);
-    // One read's worth as soon as anything arrives (empty on time-out).
-    QByteArray readSome(int timeoutMs = 5000);
     // True when the far end closed (TCP) within the time.
     bool waitForClose(int timeoutMs = 5000);
 
+    // Plays a script of pairs: what to send, then exactly what must come back.
+    // An empty reply means nothing may come for kQuietMs (a pause the far end
+    // sees as silence). In a reply, '#' stands for one garbled reply
+    // (16 bytes of noise, CR LF) and '~' for the 2,000-byte run of noise. With
+    // pieceSize, no single read may bring more than that many bytes. Returns
+    // what went wrong, or an empty string.
+    QString talk(const QList<QByteArray>& script, int pieceSize = 0);
+    static constexpr int kQuietMs = 400;
+
 private:
     bool fill(int timeoutMs);
+    QByteArray readFor(int windowMs);
+    QByteArray readAtMost(qsizetype count);
 
     int m_fd = -1;
     QByteArray m_pending;

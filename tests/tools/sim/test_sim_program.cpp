@@ -51,82 +51,47 @@ class TestSimProgram : public QObject
     Q_OBJECT
 
 private slots:
-    void tcpSessionStartsInDataMode();
-    void tcpCallerHangingUp();
-    void tcpCallsAreNumbered();
+    void tcpCallsStartInDataMode();
     void waitersOnOtherThreadsAreWoken();
     void startRefusedWithAReason();
     void commandLine_data();
     void commandLine();
-    void programHelpAndBadArguments();
-    void programRunsASessionOverAPseudoTerminal();
+    void programRunsACallOverAPseudoTerminal();
 };
 
-void TestSimProgram::tcpSessionStartsInDataMode()
-{
-    PagingSimulator sim;
-    QVERIFY2(sim.startTcp(0), qPrintable(sim.errorString()));
-    QVERIFY(sim.tcpPort() != 0);
-    QVERIFY(sim.slavePath().isEmpty());
-
-    SimTestLine line;
-    QVERIFY(line.connectTcp(sim.tcpPort()));
-    line.write("AT\r"); // no modem here: the terminal answers
-    QCOMPARE(line.readUntil("ID="), QByteArray("ID="));
-    line.write("\x1bPG1\r");
-    QCOMPARE(line.readUntil("\x1b[p\r"), QByteArray("110 1.8\r\x06\r\x1b[p\r"));
-    line.write(tapBlock("42", "over TCP") + tapBlock("43", "twice"));
-    QCOMPARE(line.readUntil(kAccepted) + line.readUntil(kAccepted), kAccepted + kAccepted);
-    line.write("\x04\r");
-    QCOMPARE(line.readUntil("\x1b\x04\r"), QByteArray("115 Goodbye\r\x1b\x04\r"));
-    QVERIFY(line.waitForClose());
-
-    QVERIFY(sim.waitForCallEnds(1, kWaitMs));
-    QCOMPARE(sim.callEnds().value(0).how, CallEnd::Logout);
-    QCOMPARE(sim.pageCount(), 2);
-    QCOMPARE(sim.pages().value(0).pagerId, QByteArray("42"));
-    QVERIFY(sim.received().startsWith("AT\r\x1bPG1\r"));
-}
-
-void TestSimProgram::tcpCallerHangingUp()
-{
-    PagingSimulator sim;
-    QVERIFY(sim.startTcp(0));
-    SimTestLine line;
-    QVERIFY(line.connectTcp(sim.tcpPort()));
-    line.write("\r");
-    QCOMPARE(line.readUntil("ID="), QByteArray("ID="));
-    line.close();
-    QVERIFY(sim.waitForCallEnds(1, kWaitMs));
-    QCOMPARE(sim.callEnds().value(0).how, CallEnd::CallerHungUp);
-}
-
-void TestSimProgram::tcpCallsAreNumbered()
+// Each connection is a call of its own, in data mode from the first byte,
+// counted and ended on its own.
+void TestSimProgram::tcpCallsStartInDataMode()
 {
     SimConfig config;
     config.faults.nakBlock = 1;
     PagingSimulator sim(config);
-    QVERIFY(sim.startTcp(0));
+    QVERIFY2(sim.startTcp(0), qPrintable(sim.errorString()));
+    QVERIFY(sim.slavePath().isEmpty());
     SimTestLine first;
     SimTestLine second;
     QVERIFY(first.connectTcp(sim.tcpPort()));
     QVERIFY(second.connectTcp(sim.tcpPort()));
-    for (SimTestLine* line : { &first, &second }) {
-        line->write("\x1bPG1\r");
-        QVERIFY(line->readUntil("\x1b[p\r").endsWith("\x1b[p\r"));
-        line->write(tapBlock("1", "refused: first block of the call"));
-        QVERIFY(line->readUntil("\x15\r").endsWith("\x15\r"));
-        line->write(tapBlock("1", "accepted"));
-        QVERIFY(line->readUntil(kAccepted).endsWith(kAccepted));
-    }
-    QVERIFY(sim.waitForPages(2, kWaitMs));
-    QList<int> calls;
-    for (const AcceptedPage& page : sim.pages())
-        calls.append(page.call);
-    std::sort(calls.begin(), calls.end());
-    QCOMPARE(calls, QList<int>({ 1, 2 }));
-    sim.stop();
-    QCOMPARE(sim.callEnds().size(), 2);
+    const QList<QByteArray> logOnAndRefusal { "\x1bPG1\r", "110 1.8\r\x06\r\x1b[p\r",
+        tapBlock("1", "first block of the call"), "514 Checksum Error\r\x15\r" };
+    QCOMPARE(first.talk(QList<QByteArray> { "AT\r", "ID=" } + logOnAndRefusal
+                 + QList<QByteArray> { tapBlock("42", "over TCP") + tapBlock("43", "twice"),
+                     kAccepted + kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r" }),
+        QString());
+    QVERIFY(first.waitForClose());
+    QCOMPARE(second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kAccepted }),
+        QString());
+    second.close();
+
+    QVERIFY(sim.waitForCallEnds(2, kWaitMs));
+    QCOMPARE(sim.callEnds().value(0).how, CallEnd::Logout);
+    QCOMPARE(sim.callEnds().value(1).how, CallEnd::CallerHungUp);
+    const QList<AcceptedPage> pages = sim.pages();
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(pages[0].pagerId, QByteArray("42"));
+    QCOMPARE(pages[1].call, pages[0].call);
+    QCOMPARE(pages[0].call + pages[2].call, 3); // one call each, numbered 1 and 2
+    QVERIFY(sim.received().startsWith("AT\r\x1bPG1\r"));
 }
 
 void TestSimProgram::waitersOnOtherThreadsAreWoken()
@@ -239,25 +204,7 @@ void TestSimProgram::commandLine()
         QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
 }
 
-void TestSimProgram::programHelpAndBadArguments()
-{
-    QProcess help;
-    help.start(simProgram(), { "--help" });
-    QVERIFY2(help.waitForFinished(kWaitMs), qPrintable(simProgram()));
-    QCOMPARE(help.exitCode(), 0);
-    const QByteArray text = help.readAllStandardOutput();
-    for (const char* option :
-        { "--pty", "--tcp", "--log", "--link", "--nak-block", "--no-message-sequences" })
-        QVERIFY2(text.contains(option), option);
-
-    QProcess wrong;
-    wrong.start(simProgram(), { "--nak-block", "x" });
-    QVERIFY(wrong.waitForFinished(kWaitMs));
-    QCOMPARE(wrong.exitCode(), 2);
-    QVERIFY(wrong.readAllStandardError().contains("--nak-block"));
-}
-
-void TestSimProgram::programRunsASessionOverAPseudoTerminal()
+void TestSimProgram::programRunsACallOverAPseudoTerminal()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -273,20 +220,11 @@ void TestSimProgram::programRunsASessionOverAPseudoTerminal()
 
     SimTestLine line;
     QVERIFY(line.openPty(link));
-    line.write("ATZ\r");
-    QVERIFY(line.readUntil("OK\r\n").endsWith("OK\r\n"));
-    line.write("ATDT5551234\r");
-    QVERIFY(line.readUntil("CONNECT 9600\r\n").endsWith("CONNECT 9600\r\n"));
-    line.write("\r");
-    QCOMPARE(line.readUntil("ID="), QByteArray("ID="));
-    line.write("\x1bPG1\r");
-    QVERIFY(line.readUntil("\x1b[p\r").endsWith("\x1b[p\r"));
-    line.write(tapBlock("5551000", "one"));
-    QCOMPARE(line.readUntil(kAccepted), kAccepted);
-    line.write(tapBlock("5551001", "two"));
-    QCOMPARE(line.readUntil(kAccepted), kAccepted);
-    line.write("\x04\r");
-    QVERIFY(line.readUntil("\r\nNO CARRIER\r\n").endsWith("\x1b\x04\r\r\nNO CARRIER\r\n"));
+    QCOMPARE(line.talk(
+                 { "ATZ\r", "ATZ\r\r\nOK\r\n", "ATDT5551234\r", "ATDT5551234\r\r\nCONNECT 9600\r\n",
+                     "\r\x1bPG1\r", "ID=110 1.8\r\x06\r\x1b[p\r", tapBlock("5551000", "one"),
+                     kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r\r\nNO CARRIER\r\n" }),
+        QString());
     line.close();
 
     program.terminate();
@@ -299,15 +237,11 @@ void TestSimProgram::programRunsASessionOverAPseudoTerminal()
 
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    QList<QJsonObject> entries;
-    for (const QByteArray& entry : log.readAll().split('\n')) {
-        if (!entry.isEmpty())
-            entries.append(QJsonDocument::fromJson(entry).object());
-    }
-    QCOMPARE(entries.size(), 3);
-    QCOMPARE(entries[0].value("text").toString(), QString("one"));
-    QCOMPARE(entries[1].value("pagerId").toString(), QString("5551001"));
-    QCOMPARE(entries[2].value("how").toString(), QString("logout"));
+    const QList<QByteArray> entries = log.readAll().split('\n');
+    QCOMPARE(entries.size(), 3); // two lines and the empty rest after the last newline
+    QCOMPARE(QJsonDocument::fromJson(entries[0]).object().value("text").toString(), QString("one"));
+    QCOMPARE(
+        QJsonDocument::fromJson(entries[1]).object().value("how").toString(), QString("logout"));
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)
