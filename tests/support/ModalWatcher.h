@@ -21,39 +21,29 @@ public:
     };
 
     ModalWatcher(Kind kind, std::function<void(QWidget*)> inspect, int timeoutMs = 5000)
-        : m_kind(kind)
-        , m_inspect(std::move(inspect))
-        , m_deadline(timeoutMs)
     {
         m_poll.setInterval(5);
-        QObject::connect(&m_poll, &QTimer::timeout, [this] { poll(); });
+        QObject::connect(&m_poll, &QTimer::timeout,
+            [this, kind, inspect = std::move(inspect), deadline = QDeadlineTimer(timeoutMs)] {
+                QWidget* widget = kind == Kind::Popup ? QApplication::activePopupWidget()
+                                                      : QApplication::activeModalWidget();
+                if (widget && widget->isVisible()) {
+                    m_poll.stop();
+                    m_seen = true;
+                    const QPointer<QWidget> guard(widget);
+                    inspect(widget);
+                    if (guard && guard->isVisible())
+                        guard->close();
+                } else if (deadline.hasExpired()) {
+                    m_poll.stop();
+                }
+            });
         m_poll.start();
     }
 
     bool seen() const { return m_seen; }
 
 private:
-    void poll()
-    {
-        QWidget* widget = m_kind == Kind::Popup ? QApplication::activePopupWidget()
-                                                : QApplication::activeModalWidget();
-        if (widget && widget->isVisible()) {
-            m_poll.stop();
-            m_seen = true;
-            QPointer<QWidget> guard(widget);
-            if (m_inspect)
-                m_inspect(widget);
-            if (guard && guard->isVisible())
-                guard->close();
-            return;
-        }
-        if (m_deadline.hasExpired())
-            m_poll.stop();
-    }
-
-    Kind m_kind;
-    std::function<void(QWidget*)> m_inspect;
-    QDeadlineTimer m_deadline;
     QTimer m_poll;
     bool m_seen = false;
 };

@@ -9,11 +9,15 @@
 class PresetPrompt final : public Prompt
 {
 public:
-    PresetPrompt();
-    ~PresetPrompt() override;
+    PresetPrompt() { Prompt::install(this); }
+    ~PresetPrompt() override { Prompt::install(nullptr); }
 
-    void inform(const QString& text) override;
-    bool askYesNo(const QString& text) override;
+    void inform(const QString& text) override { shown.append(text); }
+    bool askYesNo(const QString& text) override
+    {
+        shown.append(text);
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
 
     // Answers given to the next questions, in order; No once they run out.
     QList<bool> answers;

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QString>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 // A temporary settings folder for the object's lifetime: XDG_CONFIG_HOME and the
@@ -9,20 +11,39 @@
 class TempSettings
 {
 public:
-    TempSettings();
-    ~TempSettings();
-
+    TempSettings()
+        : m_previous(qgetenv("XDG_CONFIG_HOME"))
+        , m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    {
+        Q_ASSERT(m_dir.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+        // QSettings keeps the folder it found first; point it here explicitly as well.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    }
+    ~TempSettings()
+    {
+        if (m_hadPrevious)
+            qputenv("XDG_CONFIG_HOME", m_previous);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
     TempSettings(const TempSettings&) = delete;
     TempSettings& operator=(const TempSettings&) = delete;
 
-    QString folder() const;
+    QString folder() const { return m_dir.path(); }
     // The file QSettings("Northmoor", "Quillpost") reads and writes.
-    QString filePath() const;
-    // Points the settings at a place that cannot be written.
-    void makeUnwritable();
+    QString filePath() const { return QDir(m_dir.path()).filePath("Northmoor/Quillpost.conf"); }
+    // Points the settings below a plain file, where nothing can be created whoever runs
+    // the test (root included).
+    void makeUnwritable()
+    {
+        const QString blocker = QDir(m_dir.path()).filePath("blocked");
+        QFile(blocker).open(QIODevice::WriteOnly);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+    }
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_previousConfigHome;
-    bool m_hadConfigHome = false;
+    QByteArray m_previous;
+    bool m_hadPrevious = false;
 };
