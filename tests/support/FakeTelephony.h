@@ -3,67 +3,118 @@
 #include "platform/telephony/Telephony.h"
 
 #include <QList>
+#include <QMetaObject>
 #include <QObject>
 #include <QStringList>
+#include <QVariant>
+#include <algorithm>
 #include <functional>
-#include <optional>
 
 // A line interface whose devices, results and events the test sets. Every call is
-// written to `calls` ("lineMakeCall 5551234", "lineDrop 7" ...); events are delivered
-// to the registered callback through the event loop, as the real one does.
+// written to `calls` with its numbers in decimal ("lineMakeCall 5551234 16",
+// "lineDrop 102" ...); events reach the callback through the event loop, as the real
+// one's do.
 class FakeTelephony final : public ITelephony
 {
 public:
-    FakeTelephony();
-    ~FakeTelephony() override;
-
-    // One entry per device: its line name, or nothing for a device whose
-    // capabilities cannot be read.
-    QList<std::optional<QString>> devices;
-    std::int32_t initializeResult = 0;
-    std::int32_t firstNegotiateResult = 0; // for device 0 only
-    std::int32_t openResult = 0;
-    QList<std::int32_t> makeCallResults; // taken in order; 0 once used up
-    QList<std::int32_t> deallocateResults; // taken in order; 0 once used up
+    // One line name per device; "?" for a device whose capabilities cannot be read.
+    QStringList devices;
     std::int32_t answerResult = 0;
     // The data handle lineGetID hands over; none makes lineGetID fail.
     std::function<std::unique_ptr<CCommPort>()> makePort;
 
     QStringList calls;
-    int count(const QString& prefix) const;
-
     LineCallbackProc callback = nullptr;
     std::uintptr_t instance = 0;
     bool isLineOpen = false;
     CallHandle lastCall = 0;
 
-    // Queues a line event for the registered callback (dropped if the line is closed
-    // by the time it is delivered).
-    void emitEvent(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t param1);
+    int count(const QString& prefix) const
+    {
+        return int(std::count_if(
+            calls.begin(), calls.end(), [&](auto& c) { return c.startsWith(prefix); }));
+    }
+    // Queues a line event (dropped if the line is closed by the time it is due).
+    void emitEvent(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t param1)
+    {
+        QMetaObject::invokeMethod(
+            &m_context,
+            [=, this] {
+                if (isLineOpen && callback)
+                    callback(hDevice, message, instance, param1, 0, 0);
+            },
+            Qt::QueuedConnection);
+    }
     void emitCallState(std::uint32_t state) { emitEvent(lastCall, LINE_CALLSTATE, state); }
 
     std::int32_t lineInitialize(
-        LineAppHandle* app, LineCallbackProc callback, std::uint32_t* deviceCount) override;
-    std::int32_t lineNegotiateAPIVersion(LineAppHandle app, std::uint32_t device,
-        std::uint32_t lowVersion, std::uint32_t highVersion, std::uint32_t* version,
-        LineExtensionId* extension) override;
-    std::int32_t lineGetDevCaps(LineAppHandle app, std::uint32_t device, std::uint32_t version,
-        std::uint32_t extVersion, LineDevCaps* caps) override;
-    std::int32_t lineOpen(LineAppHandle app, std::uint32_t device, LineHandle* line,
-        std::uint32_t version, std::uint32_t extVersion, std::uintptr_t callbackInstance,
-        std::uint32_t privileges, std::uint32_t mediaModes, const LineCallParams* params) override;
-    std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& destAddress,
-        std::uint32_t countryCode, const LineCallParams* params) override;
-    std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
-        std::uint32_t select, std::unique_ptr<CCommPort>* port,
-        const QString& deviceClass) override;
-    std::int32_t lineAnswer(CallHandle call) override;
-    std::int32_t lineDrop(CallHandle call) override;
-    std::int32_t lineDeallocateCall(CallHandle call) override;
-    std::int32_t lineClose(LineHandle line) override;
-    std::int32_t lineShutdown(LineAppHandle app) override;
+        LineAppHandle* app, LineCallbackProc proc, std::uint32_t* deviceCount) override
+    {
+        callback = proc;
+        *app = m_nextHandle++;
+        *deviceCount = std::uint32_t(devices.size());
+        return Log(0, "lineInitialize");
+    }
+    std::int32_t lineNegotiateAPIVersion(LineAppHandle, std::uint32_t device, std::uint32_t low,
+        std::uint32_t high, std::uint32_t* version, LineExtensionId*) override
+    {
+        *version = kLineApiVersion;
+        return Log(0, "lineNegotiateAPIVersion", device, low, high);
+    }
+    std::int32_t lineGetDevCaps(LineAppHandle, std::uint32_t device, std::uint32_t, std::uint32_t,
+        LineDevCaps* caps) override
+    {
+        caps->lineName = devices.value(device, "?");
+        return Log(caps->lineName == "?" ? LINEERR_OPERATIONFAILED : 0, "lineGetDevCaps", device);
+    }
+    std::int32_t lineOpen(LineAppHandle, std::uint32_t device, LineHandle* line, std::uint32_t,
+        std::uint32_t, std::uintptr_t callbackInstance, std::uint32_t privileges,
+        std::uint32_t mediaModes, const LineCallParams*) override
+    {
+        instance = callbackInstance;
+        isLineOpen = true;
+        *line = m_nextHandle++;
+        return Log(0, "lineOpen", device, privileges, mediaModes);
+    }
+    std::int32_t lineMakeCall(LineHandle, CallHandle* call, const QString& number, std::uint32_t,
+        const LineCallParams* params) override
+    {
+        *call = lastCall = m_nextHandle++;
+        return Log(0, "lineMakeCall " + number, params->mediaMode);
+    }
+    std::int32_t lineGetID(LineHandle, std::uint32_t, CallHandle call, std::uint32_t select,
+        std::unique_ptr<CCommPort>* port, const QString& deviceClass) override
+    {
+        if (makePort)
+            *port = makePort();
+        return Log(makePort ? 0 : LINEERR_OPERATIONFAILED, "lineGetID", call, select, deviceClass);
+    }
+    std::int32_t lineAnswer(CallHandle call) override
+    {
+        return Log(answerResult, "lineAnswer", call);
+    }
+    std::int32_t lineDrop(CallHandle call) override { return Log(0, "lineDrop", call); }
+    std::int32_t lineDeallocateCall(CallHandle call) override
+    {
+        return Log(0, "lineDeallocateCall", call);
+    }
+    std::int32_t lineClose(LineHandle line) override
+    {
+        isLineOpen = false;
+        return Log(0, "lineClose", line);
+    }
+    std::int32_t lineShutdown(LineAppHandle app) override { return Log(0, "lineShutdown", app); }
 
 private:
+    template <typename... Args>
+    std::int32_t Log(std::int32_t result, const QString& name, Args... args)
+    {
+        QStringList words { name };
+        ((words << QVariant(args).toString()), ...);
+        calls << words.join(' ');
+        return result;
+    }
+
     QObject m_context;
     std::uint32_t m_nextHandle = 100;
 };
