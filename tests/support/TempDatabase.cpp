@@ -7,21 +7,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-namespace {
-
-QSqlQuery run(DaoConnection& connection, const QString& sql, const QVariantList& values)
-{
-    QSqlQuery query(connection.database());
-    query.prepare(sql);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Test statement \"%1\" failed").arg(sql));
-    return query;
-}
-
-} // namespace
-
 TempDatabase::TempDatabase(Content content)
     : m_previousCurrent(QDir::currentPath())
 {
@@ -35,27 +20,29 @@ TempDatabase::~TempDatabase()
     QDir::setCurrent(m_previousCurrent);
 }
 
-QString TempDatabase::folder() const
-{
-    return m_dir.path();
-}
-
-QString TempDatabase::filePath() const
-{
-    return m_dir.filePath(QStringLiteral("Quillpost.mdb"));
-}
-
-void TempDatabase::exec(const QString& sql, const QVariantList& values) const
-{
-    DaoConnection connection(filePath());
-    run(connection, sql, values);
-}
-
 QVariant TempDatabase::scalar(const QString& sql, const QVariantList& values) const
 {
     DaoConnection connection(filePath());
-    QSqlQuery query = run(connection, sql, values);
-    return query.next() ? query.value(0) : QVariant();
+    QSqlQuery query(connection.database());
+    query.prepare(sql);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Test statement \"%1\" failed").arg(sql));
+    const QVariant insertedId = query.lastInsertId();
+    return query.next() ? query.value(0) : insertedId;
+}
+
+std::int32_t TempDatabase::insert(const QString& table, const QVariantList& values) const
+{
+    // The values fill the columns after ID, in table order.
+    QStringList columns;
+    for (const SchemaTable& candidate : QuillpostSchema()) {
+        for (qsizetype i = 1; candidate.name == table && i <= values.size(); ++i)
+            columns.append(candidate.columns.at(std::size_t(i)).name);
+    }
+    const QString marks = QStringList(values.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    return scalar(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(QLatin1Char(',')), marks), values).toInt();
 }
 
 std::int32_t TempDatabase::addUser(const QString& name, const QString& telephoneNumber,
@@ -64,33 +51,24 @@ std::int32_t TempDatabase::addUser(const QString& name, const QString& telephone
     QVariantList values { name, telephoneNumber, preferredProvider };
     for (std::int32_t group : groups)
         values.append(group);
-    exec(QStringLiteral("INSERT INTO Users (Name, TelephoneNumber, PreferredProvider, Group1, Group2, Group3, "
-                        "Group4, Group5, Group6, Group7, Group8, Group9, Group10) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-         values);
-    return scalar(QStringLiteral("SELECT max(ID) FROM Users")).toInt();
+    return insert(QStringLiteral("Users"), values);
 }
 
 std::int32_t TempDatabase::addGroup(const QString& name) const
 {
-    exec(QStringLiteral("INSERT INTO Groups (GroupName) VALUES (?)"), { name });
-    return scalar(QStringLiteral("SELECT max(ID) FROM Groups")).toInt();
+    return insert(QStringLiteral("Groups"), { name });
 }
 
-std::int32_t TempDatabase::addProvider(const QString& name, const QString& accessNumber,
-                                       std::int32_t useAsDefault) const
+std::int32_t TempDatabase::addProvider(const QString& name, const QString& accessNumber, std::int32_t useAsDefault) const
 {
-    exec(QStringLiteral("INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, Parity, "
-                        "DataBits, TAPType, UseAsDefault) VALUES (?, ?, 1200, 1, 1, 7, 1, ?)"),
-         { name, accessNumber, useAsDefault });
-    return scalar(QStringLiteral("SELECT max(ID) FROM ServiceProviders")).toInt();
+    // BaudRate, StopBits, Parity (even), DataBits, TAPType, UseAsDefault
+    return insert(QStringLiteral("ServiceProviders"), { name, accessNumber, 1200, 1, 1, 7, 1, useAsDefault });
 }
 
 std::int32_t TempDatabase::addMessageRow(std::int32_t recipient, std::int32_t messageId, const QString& text,
                                          std::int32_t status, const QString& requiredSendTime) const
 {
-    exec(QStringLiteral("INSERT INTO Messages (Recipient, MessageCount, MessageId, Text, Status, SendTime, "
-                        "RequestTime, RequiredSendTime, Retries) VALUES (?, 1, ?, ?, ?, ?, ?, ?, 0)"),
-         { recipient, messageId, text, status, requiredSendTime, requiredSendTime, requiredSendTime });
-    return scalar(QStringLiteral("SELECT max(ID) FROM Messages")).toInt();
+    // MessageCount 1; SendTime, RequestTime and RequiredSendTime alike; Retries 0
+    return insert(QStringLiteral("Messages"),
+                  { recipient, 1, messageId, text, status, requiredSendTime, requiredSendTime, requiredSendTime, 0 });
 }

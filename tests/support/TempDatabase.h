@@ -19,17 +19,16 @@ public:
 
     explicit TempDatabase(Content content = Content::Schema);
     ~TempDatabase();
+    Q_DISABLE_COPY_MOVE(TempDatabase)
 
-    TempDatabase(const TempDatabase&) = delete;
-    TempDatabase& operator=(const TempDatabase&) = delete;
+    QString folder() const { return m_dir.path(); }
+    QString filePath() const { return m_dir.filePath(QStringLiteral("Quillpost.mdb")); }
 
-    QString folder() const;
-    QString filePath() const;
-
-    void exec(const QString& sql, const QVariantList& values = {}) const;
-    // The first column of the first row, or an invalid QVariant when there is none.
+    void exec(const QString& sql, const QVariantList& values = {}) const { scalar(sql, values); }
+    // The first column of the first row; for an INSERT, the new row's ID.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
 
+    // Each returns the ID the new row was given.
     std::int32_t addUser(const QString& name, const QString& telephoneNumber, std::int32_t preferredProvider = 0,
                          const std::array<std::int32_t, 10>& groups = {}) const;
     std::int32_t addGroup(const QString& name) const;
@@ -39,6 +38,8 @@ public:
                                std::int32_t status = 0, const QString& requiredSendTime = QStringLiteral("2026-01-01 12:00:00")) const;
 
 private:
+    std::int32_t insert(const QString& table, const QVariantList& values) const;
+
     QTemporaryDir m_dir;
     QString m_previousCurrent;
 };
