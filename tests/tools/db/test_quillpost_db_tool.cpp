@@ -1,10 +1,11 @@
 // quillpost-db: creating databases (plain and with demo data), never overwriting a
-// file, and naming what is wrong with a damaged one; in-process and as a program.
+// file, and naming what is wrong with a damaged one; in-process, then once as a program.
 #include "DbTool.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
 #include "data/QuillTime.h"
 #include "data/QuillpostDoc.h"
+#include "platform/db/DatabaseSchema.h"
 
 #include <QFile>
 #include <QProcess>
@@ -12,48 +13,10 @@
 
 namespace {
 
-struct ToolRun
-{
-    int status;
-    QString out;
-    QString err;
-};
-
-ToolRun runInProcess(const QStringList& arguments)
-{
-    QString out;
-    QString err;
-    QTextStream outStream(&out);
-    QTextStream errStream(&err);
-    const int status = RunDbTool(arguments, outStream, errStream);
-    return { status, out, err };
-}
-
-ToolRun runProgram(const QStringList& arguments, const QString& folder)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(qEnvironmentVariable("QUILLPOST_BIN_DIR") + QStringLiteral("/quillpost-db"), arguments);
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return { -1, QString(), QStringLiteral("did not finish") };
-    }
-    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
-}
-
-void writeFile(const QString& path, const QByteArray& content)
+QByteArray contentOf(const QString& path)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
 }
 
 } // namespace
@@ -63,177 +26,112 @@ class TestQuillpostDbTool : public QObject
     Q_OBJECT
 
 private slots:
-    void initMakesAnEmptyUsableDatabase();
-    void demoDataIsABelievableAddressBook();
-    void initNeverOverwrites_data();
-    void initNeverOverwrites();
-    void checkNamesTheFault_data();
-    void checkNamesTheFault();
-    void badUsageIsExplained_data();
-    void badUsageIsExplained();
-    void programCreatesAndChecksInTheWorkingDirectory();
+    void commands_data();
+    void commands();
+    void programMakesABelievableDemoAndChecksIt();
 };
 
-void TestQuillpostDbTool::initMakesAnEmptyUsableDatabase()
+void TestQuillpostDbTool::commands_data()
 {
-    TempDatabase folder(TempDatabase::Content::NoFile);
-    const ToolRun init = runInProcess({ QStringLiteral("init") });
-    QCOMPARE(init.status, 0);
-    QVERIFY(QFile::exists(folder.filePath()));
-    const ToolRun check = runInProcess({ QStringLiteral("check"), folder.filePath() });
-    QCOMPARE(check.status, 0);
-    QVERIFY2(check.out.contains(QLatin1String("is a usable Quillpost database")), qPrintable(check.out));
-
-    PresetPrompt prompt;
-    CQuillpostDoc doc;
-    doc.ReloadAll();
-    QVERIFY(prompt.shown.isEmpty());
-    QVERIFY(doc.m_users.empty() && doc.m_groups.empty() && doc.m_messages.empty() && doc.m_providers.empty());
+    // "file:<content>" is written as Quillpost.mdb; anything else is SQL run, statement
+    // by statement, on a fresh database ("" leaves it as made, "none" makes no file).
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    const QString jet = QStringLiteral("file:") + QString(4, QChar(1)) + QStringLiteral("Standard Jet DB");
+    const QStringList check { QStringLiteral("check") };
+    QTest::newRow("init") << "none" << QStringList { "init" } << 0 << "Created Quillpost.mdb.";
+    QTest::newRow("init --demo FILE") << "none" << QStringList { "init", "--demo", "Quillpost.mdb" } << 0 << "with demo data";
+    QTest::newRow("init over a text file") << "file:precious notes\n" << QStringList { "init" } << 1 << "already exists";
+    QTest::newRow("init --demo over an empty file") << "file:" << QStringList { "init", "--demo" } << 1 << "already exists";
+    QTest::newRow("init over a Jet database") << jet << QStringList { "init", "Quillpost.mdb" } << 1 << "already exists";
+    QTest::newRow("init over a database") << "" << QStringList { "init" } << 1 << "already exists";
+    QTest::newRow("check a fresh database") << "" << check << 0 << "is a usable Quillpost database";
+    QTest::newRow("check, no file") << "none" << check << 1 << "is not a usable Quillpost database";
+    QTest::newRow("check a text file") << "file:Name,Number\n" << check << 1 << "not an SQLite database";
+    QTest::newRow("check a Jet database") << jet << QStringList { "check", "Quillpost.mdb" } << 1 << "Jet/Access";
+    QTest::newRow("check an empty file") << "file:" << check << 1 << "empty file";
+    QTest::newRow("table missing") << "DROP TABLE Messages" << check << 1 << "The table Messages is missing.";
+    QTest::newRow("column missing") << "ALTER TABLE Users DROP COLUMN Group10" << check << 1 << "The table Users has no column Group10.";
+    QTest::newRow("ID not numbered") << "DROP TABLE Groups; CREATE TABLE Groups (ID TEXT, GroupName TEXT)" << check << 1
+                                     << "ID of table Groups is not numbered automatically";
+    QTest::newRow("number column as text") << "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD Parity TEXT"
+                                           << check << 1 << "Parity of table ServiceProviders is declared TEXT";
+    QTest::newRow("no command") << "none" << QStringList {} << 2 << "Usage:";
+    QTest::newRow("unknown command") << "none" << QStringList { "create" } << 2 << "Usage:";
+    QTest::newRow("two files") << "none" << QStringList { "init", "a.mdb", "b.mdb" } << 2 << "Usage:";
+    QTest::newRow("unknown option") << "none" << QStringList { "init", "--force" } << 2 << "Usage:";
 }
 
-void TestQuillpostDbTool::demoDataIsABelievableAddressBook()
+void TestQuillpostDbTool::commands()
 {
-    TempDatabase folder(TempDatabase::Content::NoFile);
-    QCOMPARE(runInProcess({ QStringLiteral("init"), QStringLiteral("--demo") }).status, 0);
+    QFETCH(QString, existing);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    const bool schema = existing != QLatin1String("none") && !existing.startsWith(QLatin1String("file:"));
+    TempDatabase db(schema ? TempDatabase::Content::Schema : TempDatabase::Content::NoFile);
+    if (existing.startsWith(QLatin1String("file:"))) {
+        QFile file(db.filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(existing.mid(5).toLatin1());
+    }
+    for (const QString& statement : schema ? existing.split(QLatin1Char(';'), Qt::SkipEmptyParts) : QStringList())
+        db.exec(statement);
+    const QByteArray before = contentOf(db.filePath());
 
+    QString output;
+    QTextStream stream(&output);
+    QCOMPARE(RunDbTool(arguments, stream, stream), status);
+    QVERIFY2(output.contains(said), qPrintable(output));
+    if (status == 0 && arguments.value(0) == QLatin1String("init"))
+        QCOMPARE(FindDatabaseProblems(db.filePath()), QStringList());
+    else
+        QCOMPARE(contentOf(db.filePath()), before); // nothing refused or checked is changed or created
+}
+
+void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
+{
+    TempDatabase folder(TempDatabase::Content::NoFile); // the working directory of the program too
+    const auto run = [](const QStringList& arguments) {
+        QProcess process;
+        process.start(qEnvironmentVariable("QUILLPOST_BIN_DIR") + QStringLiteral("/quillpost-db"), arguments);
+        if (!process.waitForFinished(30000))
+            process.kill();
+        process.waitForFinished(5000);
+        const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return QString::number(status) + QLatin1Char(' ') + QString::fromUtf8(process.readAll() + process.readAllStandardError());
+    };
+    QVERIFY(run({ QStringLiteral("init"), QStringLiteral("--demo") }).startsWith(QLatin1String("0 Created")));
+
+    // A small address book: a few users in two or three groups, two providers of which
+    // one is the default, every recipient reachable, and waiting messages due now and later.
     PresetPrompt prompt;
     CQuillpostDoc doc;
     doc.ReloadAll();
     QVERIFY(prompt.shown.isEmpty());
-    QVERIFY(doc.m_users.size() >= 4 && doc.m_users.size() <= 8);
-    QVERIFY(doc.m_groups.size() >= 2 && doc.m_groups.size() <= 3);
+    QVERIFY(doc.m_users.size() >= 4 && doc.m_users.size() <= 8 && doc.m_groups.size() >= 2 && doc.m_groups.size() <= 3);
     QCOMPARE(doc.m_providers.size(), 2u);
-    QCOMPARE(std::count_if(doc.m_providers.begin(), doc.m_providers.end(), [](const auto& p) { return p->m_useAsDefault; }), 1);
-
-    // Every group has members, and every user is in a group that exists.
-    for (const auto& group : doc.m_groups) {
-        QVERIFY(std::any_of(doc.m_users.begin(), doc.m_users.end(), [&group](const auto& user) {
-            return std::find(user->m_groupIds.begin(), user->m_groupIds.end(), group->m_id) != user->m_groupIds.end();
-        }));
-    }
-
-    const QuillTime now = CurrentQuillTime();
-    int dueNow = 0;
-    int dueLater = 0;
+    QVERIFY(doc.m_providers[0]->m_useAsDefault != doc.m_providers[1]->m_useAsDefault);
+    QList<int> waiting { 0, 0 }; // due now, due later
     for (const auto& message : doc.m_messages) {
         QCOMPARE(message->m_messageId, message->m_id);
-        QVERIFY(!message->m_text.isEmpty());
-        for (const auto& entry : message->m_recipients) {
-            QVERIFY(doc.FindProviderForUser(entry->m_recipient) != nullptr);
-            QVERIFY(!doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
-        }
-        if (message->m_status == 0 && message->m_requiredSendTime <= now)
-            ++dueNow;
-        if (message->m_status == 0 && message->m_requiredSendTime > now)
-            ++dueLater;
+        for (const auto& entry : message->m_recipients)
+            QVERIFY(doc.FindProviderForUser(entry->m_recipient) && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
+        if (message->m_status == 0)
+            ++waiting[message->m_requiredSendTime <= CurrentQuillTime() ? 0 : 1];
     }
-    QVERIFY(dueNow >= 2);
-    QCOMPARE(dueLater, 1);
-}
+    QCOMPARE(waiting[1], 1);
+    QVERIFY(waiting[0] >= 2);
 
-void TestQuillpostDbTool::initNeverOverwrites_data()
-{
-    QTest::addColumn<bool>("demo");
-    QTest::addColumn<QByteArray>("existing");
-    QTest::newRow("text file") << false << QByteArray("precious notes\n");
-    QTest::newRow("empty file, demo") << true << QByteArray();
-    QTest::newRow("Jet database") << false << QByteArray(4, '\0').append("Standard Jet DB").append(QByteArray(64, '\0'));
-}
-
-void TestQuillpostDbTool::initNeverOverwrites()
-{
-    QFETCH(bool, demo);
-    QFETCH(QByteArray, existing);
-    TempDatabase folder(TempDatabase::Content::NoFile);
-    writeFile(folder.filePath(), existing);
-
-    QStringList arguments { QStringLiteral("init") };
-    if (demo)
-        arguments.append(QStringLiteral("--demo"));
-    arguments.append(folder.filePath());
-    const ToolRun run = runInProcess(arguments);
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains(QLatin1String("already exists")), qPrintable(run.err));
-    QCOMPARE(readFile(folder.filePath()), existing);
-}
-
-void TestQuillpostDbTool::checkNamesTheFault_data()
-{
-    QTest::addColumn<QString>("damage"); // SQL run on a fresh database, or "file:<content>"
-    QTest::addColumn<QString>("named");
-    QTest::newRow("text file") << "file:Name,Number\n" << "not an SQLite database";
-    QTest::newRow("Jet database") << QStringLiteral("file:") + QString(4, QChar(1)) + "Standard Jet DB" << "Jet/Access";
-    QTest::newRow("empty file") << "file:" << "empty file";
-    QTest::newRow("table missing") << "DROP TABLE Messages" << "The table Messages is missing.";
-    QTest::newRow("column missing") << "ALTER TABLE Users DROP COLUMN Group10" << "The table Users has no column Group10.";
-    QTest::newRow("ID not numbered")
-        << "DROP TABLE Groups; CREATE TABLE Groups (ID TEXT, GroupName TEXT)" << "ID of table Groups is not numbered automatically";
-    QTest::newRow("number column as text")
-        << "DROP TABLE Groups; CREATE TABLE Groups (ID INTEGER PRIMARY KEY, GroupName TEXT); "
-           "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD COLUMN Parity TEXT"
-        << "Parity of table ServiceProviders is declared TEXT";
-}
-
-void TestQuillpostDbTool::checkNamesTheFault()
-{
-    QFETCH(QString, damage);
-    QFETCH(QString, named);
-    TempDatabase db(damage.startsWith(QLatin1String("file:")) ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
-    if (damage.startsWith(QLatin1String("file:"))) {
-        writeFile(db.filePath(), damage.mid(5).toLatin1());
-    } else {
-        for (const QString& statement : damage.split(QLatin1Char(';')))
-            db.exec(statement);
-    }
-    const QByteArray before = readFile(db.filePath());
-    const ToolRun run = runInProcess({ QStringLiteral("check") });
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.out.contains(QLatin1String("is not a usable Quillpost database")), qPrintable(run.out));
-    QVERIFY2(run.out.contains(named), qPrintable(run.out));
-    QCOMPARE(readFile(db.filePath()), before);
-}
-
-void TestQuillpostDbTool::badUsageIsExplained_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("nothing") << QStringList {};
-    QTest::newRow("unknown command") << QStringList { "create" };
-    QTest::newRow("two files") << QStringList { "init", "a.mdb", "b.mdb" };
-    QTest::newRow("unknown option") << QStringList { "init", "--force" };
-    QTest::newRow("check option") << QStringList { "check", "--demo" };
-}
-
-void TestQuillpostDbTool::badUsageIsExplained()
-{
-    QFETCH(QStringList, arguments);
-    TempDatabase folder(TempDatabase::Content::NoFile);
-    const ToolRun run = runInProcess(arguments);
-    QCOMPARE(run.status, 2);
-    QVERIFY(run.err.contains(QLatin1String("Usage:")));
-    QVERIFY(!QFile::exists(folder.filePath()));
-}
-
-void TestQuillpostDbTool::programCreatesAndChecksInTheWorkingDirectory()
-{
-    TempDatabase folder(TempDatabase::Content::NoFile);
-    const ToolRun init = runProgram({ QStringLiteral("init"), QStringLiteral("--demo") }, folder.folder());
-    QCOMPARE(init.status, 0);
-    QVERIFY(QFile::exists(folder.filePath()));
-    const QByteArray made = readFile(folder.filePath());
-
-    const ToolRun again = runProgram({ QStringLiteral("init") }, folder.folder());
-    QCOMPARE(again.status, 1);
-    QVERIFY2(again.err.contains(QLatin1String("already exists")), qPrintable(again.err));
-    QCOMPARE(readFile(folder.filePath()), made);
-
-    const ToolRun check = runProgram({ QStringLiteral("check") }, folder.folder());
-    QCOMPARE(check.status, 0);
-    QVERIFY(check.out.contains(QLatin1String("usable")));
-
+    const QByteArray made = contentOf(folder.filePath());
+    QVERIFY(run({ QStringLiteral("init") }).startsWith(QLatin1String("1 quillpost-db:")));
+    QCOMPARE(contentOf(folder.filePath()), made);
     folder.exec(QStringLiteral("DROP TABLE Groups"));
-    const ToolRun damaged = runProgram({ QStringLiteral("check"), QStringLiteral("Quillpost.mdb") }, folder.folder());
-    QCOMPARE(damaged.status, 1);
-    QVERIFY2(damaged.out.contains(QLatin1String("The table Groups is missing.")), qPrintable(damaged.out));
+    const QString damaged = run({ QStringLiteral("check"), QStringLiteral("Quillpost.mdb") });
+    QVERIFY2(damaged.startsWith(QLatin1String("1 ")) && damaged.contains(QLatin1String("The table Groups is missing.")),
+             qPrintable(damaged));
 }
 
 QTEST_GUILESS_MAIN(TestQuillpostDbTool)
