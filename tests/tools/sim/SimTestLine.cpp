@@ -2,100 +2,58 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
+#include <QSerialPort>
+#include <QTcpSocket>
 
-SimTestLine::~SimTestLine()
-{
-    close();
-}
+SimTestLine::SimTestLine() = default;
+SimTestLine::~SimTestLine() = default;
 
 bool SimTestLine::openPty(const QString& path)
 {
     close();
-    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0)
-        return false;
-    termios settings {};
-    ::tcgetattr(m_fd, &settings);
-    ::cfmakeraw(&settings);
-    ::tcsetattr(m_fd, TCSANOW, &settings);
-    return true;
+    // Opening applies raw 9600 8N1, as for any serial port.
+    m_device = std::make_unique<QSerialPort>(path);
+    return m_device->open(QIODevice::ReadWrite);
 }
 
 bool SimTestLine::connectTcp(quint16 port)
 {
     close();
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_fd < 0)
-        return false;
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close();
-        return false;
-    }
-    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-    return true;
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    m_device = std::move(socket);
+    return static_cast<QTcpSocket*>(m_device.get())->waitForConnected(5000);
 }
 
 void SimTestLine::close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_device.reset();
     m_pending.clear();
-    m_closedByPeer = false;
 }
 
 void SimTestLine::write(const QByteArray& bytes)
 {
-    qsizetype done = 0;
-    QDeadlineTimer deadline(5000);
-    while (m_fd >= 0 && done < bytes.size() && !deadline.hasExpired()) {
-        const ssize_t n
-            = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return;
-        pollfd request { m_fd, POLLOUT, 0 };
-        ::poll(&request, 1, 20);
-    }
+    m_device->write(bytes);
+    while (m_device->bytesToWrite() > 0 && m_device->waitForBytesWritten(5000)) { }
 }
 
-bool SimTestLine::fill(int timeoutMs)
+bool SimTestLine::isConnected() const
 {
-    if (m_fd < 0 || m_closedByPeer)
-        return false;
-    pollfd request { m_fd, POLLIN, 0 };
-    if (::poll(&request, 1, timeoutMs) <= 0)
-        return false;
-    char buffer[4096];
-    const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-    if (n > 0) {
-        m_pending.append(buffer, n);
-        return true;
-    }
-    if (n == 0 || (errno != EAGAIN && errno != EINTR))
-        m_closedByPeer = true;
-    return false;
+    const auto* socket = qobject_cast<const QTcpSocket*>(m_device.get());
+    return m_device && m_device->isOpen()
+        && (!socket || socket->state() == QAbstractSocket::ConnectedState);
+}
+
+void SimTestLine::fill(int timeoutMs)
+{
+    if (m_device->bytesAvailable() > 0 || m_device->waitForReadyRead(timeoutMs))
+        m_pending += m_device->readAll();
 }
 
 QByteArray SimTestLine::readFor(int windowMs)
 {
     QDeadlineTimer deadline(windowMs);
-    while (!deadline.hasExpired() && !m_closedByPeer && m_fd >= 0)
+    while (!deadline.hasExpired() && isConnected())
         fill(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
     return std::exchange(m_pending, {});
 }
@@ -103,12 +61,12 @@ QByteArray SimTestLine::readFor(int windowMs)
 bool SimTestLine::waitForClose(int timeoutMs)
 {
     readFor(timeoutMs);
-    return m_closedByPeer;
+    return !isConnected();
 }
 
 QByteArray SimTestLine::readAtMost(qsizetype count)
 {
-    if (m_pending.isEmpty())
+    if (m_pending.isEmpty() && isConnected())
         fill(5000);
     const QByteArray taken = m_pending.left(count);
     m_pending.remove(0, taken.size());

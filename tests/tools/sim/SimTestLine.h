@@ -1,16 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QList>
 #include <QString>
+#include <memory>
 
 // The caller's end of the simulator's line for tests: the slave of its
-// pseudo-terminal (raw, as a serial port would be) or a TCP connection. Plain
-// descriptors and poll(), so no event loop is needed and every wait is bounded.
+// pseudo-terminal opened as a serial port, or a TCP connection. Only the devices'
+// blocking waits are used, so no event loop is needed and every wait is bounded.
 class SimTestLine
 {
 public:
-    SimTestLine() = default;
+    SimTestLine();
     ~SimTestLine();
     SimTestLine(const SimTestLine&) = delete;
     SimTestLine& operator=(const SimTestLine&) = delete;
@@ -33,13 +35,13 @@ public:
     static constexpr int kQuietMs = 400;
 
 private:
-    bool fill(int timeoutMs);
+    bool isConnected() const;
+    void fill(int timeoutMs);
     QByteArray readFor(int windowMs);
     QByteArray readAtMost(qsizetype count);
 
-    int m_fd = -1;
+    std::unique_ptr<QIODevice> m_device;
     QByteArray m_pending;
-    bool m_closedByPeer = false;
 };
 
 // The block a TAP caller sends, with its check characters computed here from

@@ -52,8 +52,7 @@ private slots:
     void faultsChangeFromTheNextDial();
     void sessionWithTwoPagesAndLogout();
     void callerClosingThePortHangsUp();
-    void stoppingEndsTheCall();
-    void linkPointsAtTheTerminal();
+    void linkThenStopDuringACall();
 
 private:
     // Starts the simulator and switches the modem's echo off, seeing it echoed.
@@ -260,33 +259,26 @@ void TestSimModem::callerClosingThePortHangsUp()
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
 }
 
-void TestSimModem::stoppingEndsTheCall()
+// The simulator as the command line runs it: behind a link, stopped mid-call.
+void TestSimModem::linkThenStopDuringACall()
 {
+    const QString link = m_dir.filePath("modem");
+    QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run
     SimConfig config;
     config.logPath = m_dir.filePath("stopped.jsonl");
-    startSim(config);
-    QCOMPARE(m_line.talk(kDialAndLogOn), QString());
+    m_sim = std::make_unique<PagingSimulator>(config);
+    QVERIFY2(m_sim->startPty(link), qPrintable(m_sim->errorString()));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), m_sim->slavePath());
+    QVERIFY(m_line.openPty(link));
+    QCOMPARE(m_line.talk(Script { "ATE0\r", "ATE0\r" + kOk } + kDialAndLogOn), QString());
     m_sim->stop();
     QVERIFY(!m_sim->isRunning());
     QCOMPARE(m_sim->callEnds().value(0).how, CallEnd::Stopped);
     QFile log(config.logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("\"how\":\"stopped\""));
-    m_sim->stop(); // twice is harmless
-}
-
-void TestSimModem::linkPointsAtTheTerminal()
-{
-    const QString link = m_dir.filePath("modem");
-    QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run
-    m_sim = std::make_unique<PagingSimulator>();
-    QVERIFY2(m_sim->startPty(link), qPrintable(m_sim->errorString()));
-    QCOMPARE(QFileInfo(link).symLinkTarget(), m_sim->slavePath());
-    QVERIFY(m_line.openPty(link));
-    QCOMPARE(m_line.talk({ "AT\r", "AT\r" + kOk }), QString());
-    m_line.close();
-    m_sim->stop();
     QVERIFY(!QFileInfo(link).isSymLink());
+    m_sim->stop(); // twice is harmless
 
     // A real file in the way is not replaced.
     QFile blocker(link);
