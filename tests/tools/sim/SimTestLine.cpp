@@ -5,9 +5,6 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
-SimTestLine::SimTestLine() = default;
-SimTestLine::~SimTestLine() = default;
-
 bool SimTestLine::openPty(const QString& path)
 {
     close();
@@ -125,14 +122,11 @@ QString SimTestLine::talk(const QList<QByteArray>& script, int pieceSize)
 
 QByteArray tapBlock(const QByteArray& pagerId, const QByteArray& text)
 {
-    QByteArray block = "\x02" + pagerId + "\r" + text + "\r\x03";
+    const QByteArray block = "\x02" + pagerId + "\r" + text + "\r\x03";
     int sum = 0;
     for (char c : block)
         sum += static_cast<signed char>(c);
     const unsigned low = static_cast<unsigned>(sum) & 0xFFF;
-    block += static_cast<char>('0' + (low >> 8));
-    block += static_cast<char>('0' + ((low >> 4) & 0xF));
-    block += static_cast<char>('0' + (low & 0xF));
-    block += '\r';
-    return block;
+    return block + char('0' + (low >> 8)) + char('0' + ((low >> 4) & 0xF)) + char('0' + (low & 0xF))
+        + '\r';
 }

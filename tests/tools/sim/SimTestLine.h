@@ -12,11 +12,6 @@
 class SimTestLine
 {
 public:
-    SimTestLine();
-    ~SimTestLine();
-    SimTestLine(const SimTestLine&) = delete;
-    SimTestLine& operator=(const SimTestLine&) = delete;
-
     bool openPty(const QString& path);
     bool connectTcp(quint16 port);
     void close();

@@ -6,8 +6,6 @@
 #include "SimTestLine.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,22 +33,33 @@ class TestSimProgram : public QObject
 
 private slots:
     void tcpCallsStartInDataMode();
-    void waitersOnOtherThreadsAreWoken();
-    void startRefusedWithAReason();
     void commandLine_data();
     void commandLine();
     void programRunsACallOverAPseudoTerminal();
 };
 
 // Each connection is a call of its own, in data mode from the first byte,
-// counted and ended on its own.
+// counted and ended on its own; threads waiting on the simulator are woken.
 void TestSimProgram::tcpCallsStartInDataMode()
 {
     SimConfig config;
     config.faults.nakBlock = 1;
     PagingSimulator sim(config);
     QVERIFY2(sim.startTcp(0), qPrintable(sim.errorString()));
-    QVERIFY(sim.slavePath().isEmpty());
+    QVERIFY(!sim.startPty()); // one line at a time
+    QVERIFY(sim.errorString().contains("already running"));
+    PagingSimulator samePort;
+    QVERIFY(!samePort.startTcp(sim.tcpPort()));
+    QVERIFY2(samePort.errorString().contains(QString::number(sim.tcpPort())),
+        qPrintable(samePort.errorString()));
+    QVERIFY(!samePort.isRunning());
+    QVERIFY(!sim.waitForPages(1, 50)); // nothing comes: the wait ends by itself
+
+    std::atomic<bool> pagesSeen = false;
+    std::atomic<bool> endsSeen = false;
+    // jthreads join even when a check below fails and returns early.
+    std::jthread pageWaiter([&] { pagesSeen = sim.waitForPages(3, 20000); });
+    std::jthread endWaiter([&] { endsSeen = sim.waitForCallEnds(2, 20000); });
     SimTestLine first;
     SimTestLine second;
     QVERIFY(first.connectTcp(sim.tcpPort()));
@@ -65,8 +74,10 @@ void TestSimProgram::tcpCallsStartInDataMode()
     QCOMPARE(second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kAccepted }),
         QString());
     second.close();
+    pageWaiter.join();
+    endWaiter.join();
+    QVERIFY(pagesSeen && endsSeen);
 
-    QVERIFY(sim.waitForCallEnds(2, kWaitMs));
     QCOMPARE(sim.callEnds().value(0).how, CallEnd::Logout);
     QCOMPARE(sim.callEnds().value(1).how, CallEnd::CallerHungUp);
     const QList<AcceptedPage> pages = sim.pages();
@@ -75,51 +86,6 @@ void TestSimProgram::tcpCallsStartInDataMode()
     QCOMPARE(pages[1].call, pages[0].call);
     QCOMPARE(pages[0].call + pages[2].call, 3); // one call each, numbered 1 and 2
     QVERIFY(sim.received().startsWith("AT\r\x1bPG1\r"));
-}
-
-void TestSimProgram::waitersOnOtherThreadsAreWoken()
-{
-    PagingSimulator sim;
-    QVERIFY(sim.startTcp(0));
-    QVERIFY(!sim.waitForPages(1, 50)); // nothing comes: the wait ends by itself
-
-    std::atomic<bool> pagesSeen = false;
-    std::atomic<bool> endSeen = false;
-    // jthreads join even when a check below fails and returns early.
-    std::jthread pageWaiter([&] { pagesSeen = sim.waitForPages(2, 20000); });
-    std::jthread endWaiter([&] { endSeen = sim.waitForCallEnds(1, 20000); });
-    SimTestLine line;
-    QVERIFY(line.connectTcp(sim.tcpPort()));
-    line.write("\x1bPG1\r" + tapBlock("1", "a") + tapBlock("2", "b") + "\x04\r");
-    QVERIFY(line.waitForClose());
-    pageWaiter.join();
-    endWaiter.join();
-    QVERIFY(pagesSeen);
-    QVERIFY(endSeen);
-    QCOMPARE(sim.pageCount(), 2);
-}
-
-void TestSimProgram::startRefusedWithAReason()
-{
-    PagingSimulator first;
-    QVERIFY(first.startTcp(0));
-    QVERIFY(!first.startPty()); // one line at a time
-    QVERIFY(first.errorString().contains("already running"));
-    QVERIFY(first.isRunning());
-
-    PagingSimulator sameport;
-    QVERIFY(!sameport.startTcp(first.tcpPort()));
-    QVERIFY2(sameport.errorString().contains(QString::number(first.tcpPort())),
-        qPrintable(sameport.errorString()));
-    QVERIFY(!sameport.isRunning());
-
-    SimConfig config;
-    config.logPath = "/nonexistent-folder/pages.jsonl";
-    PagingSimulator unloggable(config);
-    QVERIFY(!unloggable.startPty());
-    QVERIFY2(
-        unloggable.errorString().contains(config.logPath), qPrintable(unloggable.errorString()));
-    QVERIFY(!unloggable.isRunning());
 }
 
 void TestSimProgram::commandLine_data()
@@ -220,9 +186,7 @@ void TestSimProgram::programRunsACallOverAPseudoTerminal()
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QList<QByteArray> entries = log.readAll().split('\n');
     QCOMPARE(entries.size(), 3); // two lines and the empty rest after the last newline
-    QCOMPARE(QJsonDocument::fromJson(entries[0]).object().value("text").toString(), QString("one"));
-    QCOMPARE(
-        QJsonDocument::fromJson(entries[1]).object().value("how").toString(), QString("logout"));
+    QVERIFY(entries[0].contains("\"text\":\"one\"") && entries[1].contains("\"how\":\"logout\""));
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)
