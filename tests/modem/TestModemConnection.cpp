@@ -38,18 +38,14 @@ struct Fixture final : IModemConnectionOwner
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
             qFatal("no socket pair");
         farEnd = pair[1];
-        telephony.makePort = [fd = pair[0]]() mutable -> std::unique_ptr<CCommPort> {
-            const int handed = std::exchange(fd, -1);
-            return handed < 0 ? nullptr : std::make_unique<CCommPort>(handed);
+        telephony.makePort = [fd = pair[0]]() mutable {
+            return std::make_unique<CCommPort>(std::exchange(fd, -1));
         };
         modems.Discover();
     }
     ~Fixture() override { close(farEnd); }
 
-    void OnLineConnected(std::uintptr_t wParam) override
-    {
-        events << QStringLiteral("connected %1").arg(wParam);
-    }
+    void OnLineConnected(std::uintptr_t w) override { events << "connected " + QString::number(w); }
     void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) override
     {
         events << QStringLiteral("failed %1 %2").arg(wParam).arg(lParam);

@@ -18,6 +18,8 @@ namespace {
 const QString kLineName = QStringLiteral("Simulated modem");
 const QList<QByteArray> kPagers { "1234567", "7654321" };
 const QByteArray kText("Quillpost test page");
+const QString kNotFound
+    = QStringLiteral("Cannot find designated modem - please set the modem name");
 
 // Plays the sending window's part: frames the port and, unless told not to, wakes the
 // terminal when the call connects, sends one block per pager and closes on the last
@@ -98,11 +100,6 @@ QString Start(PagingSimulator& sim, bool tcp)
     return tcp ? QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort()) : QStringLiteral("5551234");
 }
 
-QString StoredModemName()
-{
-    return QSettings("Northmoor", "Quillpost").value("Quillpost/Modem Name").toString();
-}
-
 } // namespace
 
 class TestModemSimulator : public QObject
@@ -112,12 +109,12 @@ class TestModemSimulator : public QObject
 private slots:
     void calls_data();
     void calls();
-    void noModemFoundPostsNothing();
 };
 
 void TestModemSimulator::calls_data()
 {
     QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QString>("stored"); // the modem name stored
     QTest::addColumn<bool>("busy");
     QTest::addColumn<int>("idleTimeoutMs");
     QTest::addColumn<int>("dropAfterBlock");
@@ -132,24 +129,30 @@ void TestModemSimulator::calls_data()
     const QList<int> droppedByFault { int(CallEnd::DroppedByFault) };
 
     QTest::newRow("delivered over a pseudo-terminal")
-        << false << false << 0 << 0 << true << delivered << finished << 2;
+        << false << kLineName << false << 0 << 0 << true << delivered << finished << 2;
     QTest::newRow("delivered over tcp")
-        << true << false << 0 << 0 << true << delivered << finished << 2;
+        << true << kLineName << false << 0 << 0 << true << delivered << finished << 2;
     QTest::newRow("busy: one failure, no redial")
-        << false << true << 0 << 0 << true << QStringList { "failed 0 64" } << QList<int>() << 0;
+        << false << kLineName << true << 0 << 0 << true << QStringList { "failed 0 64" }
+        << QList<int>() << 0;
     QTest::newRow("far end hangs up before the exchange")
-        << false << false << 300 << 0 << false << QStringList { "connected 0", "failed 0 0" }
-        << QList<int> { int(CallEnd::IdleTimeout) } << 0;
+        << false << kLineName << false << 300 << 0 << false
+        << QStringList { "connected 0", "failed 0 0" } << QList<int> { int(CallEnd::IdleTimeout) }
+        << 0;
     QTest::newRow("far end hangs up during the exchange, pseudo-terminal")
-        << false << false << 0 << 1 << true << dropped << droppedByFault << 1;
+        << false << kLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
     QTest::newRow("far end hangs up during the exchange, tcp")
-        << true << false << 0 << 1 << true << dropped << droppedByFault << 1;
+        << true << kLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
+    QTest::newRow("no modem found: nothing dialled, nothing posted")
+        << false << "Some other modem" << false << 0 << 0 << false << QStringList() << QList<int>()
+        << 0;
 }
 
 // Two calls in a row on the same line: the second shows the first left the modem ready.
 void TestModemSimulator::calls()
 {
     QFETCH(bool, tcp);
+    QFETCH(QString, stored);
     QFETCH(bool, busy);
     QFETCH(int, idleTimeoutMs);
     QFETCH(int, dropAfterBlock);
@@ -167,26 +170,27 @@ void TestModemSimulator::calls()
     config.logPath = QDir(settingsFolder.folder()).filePath(QStringLiteral("pages.jsonl"));
     PagingSimulator sim(config);
     const QString number = Start(sim, tcp);
-    CModemList modems(StoredModemName);
+    CModemList modems([stored] { return stored; });
 
     for (int call = 1; call <= 2; ++call) {
         QCOMPARE(modems.Discover(), 0);
-        QCOMPARE(modems.SelectedDevice(), 0);
+        QCOMPARE(modems.SelectedDevice(), stored == kLineName ? 0 : CModemList::kNoDevice);
         SendingOwner owner(exchange);
-        owner.connection.OpenLine(modems, modems.SelectedDevice(), &owner);
-        QVERIFY(owner.connection.IsLineOpen());
+        QCOMPARE(owner.connection.OpenLine(modems, modems.SelectedDevice(), &owner), 0);
+        QCOMPARE(owner.connection.IsLineOpen(), stored == kLineName);
         owner.connection.PlaceCall(number);
         QTRY_COMPARE_WITH_TIMEOUT(owner.events, events, 20000);
         QVERIFY(owner.closed || !exchange);
-        QCOMPARE(owner.framed, events.first().startsWith("connected"));
+        QCOMPARE(owner.framed, events.value(0).startsWith("connected"));
         QTRY_COMPARE_WITH_TIMEOUT(sim.callEnds().size(), ends.isEmpty() ? 0 : call, 20000);
         if (!ends.isEmpty())
             QVERIFY(ends.contains(int(sim.callEnds().last().how)));
         // Past the time of a second attempt: nothing more is posted, nothing redialled.
         QTest::qWait(CModemConnection::kRedialDelayMs + 300);
         QCOMPARE(owner.events, events);
+        QCOMPARE(sim.received().isEmpty(), events.isEmpty());
         if (!tcp)
-            QCOMPARE(sim.received().count("ATDT5551234\r"), call);
+            QCOMPARE(sim.received().count("ATDT5551234\r"), events.isEmpty() ? 0 : call);
         const QList<quillpost::sim::AcceptedPage> accepted = sim.pages().mid((call - 1) * pages);
         QCOMPARE(accepted.size(), pages);
         for (int i = 0; i < pages; ++i) {
@@ -198,27 +202,7 @@ void TestModemSimulator::calls()
     // The terminal wrote what it accepted to its log.
     QFile log(config.logPath);
     QCOMPARE(log.open(QIODevice::ReadOnly) ? int(log.readAll().count(kText)) : 0, sim.pageCount());
-    QVERIFY(prompt.shown.isEmpty());
-}
-
-void TestModemSimulator::noModemFoundPostsNothing()
-{
-    TempSettings settingsFolder;
-    PresetPrompt prompt;
-    PagingSimulator sim;
-    const QString number = Start(sim, false);
-    CModemList modems([] { return QStringLiteral("Some other modem"); });
-    QCOMPARE(modems.Discover(), 0);
-    QCOMPARE(modems.SelectedDevice(), CModemList::kNoDevice);
-    QCOMPARE(prompt.shown,
-        QStringList { QStringLiteral("Cannot find designated modem - please set the modem name") });
-    SendingOwner owner(true);
-    QCOMPARE(owner.connection.OpenLine(modems, modems.SelectedDevice(), &owner), 0);
-    QVERIFY(!owner.connection.IsLineOpen());
-    owner.connection.PlaceCall(number);
-    QTest::qWait(CModemConnection::kRedialDelayMs + 500);
-    QVERIFY(owner.events.isEmpty());
-    QVERIFY(sim.received().isEmpty());
+    QCOMPARE(prompt.shown, QStringList(stored == kLineName ? 0 : 2, kNotFound));
 }
 
 QTEST_GUILESS_MAIN(TestModemSimulator)

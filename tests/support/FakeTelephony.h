@@ -89,14 +89,11 @@ public:
             *port = makePort();
         return Log(makePort ? 0 : LINEERR_OPERATIONFAILED, "lineGetID", call, select, deviceClass);
     }
-    std::int32_t lineAnswer(CallHandle call) override
-    {
-        return Log(answerResult, "lineAnswer", call);
-    }
+    std::int32_t lineAnswer(CallHandle c) override { return Log(answerResult, "lineAnswer", c); }
     std::int32_t lineDrop(CallHandle call) override { return Log(0, "lineDrop", call); }
-    std::int32_t lineDeallocateCall(CallHandle call) override
+    std::int32_t lineDeallocateCall(CallHandle c) override
     {
-        return Log(0, "lineDeallocateCall", call);
+        return Log(0, "lineDeallocateCall", c);
     }
     std::int32_t lineClose(LineHandle line) override
     {

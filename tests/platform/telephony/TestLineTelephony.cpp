@@ -64,14 +64,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-// Answers OK to every command and the given reply to the dial.
-std::function<QByteArray(const QByteArray&)> DialAnswer(const QByteArray& reply)
-{
-    return [reply](const QByteArray& line) {
-        return line.startsWith("ATDT") ? reply : QByteArray("OK");
-    };
-}
-
 QString CallState(std::uint32_t state, CallHandle call)
 {
     return QStringLiteral("call %1 %2").arg(state, 0, 16).arg(call);
@@ -81,11 +73,10 @@ QString CallState(std::uint32_t state, CallHandle call)
 // text) and whether anything came on another thread than the test's.
 struct OpenLine
 {
-    explicit OpenLine(const QString& path, LineDevice::Kind kind = LineDevice::Kind::Hayes)
+    explicit OpenLine(const QString& path)
         : telephony([=] {
             LineDevice device;
             device.name = QStringLiteral("Scripted");
-            device.kind = kind;
             device.device = path;
             device.dialTimeoutMs = 3000;
             return QList { device };
@@ -126,8 +117,8 @@ struct OpenLine
 
 } // namespace
 
-// The machine's line devices: configured lines and serial ports, Hayes modems on a
-// scripted pseudo-terminal, direct lines and TCP.
+// The machine's line devices: configured lines and serial ports, and Hayes modems on a
+// scripted pseudo-terminal.
 class TestLineTelephony : public QObject
 {
     Q_OBJECT
@@ -249,7 +240,9 @@ void TestLineTelephony::dataModeCall_data()
 void TestLineTelephony::dataModeCall()
 {
     QFETCH(bool, carrierLost);
-    ScriptedModem modem(DialAnswer("CONNECT"));
+    ScriptedModem modem([](const QByteArray& line) {
+        return QByteArray(line.startsWith("ATDT") ? "CONNECT" : "OK");
+    });
     OpenLine open(modem.slavePath);
     const CallHandle call = open.Dial(QStringLiteral("5551234"));
     std::unique_ptr<CCommPort> port;
