@@ -21,11 +21,10 @@ const QString LoadFailed = QStringLiteral("Unable to open database properly - ch
 
 // The document loaded from the current directory's database, with the messages the
 // load showed.
-struct LoadedDoc
+struct LoadedDoc : CQuillpostDoc
 {
-    LoadedDoc() { doc.ReloadAll(); }
+    LoadedDoc() { ReloadAll(); }
     PresetPrompt prompt;
-    CQuillpostDoc doc;
 };
 
 qint64 utc(int year, int month, int day, int hour, int minute, int second = 0)
@@ -75,7 +74,6 @@ void TestQuillpostDoc::localTimeBecomesUtcSeconds_data()
     QTest::newRow("first second") << COleDateTime(1901, 12, 13, 20, 45, 52) << Earliest << Earliest << true;
     // Outside the 32-bit range: clamped to the nearest end.
     QTest::newRow("zero date-time") << COleDateTime() << Earliest << Earliest << false;
-    QTest::newRow("year 100") << COleDateTime(100, 1, 1, 0, 0, 0) << Earliest << Earliest << false;
     QTest::newRow("one second late") << COleDateTime(2038, 1, 19, 3, 14, 8) << Latest << Latest << false;
     QTest::newRow("year 9999") << COleDateTime(9999, 12, 31, 23, 59, 59) << Latest << Latest << false;
     // 01:30 on 29 March 2026 does not exist; 01:30 on 25 October 2026 exists twice.
@@ -104,9 +102,8 @@ void TestQuillpostDoc::everyColumnReachesItsField()
                            "UseAsDefault, Password) VALUES ('North', '01632960100', 2400, 2, 3, 8, 5, 1, 'secret')"));
     db.addMessageRow(1, 6, QStringLiteral("Gate code changed"), 2, QStringLiteral("2026-03-02 07:30:00"));
     db.exec(QStringLiteral("UPDATE Messages SET SendTime = '2026-03-01 08:00:05', RequestTime = '2026-03-01 08:00:00', Retries = 4"));
-    LoadedDoc loaded;
-    const CQuillpostDoc& doc = loaded.doc;
-    QVERIFY(loaded.prompt.shown.isEmpty());
+    const LoadedDoc doc;
+    QVERIFY(doc.prompt.shown.isEmpty());
 
     const CUser& u = *doc.m_users.at(0);
     QCOMPARE(QStringList({ QString::number(u.m_id), u.m_name, u.m_telephoneNumber, QString::number(u.m_preferredProvider) }),
@@ -146,12 +143,12 @@ void TestQuillpostDoc::messagesAreRunsOfEqualMessageIds()
     TempDatabase db;
     for (int i = 0; i < messageIds.size(); ++i)
         db.addMessageRow(100 + i, messageIds[i], QStringLiteral("text %1").arg(i), (i + 1) % 2);
-    LoadedDoc loaded;
-    loaded.doc.ReloadAll(); // a reload replaces the lists, it does not add to them
+    LoadedDoc doc;
+    doc.ReloadAll(); // a reload replaces the lists, it does not add to them
 
     QList<int> entries;
     int row = 0;
-    for (const auto& job : loaded.doc.m_messages) {
+    for (const auto& job : doc.m_messages) {
         entries.append(int(job->m_recipients.size()));
         QCOMPARE((QList<int> { job->m_id, job->m_messageId, job->m_status }), (QList<int> { row + 1, messageIds[row], (row + 1) % 2 }));
         QCOMPARE(job->m_text, QStringLiteral("text %1").arg(row));
@@ -182,17 +179,14 @@ void TestQuillpostDoc::failedLoadKeepsWhatWasLoadedBefore()
     QFETCH(QList<int>, sizes);
     TempDatabase db(damage.isEmpty() ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
     if (!damage.isEmpty()) {
-        db.addUser(QStringLiteral("Ann"), QStringLiteral("1"));
-        db.addUser(QStringLiteral("Bob"), QStringLiteral("2"));
+        for (int user : { 1, 2 })
+            db.addMessageRow(db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("1")), user, QStringLiteral("a"));
         db.addGroup(QStringLiteral("Wardens"));
-        db.addMessageRow(1, 1, QStringLiteral("a"));
-        db.addMessageRow(2, 2, QStringLiteral("b"));
         db.addProvider(QStringLiteral("North"), QStringLiteral("1"), 1);
         db.exec(damage);
     }
-    LoadedDoc loaded;
-    const CQuillpostDoc& doc = loaded.doc;
-    QCOMPARE(loaded.prompt.shown, QStringList { LoadFailed });
+    const LoadedDoc doc;
+    QCOMPARE(doc.prompt.shown, QStringList { LoadFailed });
     QCOMPARE((QList<int> { int(doc.m_users.size()), int(doc.m_groups.size()), int(doc.m_messages.size()), int(doc.m_providers.size()) }),
              sizes);
     QCOMPARE(QFile::exists(db.filePath()), !damage.isEmpty());
@@ -222,8 +216,7 @@ void TestQuillpostDoc::providerLookups()
     for (int i = 0; i < flags.size(); ++i)
         db.addProvider(QStringLiteral("P%1").arg(i + 1), QString::number(i), flags[i]);
     const int user = db.addUser(QStringLiteral("Ann"), QStringLiteral("07700900001"), lookup);
-    LoadedDoc loaded;
-    const CQuillpostDoc& doc = loaded.doc;
+    const LoadedDoc doc;
     const CServiceProvider* provider = expected < 0 ? nullptr : doc.m_providers.at(expected).get();
     QCOMPARE(doc.FindProvider(lookup), provider);
     QCOMPARE(doc.FindProviderForUser(user), provider);

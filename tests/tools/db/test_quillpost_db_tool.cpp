@@ -46,7 +46,6 @@ void TestQuillpostDbTool::commands_data()
     QTest::newRow("init over a text file") << "file:precious notes\n" << QStringList { "init" } << 1 << "already exists";
     QTest::newRow("init --demo over an empty file") << "file:" << QStringList { "init", "--demo" } << 1 << "already exists";
     QTest::newRow("init over a Jet database") << jet << QStringList { "init", "Quillpost.mdb" } << 1 << "already exists";
-    QTest::newRow("init over a database") << "" << QStringList { "init" } << 1 << "already exists";
     QTest::newRow("check a fresh database") << "" << check << 0 << "is a usable Quillpost database";
     QTest::newRow("check, no file") << "none" << check << 1 << "is not a usable Quillpost database";
     QTest::newRow("check a text file") << "file:Name,Number\n" << check << 1 << "not an SQLite database";
