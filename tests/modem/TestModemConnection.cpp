@@ -118,6 +118,10 @@ private slots:
     void nothingPassesAfterHangUp();
     void hangUpFromInsideNotification();
     void destroyedWhileReading();
+    void failedDialRetriedOnce_data();
+    void failedDialRetriedOnce();
+    void idleCallDeallocated_data();
+    void idleCallDeallocated();
 };
 
 void TestModemConnection::callStates_data()
@@ -287,6 +291,75 @@ void TestModemConnection::destroyedWhileReading()
     QCOMPARE(fixture.events, QStringList { "connected 1" });
     QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
     QCOMPARE(fixture.telephony.count("lineClose"), 1);
+}
+
+void TestModemConnection::failedDialRetriedOnce_data()
+{
+    QTest::addColumn<QList<std::int32_t>>("results"); // of lineMakeCall, in order
+    QTest::addColumn<QString>("cancel"); // what the owner does right after dialling
+    QTest::addColumn<int>("attempts");
+    const std::int32_t failed = LINEERR_OPERATIONFAILED;
+
+    QTest::newRow("second attempt connects") << QList { failed } << QString() << 2;
+    QTest::newRow("second attempt fails too: no third") << QList { failed, failed } << "" << 2;
+    QTest::newRow("hang-up cancels the second attempt") << QList { failed } << "hang up" << 1;
+    QTest::newRow("closing cancels the second attempt") << QList { failed } << "close" << 1;
+}
+
+void TestModemConnection::failedDialRetriedOnce()
+{
+    QFETCH(QList<std::int32_t>, results);
+    QFETCH(QString, cancel);
+    QFETCH(int, attempts);
+    Fixture fixture;
+    fixture.telephony.makeCallResults = results;
+    CModemConnection connection;
+    fixture.Dial(connection);
+    // The pause before the second attempt does not hold up the caller.
+    QCOMPARE(fixture.telephony.count("lineMakeCall"), 1);
+    if (cancel == "hang up")
+        connection.HangUp();
+    else if (cancel == "close")
+        connection.CloseLine();
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.count("lineMakeCall"), attempts, 5000);
+    // Past the time the second attempt is due, and again as long: nothing more is dialled.
+    QTest::qWait(2 * CModemConnection::kRedialDelayMs);
+    QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
+        QStringList(attempts, QStringLiteral("lineMakeCall 9,555 1234 16")));
+    const bool connects = attempts == 2 && results.size() == 1;
+    if (connects)
+        fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.events,
+        connects ? QStringList { "connected 1" } : QStringList(), 5000);
+}
+
+void TestModemConnection::idleCallDeallocated_data()
+{
+    QTest::addColumn<QList<std::int32_t>>("results"); // of lineDeallocateCall, in order
+    QTest::addColumn<int>("deallocations");
+    const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
+
+    QTest::newRow("accepted at once") << QList<std::int32_t>() << 1;
+    QTest::newRow("wrong call state three times") << QList<std::int32_t>(3, wrongState) << 4;
+    QTest::newRow("another error is not repeated")
+        << QList { LINEERR_OPERATIONFAILED, wrongState } << 1;
+    QTest::newRow("wrong call state for ever: given up") << QList<std::int32_t>(1000, wrongState) << 10;
+}
+
+void TestModemConnection::idleCallDeallocated()
+{
+    QFETCH(QList<std::int32_t>, results);
+    QFETCH(int, deallocations);
+    Fixture fixture;
+    fixture.telephony.deallocateResults = results;
+    CModemConnection connection;
+    fixture.Dial(connection);
+    fixture.telephony.emitCallState(LINECALLSTATE_IDLE);
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.count("lineDeallocateCall"), deallocations, 5000);
+    // The handle is then forgotten: a hang-up neither drops nor deallocates it again.
+    connection.HangUp();
+    QCOMPARE(fixture.telephony.count("lineDeallocateCall 102"), deallocations);
+    QCOMPARE(fixture.telephony.count("lineDrop"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestModemConnection)

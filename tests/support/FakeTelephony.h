@@ -20,6 +20,8 @@ public:
     // One line name per device; "?" for a device whose capabilities cannot be read.
     QStringList devices;
     std::int32_t answerResult = 0;
+    QList<std::int32_t> makeCallResults; // taken in order; 0 once used up
+    QList<std::int32_t> deallocateResults; // taken in order; 0 once used up
     // The data handle lineGetID hands over; none makes lineGetID fail.
     std::function<std::unique_ptr<CCommPort>()> makePort;
 
@@ -79,8 +81,10 @@ public:
     std::int32_t lineMakeCall(LineHandle, CallHandle* call, const QString& number, std::uint32_t,
         const LineCallParams* params) override
     {
-        *call = lastCall = m_nextHandle++;
-        return Log(0, "lineMakeCall " + number, params->mediaMode);
+        const std::int32_t result = makeCallResults.isEmpty() ? 0 : makeCallResults.takeFirst();
+        if (result >= 0)
+            *call = lastCall = m_nextHandle++;
+        return Log(result, "lineMakeCall " + number, params->mediaMode);
     }
     std::int32_t lineGetID(LineHandle, std::uint32_t, CallHandle call, std::uint32_t select,
         std::unique_ptr<CCommPort>* port, const QString& deviceClass) override
@@ -93,7 +97,9 @@ public:
     std::int32_t lineDrop(CallHandle call) override { return Log(0, "lineDrop", call); }
     std::int32_t lineDeallocateCall(CallHandle c) override
     {
-        return Log(0, "lineDeallocateCall", c);
+        const std::int32_t result
+            = deallocateResults.isEmpty() ? 0 : deallocateResults.takeFirst();
+        return Log(result, "lineDeallocateCall", c);
     }
     std::int32_t lineClose(LineHandle line) override
     {

@@ -230,22 +230,43 @@ void TestTreeView::rightClickKeepsSelectionAndEmptySpaceOpensNothing()
 void TestTreeView::keyboardRequestUsesMousePosition_data()
 {
     QTest::addColumn<bool>("menuKey");
-    QTest::newRow("Shift+F10") << false;
-    QTest::newRow("menu key") << true;
+    QTest::addColumn<int>("category"); // of the item under the mouse; -1: mouse outside
+    QTest::addColumn<int>("child");
+    QTest::addColumn<int>("recordId"); // of the menu's context record; -1: no menu
+
+    QTest::newRow("Shift+F10 over a provider") << false << Providers << 1 << 22;
+    QTest::newRow("menu key over a provider") << true << Providers << 1 << 22;
+    QTest::newRow("Shift+F10 over a user") << false << Users << 2 << 13;
+    QTest::newRow("menu key over a user") << true << Users << 2 << 13;
+    QTest::newRow("Shift+F10 below the tree") << false << -1 << -1 << -1;
+    QTest::newRow("menu key below the tree") << true << -1 << -1 << -1;
 }
 
 // The keyboard's request opens the menu of the item under the mouse, not of the
-// selected item.
+// selected item; with the mouse outside the tree it opens nothing.
 void TestTreeView::keyboardRequestUsesMousePosition()
 {
     QFETCH(bool, menuKey);
+    QFETCH(int, category);
+    QFETCH(int, child);
+    QFETCH(int, recordId);
     fillKnownRows();
     m_view->expandAll();
     QTreeWidgetItem* selected = item(Users, 0);
     m_view->setCurrentItem(selected);
     m_view->setFocus();
-    const QPoint mouse
-        = m_view->viewport()->mapToGlobal(m_view->visualItemRect(item(Providers, 1)).center());
+    QPoint inViewport;
+    if (category >= 0) {
+        inViewport = m_view->visualItemRect(item(category, child)).center();
+    } else {
+        // A tree too short for its rows: just below it lies a row scrolled out of sight,
+        // which must not count as the item under the mouse.
+        m_view->resize(400, 150);
+        inViewport = QPoint(100, m_view->viewport()->height() + 15);
+        QVERIFY(m_view->itemAt(inViewport));
+        QVERIFY(!m_view->rect().contains(m_view->viewport()->mapTo(m_view.get(), inViewport)));
+    }
+    const QPoint mouse = m_view->viewport()->mapToGlobal(inViewport);
     QCursor::setPos(m_view->screen(), mouse);
     if (QCursor::pos(m_view->screen()) != mouse)
         QSKIP("this platform cannot move the mouse pointer");
@@ -261,8 +282,9 @@ void TestTreeView::keyboardRequestUsesMousePosition()
             QContextMenuEvent::Keyboard, at, m_view->viewport()->mapToGlobal(at));
         QApplication::sendEvent(m_view.get(), &event);
     });
-    QCOMPARE(shown.value(0), QString("contextMenu141"));
-    QCOMPARE(m_view->ContextRecord()->m_id, 22);
+    QCOMPARE(shown.value(0),
+        category < 0 ? QString() : QStringLiteral("contextMenu%1").arg(139 + category));
+    QCOMPARE(m_view->ContextRecord() ? m_view->ContextRecord()->m_id : -1, recordId);
     QCOMPARE(m_view->currentItem(), selected);
 }
 
