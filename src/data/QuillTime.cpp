@@ -43,8 +43,8 @@ COleDateTime FromQuillTime(QuillTime value)
     std::tm local {};
     if (!localtime_r(&seconds, &local))
         return COleDateTime();
-    return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                        local.tm_sec);
+    return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+        local.tm_min, local.tm_sec);
 }
 
 QuillTime CurrentQuillTime()

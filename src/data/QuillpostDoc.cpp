@@ -6,13 +6,12 @@
 
 namespace {
 
-const QString LoadFailedMessage =
-    QStringLiteral("Unable to open database properly - check database is in working directory");
+const QString LoadFailedMessage
+    = QStringLiteral("Unable to open database properly - check database is in working directory");
 
 // Opens the record set over its whole table and hands each row to `takeRow`, in
 // table order; the record set is closed again when this returns or throws.
-template <typename Recordset, typename TakeRow>
-void readWholeTable(TakeRow takeRow)
+template <typename Recordset, typename TakeRow> void readWholeTable(TakeRow takeRow)
 {
     Recordset recordset;
     recordset.Open();
@@ -72,8 +71,9 @@ void CQuillpostDoc::ReloadAll()
             user->m_name = row.m_Name;
             user->m_preferredProvider = row.m_PreferredProvider;
             user->m_telephoneNumber = row.m_TelephoneNumber;
-            user->m_groupIds = { row.m_Group1, row.m_Group2, row.m_Group3, row.m_Group4, row.m_Group5,
-                                 row.m_Group6, row.m_Group7, row.m_Group8, row.m_Group9, row.m_Group10 };
+            user->m_groupIds
+                = { row.m_Group1, row.m_Group2, row.m_Group3, row.m_Group4, row.m_Group5,
+                      row.m_Group6, row.m_Group7, row.m_Group8, row.m_Group9, row.m_Group10 };
             m_users.push_back(std::move(user));
         });
 

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTest>
-
 #include <ctime>
 #include <limits>
 
@@ -17,7 +16,8 @@ namespace {
 
 constexpr qint64 Earliest = std::numeric_limits<qint32>::min();
 constexpr qint64 Latest = std::numeric_limits<qint32>::max();
-const QString LoadFailed = QStringLiteral("Unable to open database properly - check database is in working directory");
+const QString LoadFailed
+    = QStringLiteral("Unable to open database properly - check database is in working directory");
 
 // The document loaded from the current directory's database, with the messages the
 // load showed.
@@ -29,7 +29,8 @@ struct LoadedDoc : CQuillpostDoc
 
 qint64 utc(int year, int month, int day, int hour, int minute, int second = 0)
 {
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC).toSecsSinceEpoch();
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)
+        .toSecsSinceEpoch();
 }
 
 } // namespace
@@ -66,19 +67,28 @@ void TestQuillpostDoc::localTimeBecomesUtcSeconds_data()
     QTest::addColumn<qint64>("earliest"); // the seconds lie in [earliest, latest]
     QTest::addColumn<qint64>("latest");
     QTest::addColumn<bool>("roundTrip"); // the seconds convert back to `local`
-    QTest::newRow("winter") << COleDateTime(2026, 1, 15, 9, 0, 0) << utc(2026, 1, 15, 9, 0) << utc(2026, 1, 15, 9, 0) << true;
-    QTest::newRow("summer, one hour ahead") << COleDateTime(2026, 7, 15, 9, 0, 0) << utc(2026, 7, 15, 8, 0) << utc(2026, 7, 15, 8, 0) << true;
+    QTest::newRow("winter") << COleDateTime(2026, 1, 15, 9, 0, 0) << utc(2026, 1, 15, 9, 0)
+                            << utc(2026, 1, 15, 9, 0) << true;
+    QTest::newRow("summer, one hour ahead")
+        << COleDateTime(2026, 7, 15, 9, 0, 0) << utc(2026, 7, 15, 8, 0) << utc(2026, 7, 15, 8, 0)
+        << true;
     QTest::newRow("epoch") << COleDateTime(1970, 1, 1, 0, 0, 0) << qint64(0) << qint64(0) << true;
-    QTest::newRow("before 1970") << COleDateTime(1960, 1, 1, 0, 0, 0) << utc(1960, 1, 1, 0, 0) << utc(1960, 1, 1, 0, 0) << true;
+    QTest::newRow("before 1970") << COleDateTime(1960, 1, 1, 0, 0, 0) << utc(1960, 1, 1, 0, 0)
+                                 << utc(1960, 1, 1, 0, 0) << true;
     QTest::newRow("last second") << COleDateTime(2038, 1, 19, 3, 14, 7) << Latest << Latest << true;
-    QTest::newRow("first second") << COleDateTime(1901, 12, 13, 20, 45, 52) << Earliest << Earliest << true;
+    QTest::newRow("first second") << COleDateTime(1901, 12, 13, 20, 45, 52) << Earliest << Earliest
+                                  << true;
     // Outside the 32-bit range: clamped to the nearest end.
     QTest::newRow("zero date-time") << COleDateTime() << Earliest << Earliest << false;
-    QTest::newRow("one second late") << COleDateTime(2038, 1, 19, 3, 14, 8) << Latest << Latest << false;
-    QTest::newRow("year 9999") << COleDateTime(9999, 12, 31, 23, 59, 59) << Latest << Latest << false;
+    QTest::newRow("one second late")
+        << COleDateTime(2038, 1, 19, 3, 14, 8) << Latest << Latest << false;
+    QTest::newRow("year 9999") << COleDateTime(9999, 12, 31, 23, 59, 59) << Latest << Latest
+                               << false;
     // 01:30 on 29 March 2026 does not exist; 01:30 on 25 October 2026 exists twice.
-    QTest::newRow("skipped hour") << COleDateTime(2026, 3, 29, 1, 30, 0) << utc(2026, 3, 29, 0, 30) << utc(2026, 3, 29, 1, 30) << false;
-    QTest::newRow("repeated hour") << COleDateTime(2026, 10, 25, 1, 30, 0) << utc(2026, 10, 25, 0, 30) << utc(2026, 10, 25, 1, 30) << true;
+    QTest::newRow("skipped hour") << COleDateTime(2026, 3, 29, 1, 30, 0) << utc(2026, 3, 29, 0, 30)
+                                  << utc(2026, 3, 29, 1, 30) << false;
+    QTest::newRow("repeated hour") << COleDateTime(2026, 10, 25, 1, 30, 0)
+                                   << utc(2026, 10, 25, 0, 30) << utc(2026, 10, 25, 1, 30) << true;
 }
 
 void TestQuillpostDoc::localTimeBecomesUtcSeconds()
@@ -96,32 +106,42 @@ void TestQuillpostDoc::localTimeBecomesUtcSeconds()
 void TestQuillpostDoc::everyColumnReachesItsField()
 {
     TempDatabase db;
-    db.addUser(QStringLiteral("Ann Hale"), QStringLiteral("07700900123"), 4, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 });
+    db.addUser(QStringLiteral("Ann Hale"), QStringLiteral("07700900123"), 4,
+        { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 });
     db.addGroup(QStringLiteral("Wardens"));
-    db.exec(QStringLiteral("INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, Parity, DataBits, TAPType, "
-                           "UseAsDefault, Password) VALUES ('North', '01632960100', 2400, 2, 3, 8, 5, 1, 'secret')"));
-    db.addMessageRow(1, 6, QStringLiteral("Gate code changed"), 2, QStringLiteral("2026-03-02 07:30:00"));
-    db.exec(QStringLiteral("UPDATE Messages SET SendTime = '2026-03-01 08:00:05', RequestTime = '2026-03-01 08:00:00', Retries = 4"));
+    db.exec(QStringLiteral(
+        "INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, Parity, "
+        "DataBits, TAPType, "
+        "UseAsDefault, Password) VALUES ('North', '01632960100', 2400, 2, 3, 8, 5, 1, 'secret')"));
+    db.addMessageRow(
+        1, 6, QStringLiteral("Gate code changed"), 2, QStringLiteral("2026-03-02 07:30:00"));
+    db.exec(QStringLiteral("UPDATE Messages SET SendTime = '2026-03-01 08:00:05', RequestTime = "
+                           "'2026-03-01 08:00:00', Retries = 4"));
     const LoadedDoc doc;
     QVERIFY(doc.prompt.shown.isEmpty());
 
     const CUser& u = *doc.m_users.at(0);
-    QCOMPARE(QStringList({ QString::number(u.m_id), u.m_name, u.m_telephoneNumber, QString::number(u.m_preferredProvider) }),
-             QStringList({ "1", "Ann Hale", "07700900123", "4" }));
+    QCOMPARE(QStringList({ QString::number(u.m_id), u.m_name, u.m_telephoneNumber,
+                 QString::number(u.m_preferredProvider) }),
+        QStringList({ "1", "Ann Hale", "07700900123", "4" }));
     QCOMPARE(u.m_groupIds, (std::array<std::int32_t, 10> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
     QCOMPARE(doc.m_groups.at(0)->m_name, QStringLiteral("Wardens"));
     const CServiceProvider& p = *doc.m_providers.at(0);
-    QCOMPARE(p.m_serviceName + QLatin1Char('/') + p.m_accessNumber, QStringLiteral("North/01632960100"));
-    QCOMPARE((QList<int> { p.m_baudRate, p.m_stopBits, p.m_parity, p.m_dataBits, p.m_tapType, p.m_useAsDefault }),
-             (QList<int> { 2400, 2, 3, 8, 5, 1 }));
+    QCOMPARE(
+        p.m_serviceName + QLatin1Char('/') + p.m_accessNumber, QStringLiteral("North/01632960100"));
+    QCOMPARE((QList<int> { p.m_baudRate, p.m_stopBits, p.m_parity, p.m_dataBits, p.m_tapType,
+                 p.m_useAsDefault }),
+        (QList<int> { 2400, 2, 3, 8, 5, 1 }));
     const CSendJob& job = *doc.m_messages.at(0);
     const CRecipientEntry& entry = *job.m_recipients.at(0);
-    QCOMPARE((QList<int> { job.m_id, job.m_messageId, job.m_status, entry.m_recipient, entry.m_messageId, entry.m_status }),
-             (QList<int> { 1, 6, 2, 1, 6, 2 }));
+    QCOMPARE((QList<int> { job.m_id, job.m_messageId, job.m_status, entry.m_recipient,
+                 entry.m_messageId, entry.m_status }),
+        (QList<int> { 1, 6, 2, 1, 6, 2 }));
     QCOMPARE(job.m_text, QStringLiteral("Gate code changed"));
     QCOMPARE((QList<QuillTime> { job.m_requestTime, job.m_requiredSendTime, entry.m_sendTime }),
-             (QList<QuillTime> { ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 0)), ToQuillTime(COleDateTime(2026, 3, 2, 7, 30, 0)),
-                                 ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 5)) }));
+        (QList<QuillTime> { ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 0)),
+            ToQuillTime(COleDateTime(2026, 3, 2, 7, 30, 0)),
+            ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 5)) }));
 }
 
 void TestQuillpostDoc::messagesAreRunsOfEqualMessageIds_data()
@@ -150,11 +170,12 @@ void TestQuillpostDoc::messagesAreRunsOfEqualMessageIds()
     int row = 0;
     for (const auto& job : doc.m_messages) {
         entries.append(int(job->m_recipients.size()));
-        QCOMPARE((QList<int> { job->m_id, job->m_messageId, job->m_status }), (QList<int> { row + 1, messageIds[row], (row + 1) % 2 }));
+        QCOMPARE((QList<int> { job->m_id, job->m_messageId, job->m_status }),
+            (QList<int> { row + 1, messageIds[row], (row + 1) % 2 }));
         QCOMPARE(job->m_text, QStringLiteral("text %1").arg(row));
         for (const auto& entry : job->m_recipients) {
             QCOMPARE((QList<int> { entry->m_recipient, entry->m_messageId, entry->m_status }),
-                     (QList<int> { 100 + row, messageIds[row], (row + 1) % 2 }));
+                (QList<int> { 100 + row, messageIds[row], (row + 1) % 2 }));
             ++row;
         }
     }
@@ -169,26 +190,31 @@ void TestQuillpostDoc::failedLoadKeepsWhatWasLoadedBefore_data()
     QTest::newRow("no file") << "" << QList<int> { 0, 0, 0, 0 };
     QTest::newRow("Messages missing") << "DROP TABLE Messages" << QList<int> { 2, 1, 0, 0 };
     QTest::newRow("Users missing") << "DROP TABLE Users" << QList<int> { 0, 0, 0, 0 };
-    QTest::newRow("Password column missing") << "ALTER TABLE ServiceProviders DROP COLUMN Password" << QList<int> { 2, 1, 2, 0 };
-    QTest::newRow("unreadable date in last row") << "UPDATE Messages SET RequestTime = 'soon' WHERE ID = 2" << QList<int> { 2, 1, 1, 0 };
+    QTest::newRow("Password column missing")
+        << "ALTER TABLE ServiceProviders DROP COLUMN Password" << QList<int> { 2, 1, 2, 0 };
+    QTest::newRow("unreadable date in last row")
+        << "UPDATE Messages SET RequestTime = 'soon' WHERE ID = 2" << QList<int> { 2, 1, 1, 0 };
 }
 
 void TestQuillpostDoc::failedLoadKeepsWhatWasLoadedBefore()
 {
     QFETCH(QString, damage);
     QFETCH(QList<int>, sizes);
-    TempDatabase db(damage.isEmpty() ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
+    TempDatabase db(
+        damage.isEmpty() ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
     if (!damage.isEmpty()) {
         for (int user : { 1, 2 })
-            db.addMessageRow(db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("1")), user, QStringLiteral("a"));
+            db.addMessageRow(db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("1")),
+                user, QStringLiteral("a"));
         db.addGroup(QStringLiteral("Wardens"));
         db.addProvider(QStringLiteral("North"), QStringLiteral("1"), 1);
         db.exec(damage);
     }
     const LoadedDoc doc;
     QCOMPARE(doc.prompt.shown, QStringList { LoadFailed });
-    QCOMPARE((QList<int> { int(doc.m_users.size()), int(doc.m_groups.size()), int(doc.m_messages.size()), int(doc.m_providers.size()) }),
-             sizes);
+    QCOMPARE((QList<int> { int(doc.m_users.size()), int(doc.m_groups.size()),
+                 int(doc.m_messages.size()), int(doc.m_providers.size()) }),
+        sizes);
     QCOMPARE(QFile::exists(db.filePath()), !damage.isEmpty());
 }
 
@@ -229,8 +255,9 @@ void TestQuillpostDoc::providerLookups()
 void TestQuillpostDoc::copyOfAMessageSharesNothing()
 {
     auto source = std::make_unique<CSendJob>();
-    std::tie(source->m_id, source->m_messageId, source->m_status, source->m_requestTime, source->m_requiredSendTime) =
-        std::tuple(11, 12, 1, 1000, 2000);
+    std::tie(source->m_id, source->m_messageId, source->m_status, source->m_requestTime,
+        source->m_requiredSendTime)
+        = std::tuple(11, 12, 1, 1000, 2000);
     source->m_text = QStringLiteral("Meet at the gate");
     for (int recipient : { 3, 4 }) {
         source->m_recipients.push_back(std::make_unique<CRecipientEntry>());
@@ -244,11 +271,13 @@ void TestQuillpostDoc::copyOfAMessageSharesNothing()
     source.reset(); // the copy must outlive its source, as it outlives every reload
 
     QCOMPARE(copy.m_text, QStringLiteral("Meet at the gate"));
-    QCOMPARE((QList<int> { copy.m_id, copy.m_messageId, copy.m_status, copy.m_requestTime, copy.m_requiredSendTime }),
-             (QList<int> { 11, 12, 1, 1000, 2000 }));
+    QCOMPARE((QList<int> { copy.m_id, copy.m_messageId, copy.m_status, copy.m_requestTime,
+                 copy.m_requiredSendTime }),
+        (QList<int> { 11, 12, 1, 1000, 2000 }));
     QCOMPARE(copy.m_recipients.size(), 2u);
-    QCOMPARE((QList<int> { copy.m_recipients[0]->m_recipient, copy.m_recipients[1]->m_recipient, copy.m_recipients[1]->m_sendTime }),
-             (QList<int> { 3, 4, 1504 }));
+    QCOMPARE((QList<int> { copy.m_recipients[0]->m_recipient, copy.m_recipients[1]->m_recipient,
+                 copy.m_recipients[1]->m_sendTime }),
+        (QList<int> { 3, 4, 1504 }));
 }
 
 QTEST_GUILESS_MAIN(TestQuillpostDoc)

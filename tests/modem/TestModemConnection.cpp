@@ -329,8 +329,8 @@ void TestModemConnection::failedDialRetriedOnce()
     const bool connects = attempts == 2 && results.size() == 1;
     if (connects)
         fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.events,
-        connects ? QStringList { "connected 1" } : QStringList(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        fixture.events, connects ? QStringList { "connected 1" } : QStringList(), 5000);
 }
 
 void TestModemConnection::idleCallDeallocated_data()
@@ -343,7 +343,8 @@ void TestModemConnection::idleCallDeallocated_data()
     QTest::newRow("wrong call state three times") << QList<std::int32_t>(3, wrongState) << 4;
     QTest::newRow("another error is not repeated")
         << QList { LINEERR_OPERATIONFAILED, wrongState } << 1;
-    QTest::newRow("wrong call state for ever: given up") << QList<std::int32_t>(1000, wrongState) << 10;
+    QTest::newRow("wrong call state for ever: given up")
+        << QList<std::int32_t>(1000, wrongState) << 10;
 }
 
 void TestModemConnection::idleCallDeallocated()

@@ -97,8 +97,7 @@ public:
     std::int32_t lineDrop(CallHandle call) override { return Log(0, "lineDrop", call); }
     std::int32_t lineDeallocateCall(CallHandle c) override
     {
-        const std::int32_t result
-            = deallocateResults.isEmpty() ? 0 : deallocateResults.takeFirst();
+        const std::int32_t result = deallocateResults.isEmpty() ? 0 : deallocateResults.takeFirst();
         return Log(result, "lineDeallocateCall", c);
     }
     std::int32_t lineClose(LineHandle line) override

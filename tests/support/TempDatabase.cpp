@@ -28,7 +28,8 @@ QVariant TempDatabase::scalar(const QString& sql, const QVariantList& values) co
     for (const QVariant& value : values)
         query.addBindValue(value);
     if (!query.exec())
-        throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Test statement \"%1\" failed").arg(sql));
+        throw DaoExceptionFromSqlError(
+            query.lastError(), QStringLiteral("Test statement \"%1\" failed").arg(sql));
     const QVariant insertedId = query.lastInsertId();
     return query.next() ? query.value(0) : insertedId;
 }
@@ -41,5 +42,8 @@ std::int32_t TempDatabase::insert(const QString& table, const QVariantList& valu
             columns.append(candidate.columns.at(std::size_t(i)).name);
     }
     const QString marks = QStringList(values.size(), QStringLiteral("?")).join(QLatin1Char(','));
-    return scalar(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(QLatin1Char(',')), marks), values).toInt();
+    return scalar(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(table, columns.join(QLatin1Char(',')), marks),
+        values)
+        .toInt();
 }

@@ -4,7 +4,6 @@
 #include <QTemporaryDir>
 #include <QVariant>
 #include <QVariantList>
-
 #include <array>
 #include <cstdint>
 
@@ -15,7 +14,11 @@
 class TempDatabase
 {
 public:
-    enum class Content { Schema, NoFile };
+    enum class Content
+    {
+        Schema,
+        NoFile
+    };
 
     explicit TempDatabase(Content content = Content::Schema);
     ~TempDatabase();
@@ -28,25 +31,33 @@ public:
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
 
     // Each adds a row and returns the ID it was given.
-    std::int32_t addUser(const QString& name, const QString& telephoneNumber, std::int32_t preferredProvider = 0,
-                         const std::array<std::int32_t, 10>& groups = {}) const
+    std::int32_t addUser(const QString& name, const QString& telephoneNumber,
+        std::int32_t preferredProvider = 0, const std::array<std::int32_t, 10>& groups = {}) const
     {
-        return insert(QStringLiteral("Users"), QVariantList { name, telephoneNumber, preferredProvider }
-                                                   + QVariantList(groups.begin(), groups.end()));
+        return insert(QStringLiteral("Users"),
+            QVariantList { name, telephoneNumber, preferredProvider }
+                + QVariantList(groups.begin(), groups.end()));
     }
-    std::int32_t addGroup(const QString& name) const { return insert(QStringLiteral("Groups"), { name }); }
-    // BaudRate 1200, StopBits 1, Parity 1 (even), DataBits 7, TAPType 1.
-    std::int32_t addProvider(const QString& name, const QString& accessNumber, std::int32_t useAsDefault = 0) const
+    std::int32_t addGroup(const QString& name) const
     {
-        return insert(QStringLiteral("ServiceProviders"), { name, accessNumber, 1200, 1, 1, 7, 1, useAsDefault });
+        return insert(QStringLiteral("Groups"), { name });
+    }
+    // BaudRate 1200, StopBits 1, Parity 1 (even), DataBits 7, TAPType 1.
+    std::int32_t addProvider(
+        const QString& name, const QString& accessNumber, std::int32_t useAsDefault = 0) const
+    {
+        return insert(QStringLiteral("ServiceProviders"),
+            { name, accessNumber, 1200, 1, 1, 7, 1, useAsDefault });
     }
     // MessageCount 1, Retries 0; SendTime and RequestTime equal to RequiredSendTime,
     // all as "YYYY-MM-DD HH:MM:SS".
-    std::int32_t addMessageRow(std::int32_t recipient, std::int32_t messageId, const QString& text, std::int32_t status = 0,
-                               const QString& requiredSendTime = QStringLiteral("2026-01-01 12:00:00")) const
+    std::int32_t addMessageRow(std::int32_t recipient, std::int32_t messageId, const QString& text,
+        std::int32_t status = 0,
+        const QString& requiredSendTime = QStringLiteral("2026-01-01 12:00:00")) const
     {
         return insert(QStringLiteral("Messages"),
-                      { recipient, 1, messageId, text, status, requiredSendTime, requiredSendTime, requiredSendTime, 0 });
+            { recipient, 1, messageId, text, status, requiredSendTime, requiredSendTime,
+                requiredSendTime, 0 });
     }
 
 private:

@@ -12,9 +12,12 @@ const QString DefaultFile = QStringLiteral("Quillpost.mdb");
 void printUsage(QTextStream& stream)
 {
     stream << "Usage:\n"
-              "  quillpost-db init [--demo] [FILE]   create a Quillpost database (FILE defaults to ./Quillpost.mdb);\n"
-              "                                      --demo adds a small address book and a few messages\n"
-              "  quillpost-db check [FILE]           say whether FILE is a usable Quillpost database\n";
+              "  quillpost-db init [--demo] [FILE]   create a Quillpost database (FILE defaults to "
+              "./Quillpost.mdb);\n"
+              "                                      --demo adds a small address book and a few "
+              "messages\n"
+              "  quillpost-db check [FILE]           say whether FILE is a usable Quillpost "
+              "database\n";
 }
 
 int init(const QStringList& arguments, QTextStream& out, QTextStream& err)
@@ -55,7 +58,8 @@ int init(const QStringList& arguments, QTextStream& out, QTextStream& err)
 
 int check(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    if (arguments.size() > 1 || (!arguments.isEmpty() && arguments.front().startsWith(QLatin1Char('-'))))
+    if (arguments.size() > 1
+        || (!arguments.isEmpty() && arguments.front().startsWith(QLatin1Char('-'))))
         return printUsage(err), 2;
     const QString path = arguments.isEmpty() ? DefaultFile : arguments.front();
     const QStringList problems = FindDatabaseProblems(path);
@@ -79,7 +83,8 @@ int RunDbTool(const QStringList& arguments, QTextStream& out, QTextStream& err)
         status = init(arguments.mid(1), out, err);
     else if (command == QLatin1String("check"))
         status = check(arguments.mid(1), out, err);
-    else if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help"))
+    else if (command == QLatin1String("--help") || command == QLatin1String("-h")
+        || command == QLatin1String("help"))
         status = (printUsage(out), 0);
     else
         printUsage(err);

@@ -1,12 +1,10 @@
 #include "DbTool.h"
-
 #include "platform/db/DaoConnection.h"
 #include "platform/db/OleDateTime.h"
 
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
-
 #include <algorithm>
 #include <array>
 
@@ -51,7 +49,9 @@ QString localText(const QDateTime& when)
     const QDateTime local = when.toLocalTime();
     const QDate date = local.date();
     const QTime time = local.time();
-    return COleDateTime(date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()).ToText();
+    return COleDateTime(
+        date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second())
+        .ToText();
 }
 
 class DemoWriter
@@ -69,7 +69,8 @@ public:
         for (const QVariant& value : values)
             query.addBindValue(value);
         if (!query.exec())
-            throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Cannot add the demo data"));
+            throw DaoExceptionFromSqlError(
+                query.lastError(), QStringLiteral("Cannot add the demo data"));
         return query.lastInsertId().toInt();
     }
 
@@ -88,45 +89,55 @@ void AddDemoData(const QString& path)
 
     QList<int> groupIds;
     for (const char* name : Groups)
-        groupIds.append(writer.insert(QStringLiteral("INSERT INTO Groups (GroupName) VALUES (?)"), { QString::fromUtf8(name) }));
+        groupIds.append(writer.insert(QStringLiteral("INSERT INTO Groups (GroupName) VALUES (?)"),
+            { QString::fromUtf8(name) }));
 
     // TAP terminals expect 7 data bits, even parity, 1 stop bit.
-    const QString provider = QStringLiteral("INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, "
-                                            "Parity, DataBits, TAPType, UseAsDefault, Password) VALUES (?, ?, ?, 1, 1, 7, 1, ?, '')");
+    const QString provider = QStringLiteral(
+        "INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, "
+        "Parity, DataBits, TAPType, UseAsDefault, Password) VALUES (?, ?, ?, 1, 1, 7, 1, ?, '')");
     const QList<int> providerIds {
-        writer.insert(provider, { QStringLiteral("Northmoor Paging"), QStringLiteral("01632960100"), 1200, 1 }),
-        writer.insert(provider, { QStringLiteral("Coastal Messaging"), QStringLiteral("01632960200"), 2400, 0 }),
+        writer.insert(provider,
+            { QStringLiteral("Northmoor Paging"), QStringLiteral("01632960100"), 1200, 1 }),
+        writer.insert(provider,
+            { QStringLiteral("Coastal Messaging"), QStringLiteral("01632960200"), 2400, 0 }),
     };
 
     QList<int> userIds;
     for (const DemoUser& user : Users) {
         QVariantList values { QString::fromUtf8(user.name), QString::fromUtf8(user.pager),
-                              user.provider == 0 ? 0 : providerIds[user.provider - 1] };
+            user.provider == 0 ? 0 : providerIds[user.provider - 1] };
         for (int group : user.groups)
             values.append(group == 0 ? 0 : groupIds[group - 1]);
-        userIds.append(writer.insert(QStringLiteral("INSERT INTO Users (Name, TelephoneNumber, PreferredProvider, "
-                                                    "Group1, Group2, Group3) VALUES (?, ?, ?, ?, ?, ?)"),
-                                     values));
+        userIds.append(writer.insert(
+            QStringLiteral("INSERT INTO Users (Name, TelephoneNumber, PreferredProvider, "
+                           "Group1, Group2, Group3) VALUES (?, ?, ?, ?, ?, ?)"),
+            values));
     }
 
     const QDateTime now = QDateTime::currentDateTime();
     for (const DemoMessage& message : Messages) {
         const QDateTime due = now.addSecs(message.minutesFromNow * 60);
         const QString queued = localText(due.addSecs(-10 * 60));
-        const int count = int(std::count_if(message.recipients.begin(), message.recipients.end(), [](int r) { return r != 0; }));
+        const int count = int(std::count_if(
+            message.recipients.begin(), message.recipients.end(), [](int r) { return r != 0; }));
         int messageId = 0;
         for (int recipient : message.recipients) {
             if (recipient == 0)
                 continue;
             const int row = writer.insert(
-                QStringLiteral("INSERT INTO Messages (Recipient, MessageCount, MessageId, Text, Status, SendTime, "
-                               "RequestTime, RequiredSendTime, Retries) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)"),
-                { userIds[recipient - 1], count, messageId, QString::fromUtf8(message.text), message.status,
-                  message.status == 1 ? localText(due) : queued, queued, localText(due) });
+                QStringLiteral(
+                    "INSERT INTO Messages (Recipient, MessageCount, MessageId, Text, Status, "
+                    "SendTime, "
+                    "RequestTime, RequiredSendTime, Retries) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)"),
+                { userIds[recipient - 1], count, messageId, QString::fromUtf8(message.text),
+                    message.status, message.status == 1 ? localText(due) : queued, queued,
+                    localText(due) });
             // A message is known by the ID of its first row, which all its rows carry.
             if (messageId == 0) {
                 messageId = row;
-                writer.insert(QStringLiteral("UPDATE Messages SET MessageId = ? WHERE ID = ?"), { row, row });
+                writer.insert(
+                    QStringLiteral("UPDATE Messages SET MessageId = ? WHERE ID = ?"), { row, row });
             }
         }
     }

@@ -3,7 +3,6 @@
 #include "DbTool.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QUrl>
-
 #include <atomic>
 
 namespace {
@@ -50,7 +49,8 @@ QString DescribeDatabaseFileKind(DatabaseFileKind kind, const QString& path)
     case DatabaseFileKind::Unreadable:
         return QStringLiteral("The database %1 cannot be read.").arg(path);
     case DatabaseFileKind::Empty:
-        return QStringLiteral("The database %1 is an empty file, not a Quillpost database.").arg(path);
+        return QStringLiteral("The database %1 is an empty file, not a Quillpost database.")
+            .arg(path);
     case DatabaseFileKind::JetOrAccess:
         return QStringLiteral("%1 is a Jet/Access database; Quillpost needs an SQLite database "
                               "(create one with quillpost-db init).")
@@ -82,7 +82,8 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
     default:
         break;
     }
-    if (detail.contains(QLatin1String("no such table")) || detail.contains(QLatin1String("no such column")))
+    if (detail.contains(QLatin1String("no such table"))
+        || detail.contains(QLatin1String("no such column")))
         return CDaoException(Kind::MissingTableOrColumn, reason);
     return CDaoException(Kind::Other, reason);
 }
@@ -94,23 +95,26 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
     if (mode == Mode::OpenExisting) {
         const DatabaseFileKind kind = ClassifyDatabaseFile(m_path);
         if (kind == DatabaseFileKind::Missing)
-            throw CDaoException(CDaoException::Kind::FileMissing, DescribeDatabaseFileKind(kind, m_path));
+            throw CDaoException(
+                CDaoException::Kind::FileMissing, DescribeDatabaseFileKind(kind, m_path));
         if (kind != DatabaseFileKind::SQLite)
-            throw CDaoException(CDaoException::Kind::NotADatabase, DescribeDatabaseFileKind(kind, m_path));
+            throw CDaoException(
+                CDaoException::Kind::NotADatabase, DescribeDatabaseFileKind(kind, m_path));
     }
 
     // A URI with mode=rw makes SQLite itself refuse to create a file that vanished
     // after the check above; mode=rwc is only for a new database.
     QUrl uri = QUrl::fromLocalFile(m_path);
-    uri.setQuery(mode == Mode::OpenExisting ? QStringLiteral("mode=rw") : QStringLiteral("mode=rwc"));
+    uri.setQuery(
+        mode == Mode::OpenExisting ? QStringLiteral("mode=rw") : QStringLiteral("mode=rwc"));
 
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     m_database.setDatabaseName(uri.toString(QUrl::FullyEncoded));
     m_database.setConnectOptions(
         QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!m_database.open()) {
-        const CDaoException failure =
-            DaoExceptionFromSqlError(m_database.lastError(), QStringLiteral("Cannot open %1").arg(m_path));
+        const CDaoException failure = DaoExceptionFromSqlError(
+            m_database.lastError(), QStringLiteral("Cannot open %1").arg(m_path));
         m_database = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connectionName);
         throw failure;

@@ -8,7 +8,15 @@
 class QSqlError;
 
 // What the first bytes of a file say it is.
-enum class DatabaseFileKind { Missing, Unreadable, Empty, SQLite, JetOrAccess, Other };
+enum class DatabaseFileKind
+{
+    Missing,
+    Unreadable,
+    Empty,
+    SQLite,
+    JetOrAccess,
+    Other
+};
 
 DatabaseFileKind ClassifyDatabaseFile(const QString& path);
 
@@ -29,7 +37,11 @@ class DaoConnection
 public:
     static constexpr int BusyTimeoutMs = 3000;
 
-    enum class Mode { OpenExisting, CreateNew };
+    enum class Mode
+    {
+        OpenExisting,
+        CreateNew
+    };
 
     explicit DaoConnection(const QString& path, Mode mode = Mode::OpenExisting);
     ~DaoConnection();

@@ -3,7 +3,6 @@
 #include "platform/db/DaoException.h"
 
 #include <QRegularExpression>
-
 #include <limits>
 
 namespace {
@@ -11,7 +10,7 @@ namespace {
 [[noreturn]] void refuse(const QString& criteria, const QString& why)
 {
     throw CDaoException(CDaoException::Kind::BadCriteria,
-                        QStringLiteral("The search \"%1\" cannot be used: %2.").arg(criteria, why));
+        QStringLiteral("The search \"%1\" cannot be used: %2.").arg(criteria, why));
 }
 
 const DaoColumn* findColumn(const std::vector<DaoColumn>& columns, const QString& name)
@@ -40,8 +39,9 @@ DaoCriteria ParseDaoCriteria(const QString& criteria, const std::vector<DaoColum
     while (expectMore) {
         const QRegularExpressionMatch match = comparison.match(criteria, position);
         if (!match.hasMatch())
-            refuse(criteria, QStringLiteral("only comparisons of a column with a whole number, "
-                                            "joined by AND or OR, are understood"));
+            refuse(criteria,
+                QStringLiteral("only comparisons of a column with a whole number, "
+                               "joined by AND or OR, are understood"));
         const QString name = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
         const DaoColumn* column = findColumn(columns, name);
         if (!column)

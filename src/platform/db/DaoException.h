@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <exception>
 
 // The one exception type of the record set layer. Every failure to reach or change
@@ -12,7 +11,8 @@
 class CDaoException : public std::exception
 {
 public:
-    enum class Kind {
+    enum class Kind
+    {
         FileMissing,
         NotADatabase,
         MissingTableOrColumn,

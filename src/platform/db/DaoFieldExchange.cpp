@@ -1,7 +1,7 @@
 #include "platform/db/DaoFieldExchange.h"
 
-CDaoFieldExchange::CDaoFieldExchange(Operation operation, std::vector<DaoColumn>& columns,
-                                     std::vector<DaoFieldValue>& values)
+CDaoFieldExchange::CDaoFieldExchange(
+    Operation operation, std::vector<DaoColumn>& columns, std::vector<DaoFieldValue>& values)
     : m_operation(operation)
     , m_columns(columns)
     , m_values(values)

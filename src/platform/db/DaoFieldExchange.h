@@ -3,7 +3,6 @@
 #include "platform/db/OleDateTime.h"
 
 #include <QString>
-
 #include <cstdint>
 #include <variant>
 #include <vector>
@@ -11,7 +10,13 @@
 // The value of one bound column, as the record set caches it.
 using DaoFieldValue = std::variant<std::int32_t, QString, COleDateTime>;
 
-enum class DaoColumnType { Counter, Long, Text, DateTime };
+enum class DaoColumnType
+{
+    Counter,
+    Long,
+    Text,
+    DateTime
+};
 
 struct DaoColumn
 {
@@ -26,10 +31,15 @@ struct DaoColumn
 class CDaoFieldExchange
 {
 public:
-    enum class Operation { ListColumns, LoadMembers, StoreMembers };
+    enum class Operation
+    {
+        ListColumns,
+        LoadMembers,
+        StoreMembers
+    };
 
-    CDaoFieldExchange(Operation operation, std::vector<DaoColumn>& columns,
-                      std::vector<DaoFieldValue>& values);
+    CDaoFieldExchange(
+        Operation operation, std::vector<DaoColumn>& columns, std::vector<DaoFieldValue>& values);
 
     // The auto-numbered ID: read like a Long, never written by an update.
     void Counter(const char* column, std::int32_t& member);
@@ -39,8 +49,7 @@ public:
     void DateTime(const char* column, COleDateTime& member);
 
 private:
-    template <typename T>
-    void exchange(const char* column, DaoColumnType type, T& member);
+    template <typename T> void exchange(const char* column, DaoColumnType type, T& member);
 
     Operation m_operation;
     std::vector<DaoColumn>& m_columns;

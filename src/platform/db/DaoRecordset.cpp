@@ -10,7 +10,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
-
 #include <algorithm>
 #include <unordered_map>
 
@@ -18,7 +17,8 @@ namespace {
 
 CDaoException noCurrentRecord()
 {
-    return CDaoException(CDaoException::Kind::NoCurrentRecord, QStringLiteral("There is no current record."));
+    return CDaoException(
+        CDaoException::Kind::NoCurrentRecord, QStringLiteral("There is no current record."));
 }
 
 } // namespace
@@ -74,7 +74,8 @@ void CDaoRecordset::Open()
         query.setForwardOnly(true);
         const QString context = QStringLiteral("Cannot read table %1 of %2").arg(tableName(), path);
         if (!query.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                            .arg(columnList(), QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name))))
+                            .arg(columnList(), QuotedIdentifier(tableName()),
+                                QuotedIdentifier(m_columns.front().name))))
             throw DaoExceptionFromSqlError(query.lastError(), context);
         while (query.next()) {
             Row row;
@@ -118,7 +119,8 @@ bool CDaoRecordset::IsOpen() const
 void CDaoRecordset::requireOpen() const
 {
     if (!IsOpen())
-        throw CDaoException(CDaoException::Kind::Other, QStringLiteral("The record set is not open."));
+        throw CDaoException(
+            CDaoException::Kind::Other, QStringLiteral("The record set is not open."));
 }
 
 const CDaoRecordset::Row& CDaoRecordset::requireCurrentRow() const
@@ -167,7 +169,8 @@ const std::vector<DaoFieldValue>& CDaoRecordset::currentValues()
     if (!row.converted) {
         std::vector<DaoFieldValue> values;
         for (std::size_t i = 0; i < m_columns.size(); ++i)
-            values.push_back(DaoValueFromSql(row.stored.value(int(i)), m_columns[i], tableName(), row.id));
+            values.push_back(
+                DaoValueFromSql(row.stored.value(int(i)), m_columns[i], tableName(), row.id));
         row.values = std::move(values);
         row.converted = true;
     }
@@ -272,7 +275,8 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
             throw DaoExceptionFromSqlError(query.lastError(), context);
     }
 
-    for (std::ptrdiff_t index = std::max<std::ptrdiff_t>(from, 0); index < std::ptrdiff_t(m_rows.size()); ++index) {
+    for (std::ptrdiff_t index = std::max<std::ptrdiff_t>(from, 0);
+         index < std::ptrdiff_t(m_rows.size()); ++index) {
         Row& row = m_rows[index];
         if (row.deleted)
             continue;

@@ -3,7 +3,6 @@
 #include "platform/db/DaoFieldExchange.h"
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -61,7 +60,12 @@ public:
 
 private:
     struct Row;
-    enum class EditMode { None, Edit, AddNew };
+    enum class EditMode
+    {
+        None,
+        Edit,
+        AddNew
+    };
 
     const std::vector<DaoColumn>& columns();
     QString tableName() const;

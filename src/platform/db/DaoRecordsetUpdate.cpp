@@ -1,8 +1,7 @@
 // Changing rows: Edit, AddNew, Update through the field cache, and Delete.
-#include "platform/db/DaoRecordset.h"
-
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
+#include "platform/db/DaoRecordset.h"
 #include "platform/db/DaoRecordsetRow.h"
 #include "platform/db/DaoValues.h"
 
@@ -53,7 +52,7 @@ void CDaoRecordset::Update()
     requireOpen();
     if (m_editMode == EditMode::None)
         throw CDaoException(CDaoException::Kind::Other,
-                            QStringLiteral("Update was called without Edit or AddNew."));
+            QStringLiteral("Update was called without Edit or AddNew."));
     if (m_editMode == EditMode::Edit)
         writeChangedColumns();
     else
@@ -68,20 +67,21 @@ namespace {
 // auto-numbered ID is never among them. A changed text over 255 characters is refused
 // before anything is written, as a Jet Text column would refuse it.
 std::vector<std::size_t> changedColumns(const std::vector<DaoColumn>& columns,
-                                        const std::vector<DaoFieldValue>& cache,
-                                        const std::vector<DaoFieldValue>& values, const QString& table)
+    const std::vector<DaoFieldValue>& cache, const std::vector<DaoFieldValue>& values,
+    const QString& table)
 {
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (columns[i].type == DaoColumnType::Counter || values[i] == cache[i])
             continue;
-        if (const auto* text = std::get_if<QString>(&values[i]); text && text->size() > DaoMaxTextLength)
+        if (const auto* text = std::get_if<QString>(&values[i]);
+            text && text->size() > DaoMaxTextLength)
             throw CDaoException(CDaoException::Kind::ValueTooLong,
-                                QStringLiteral("The %1 of table %2 can hold at most %3 characters; "
-                                               "the value given has %4.")
-                                    .arg(columns[i].name, table)
-                                    .arg(DaoMaxTextLength)
-                                    .arg(text->size()));
+                QStringLiteral("The %1 of table %2 can hold at most %3 characters; "
+                               "the value given has %4.")
+                    .arg(columns[i].name, table)
+                    .arg(DaoMaxTextLength)
+                    .arg(text->size()));
         changed.push_back(i);
     }
     return changed;
@@ -93,7 +93,8 @@ void CDaoRecordset::writeChangedColumns()
 {
     Row& row = m_rows.at(m_position);
     const std::vector<DaoFieldValue> values = storeMembers();
-    const std::vector<std::size_t> changed = changedColumns(m_columns, m_fieldCache, values, tableName());
+    const std::vector<std::size_t> changed
+        = changedColumns(m_columns, m_fieldCache, values, tableName());
     if (changed.empty())
         return;
 
@@ -103,18 +104,18 @@ void CDaoRecordset::writeChangedColumns()
     QSqlQuery query(m_connection->database());
     query.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
                       .arg(QuotedIdentifier(tableName()), assignments.join(QLatin1String(", ")),
-                           QuotedIdentifier(m_columns.front().name)));
+                          QuotedIdentifier(m_columns.front().name)));
     for (std::size_t index : changed)
         query.addBindValue(DaoValueToSql(values[index]));
     query.addBindValue(static_cast<int>(row.id));
     if (!query.exec())
         throw DaoExceptionFromSqlError(query.lastError(),
-                                       QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
+            QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
     if (query.numRowsAffected() == 0) {
         row.deleted = true;
         --m_liveRows;
         throw CDaoException(CDaoException::Kind::Other,
-                            QStringLiteral("Row %1 of table %2 no longer exists.").arg(row.id).arg(tableName()));
+            QStringLiteral("Row %1 of table %2 no longer exists.").arg(row.id).arg(tableName()));
     }
     for (std::size_t index : changed)
         row.values[index] = values[index];
@@ -123,14 +124,16 @@ void CDaoRecordset::writeChangedColumns()
 void CDaoRecordset::insertRow()
 {
     const std::vector<DaoFieldValue> values = storeMembers();
-    const std::vector<std::size_t> changed = changedColumns(m_columns, m_fieldCache, values, tableName());
+    const std::vector<std::size_t> changed
+        = changedColumns(m_columns, m_fieldCache, values, tableName());
     const QString context = QStringLiteral("Cannot add a row to table %1").arg(tableName());
 
     Row row;
     {
         QSqlQuery query(m_connection->database());
         if (changed.empty()) {
-            query.prepare(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName())));
+            query.prepare(
+                QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName())));
         } else {
             QStringList names;
             QStringList placeholders;
@@ -140,7 +143,7 @@ void CDaoRecordset::insertRow()
             }
             query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                               .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
-                                   placeholders.join(QLatin1String(", "))));
+                                  placeholders.join(QLatin1String(", "))));
             for (std::size_t index : changed)
                 query.addBindValue(DaoValueToSql(values[index]));
         }
@@ -153,7 +156,8 @@ void CDaoRecordset::insertRow()
         QSqlQuery query(m_connection->database());
         query.setForwardOnly(true);
         query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                          .arg(columnList(), QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
+                          .arg(columnList(), QuotedIdentifier(tableName()),
+                              QuotedIdentifier(m_columns.front().name)));
         query.addBindValue(static_cast<int>(row.id));
         if (!query.exec() || !query.next())
             throw DaoExceptionFromSqlError(query.lastError(), context);
@@ -175,11 +179,13 @@ void CDaoRecordset::Delete()
 {
     const Row& current = requireCurrentRow();
     QSqlQuery query(m_connection->database());
-    query.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
+    query.prepare(
+        QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+            .arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
     query.addBindValue(static_cast<int>(current.id));
     if (!query.exec())
         throw DaoExceptionFromSqlError(query.lastError(),
-                                       QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
+            QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
     m_rows[m_position].deleted = true;
     --m_liveRows;
     m_editMode = EditMode::None;

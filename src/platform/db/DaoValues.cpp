@@ -11,15 +11,15 @@ QString QuotedIdentifier(const QString& identifier)
     return QLatin1Char('[') + identifier + QLatin1Char(']');
 }
 
-DaoFieldValue DaoValueFromSql(const QVariant& value, const DaoColumn& column, const QString& table,
-                              std::int32_t rowId)
+DaoFieldValue DaoValueFromSql(
+    const QVariant& value, const DaoColumn& column, const QString& table, std::int32_t rowId)
 {
     auto unusable = [&](const QString& what) {
         return CDaoException(CDaoException::Kind::Other,
-                             QStringLiteral("Column %1 of row %2 in table %3 holds %4.")
-                                 .arg(column.name)
-                                 .arg(rowId)
-                                 .arg(table, what));
+            QStringLiteral("Column %1 of row %2 in table %3 holds %4.")
+                .arg(column.name)
+                .arg(rowId)
+                .arg(table, what));
     };
     switch (column.type) {
     case DaoColumnType::Counter:
@@ -29,8 +29,10 @@ DaoFieldValue DaoValueFromSql(const QVariant& value, const DaoColumn& column, co
         bool ok = false;
         const qlonglong number = value.toLongLong(&ok);
         if (!ok)
-            throw unusable(QStringLiteral("\"%1\", which is not a whole number").arg(value.toString()));
-        if (number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max())
+            throw unusable(
+                QStringLiteral("\"%1\", which is not a whole number").arg(value.toString()));
+        if (number < std::numeric_limits<std::int32_t>::min()
+            || number > std::numeric_limits<std::int32_t>::max())
             throw unusable(QStringLiteral("%1, which is out of range").arg(number));
         return static_cast<std::int32_t>(number);
     }
@@ -41,7 +43,8 @@ DaoFieldValue DaoValueFromSql(const QVariant& value, const DaoColumn& column, co
             return COleDateTime();
         const std::optional<COleDateTime> dateTime = COleDateTime::FromText(value.toString());
         if (!dateTime)
-            throw unusable(QStringLiteral("\"%1\", which is not a date and time").arg(value.toString()));
+            throw unusable(
+                QStringLiteral("\"%1\", which is not a date and time").arg(value.toString()));
         return *dateTime;
     }
     }

@@ -16,6 +16,6 @@ QString QuotedIdentifier(const QString& identifier);
 
 // Throws CDaoException, naming the table, row and column, for a stored value the
 // column's type cannot hold (text in a number column, a date that does not exist).
-DaoFieldValue DaoValueFromSql(const QVariant& value, const DaoColumn& column, const QString& table,
-                              std::int32_t rowId);
+DaoFieldValue DaoValueFromSql(
+    const QVariant& value, const DaoColumn& column, const QString& table, std::int32_t rowId);
 QVariant DaoValueToSql(const DaoFieldValue& value);

@@ -13,9 +13,9 @@ namespace {
 std::vector<SchemaColumn> usersColumns()
 {
     std::vector<SchemaColumn> columns { { QStringLiteral("ID"), DaoColumnType::Counter },
-                                        { QStringLiteral("Name"), DaoColumnType::Text },
-                                        { QStringLiteral("TelephoneNumber"), DaoColumnType::Text },
-                                        { QStringLiteral("PreferredProvider"), DaoColumnType::Long } };
+        { QStringLiteral("Name"), DaoColumnType::Text },
+        { QStringLiteral("TelephoneNumber"), DaoColumnType::Text },
+        { QStringLiteral("PreferredProvider"), DaoColumnType::Long } };
     for (int group = 1; group <= 10; ++group)
         columns.push_back({ QStringLiteral("Group%1").arg(group), DaoColumnType::Long });
     return columns;
@@ -40,7 +40,8 @@ QString columnDefinition(const SchemaColumn& column)
 void execute(QSqlQuery& query, const QString& sql, const QString& path)
 {
     if (!query.exec(sql))
-        throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Cannot create %1").arg(path));
+        throw DaoExceptionFromSqlError(
+            query.lastError(), QStringLiteral("Cannot create %1").arg(path));
 }
 
 void createTables(const QString& path)
@@ -53,8 +54,9 @@ void createTables(const QString& path)
         for (const SchemaColumn& column : table.columns)
             definitions.append(columnDefinition(column));
         execute(query,
-                QStringLiteral("CREATE TABLE \"%1\" (%2)").arg(table.name, definitions.join(QLatin1String(", "))),
-                path);
+            QStringLiteral("CREATE TABLE \"%1\" (%2)")
+                .arg(table.name, definitions.join(QLatin1String(", "))),
+            path);
     }
     execute(query, QStringLiteral("COMMIT"), path);
 }
@@ -68,7 +70,8 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
 {
     QSqlQuery query(connection.database());
     if (!query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table.name)))
-        throw DaoExceptionFromSqlError(query.lastError(), QStringLiteral("Cannot read table %1").arg(table.name));
+        throw DaoExceptionFromSqlError(
+            query.lastError(), QStringLiteral("Cannot read table %1").arg(table.name));
     struct Found
     {
         QString type;
@@ -76,7 +79,8 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
     };
     QHash<QString, Found> found;
     while (query.next())
-        found.insert(query.value(1).toString().toLower(), { query.value(2).toString(), query.value(5).toInt() == 1 });
+        found.insert(query.value(1).toString().toLower(),
+            { query.value(2).toString(), query.value(5).toInt() == 1 });
     if (found.isEmpty())
         return { QStringLiteral("The table %1 is missing.").arg(table.name) };
 
@@ -84,17 +88,24 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
     for (const SchemaColumn& column : table.columns) {
         const auto it = found.constFind(column.name.toLower());
         if (it == found.constEnd()) {
-            problems.append(QStringLiteral("The table %1 has no column %2.").arg(table.name, column.name));
+            problems.append(
+                QStringLiteral("The table %1 has no column %2.").arg(table.name, column.name));
             continue;
         }
-        const bool numeric = column.type == DaoColumnType::Counter || column.type == DaoColumnType::Long;
+        const bool numeric
+            = column.type == DaoColumnType::Counter || column.type == DaoColumnType::Long;
         if (numeric && !hasIntegerAffinity(it->type))
-            problems.append(QStringLiteral("The column %1 of table %2 is declared %3, not as a whole number.")
-                                .arg(column.name, table.name, it->type.isEmpty() ? QStringLiteral("without a type") : it->type));
-        if (column.type == DaoColumnType::Counter && !(it->primaryKey && it->type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0))
-            problems.append(QStringLiteral("The column %1 of table %2 is not numbered automatically "
-                                           "(it must be INTEGER PRIMARY KEY).")
-                                .arg(column.name, table.name));
+            problems.append(
+                QStringLiteral("The column %1 of table %2 is declared %3, not as a whole number.")
+                    .arg(column.name, table.name,
+                        it->type.isEmpty() ? QStringLiteral("without a type") : it->type));
+        if (column.type == DaoColumnType::Counter
+            && !(it->primaryKey
+                && it->type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0))
+            problems.append(
+                QStringLiteral("The column %1 of table %2 is not numbered automatically "
+                               "(it must be INTEGER PRIMARY KEY).")
+                    .arg(column.name, table.name));
     }
     return problems;
 }
@@ -106,29 +117,30 @@ const std::vector<SchemaTable>& QuillpostSchema()
     static const std::vector<SchemaTable> schema {
         { QStringLiteral("Users"), usersColumns() },
         { QStringLiteral("Groups"),
-          { { QStringLiteral("ID"), DaoColumnType::Counter }, { QStringLiteral("GroupName"), DaoColumnType::Text } } },
+            { { QStringLiteral("ID"), DaoColumnType::Counter },
+                { QStringLiteral("GroupName"), DaoColumnType::Text } } },
         { QStringLiteral("ServiceProviders"),
-          { { QStringLiteral("ID"), DaoColumnType::Counter },
-            { QStringLiteral("ServiceName"), DaoColumnType::Text },
-            { QStringLiteral("AccessNumber"), DaoColumnType::Text },
-            { QStringLiteral("BaudRate"), DaoColumnType::Long },
-            { QStringLiteral("StopBits"), DaoColumnType::Long },
-            { QStringLiteral("Parity"), DaoColumnType::Long },
-            { QStringLiteral("DataBits"), DaoColumnType::Long },
-            { QStringLiteral("TAPType"), DaoColumnType::Long },
-            { QStringLiteral("UseAsDefault"), DaoColumnType::Long },
-            { QStringLiteral("Password"), DaoColumnType::Text } } },
+            { { QStringLiteral("ID"), DaoColumnType::Counter },
+                { QStringLiteral("ServiceName"), DaoColumnType::Text },
+                { QStringLiteral("AccessNumber"), DaoColumnType::Text },
+                { QStringLiteral("BaudRate"), DaoColumnType::Long },
+                { QStringLiteral("StopBits"), DaoColumnType::Long },
+                { QStringLiteral("Parity"), DaoColumnType::Long },
+                { QStringLiteral("DataBits"), DaoColumnType::Long },
+                { QStringLiteral("TAPType"), DaoColumnType::Long },
+                { QStringLiteral("UseAsDefault"), DaoColumnType::Long },
+                { QStringLiteral("Password"), DaoColumnType::Text } } },
         { QStringLiteral("Messages"),
-          { { QStringLiteral("ID"), DaoColumnType::Counter },
-            { QStringLiteral("Recipient"), DaoColumnType::Long },
-            { QStringLiteral("MessageCount"), DaoColumnType::Long },
-            { QStringLiteral("MessageId"), DaoColumnType::Long },
-            { QStringLiteral("Text"), DaoColumnType::Text },
-            { QStringLiteral("Status"), DaoColumnType::Long },
-            { QStringLiteral("SendTime"), DaoColumnType::DateTime },
-            { QStringLiteral("RequestTime"), DaoColumnType::DateTime },
-            { QStringLiteral("RequiredSendTime"), DaoColumnType::DateTime },
-            { QStringLiteral("Retries"), DaoColumnType::Long } } },
+            { { QStringLiteral("ID"), DaoColumnType::Counter },
+                { QStringLiteral("Recipient"), DaoColumnType::Long },
+                { QStringLiteral("MessageCount"), DaoColumnType::Long },
+                { QStringLiteral("MessageId"), DaoColumnType::Long },
+                { QStringLiteral("Text"), DaoColumnType::Text },
+                { QStringLiteral("Status"), DaoColumnType::Long },
+                { QStringLiteral("SendTime"), DaoColumnType::DateTime },
+                { QStringLiteral("RequestTime"), DaoColumnType::DateTime },
+                { QStringLiteral("RequiredSendTime"), DaoColumnType::DateTime },
+                { QStringLiteral("Retries"), DaoColumnType::Long } } },
     };
     return schema;
 }
@@ -141,9 +153,9 @@ void CreateQuillpostDatabase(const QString& path)
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         if (file.exists())
             throw CDaoException(CDaoException::Kind::Other,
-                                QStringLiteral("%1 already exists; it was left as it is.").arg(path));
+                QStringLiteral("%1 already exists; it was left as it is.").arg(path));
         throw CDaoException(CDaoException::Kind::Other,
-                            QStringLiteral("Cannot create %1: %2").arg(path, file.errorString()));
+            QStringLiteral("Cannot create %1: %2").arg(path, file.errorString()));
     }
     file.close();
     try {
@@ -163,7 +175,8 @@ QStringList FindDatabaseProblems(const QString& path)
         DaoConnection connection(path);
         QSqlQuery integrity(connection.database());
         if (!integrity.exec(QStringLiteral("PRAGMA quick_check")))
-            throw DaoExceptionFromSqlError(integrity.lastError(), QStringLiteral("Cannot read %1").arg(path));
+            throw DaoExceptionFromSqlError(
+                integrity.lastError(), QStringLiteral("Cannot read %1").arg(path));
         if (integrity.next() && integrity.value(0).toString() != QLatin1String("ok"))
             return { QStringLiteral("%1 is damaged: %2").arg(path, integrity.value(0).toString()) };
         integrity.finish();

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <vector>
 
 // The four tables of Quillpost.mdb and their columns, in table order. The program

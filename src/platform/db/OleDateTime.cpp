@@ -1,7 +1,6 @@
 #include "platform/db/OleDateTime.h"
 
 #include <QRegularExpression>
-
 #include <ctime>
 
 namespace {
@@ -45,7 +44,7 @@ COleDateTime COleDateTime::GetCurrentTime()
     std::tm local {};
     localtime_r(&now, &local);
     return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec);
+        local.tm_min, local.tm_sec);
 }
 
 namespace {
@@ -54,8 +53,9 @@ namespace {
 // of these per message row, so the common case avoids the general pattern.
 std::optional<COleDateTime> parseStoredForm(const QString& text)
 {
-    if (text.size() != 19 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-') || text[10] != QLatin1Char(' ')
-        || text[13] != QLatin1Char(':') || text[16] != QLatin1Char(':'))
+    if (text.size() != 19 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-')
+        || text[10] != QLatin1Char(' ') || text[13] != QLatin1Char(':')
+        || text[16] != QLatin1Char(':'))
         return std::nullopt;
     auto number = [&text](int from, int length) {
         int value = 0;
@@ -67,9 +67,10 @@ std::optional<COleDateTime> parseStoredForm(const QString& text)
         }
         return value;
     };
-    const COleDateTime value(number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2));
-    if (!COleDateTime::IsValidDateTime(value.GetYear(), value.GetMonth(), value.GetDay(), value.GetHour(),
-                                       value.GetMinute(), value.GetSecond()))
+    const COleDateTime value(
+        number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2));
+    if (!COleDateTime::IsValidDateTime(value.GetYear(), value.GetMonth(), value.GetDay(),
+            value.GetHour(), value.GetMinute(), value.GetSecond()))
         return std::nullopt;
     return value;
 }
@@ -87,14 +88,14 @@ std::optional<COleDateTime> COleDateTime::FromText(const QString& text)
         return std::nullopt;
     auto number = [&match](int group) { return match.captured(group).toInt(); };
     const COleDateTime value(number(1), number(2), number(3), number(4), number(5), number(6));
-    if (!IsValidDateTime(value.m_year, value.m_month, value.m_day, value.m_hour, value.m_minute,
-                         value.m_second))
+    if (!IsValidDateTime(
+            value.m_year, value.m_month, value.m_day, value.m_hour, value.m_minute, value.m_second))
         return std::nullopt;
     return value;
 }
 
 QString COleDateTime::ToText() const
 {
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", m_year, m_month, m_day, m_hour,
-                             m_minute, m_second);
+    return QString::asprintf(
+        "%04d-%02d-%02d %02d:%02d:%02d", m_year, m_month, m_day, m_hour, m_minute, m_second);
 }

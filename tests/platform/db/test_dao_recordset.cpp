@@ -10,7 +10,6 @@
 #include <QScopeGuard>
 #include <QSqlQuery>
 #include <QTest>
-
 #include <optional>
 #include <unistd.h>
 
@@ -21,8 +20,7 @@ const QList<int> Refused { -1 };
 
 // Every ID FindFirst/FindNext visit (-2 at the end if the failed search moved the
 // record set), or Refused for criteria turned down with a reason that quotes them.
-template <typename Recordset>
-QList<int> findAll(const QString& criteria)
+template <typename Recordset> QList<int> findAll(const QString& criteria)
 {
     Recordset recordset;
     recordset.Open();
@@ -31,7 +29,9 @@ QList<int> findAll(const QString& criteria)
         for (bool more = recordset.FindFirst(criteria); more; more = recordset.FindNext(criteria))
             found.append(recordset.m_ID);
     } catch (const CDaoException& refused) {
-        return refused.kind() == Kind::BadCriteria && refused.reason().contains(criteria) ? Refused : QList<int> { -3 };
+        return refused.kind() == Kind::BadCriteria && refused.reason().contains(criteria)
+            ? Refused
+            : QList<int> { -3 };
     }
     if (!found.isEmpty() && recordset.m_ID != found.last())
         found.append(-2);
@@ -56,8 +56,11 @@ QByteArray contentOf(const QString& path)
 bool makeReadOnly(const QString& path, bool readOnly)
 {
     if (geteuid() != 0)
-        return QFile::setPermissions(path, readOnly ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return QProcess::execute(QStringLiteral("chattr"), { readOnly ? QStringLiteral("+i") : QStringLiteral("-i"), path }) == 0;
+        return QFile::setPermissions(path,
+            readOnly ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return QProcess::execute(QStringLiteral("chattr"),
+               { readOnly ? QStringLiteral("+i") : QStringLiteral("-i"), path })
+        == 0;
 }
 
 } // namespace
@@ -91,9 +94,11 @@ void TestDaoRecordset::initTestCase()
     for (int column = 0; column < 10; ++column) {
         std::array<std::int32_t, 10> groups { 3, 3, 3, 3, 3, 3, 3, 3, 3, 3 };
         groups[column] = 7;
-        m_template->addUser(QStringLiteral("Member %1").arg(column), QStringLiteral("0770090010%1").arg(column), 0, groups);
+        m_template->addUser(QStringLiteral("Member %1").arg(column),
+            QStringLiteral("0770090010%1").arg(column), 0, groups);
     }
-    m_template->addUser(QStringLiteral("Near misses"), QStringLiteral("11"), 0, { 70, 17, -7 }); // 11
+    m_template->addUser(
+        QStringLiteral("Near misses"), QStringLiteral("11"), 0, { 70, 17, -7 }); // 11
     m_template->addUser(QStringLiteral("Provider seven"), QStringLiteral("12"), 7, { 8 }); // 12
     for (const char* name : { "Night shift", "Day shift" })
         m_template->addGroup(QString::fromLatin1(name));
@@ -104,9 +109,12 @@ void TestDaoRecordset::initTestCase()
         m_template->addMessageRow(recipient, messageId, QStringLiteral("text"));
     // Triggers log every column an UPDATE of Users names, changed or not, and every insert.
     m_template->exec(QStringLiteral("CREATE TABLE Written (Name TEXT)"));
-    m_template->exec(QStringLiteral("CREATE TRIGGER log_insert AFTER INSERT ON Users BEGIN INSERT INTO Written VALUES ('new row'); END"));
-    for (const char* column : { "Name", "TelephoneNumber", "PreferredProvider", "Group1", "Group10" })
-        m_template->exec(QStringLiteral("CREATE TRIGGER log_%1 AFTER UPDATE OF [%1] ON Users BEGIN INSERT INTO Written VALUES ('%1'); END")
+    m_template->exec(QStringLiteral("CREATE TRIGGER log_insert AFTER INSERT ON Users BEGIN INSERT "
+                                    "INTO Written VALUES ('new row'); END"));
+    for (const char* column :
+        { "Name", "TelephoneNumber", "PreferredProvider", "Group1", "Group10" })
+        m_template->exec(QStringLiteral("CREATE TRIGGER log_%1 AFTER UPDATE OF [%1] ON Users BEGIN "
+                                        "INSERT INTO Written VALUES ('%1'); END")
                              .arg(QLatin1String(column)));
 }
 
@@ -123,32 +131,55 @@ void TestDaoRecordset::criteriaFindExactlyTheirRows_data()
     QTest::addColumn<QList<int>>("ids");
     QTest::newRow("group 7 in any column, not 70/17/-7 nor as provider")
         << "Users" << groupCriteria(7) << QList<int> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
-    QTest::newRow("group 3 in the other nine columns") << "Users" << groupCriteria(3) << QList<int> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
+    QTest::newRow("group 3 in the other nine columns")
+        << "Users" << groupCriteria(3) << QList<int> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
     QTest::newRow("group 70 only") << "Users" << groupCriteria(70) << QList<int> { 11 };
     QTest::newRow("negative group") << "Users" << groupCriteria(-7) << QList<int> { 11 };
     QTest::newRow("group nobody has") << "Users" << groupCriteria(4) << QList<int> {};
-    QTest::newRow("user by ID") << "Users" << "ID = 5" << QList<int> { 5 };
-    QTest::newRow("bracketed column, lower case") << "Users" << "[id] = 5" << QList<int> { 5 };
-    QTest::newRow("no such ID") << "Users" << "ID = 424242" << QList<int> {};
-    QTest::newRow("group by ID") << "Groups" << "ID = 2" << QList<int> { 2 };
-    QTest::newRow("provider by ID") << "ServiceProviders" << "ID = 3" << QList<int> { 3 };
-    QTest::newRow("default providers, not 2 or 0") << "ServiceProviders" << "UseAsDefault = 1" << QList<int> { 2, 4 };
-    QTest::newRow("all rows of a message") << "Messages" << "MessageId = 1" << QList<int> { 1, 2, 4 };
-    QTest::newRow("one recipient of a message") << "Messages" << "MessageId = 1 AND Recipient = 3" << QList<int> { 4 };
-    QTest::newRow("recipient of no row") << "Messages" << "MessageId = 1 AND Recipient = 999" << QList<int> {};
+    QTest::newRow("user by ID") << "Users"
+                                << "ID = 5" << QList<int> { 5 };
+    QTest::newRow("bracketed column, lower case") << "Users"
+                                                  << "[id] = 5" << QList<int> { 5 };
+    QTest::newRow("no such ID") << "Users"
+                                << "ID = 424242" << QList<int> {};
+    QTest::newRow("group by ID") << "Groups"
+                                 << "ID = 2" << QList<int> { 2 };
+    QTest::newRow("provider by ID") << "ServiceProviders"
+                                    << "ID = 3" << QList<int> { 3 };
+    QTest::newRow("default providers, not 2 or 0") << "ServiceProviders"
+                                                   << "UseAsDefault = 1" << QList<int> { 2, 4 };
+    QTest::newRow("all rows of a message") << "Messages"
+                                           << "MessageId = 1" << QList<int> { 1, 2, 4 };
+    QTest::newRow("one recipient of a message")
+        << "Messages"
+        << "MessageId = 1 AND Recipient = 3" << QList<int> { 4 };
+    QTest::newRow("recipient of no row") << "Messages"
+                                         << "MessageId = 1 AND Recipient = 999" << QList<int> {};
     // Anything but comparisons of a number column with a whole number is refused.
-    QTest::newRow("statement appended") << "Users" << "ID = 1; DROP TABLE Users" << Refused;
-    QTest::newRow("comment") << "Users" << "ID = 1 --" << Refused;
-    QTest::newRow("always true") << "Users" << "ID = 1 OR 1 = 1" << Refused;
-    QTest::newRow("subquery") << "Users" << "ID = (SELECT max(ID) FROM Users)" << Refused;
-    QTest::newRow("string literal") << "Users" << "ID = '1'" << Refused;
-    QTest::newRow("text column") << "Users" << "Name = 1" << Refused;
-    QTest::newRow("unknown column") << "Users" << "Group11 = 7" << Refused;
-    QTest::newRow("other comparison") << "Users" << "ID > 0" << Refused;
-    QTest::newRow("dangling AND") << "Messages" << "MessageId = 1 AND" << Refused;
-    QTest::newRow("out of range") << "Users" << "ID = 99999999999" << Refused;
-    QTest::newRow("empty") << "Groups" << "" << Refused;
-    QTest::newRow("quoted identifier") << "Users" << "\"ID\" = 1" << Refused;
+    QTest::newRow("statement appended") << "Users"
+                                        << "ID = 1; DROP TABLE Users" << Refused;
+    QTest::newRow("comment") << "Users"
+                             << "ID = 1 --" << Refused;
+    QTest::newRow("always true") << "Users"
+                                 << "ID = 1 OR 1 = 1" << Refused;
+    QTest::newRow("subquery") << "Users"
+                              << "ID = (SELECT max(ID) FROM Users)" << Refused;
+    QTest::newRow("string literal") << "Users"
+                                    << "ID = '1'" << Refused;
+    QTest::newRow("text column") << "Users"
+                                 << "Name = 1" << Refused;
+    QTest::newRow("unknown column") << "Users"
+                                    << "Group11 = 7" << Refused;
+    QTest::newRow("other comparison") << "Users"
+                                      << "ID > 0" << Refused;
+    QTest::newRow("dangling AND") << "Messages"
+                                  << "MessageId = 1 AND" << Refused;
+    QTest::newRow("out of range") << "Users"
+                                  << "ID = 99999999999" << Refused;
+    QTest::newRow("empty") << "Groups"
+                           << "" << Refused;
+    QTest::newRow("quoted identifier") << "Users"
+                                       << "\"ID\" = 1" << Refused;
 }
 
 void TestDaoRecordset::criteriaFindExactlyTheirRows()
@@ -156,10 +187,10 @@ void TestDaoRecordset::criteriaFindExactlyTheirRows()
     QFETCH(QString, table);
     QFETCH(QString, criteria);
     QFETCH(QList<int>, ids);
-    const QList<int> found = table == QLatin1String("Users")              ? findAll<CUsersRecordset>(criteria)
-                             : table == QLatin1String("Groups")           ? findAll<CGroupsRecordset>(criteria)
-                             : table == QLatin1String("ServiceProviders") ? findAll<CServiceProvidersRecordset>(criteria)
-                                                                          : findAll<CMessagesRecordset>(criteria);
+    const QList<int> found = table == QLatin1String("Users") ? findAll<CUsersRecordset>(criteria)
+        : table == QLatin1String("Groups")                   ? findAll<CGroupsRecordset>(criteria)
+        : table == QLatin1String("ServiceProviders") ? findAll<CServiceProvidersRecordset>(criteria)
+                                                     : findAll<CMessagesRecordset>(criteria);
     QCOMPARE(found, ids);
     QCOMPARE(m_db->scalar(QStringLiteral("SELECT count(*) FROM Users")).toInt(), 12);
 }
@@ -172,8 +203,10 @@ void TestDaoRecordset::updateWritesOnlyChangedColumns_data()
     QTest::newRow("name") << "Name" << QStringList { "Name" };
     QTest::newRow("set to the same value") << "same" << QStringList {};
     QTest::newRow("one group column") << "Group10" << QStringList { "Group10" };
-    QTest::newRow("name and provider") << "Name PreferredProvider" << QStringList { "Name", "PreferredProvider" };
-    QTest::newRow("edit, 255 characters") << "Name=255" << QStringList { "Name", "TelephoneNumber" };
+    QTest::newRow("name and provider")
+        << "Name PreferredProvider" << QStringList { "Name", "PreferredProvider" };
+    QTest::newRow("edit, 255 characters")
+        << "Name=255" << QStringList { "Name", "TelephoneNumber" };
     QTest::newRow("edit, 256 characters: refused") << "Name=256" << QStringList {};
     QTest::newRow("add, 255 characters") << "add Name=255" << QStringList { "new row" };
     QTest::newRow("add, 1000 characters: refused") << "add Name=1000" << QStringList {};
@@ -205,12 +238,16 @@ void TestDaoRecordset::updateWritesOnlyChangedColumns()
         users.Update();
         QVERIFY(length <= 255);
     } catch (const CDaoException& failure) {
-        QVERIFY2(length > 255 && failure.kind() == Kind::ValueTooLong && failure.reason().contains(QLatin1String("Name")),
-                 qPrintable(failure.reason()));
+        QVERIFY2(length > 255 && failure.kind() == Kind::ValueTooLong
+                && failure.reason().contains(QLatin1String("Name")),
+            qPrintable(failure.reason()));
     }
     users.Close();
-    QCOMPARE(m_db->scalar(QStringLiteral("SELECT group_concat(Name) FROM (SELECT Name FROM Written ORDER BY Name)")).toString(),
-             written.join(QLatin1Char(',')));
+    QCOMPARE(
+        m_db->scalar(QStringLiteral(
+                         "SELECT group_concat(Name) FROM (SELECT Name FROM Written ORDER BY Name)"))
+            .toString(),
+        written.join(QLatin1Char(',')));
     QCOMPARE(m_db->scalar(QStringLiteral("SELECT Group1 FROM Users WHERE ID = 3")).toInt(), 99);
 }
 
@@ -234,16 +271,19 @@ void TestDaoRecordset::queuedMessageRowsShareTheFirstRowsId()
         messages.m_RequiredSendTime = COleDateTime(2032, 2, 29, 9, 30, 0);
         messages.Update();
     }
-    QVERIFY(messages.FindFirst(QStringLiteral("MessageId = %1 AND Recipient = 5").arg(rowIds.first())));
+    QVERIFY(
+        messages.FindFirst(QStringLiteral("MessageId = %1 AND Recipient = 5").arg(rowIds.first())));
     messages.Delete();
     messages.Close();
 
     QCOMPARE(rowIds, (QList<int> { 5, 6, 7 }));
     QCOMPARE(findAll<CMessagesRecordset>(QStringLiteral("MessageId = 5")), (QList<int> { 5, 7 }));
     // The same in every row; columns never set hold the default of 0, the time local text.
-    QCOMPARE(m_db->scalar(QStringLiteral("SELECT group_concat(DISTINCT MessageCount || '/' || Text || '/' || RequiredSendTime || '/' "
-                                         "|| Status || '/' || Retries) FROM Messages WHERE ID > 4")).toString(),
-             QStringLiteral("3/Fire drill at ten/2032-02-29 09:30:00/0/0"));
+    QCOMPARE(m_db->scalar(QStringLiteral("SELECT group_concat(DISTINCT MessageCount || '/' || Text "
+                                         "|| '/' || RequiredSendTime || '/' "
+                                         "|| Status || '/' || Retries) FROM Messages WHERE ID > 4"))
+                 .toString(),
+        QStringLiteral("3/Fire drill at ten/2032-02-29 09:30:00/0/0"));
 }
 
 void TestDaoRecordset::failureIsOneExceptionAndChangesNothing_data()
@@ -257,20 +297,31 @@ void TestDaoRecordset::failureIsOneExceptionAndChangesNothing_data()
     jet.replace(4, 15, "Standard Jet DB");
     QByteArray damaged("SQLite format 3");
     damaged.append('\0').append(QByteArray(4080, '\x7f'));
-    QTest::newRow("missing file, nothing created") << "missing" << Kind::FileMissing << "Quillpost.mdb";
-    QTest::newRow("text file") << "file:Name,Telephone\nAnn,123\n" << Kind::NotADatabase << "not an SQLite database";
+    QTest::newRow("missing file, nothing created")
+        << "missing" << Kind::FileMissing << "Quillpost.mdb";
+    QTest::newRow("text file") << "file:Name,Telephone\nAnn,123\n"
+                               << Kind::NotADatabase << "not an SQLite database";
     QTest::newRow("empty file") << "file:" << Kind::NotADatabase << "empty";
-    QTest::newRow("Jet database") << QString::fromLatin1("file:" + jet) << Kind::NotADatabase << "Jet/Access";
-    QTest::newRow("damaged SQLite header") << QString::fromLatin1("file:" + damaged) << Kind::NotADatabase << "Quillpost.mdb";
-    QTest::newRow("table missing") << "sql:DROP TABLE Messages" << Kind::MissingTableOrColumn << "Messages";
-    QTest::newRow("column missing") << "sql:ALTER TABLE Messages DROP COLUMN Retries" << Kind::MissingTableOrColumn << "Retries";
+    QTest::newRow("Jet database") << QString::fromLatin1("file:" + jet) << Kind::NotADatabase
+                                  << "Jet/Access";
+    QTest::newRow("damaged SQLite header")
+        << QString::fromLatin1("file:" + damaged) << Kind::NotADatabase << "Quillpost.mdb";
+    QTest::newRow("table missing")
+        << "sql:DROP TABLE Messages" << Kind::MissingTableOrColumn << "Messages";
+    QTest::newRow("column missing") << "sql:ALTER TABLE Messages DROP COLUMN Retries"
+                                    << Kind::MissingTableOrColumn << "Retries";
     QTest::newRow("locked past the busy time-out") << "locked" << Kind::Locked << "locked";
     QTest::newRow("read-only file") << "read-only" << Kind::ReadOnly << "readonly";
-    QTest::newRow("date that is no date") << "sql:UPDATE Messages SET RequestTime = 'next Tuesday'" << Kind::Other << "RequestTime";
-    QTest::newRow("30 February") << "sql:UPDATE Messages SET SendTime = '2026-02-30 10:00:00'" << Kind::Other << "SendTime";
-    QTest::newRow("status that is no number") << "sql:UPDATE Messages SET Status = 'sent'" << Kind::Other << "Status";
-    QTest::newRow("number beyond 32 bits") << "sql:UPDATE Messages SET Retries = 4294967296" << Kind::Other << "Retries";
-    QTest::newRow("row deleted by another") << "late:DELETE FROM Messages" << Kind::Other << "no longer exists";
+    QTest::newRow("date that is no date")
+        << "sql:UPDATE Messages SET RequestTime = 'next Tuesday'" << Kind::Other << "RequestTime";
+    QTest::newRow("30 February") << "sql:UPDATE Messages SET SendTime = '2026-02-30 10:00:00'"
+                                 << Kind::Other << "SendTime";
+    QTest::newRow("status that is no number")
+        << "sql:UPDATE Messages SET Status = 'sent'" << Kind::Other << "Status";
+    QTest::newRow("number beyond 32 bits")
+        << "sql:UPDATE Messages SET Retries = 4294967296" << Kind::Other << "Retries";
+    QTest::newRow("row deleted by another")
+        << "late:DELETE FROM Messages" << Kind::Other << "no longer exists";
 }
 
 void TestDaoRecordset::failureIsOneExceptionAndChangesNothing()
@@ -312,7 +363,8 @@ void TestDaoRecordset::failureIsOneExceptionAndChangesNothing()
         messages.Update();
         QFAIL("nothing was thrown");
     } catch (const CDaoException& failure) {
-        QVERIFY2(failure.kind() == kind && failure.reason().contains(said, Qt::CaseInsensitive), qPrintable(failure.reason()));
+        QVERIFY2(failure.kind() == kind && failure.reason().contains(said, Qt::CaseInsensitive),
+            qPrintable(failure.reason()));
     }
     lock.reset();
     if (setup.startsWith(QLatin1String("late:")))

@@ -39,27 +39,40 @@ void TestQuillpostDbTool::commands_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
-    const QString jet = QStringLiteral("file:") + QString(4, QChar(1)) + QStringLiteral("Standard Jet DB");
+    const QString jet
+        = QStringLiteral("file:") + QString(4, QChar(1)) + QStringLiteral("Standard Jet DB");
     const QStringList check { QStringLiteral("check") };
     QTest::newRow("init") << "none" << QStringList { "init" } << 0 << "Created Quillpost.mdb.";
-    QTest::newRow("init --demo FILE") << "none" << QStringList { "init", "--demo", "Quillpost.mdb" } << 0 << "with demo data";
-    QTest::newRow("init over a text file") << "file:precious notes\n" << QStringList { "init" } << 1 << "already exists";
-    QTest::newRow("init --demo over an empty file") << "file:" << QStringList { "init", "--demo" } << 1 << "already exists";
-    QTest::newRow("init over a Jet database") << jet << QStringList { "init", "Quillpost.mdb" } << 1 << "already exists";
+    QTest::newRow("init --demo FILE")
+        << "none" << QStringList { "init", "--demo", "Quillpost.mdb" } << 0 << "with demo data";
+    QTest::newRow("init over a text file") << "file:precious notes\n"
+                                           << QStringList { "init" } << 1 << "already exists";
+    QTest::newRow("init --demo over an empty file")
+        << "file:" << QStringList { "init", "--demo" } << 1 << "already exists";
+    QTest::newRow("init over a Jet database")
+        << jet << QStringList { "init", "Quillpost.mdb" } << 1 << "already exists";
     QTest::newRow("check a fresh database") << "" << check << 0 << "is a usable Quillpost database";
     QTest::newRow("check, no file") << "none" << check << 1 << "is not a usable Quillpost database";
-    QTest::newRow("check a text file") << "file:Name,Number\n" << check << 1 << "not an SQLite database";
-    QTest::newRow("check a Jet database") << jet << QStringList { "check", "Quillpost.mdb" } << 1 << "Jet/Access";
+    QTest::newRow("check a text file") << "file:Name,Number\n"
+                                       << check << 1 << "not an SQLite database";
+    QTest::newRow("check a Jet database")
+        << jet << QStringList { "check", "Quillpost.mdb" } << 1 << "Jet/Access";
     QTest::newRow("check an empty file") << "file:" << check << 1 << "empty file";
-    QTest::newRow("table missing") << "DROP TABLE Messages" << check << 1 << "The table Messages is missing.";
-    QTest::newRow("column missing") << "ALTER TABLE Users DROP COLUMN Group10" << check << 1 << "The table Users has no column Group10.";
-    QTest::newRow("ID not numbered") << "DROP TABLE Groups; CREATE TABLE Groups (ID TEXT, GroupName TEXT)" << check << 1
-                                     << "ID of table Groups is not numbered automatically";
-    QTest::newRow("number column as text") << "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD Parity TEXT"
-                                           << check << 1 << "Parity of table ServiceProviders is declared TEXT";
+    QTest::newRow("table missing")
+        << "DROP TABLE Messages" << check << 1 << "The table Messages is missing.";
+    QTest::newRow("column missing") << "ALTER TABLE Users DROP COLUMN Group10" << check << 1
+                                    << "The table Users has no column Group10.";
+    QTest::newRow("ID not numbered")
+        << "DROP TABLE Groups; CREATE TABLE Groups (ID TEXT, GroupName TEXT)" << check << 1
+        << "ID of table Groups is not numbered automatically";
+    QTest::newRow("number column as text")
+        << "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD "
+           "Parity TEXT"
+        << check << 1 << "Parity of table ServiceProviders is declared TEXT";
     QTest::newRow("no command") << "none" << QStringList {} << 2 << "Usage:";
     QTest::newRow("unknown command") << "none" << QStringList { "create" } << 2 << "Usage:";
-    QTest::newRow("two files") << "none" << QStringList { "init", "a.mdb", "b.mdb" } << 2 << "Usage:";
+    QTest::newRow("two files") << "none" << QStringList { "init", "a.mdb", "b.mdb" } << 2
+                               << "Usage:";
     QTest::newRow("unknown option") << "none" << QStringList { "init", "--force" } << 2 << "Usage:";
 }
 
@@ -69,14 +82,16 @@ void TestQuillpostDbTool::commands()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, said);
-    const bool schema = existing != QLatin1String("none") && !existing.startsWith(QLatin1String("file:"));
+    const bool schema
+        = existing != QLatin1String("none") && !existing.startsWith(QLatin1String("file:"));
     TempDatabase db(schema ? TempDatabase::Content::Schema : TempDatabase::Content::NoFile);
     if (existing.startsWith(QLatin1String("file:"))) {
         QFile file(db.filePath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(existing.mid(5).toLatin1());
     }
-    for (const QString& statement : schema ? existing.split(QLatin1Char(';'), Qt::SkipEmptyParts) : QStringList())
+    for (const QString& statement :
+        schema ? existing.split(QLatin1Char(';'), Qt::SkipEmptyParts) : QStringList())
         db.exec(statement);
     const QByteArray before = contentOf(db.filePath());
 
@@ -87,7 +102,8 @@ void TestQuillpostDbTool::commands()
     if (status == 0 && arguments.value(0) == QLatin1String("init"))
         QCOMPARE(FindDatabaseProblems(db.filePath()), QStringList());
     else
-        QCOMPARE(contentOf(db.filePath()), before); // nothing refused or checked is changed or created
+        QCOMPARE(
+            contentOf(db.filePath()), before); // nothing refused or checked is changed or created
 }
 
 void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
@@ -95,14 +111,17 @@ void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
     TempDatabase folder(TempDatabase::Content::NoFile); // the working directory of the program too
     const auto run = [](const QStringList& arguments) {
         QProcess process;
-        process.start(qEnvironmentVariable("QUILLPOST_BIN_DIR") + QStringLiteral("/quillpost-db"), arguments);
+        process.start(
+            qEnvironmentVariable("QUILLPOST_BIN_DIR") + QStringLiteral("/quillpost-db"), arguments);
         if (!process.waitForFinished(30000))
             process.kill();
         process.waitForFinished(5000);
         const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        return QString::number(status) + QLatin1Char(' ') + QString::fromUtf8(process.readAll() + process.readAllStandardError());
+        return QString::number(status) + QLatin1Char(' ')
+            + QString::fromUtf8(process.readAll() + process.readAllStandardError());
     };
-    QVERIFY(run({ QStringLiteral("init"), QStringLiteral("--demo") }).startsWith(QLatin1String("0 Created")));
+    QVERIFY(run({ QStringLiteral("init"), QStringLiteral("--demo") })
+                .startsWith(QLatin1String("0 Created")));
 
     // A small address book: a few users in two or three groups, two providers of which
     // one is the default, every recipient reachable, and waiting messages due now and later.
@@ -110,14 +129,16 @@ void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
     CQuillpostDoc doc;
     doc.ReloadAll();
     QVERIFY(prompt.shown.isEmpty());
-    QVERIFY(doc.m_users.size() >= 4 && doc.m_users.size() <= 8 && doc.m_groups.size() >= 2 && doc.m_groups.size() <= 3);
+    QVERIFY(doc.m_users.size() >= 4 && doc.m_users.size() <= 8 && doc.m_groups.size() >= 2
+        && doc.m_groups.size() <= 3);
     QCOMPARE(doc.m_providers.size(), 2u);
     QVERIFY(doc.m_providers[0]->m_useAsDefault != doc.m_providers[1]->m_useAsDefault);
     QList<int> waiting { 0, 0 }; // due now, due later
     for (const auto& message : doc.m_messages) {
         QCOMPARE(message->m_messageId, message->m_id);
         for (const auto& entry : message->m_recipients)
-            QVERIFY(doc.FindProviderForUser(entry->m_recipient) && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
+            QVERIFY(doc.FindProviderForUser(entry->m_recipient)
+                && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
         if (message->m_status == 0)
             ++waiting[message->m_requiredSendTime <= CurrentQuillTime() ? 0 : 1];
     }
@@ -129,8 +150,9 @@ void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
     QCOMPARE(contentOf(folder.filePath()), made);
     folder.exec(QStringLiteral("DROP TABLE Groups"));
     const QString damaged = run({ QStringLiteral("check"), QStringLiteral("Quillpost.mdb") });
-    QVERIFY2(damaged.startsWith(QLatin1String("1 ")) && damaged.contains(QLatin1String("The table Groups is missing.")),
-             qPrintable(damaged));
+    QVERIFY2(damaged.startsWith(QLatin1String("1 "))
+            && damaged.contains(QLatin1String("The table Groups is missing.")),
+        qPrintable(damaged));
 }
 
 QTEST_GUILESS_MAIN(TestQuillpostDbTool)
