@@ -23,13 +23,8 @@ TempDatabase::~TempDatabase()
 QVariant TempDatabase::scalar(const QString& sql, const QVariantList& values) const
 {
     DaoConnection connection(filePath());
-    QSqlQuery query(connection.database());
-    query.prepare(sql);
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        throw DaoExceptionFromSqlError(
-            query.lastError(), QStringLiteral("Test statement \"%1\" failed").arg(sql));
+    QSqlQuery query
+        = connection.Execute(sql, values, QStringLiteral("Test statement \"%1\" failed").arg(sql));
     const QVariant insertedId = query.lastInsertId();
     return query.next() ? query.value(0) : insertedId;
 }

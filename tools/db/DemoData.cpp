@@ -64,14 +64,9 @@ public:
 
     int insert(const QString& sql, const QVariantList& values)
     {
-        QSqlQuery query(m_connection.database());
-        query.prepare(sql);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        if (!query.exec())
-            throw DaoExceptionFromSqlError(
-                query.lastError(), QStringLiteral("Cannot add the demo data"));
-        return query.lastInsertId().toInt();
+        return m_connection.Execute(sql, values, QStringLiteral("Cannot add the demo data"))
+            .lastInsertId()
+            .toInt();
     }
 
     void run(const QString& sql) { insert(sql, {}); }

@@ -127,3 +127,19 @@ DaoConnection::~DaoConnection()
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connectionName);
 }
+
+QSqlQuery DaoConnection::Execute(
+    const QString& sql, const QVariantList& values, const QString& failureContext)
+{
+    QSqlQuery query(m_database);
+    query.setForwardOnly(true);
+    // SQLite reports a missing table or column, a lock or a damaged file as early as
+    // the prepare, so its error is the one to keep.
+    if (!query.prepare(sql))
+        throw DaoExceptionFromSqlError(query.lastError(), failureContext);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw DaoExceptionFromSqlError(query.lastError(), failureContext);
+    return query;
+}

@@ -3,7 +3,9 @@
 #include "platform/db/DaoException.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
 class QSqlError;
 
@@ -50,6 +52,11 @@ public:
     DaoConnection& operator=(const DaoConnection&) = delete;
 
     QSqlDatabase& database() { return m_database; }
+
+    // Runs one statement with its values bound in order and returns it, ready to be
+    // read forward; a failure throws CDaoException with failureContext as its reason.
+    QSqlQuery Execute(
+        const QString& sql, const QVariantList& values, const QString& failureContext);
     const QString& path() const { return m_path; }
 
 private:

@@ -70,13 +70,11 @@ void CDaoRecordset::Open()
 
     std::vector<Row> rows;
     {
-        QSqlQuery query(connection->database());
-        query.setForwardOnly(true);
         const QString context = QStringLiteral("Cannot read table %1 of %2").arg(tableName(), path);
-        if (!query.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                            .arg(columnList(), QuotedIdentifier(tableName()),
-                                QuotedIdentifier(m_columns.front().name))))
-            throw DaoExceptionFromSqlError(query.lastError(), context);
+        QSqlQuery query = connection->Execute(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                                                  .arg(columnList(), QuotedIdentifier(tableName()),
+                                                      QuotedIdentifier(m_columns.front().name)),
+            {}, context);
         while (query.next()) {
             Row row;
             row.id = query.value(0).toInt();
@@ -256,15 +254,11 @@ bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
     // The database decides which rows match, with their values as they are now.
     std::unordered_map<std::int32_t, QVariantList> matches;
     {
-        QSqlQuery query(m_connection->database());
-        query.setForwardOnly(true);
-        query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                          .arg(columnList(), QuotedIdentifier(tableName()), condition.condition));
-        for (const QVariant& value : condition.values)
-            query.addBindValue(value);
         const QString context = QStringLiteral("Cannot search table %1").arg(tableName());
-        if (!query.exec())
-            throw DaoExceptionFromSqlError(query.lastError(), context);
+        QSqlQuery query = m_connection->Execute(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                .arg(columnList(), QuotedIdentifier(tableName()), condition.condition),
+            condition.values, context);
         while (query.next()) {
             QVariantList stored;
             for (std::size_t i = 0; i < m_columns.size(); ++i)

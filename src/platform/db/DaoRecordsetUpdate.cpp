@@ -101,16 +101,15 @@ void CDaoRecordset::writeChangedColumns()
     QStringList assignments;
     for (std::size_t index : changed)
         assignments.append(QuotedIdentifier(m_columns[index].name) + QStringLiteral(" = ?"));
-    QSqlQuery query(m_connection->database());
-    query.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                      .arg(QuotedIdentifier(tableName()), assignments.join(QLatin1String(", ")),
-                          QuotedIdentifier(m_columns.front().name)));
+    QVariantList bound;
     for (std::size_t index : changed)
-        query.addBindValue(DaoValueToSql(values[index]));
-    query.addBindValue(static_cast<int>(row.id));
-    if (!query.exec())
-        throw DaoExceptionFromSqlError(query.lastError(),
-            QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
+        bound.append(DaoValueToSql(values[index]));
+    bound.append(static_cast<int>(row.id));
+    const QSqlQuery query = m_connection->Execute(
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+            .arg(QuotedIdentifier(tableName()), assignments.join(QLatin1String(", ")),
+                QuotedIdentifier(m_columns.front().name)),
+        bound, QStringLiteral("Cannot change row %1 of table %2").arg(row.id).arg(tableName()));
     if (query.numRowsAffected() == 0) {
         row.deleted = true;
         --m_liveRows;
@@ -130,36 +129,31 @@ void CDaoRecordset::insertRow()
 
     Row row;
     {
-        QSqlQuery query(m_connection->database());
-        if (changed.empty()) {
-            query.prepare(
-                QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName())));
-        } else {
+        QString sql
+            = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName()));
+        QVariantList bound;
+        if (!changed.empty()) {
             QStringList names;
             QStringList placeholders;
             for (std::size_t index : changed) {
                 names.append(QuotedIdentifier(m_columns[index].name));
                 placeholders.append(QStringLiteral("?"));
+                bound.append(DaoValueToSql(values[index]));
             }
-            query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                              .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
-                                  placeholders.join(QLatin1String(", "))));
-            for (std::size_t index : changed)
-                query.addBindValue(DaoValueToSql(values[index]));
+            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
+                          placeholders.join(QLatin1String(", ")));
         }
-        if (!query.exec())
-            throw DaoExceptionFromSqlError(query.lastError(), context);
-        row.id = query.lastInsertId().toInt();
+        row.id = m_connection->Execute(sql, bound, context).lastInsertId().toInt();
     }
     {
         // Read the row back, so that the columns not set hold what the database gave.
-        QSqlQuery query(m_connection->database());
-        query.setForwardOnly(true);
-        query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                          .arg(columnList(), QuotedIdentifier(tableName()),
-                              QuotedIdentifier(m_columns.front().name)));
-        query.addBindValue(static_cast<int>(row.id));
-        if (!query.exec() || !query.next())
+        QSqlQuery query
+            = m_connection->Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                                        .arg(columnList(), QuotedIdentifier(tableName()),
+                                            QuotedIdentifier(m_columns.front().name)),
+                { static_cast<int>(row.id) }, context);
+        if (!query.next())
             throw DaoExceptionFromSqlError(query.lastError(), context);
         for (std::size_t i = 0; i < m_columns.size(); ++i)
             row.stored.append(query.value(int(i)));
@@ -178,14 +172,11 @@ void CDaoRecordset::insertRow()
 void CDaoRecordset::Delete()
 {
     const Row& current = requireCurrentRow();
-    QSqlQuery query(m_connection->database());
-    query.prepare(
+    m_connection->Execute(
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
-            .arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)));
-    query.addBindValue(static_cast<int>(current.id));
-    if (!query.exec())
-        throw DaoExceptionFromSqlError(query.lastError(),
-            QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
+            .arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)),
+        { static_cast<int>(current.id) },
+        QStringLiteral("Cannot delete row %1 of table %2").arg(current.id).arg(tableName()));
     m_rows[m_position].deleted = true;
     --m_liveRows;
     m_editMode = EditMode::None;
