@@ -240,30 +240,30 @@ void CQuillpostTreeView::keyPressEvent(QKeyEvent* event)
     QTreeWidget::keyPressEvent(event);
 }
 
-// The right button never selects: its commands act on the item clicked.
+// The right button never selects: its commands act on the item clicked, so the view
+// swallows its presses, releases and double clicks before the tree sees them.
+bool CQuillpostTreeView::SwallowRightButton(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton)
+        return false;
+    event->accept();
+    return true;
+}
+
 void CQuillpostTreeView::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QTreeWidget::mousePressEvent(event);
+    if (!SwallowRightButton(event))
+        QTreeWidget::mousePressEvent(event);
 }
 
 void CQuillpostTreeView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QTreeWidget::mouseReleaseEvent(event);
+    if (!SwallowRightButton(event))
+        QTreeWidget::mouseReleaseEvent(event);
 }
 
 void CQuillpostTreeView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::RightButton) {
-        event->accept();
-        return;
-    }
-    QTreeWidget::mouseDoubleClickEvent(event);
+    if (!SwallowRightButton(event))
+        QTreeWidget::mouseDoubleClickEvent(event);
 }

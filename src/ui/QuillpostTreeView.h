@@ -78,6 +78,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    static bool SwallowRightButton(QMouseEvent* event);
     struct ContextTarget
     {
         int menuId = 0;
