@@ -2,10 +2,10 @@
 
 #include "res/MenuResources.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
-MessageBoxPrompt::MessageBoxPrompt()
+MessageBoxPrompt::MessageBoxPrompt(std::function<QWidget*()> mainWindow)
+    : m_mainWindow(std::move(mainWindow))
 {
     Prompt::install(this);
 }
@@ -17,12 +17,12 @@ MessageBoxPrompt::~MessageBoxPrompt()
 
 void MessageBoxPrompt::inform(const QString& text)
 {
-    QMessageBox::information(QApplication::activeWindow(), Res::kAppTitle, text, QMessageBox::Ok);
+    QMessageBox::information(m_mainWindow(), Res::kAppTitle, text, QMessageBox::Ok);
 }
 
 bool MessageBoxPrompt::askYesNo(const QString& text)
 {
-    return QMessageBox::question(QApplication::activeWindow(), Res::kAppTitle, text,
+    return QMessageBox::question(m_mainWindow(), Res::kAppTitle, text,
                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
         == QMessageBox::Yes;
 }

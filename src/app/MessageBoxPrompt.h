@@ -2,12 +2,19 @@
 
 #include "platform/Prompt.h"
 
-// The desktop program's prompt: a modal QMessageBox over the active window, titled
-// with the program's name. Installed for the lifetime of the object.
+#include <functional>
+
+class QWidget;
+
+// The desktop program's prompt: a modal QMessageBox titled with the program's name,
+// installed for the lifetime of the object. Boxes are parented to the main window,
+// never to the active one: that may be the sending window, which deletes itself when
+// its send ends, possibly while the box is still open.
 class MessageBoxPrompt final : public Prompt
 {
 public:
-    MessageBoxPrompt();
+    // mainWindow is asked for the parent each time a box opens; it may give nullptr.
+    explicit MessageBoxPrompt(std::function<QWidget*()> mainWindow);
     ~MessageBoxPrompt() override;
 
     MessageBoxPrompt(const MessageBoxPrompt&) = delete;
@@ -15,4 +22,7 @@ public:
 
     void inform(const QString& text) override;
     bool askYesNo(const QString& text) override;
+
+private:
+    std::function<QWidget*()> m_mainWindow;
 };

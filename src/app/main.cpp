@@ -1,3 +1,4 @@
+#include "app/MainFrame.h"
 #include "app/MessageBoxPrompt.h"
 #include "app/QuillpostApp.h"
 
@@ -6,8 +7,8 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    MessageBoxPrompt prompt;
     CQuillpostApp app;
+    MessageBoxPrompt prompt([&app]() -> QWidget* { return app.MainFrame(); });
     if (!app.InitInstance())
         return 1;
     return application.exec();

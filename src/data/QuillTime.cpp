@@ -1,5 +1,7 @@
 #include "data/QuillTime.h"
 
+#include "platform/Clock.h"
+
 #include <ctime>
 #include <limits>
 
@@ -49,5 +51,5 @@ COleDateTime FromQuillTime(QuillTime value)
 
 QuillTime CurrentQuillTime()
 {
-    return clampSeconds(static_cast<long long>(std::time(nullptr)));
+    return clampSeconds(static_cast<long long>(Clock::current().SecondsSinceEpoch()));
 }

@@ -11,5 +11,5 @@
 QuillTime ToQuillTime(const COleDateTime& value);
 COleDateTime FromQuillTime(QuillTime value);
 
-// Now, as a QuillTime (clamped like any other value after 2038).
+// Now by the program's clock, as a QuillTime (clamped like any other value after 2038).
 QuillTime CurrentQuillTime();

@@ -1,5 +1,9 @@
 #include "app/CommandIds.h"
+#include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
 #include "ui/QuillpostTreeView.h"
+
+#include <exception>
 
 // The commands of the navigation tree: its context menus and the main menu's
 // Operations entries, each routed to its handler here. A command whose handler has no
@@ -56,8 +60,17 @@ bool CQuillpostTreeView::HasCommandHandler(int commandId)
 void CQuillpostTreeView::OnCommand(int commandId)
 {
     const TreeCommand* command = findCommand(commandId);
-    if (command && command->available)
+    if (!command || !command->available)
+        return;
+    // An error that leaves a command ends that command only: the operator is told
+    // why, and the program goes on. Nothing may leave a Qt slot as an exception.
+    try {
         (this->*(command->handler))();
+    } catch (const CDaoException& failure) {
+        Prompt::current().inform(failure.reason());
+    } catch (const std::exception& failure) {
+        Prompt::current().inform(QString::fromLocal8Bit(failure.what()));
+    }
 }
 
 // Record commands: users, groups and service providers.

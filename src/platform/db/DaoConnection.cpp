@@ -119,6 +119,21 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
         QSqlDatabase::removeDatabase(m_connectionName);
         throw failure;
     }
+    UseWriteAheadLog();
+}
+
+void DaoConnection::UseWriteAheadLog()
+{
+    QSqlQuery query(m_database);
+    if (query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next()
+        && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
+        return;
+    query.finish();
+    // A file on a read-only medium, or one another program holds open just now, keeps
+    // its journal for the moment; it can still be read, and a later open tries again.
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        qInfo("The database %s stays in its journal mode: %s", qUtf8Printable(m_path),
+            qUtf8Printable(query.lastError().text()));
 }
 
 DaoConnection::~DaoConnection()

@@ -32,8 +32,10 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
 
 // One connection of its own to an existing database file, removed again when the
 // object goes. Opening never creates the file: a missing file, or one that is not an
-// SQLite database, throws CDaoException. A statement waits for another connection's
-// lock for BusyTimeoutMs before it fails.
+// SQLite database, throws CDaoException. The file is switched to write-ahead logging,
+// so that readers (the program's lists, the database tool) and one writer at a time
+// (a command, the sending window, a command-line sender) work on it at once. A
+// statement waits for another connection's lock for BusyTimeoutMs before it fails.
 class DaoConnection
 {
 public:
@@ -60,6 +62,8 @@ public:
     const QString& path() const { return m_path; }
 
 private:
+    void UseWriteAheadLog();
+
     QString m_path;
     QString m_connectionName;
     QSqlDatabase m_database;

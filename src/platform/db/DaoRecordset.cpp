@@ -5,6 +5,7 @@
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordsetRow.h"
 #include "platform/db/DaoValues.h"
+#include "platform/db/DaoWorkspace.h"
 
 #include <QDir>
 #include <QSqlError>
@@ -32,7 +33,7 @@ CDaoRecordset::~CDaoRecordset()
 
 QString CDaoRecordset::GetDefaultDBName() const
 {
-    return QStringLiteral("Quillpost.mdb");
+    return DefaultDatabaseName();
 }
 
 const std::vector<DaoColumn>& CDaoRecordset::columns()
@@ -66,7 +67,7 @@ void CDaoRecordset::Open()
     Close();
     columns();
     const QString path = QDir::current().absoluteFilePath(GetDefaultDBName());
-    auto connection = std::make_unique<DaoConnection>(path);
+    std::shared_ptr<DaoConnection> connection = CDaoWorkspace::Default().ConnectionFor(path);
 
     std::vector<Row> rows;
     {
@@ -103,6 +104,7 @@ void CDaoRecordset::Close()
     m_connection.reset();
     m_rows.clear();
     m_liveRows = 0;
+    m_nLastAddedId = 0;
     m_fieldCache.clear();
     m_editMode = EditMode::None;
     m_position = -1;

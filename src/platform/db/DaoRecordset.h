@@ -11,7 +11,8 @@ class DaoConnection;
 
 // A record set over one whole table of the database file in the working directory,
 // with rows in ascending ID order. Each Open makes a connection of its own, which
-// Close (or destruction) removes again. Derived classes bind one member per column in
+// Close (or destruction) removes again, unless a transaction of the thread's
+// workspace is open on the file: then the record set works inside it (DaoWorkspace.h). Derived classes bind one member per column in
 // DoFieldExchange and name their table in GetDefaultSQL.
 //
 // The rows are read when the record set opens; moving and searching keep to those
@@ -27,6 +28,8 @@ public:
     CDaoRecordset(const CDaoRecordset&) = delete;
     CDaoRecordset& operator=(const CDaoRecordset&) = delete;
 
+    // The file every record set opens unless a derived class names another.
+    static QString DefaultDatabaseName() { return QStringLiteral("Quillpost.mdb"); }
     virtual QString GetDefaultDBName() const;
     virtual QString GetDefaultSQL() const = 0;
     virtual void DoFieldExchange(CDaoFieldExchange& fx) = 0;
@@ -53,7 +56,14 @@ public:
 
     void Edit();
     void AddNew();
+    // After AddNew the new row is written and gets its ID from the database; it then
+    // stands last in the record set (MoveLast reaches it), and GetLastAddedID gives
+    // its ID. Adding a row and reading it back are one step: when either fails the
+    // row is not in the table.
     void Update();
+    // The ID of the row last added through this record set since it was opened; 0
+    // when none was.
+    std::int32_t GetLastAddedID() const { return m_nLastAddedId; }
     void CancelUpdate();
     // Deletes the current row; move to another row before using the members again.
     void Delete();
@@ -81,9 +91,12 @@ private:
     bool find(const QString& criteria, std::ptrdiff_t from);
     void writeChangedColumns();
     void insertRow();
+    Row insertAndReadBack(const std::vector<DaoFieldValue>& values,
+        const std::vector<std::size_t>& changed, const QString& context);
 
     std::vector<DaoColumn> m_columns;
-    std::unique_ptr<DaoConnection> m_connection;
+    std::shared_ptr<DaoConnection> m_connection;
+    std::int32_t m_nLastAddedId = 0;
     std::vector<Row> m_rows;
     int m_liveRows = 0;
     // -1 before the first row (BOF), m_rows.size() after the last (EOF).

@@ -87,6 +87,16 @@ std::vector<std::size_t> changedColumns(const std::vector<DaoColumn>& columns,
     return changed;
 }
 
+// Undoes what an unfinished savepoint wrote. Errors are not reported: SQLite may have
+// rolled back by itself already, and the failure that got here is the one to report.
+void discardSavepoint(DaoConnection& connection)
+{
+    for (const char* sql : { "ROLLBACK TO quillpost_add_row", "RELEASE quillpost_add_row" }) {
+        QSqlQuery query(connection.database());
+        query.exec(QString::fromLatin1(sql));
+    }
+}
+
 } // namespace
 
 void CDaoRecordset::writeChangedColumns()
@@ -120,13 +130,9 @@ void CDaoRecordset::writeChangedColumns()
         row.values[index] = values[index];
 }
 
-void CDaoRecordset::insertRow()
+CDaoRecordset::Row CDaoRecordset::insertAndReadBack(const std::vector<DaoFieldValue>& values,
+    const std::vector<std::size_t>& changed, const QString& context)
 {
-    const std::vector<DaoFieldValue> values = storeMembers();
-    const std::vector<std::size_t> changed
-        = changedColumns(m_columns, m_fieldCache, values, tableName());
-    const QString context = QStringLiteral("Cannot add a row to table %1").arg(tableName());
-
     Row row;
     {
         QString sql
@@ -158,6 +164,29 @@ void CDaoRecordset::insertRow()
         for (std::size_t i = 0; i < m_columns.size(); ++i)
             row.stored.append(query.value(int(i)));
     }
+    return row;
+}
+
+void CDaoRecordset::insertRow()
+{
+    const std::vector<DaoFieldValue> values = storeMembers();
+    const std::vector<std::size_t> changed
+        = changedColumns(m_columns, m_fieldCache, values, tableName());
+    const QString context = QStringLiteral("Cannot add a row to table %1").arg(tableName());
+
+    // The insert and its read-back stand or fall together: a row reported as not added
+    // must not be in the table, or adding it again would store it twice. Outside a
+    // transaction the savepoint is a transaction of its own; inside one it nests.
+    m_connection->Execute(QStringLiteral("SAVEPOINT quillpost_add_row"), {}, context);
+    Row row;
+    try {
+        row = insertAndReadBack(values, changed, context);
+        m_connection->Execute(QStringLiteral("RELEASE quillpost_add_row"), {}, context);
+    } catch (const CDaoException&) {
+        discardSavepoint(*m_connection);
+        throw;
+    }
+    m_nLastAddedId = row.id;
     m_rows.push_back(std::move(row));
     ++m_liveRows;
 

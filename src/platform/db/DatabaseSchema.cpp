@@ -66,6 +66,18 @@ bool hasIntegerAffinity(const QString& declaredType)
     return declaredType.contains(QLatin1String("INT"), Qt::CaseInsensitive);
 }
 
+// Without AUTOINCREMENT SQLite hands the highest deleted ID to the next new row, so a
+// result recorded for a message deleted during its send could land in a newer one.
+bool numbersWithoutReuse(DaoConnection& connection, const QString& table)
+{
+    QSqlQuery query = connection.Execute(
+        QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ? "
+                       "COLLATE NOCASE"),
+        { table }, QStringLiteral("Cannot read the definition of table %1").arg(table));
+    return query.next()
+        && query.value(0).toString().contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
+}
+
 QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
 {
     QSqlQuery query(connection.database());
@@ -105,6 +117,11 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
             problems.append(
                 QStringLiteral("The column %1 of table %2 is not numbered automatically "
                                "(it must be INTEGER PRIMARY KEY).")
+                    .arg(column.name, table.name));
+        else if (column.type == DaoColumnType::Counter && !numbersWithoutReuse(connection, table.name))
+            problems.append(
+                QStringLiteral("The column %1 of table %2 is not declared AUTOINCREMENT, so the "
+                               "ID of a deleted row would be given to the next new row.")
                     .arg(column.name, table.name));
     }
     return problems;

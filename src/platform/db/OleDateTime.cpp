@@ -1,5 +1,7 @@
 #include "platform/db/OleDateTime.h"
 
+#include "platform/Clock.h"
+
 #include <QRegularExpression>
 #include <ctime>
 
@@ -40,7 +42,7 @@ bool COleDateTime::IsValidDateTime(int year, int month, int day, int hour, int m
 
 COleDateTime COleDateTime::GetCurrentTime()
 {
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = static_cast<std::time_t>(Clock::current().SecondsSinceEpoch());
     std::tm local {};
     localtime_r(&now, &local);
     return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

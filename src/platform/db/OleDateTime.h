@@ -13,7 +13,7 @@ public:
     COleDateTime() = default;
     COleDateTime(int year, int month, int day, int hour, int minute, int second);
 
-    // The local date and time now, to the second.
+    // The local date and time now by the program's clock, to the second.
     static COleDateTime GetCurrentTime();
 
     // Parses "YYYY-MM-DD HH:MM:SS" (also with "T" between date and time, without
