@@ -1,9 +1,6 @@
 #include "app/CommandIds.h"
-#include "platform/Prompt.h"
-#include "platform/db/DaoException.h"
+#include "platform/CommandErrors.h"
 #include "ui/QuillpostTreeView.h"
-
-#include <exception>
 
 // The commands of the navigation tree: its context menus and the main menu's
 // Operations entries, each routed to its handler here. A command whose handler has no
@@ -62,15 +59,7 @@ void CQuillpostTreeView::OnCommand(int commandId)
     const TreeCommand* command = findCommand(commandId);
     if (!command || !command->available)
         return;
-    // An error that leaves a command ends that command only: the operator is told
-    // why, and the program goes on. Nothing may leave a Qt slot as an exception.
-    try {
-        (this->*(command->handler))();
-    } catch (const CDaoException& failure) {
-        Prompt::current().inform(failure.reason());
-    } catch (const std::exception& failure) {
-        Prompt::current().inform(QString::fromLocal8Bit(failure.what()));
-    }
+    RunReportingErrors([this, command] { (this->*(command->handler))(); });
 }
 
 // Record commands: users, groups and service providers.
