@@ -3,6 +3,7 @@
 #include "app/AppSettings.h"
 #include "app/MainFrame.h"
 #include "data/QuillpostDoc.h"
+#include "dispatch/SendingDlg.h"
 #include "platform/Prompt.h"
 #include "ui/QuillpostTreeView.h"
 
@@ -49,7 +50,8 @@ bool CQuillpostApp::InitInstance()
 
     // The frame starts the scheduler timer and makes the view, which registers itself
     // in m_pTreeView; the scheduler does nothing until m_pDoc is set below.
-    m_pMainWnd = std::make_unique<CMainFrame>(*m_document, [this] { RunScheduler(); });
+    m_pMainWnd = std::make_unique<CMainFrame>(
+        *m_document, [this] { RunScheduler(); }, m_nSchedulerIntervalMs);
     if (!m_document->OnNewDocument())
         return false;
 
@@ -76,5 +78,12 @@ void CQuillpostApp::RunScheduler()
 {
     if (!m_pDoc || m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
         return;
-    // Picking the due message and opening its sending window follow here.
+    std::optional<SendOrder> order = ChooseDueSend(*m_pDoc);
+    if (!order)
+        return;
+    m_bSendInProgress = true;
+    // The window has no parent and deletes itself when its send has closed.
+    auto* sendingDlg = new CSendingDlg(std::move(*order), m_modemList, m_sendTiming);
+    if (sendingDlg->OnInitDialog())
+        sendingDlg->show();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
 #include <QObject>
@@ -35,7 +36,9 @@ public:
     // Writes m_strModemName as the stored modem name.
     void SaveModemName();
 
-    // One scheduler run; called only from the main frame's timer.
+    // One scheduler run; called only from the main frame's timer. Opens a sending
+    // window for the first due message that can be sent, unless a send is in progress,
+    // sending is switched off, or there is no document.
     void RunScheduler();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -51,6 +54,10 @@ public:
     QString m_strModemName;
     // The document once start-up has ended; null again when the document is closed.
     CQuillpostDoc* m_pDoc = nullptr;
+    // The scheduler's period and the send's timings; tests shorten them before
+    // InitInstance.
+    int m_nSchedulerIntervalMs = 5000;
+    SendTiming m_sendTiming;
 
 private:
     std::unique_ptr<CQuillpostDoc> m_document;

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -71,6 +72,8 @@ std::int32_t CModemConnection::OpenLine(
     }
     m_hLine = line;
     m_bLineOpen = true;
+    m_hLineApp = modems.TakeAppHandle();
+    m_bOwnsLineApp = true;
     return result;
 }
 
@@ -157,6 +160,10 @@ void CModemConnection::OnCallConnected()
 void CModemConnection::OnCallDisconnected()
 {
     if (m_exchange.State() == TapState::Connected || m_bAnswered) {
+        // What the terminal said before the line went (often the ACK of the last
+        // block) reaches the exchange before the failure does, so an accepted page is
+        // never counted as a failed attempt.
+        StopReaderKeepingReceived();
         PostLineFailed(kLineFailedBeforeExchange);
         HangUp();
     } else {
@@ -259,6 +266,26 @@ void CModemConnection::HandOverChunk(QByteArray chunk, std::uint64_t generation)
         Qt::QueuedConnection);
 }
 
+void CModemConnection::StopReaderKeepingReceived()
+{
+    m_bStopReader = true;
+    if (m_readerThread.joinable())
+        m_readerThread.join();
+    if (!m_pPort)
+        return;
+    // The reader is gone; bytes still waiting on the line are handed over as its last
+    // chunks, under its generation, ahead of anything queued from here on.
+    const std::uint64_t generation = m_readerGeneration.load();
+    std::array<char, kReceiveBufferSize> buffer {};
+    for (int reads = 0; reads < kReceiveBuffers; ++reads) {
+        const CCommPort::ReadResult result = m_pPort->Read(buffer.data(), kMaxRead, 0);
+        if (result.status != CCommPort::ReadStatus::Data || result.count <= 0)
+            break;
+        if (buffer[0] != 0)
+            HandOverChunk(QByteArray(buffer.data(), result.count), generation);
+    }
+}
+
 void CModemConnection::StopReader()
 {
     m_bStopReader = true;
@@ -318,8 +345,12 @@ void CModemConnection::CloseLine()
         if (m_bLineOpen)
             telephony.lineClose(m_hLine);
         m_bLineOpen = false;
-        telephony.lineShutdown(m_hLineApp);
+        if (std::exchange(m_bOwnsLineApp, false))
+            telephony.lineShutdown(m_hLineApp);
     }
+    // Nothing queued for the owner reaches it once its line is closed: a line event
+    // posted just before would otherwise give a finished send a second verdict.
+    m_pOwner = nullptr;
 }
 
 void CModemConnection::OnTapAccepted()

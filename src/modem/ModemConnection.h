@@ -101,6 +101,8 @@ private:
     void StartReader();
     void ReaderThread(std::uint64_t generation);
     void StopReader();
+    // Stops the reader without dropping what it already read.
+    void StopReaderKeepingReceived();
     void HandOverChunk(QByteArray chunk, std::uint64_t generation);
 
     void OnTapAccepted() override;
@@ -124,6 +126,9 @@ private:
     // The application handle the line was opened under; a discovery run meanwhile
     // (the modem dialog) gives the list a newer one, which is not this line's to end.
     LineAppHandle m_hLineApp = 0;
+    // Set once the line is open under m_hLineApp, which is then this connection's to
+    // shut down.
+    bool m_bOwnsLineApp = false;
     LineHandle m_hLine = 0;
     bool m_bLineOpen = false;
     CallHandle m_hCall = 0;

@@ -26,7 +26,24 @@ CModemList::CModemList(std::function<QString()> storedModemName, ITelephony* tel
 {
 }
 
-CModemList::~CModemList() = default;
+CModemList::~CModemList()
+{
+    ShutdownUntakenHandle();
+}
+
+LineAppHandle CModemList::TakeAppHandle()
+{
+    m_bHandleTaken = true;
+    return m_hLineApp;
+}
+
+void CModemList::ShutdownUntakenHandle()
+{
+    if (m_hLineApp != 0 && !m_bHandleTaken && m_pTelephony)
+        m_pTelephony->lineShutdown(m_hLineApp);
+    m_hLineApp = 0;
+    m_bHandleTaken = false;
+}
 
 ITelephony& CModemList::Telephony()
 {
@@ -53,6 +70,7 @@ std::int32_t CModemList::NegotiateVersion(std::uint32_t device)
 std::int32_t CModemList::Discover()
 {
     m_nDeviceCount = 0;
+    ShutdownUntakenHandle();
     std::uint32_t count = 0;
     const std::int32_t initialised
         = Telephony().lineInitialize(&m_hLineApp, &CModemConnection::LineCallback, &count);

@@ -41,15 +41,23 @@ public:
 
     ITelephony& Telephony();
     LineAppHandle AppHandle() const { return m_hLineApp; }
+    // A connection that opened its line under the current application handle takes it
+    // over and shuts it down itself when it closes. Any handle not taken is shut down
+    // by the next discovery or by the list's destruction, so a program that sends all
+    // day holds one handle plus one per open line.
+    LineAppHandle TakeAppHandle();
     std::uint32_t ApiVersion() const { return m_dwApiVersion; }
     // Negotiates the interface version for a device and keeps it as the current one.
     std::int32_t NegotiateVersion(std::uint32_t device);
 
 private:
+    void ShutdownUntakenHandle();
+
     std::function<QString()> m_storedModemName;
     std::unique_ptr<ITelephony> m_ownTelephony;
     ITelephony* m_pTelephony = nullptr;
     LineAppHandle m_hLineApp = 0;
+    bool m_bHandleTaken = false;
     int m_nDeviceCount = 0;
     std::uint32_t m_dwApiVersion = 0;
     LineExtensionId m_extensionId;

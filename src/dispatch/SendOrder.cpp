@@ -1,0 +1,66 @@
+#include "dispatch/SendOrder.h"
+
+#include "data/QuillTime.h"
+#include "data/QuillpostDoc.h"
+
+namespace {
+
+constexpr std::int32_t kWaiting = 0;
+
+void AddRecipient(SendOrder& order, const CQuillpostDoc& doc, std::int32_t userId)
+{
+    order.recipients.push_back(userId);
+    order.pagerIds.push_back(doc.GetTelephoneNumber(userId));
+}
+
+SendOrder MakeOrder(const CQuillpostDoc& doc, const CSendJob& message, std::size_t chosen,
+    const CServiceProvider& provider)
+{
+    SendOrder order;
+    order.job = std::make_unique<CSendJob>();
+    order.job->CopyFrom(message);
+    order.accessNumber = provider.m_accessNumber;
+    order.parity = ParityLetter(provider.m_parity);
+    order.dataBits = provider.m_dataBits;
+    order.stopBits = provider.m_stopBits;
+    order.text = message.m_text;
+
+    AddRecipient(order, doc, message.m_recipients[chosen]->m_recipient);
+    for (std::size_t i = chosen + 1; i < message.m_recipients.size(); ++i) {
+        const CRecipientEntry& entry = *message.m_recipients[i];
+        if (entry.m_status == kWaiting && doc.FindProviderForUser(entry.m_recipient) == &provider)
+            AddRecipient(order, doc, entry.m_recipient);
+    }
+    return order;
+}
+
+} // namespace
+
+char ParityLetter(std::int32_t parity)
+{
+    switch (parity) {
+    case 0:
+        return 'N';
+    case 1:
+        return 'E';
+    default:
+        return 'O';
+    }
+}
+
+std::optional<SendOrder> ChooseDueSend(const CQuillpostDoc& doc)
+{
+    for (const auto& message : doc.m_messages) {
+        const QuillTime now = CurrentQuillTime();
+        if (message->m_recipients.empty() || message->m_requiredSendTime > now)
+            continue;
+        for (std::size_t i = 0; i < message->m_recipients.size(); ++i) {
+            const CRecipientEntry& entry = *message->m_recipients[i];
+            if (entry.m_status != kWaiting)
+                continue;
+            if (const CServiceProvider* provider = doc.FindProviderForUser(entry.m_recipient))
+                return MakeOrder(doc, *message, i, *provider);
+        }
+    }
+    return std::nullopt;
+}

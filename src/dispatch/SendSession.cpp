@@ -1,0 +1,181 @@
+#include "dispatch/SendSession.h"
+
+#include "dispatch/TapText.h"
+#include "modem/ModemList.h"
+#include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
+
+#include <QThread>
+
+CSendSession::CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing)
+    : m_pJob(std::move(order.job))
+    , m_strAccessNumber(std::move(order.accessNumber))
+    , m_nStopBits(order.stopBits)
+    , m_cParity(order.parity)
+    , m_nDataBits(order.dataBits)
+    , m_listRecipients(order.recipients.begin(), order.recipients.end())
+    , m_listPagerIds(order.pagerIds.begin(), order.pagerIds.end())
+    , m_strMessage(std::move(order.text))
+    , m_modems(modems)
+    , m_host(host)
+    , m_timing(timing)
+{
+    m_timer.setInterval(m_timing.tickMs);
+    connect(&m_timer, &QTimer::timeout, this, &CSendSession::OnTimer);
+}
+
+CSendSession::~CSendSession() = default;
+
+void CSendSession::Start()
+{
+    m_nResultCode = kStatusWaiting;
+    if (!TakeNextRecipient()) {
+        Close();
+        return;
+    }
+    // Discovery starts the line interface afresh and finds the modem by its stored
+    // name; without it nothing is dialled and the send ends by its time-out.
+    m_modems.Discover();
+    m_connection.OpenLine(m_modems, m_modems.SelectedDevice(), this);
+    m_connection.PlaceCall(m_strAccessNumber);
+    m_connection.Exchange().SetMessageText(ToTapText(m_strMessage));
+    m_nTickCount = 0;
+    m_timer.start();
+    SetStatus(kCalling);
+}
+
+bool CSendSession::TakeNextRecipient()
+{
+    if (m_listRecipients.empty() || m_listPagerIds.empty())
+        return false;
+    m_nCurrentRecipient = m_listRecipients.front();
+    m_listRecipients.pop_front();
+    m_strPagerId = m_listPagerIds.front();
+    m_listPagerIds.pop_front();
+    m_bCurrentJudged = false;
+    m_connection.Exchange().SetPagerId(ToTapText(m_strPagerId));
+    return true;
+}
+
+void CSendSession::OnTimer()
+{
+    if (m_bClosing)
+        return;
+    m_connection.Exchange().OnTick();
+    if (++m_nTickCount > kTimeoutTicks) {
+        SetStatus(kTimedOut);
+        Close();
+    }
+}
+
+void CSendSession::Cancel()
+{
+    if (m_bClosing)
+        return;
+    SetStatus(kCancelled);
+    Close();
+}
+
+void CSendSession::OnLineConnected(std::uintptr_t)
+{
+    if (m_bClosing)
+        return;
+    // A line that cannot take the provider's framing (a pseudo-terminal cannot carry
+    // parity) keeps the framing it has; the terminal decides whether that will do.
+    m_connection.SetPortFraming(m_cParity, m_nDataBits, m_nStopBits);
+    SetStatus(kConnected);
+    m_connection.Exchange().SendWakeUp();
+}
+
+void CSendSession::OnTapAccepted()
+{
+    if (m_bClosing)
+        return;
+    m_nResultCode = kStatusSent;
+    SetStatus(kSent);
+    RecordResult();
+    // Recording reloads the document, which may show a message box whose event loop
+    // let the line close this send meanwhile.
+    if (m_bClosing)
+        return;
+    if (TakeNextRecipient()) {
+        m_connection.Exchange().SendBlock();
+        return;
+    }
+    m_connection.Exchange().SendLogout();
+    Close();
+}
+
+void CSendSession::OnTapRefused()
+{
+    CloseAfterFailure(kRefused);
+}
+
+void CSendSession::OnLineFailed(std::uintptr_t, std::intptr_t)
+{
+    CloseAfterFailure(kLineFailed);
+}
+
+void CSendSession::CloseAfterFailure(const QString& status)
+{
+    if (m_bClosing)
+        return;
+    SetStatus(status);
+    m_nResultCode = kStatusWaiting;
+    RecordResult();
+    if (!m_bClosing)
+        Close();
+}
+
+void CSendSession::RecordResult()
+{
+    // One verdict per recipient: a failure reported after the recipient's block was
+    // accepted (the line dropping right after the ACK) changes nothing.
+    if (m_bCurrentJudged || !m_pJob)
+        return;
+    m_bCurrentJudged = true;
+    try {
+        if (const std::optional<std::int32_t> written
+            = RecordAttemptResult(m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode))
+            m_nResultCode = *written;
+    } catch (const CDaoException& failure) {
+        ReportUnrecorded(failure.reason());
+        return;
+    }
+    m_host.SendResultRecorded();
+}
+
+void CSendSession::ReportUnrecorded(const QString& reason) const
+{
+    const QString outcome = m_nResultCode == kStatusSent
+        ? QStringLiteral("The page to %1 was accepted by the service provider")
+        : QStringLiteral("The page to %1 failed");
+    Prompt::current().inform(
+        (outcome + QStringLiteral(", but this could not be stored for message %2: %3"))
+            .arg(m_strPagerId.isEmpty() ? QStringLiteral("user %1").arg(m_nCurrentRecipient)
+                                        : m_strPagerId)
+            .arg(m_pJob->m_messageId)
+            .arg(reason));
+}
+
+void CSendSession::SetStatus(const QString& text)
+{
+    m_strStatus = text;
+    m_host.ShowSendStatus(text);
+}
+
+void CSendSession::Close()
+{
+    if (m_bClosing)
+        return;
+    m_bClosing = true;
+    m_timer.stop();
+    m_connection.HangUp();
+    QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
+    m_connection.CloseLine();
+    QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
+    m_listPagerIds.clear();
+    m_listRecipients.clear();
+    m_host.SendClosed();
+    m_pJob.reset();
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "dispatch/SendOrder.h"
+#include "dispatch/SendResult.h"
+#include "modem/ModemConnection.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+class CModemList;
+
+// Who shows a send and answers for what it changes: the sending window in the desktop
+// program, a log in a dispatcher without a window.
+class ISendHost
+{
+public:
+    virtual ~ISendHost() = default;
+    // The status line changed; it is to be shown at once.
+    virtual void ShowSendStatus(const QString& text) = 0;
+    // A result was written to the database: the document reloads, the tree is rebuilt.
+    virtual void SendResultRecorded() = 0;
+    // The send has closed (hung up, line closed); called once, last. The send in
+    // progress is over, so the scheduler may start the next one. The host must not
+    // destroy the session synchronously from here (deleteLater is fine).
+    virtual void SendClosed() = 0;
+};
+
+// The periods of a send; tests shorten them, the counts stay as they are.
+struct SendTiming
+{
+    int tickMs = 100; // the period of the send's timer
+    int closePauseMs = 200; // each of the two pauses while closing
+};
+
+// One send: one call to one service provider, delivering one message to every
+// recipient of the order in turn. It places the call, logs in and sends one block per
+// recipient, records each recipient's outcome as it comes, gives up after 1200 ticks,
+// and on closing hangs up and closes the line. It runs on the thread that created it.
+//
+// Every recipient gets at most one verdict, and once the send has begun to close it
+// acts on nothing more: a line event, tick or verdict that arrives after that is
+// ignored, whatever order the events come in.
+class CSendSession final : public QObject, private IModemConnectionOwner
+{
+public:
+    static constexpr std::int32_t kTimeoutTicks = 1200;
+
+    static inline const QString kCalling = QStringLiteral("Calling Service Provider");
+    static inline const QString kConnected = QStringLiteral("Connected - Sending Message");
+    static inline const QString kSent = QStringLiteral("Message sent successfully");
+    static inline const QString kRefused = QStringLiteral("Message send failed - closing connection");
+    static inline const QString kLineFailed = QStringLiteral("Failed to connect to service provider");
+    static inline const QString kTimedOut = QStringLiteral("Timed out - closing");
+    static inline const QString kCancelled = QStringLiteral("Cancelled by user - closing connection");
+
+    CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing = {});
+    ~CSendSession() override;
+    CSendSession(const CSendSession&) = delete;
+    CSendSession& operator=(const CSendSession&) = delete;
+
+    // Takes the first recipient, finds the modem, opens the line, places the call and
+    // starts the timer. An order without recipients closes at once.
+    void Start();
+    // One tick: the exchange's wake-up repetition, then the time-out.
+    void OnTimer();
+    // The operator's Cancel (after the question was answered): closes, recording
+    // nothing.
+    void Cancel();
+
+    bool IsClosing() const { return m_bClosing; }
+    std::int32_t CurrentRecipient() const { return m_nCurrentRecipient; }
+    std::int32_t TickCount() const { return m_nTickCount; }
+    std::int32_t ResultCode() const { return m_nResultCode; }
+    const QString& StatusText() const { return m_strStatus; }
+
+private:
+    void OnLineConnected(std::uintptr_t wParam) override;
+    void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnTapAccepted() override;
+    void OnTapRefused() override;
+
+    void SetStatus(const QString& text);
+    bool TakeNextRecipient();
+    void RecordResult();
+    void ReportUnrecorded(const QString& reason) const;
+    void CloseAfterFailure(const QString& status);
+    void Close();
+
+    std::int32_t m_nCurrentRecipient = 0;
+    std::int32_t m_nTickCount = 0;
+    std::unique_ptr<CSendJob> m_pJob;
+    std::int32_t m_nResultCode = kStatusWaiting;
+    QString m_strAccessNumber;
+    std::int32_t m_nStopBits = 1;
+    char m_cParity = 'N';
+    std::int32_t m_nDataBits = 8;
+    std::deque<std::int32_t> m_listRecipients;
+    std::deque<QString> m_listPagerIds;
+    QString m_strPagerId;
+    QString m_strMessage;
+    QString m_strStatus;
+
+    CModemList& m_modems;
+    ISendHost& m_host;
+    SendTiming m_timing;
+    CModemConnection m_connection;
+    QTimer m_timer;
+    bool m_bClosing = false;
+    // Set once the current recipient's outcome has been decided.
+    bool m_bCurrentJudged = false;
+};

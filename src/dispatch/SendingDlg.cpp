@@ -1,0 +1,112 @@
+#include "dispatch/SendingDlg.h"
+
+#include "app/QuillpostApp.h"
+#include "data/QuillpostDoc.h"
+#include "platform/Prompt.h"
+#include "ui/QuillpostTreeView.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CSendingDlg::CSendingDlg(
+    SendOrder order, CModemList& modems, SendTiming timing, QWidget* parent)
+    : QDialog(parent)
+    , m_session(std::make_unique<CSendSession>(
+          std::move(order), modems, static_cast<ISendHost&>(*this), timing))
+{
+    setObjectName(QStringLiteral("sendingDialog"));
+    setWindowTitle(QStringLiteral("Sending Message"));
+    setModal(false);
+
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName(QStringLiteral("statusText"));
+    m_pStatus->setAlignment(Qt::AlignCenter);
+    m_pStatus->setMinimumWidth(260);
+
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &CSendingDlg::OnCancel);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(cancel);
+    buttonRow->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch();
+    layout->addWidget(m_pStatus);
+    layout->addSpacing(8);
+    layout->addLayout(buttonRow);
+    layout->addStretch();
+}
+
+CSendingDlg::~CSendingDlg() = default;
+
+bool CSendingDlg::OnInitDialog()
+{
+    m_session->Start();
+    return !m_bSendClosed;
+}
+
+void CSendingDlg::OnCancel()
+{
+    if (m_bSendClosed || m_session->IsClosing())
+        return;
+    // The question's event loop keeps the send going: it may end, and this window go,
+    // before the operator answers.
+    QPointer<CSendingDlg> alive(this);
+    const bool disable = Prompt::current().askYesNo(kDisableQuestion);
+    if (disable) {
+        if (CQuillpostApp* app = CQuillpostApp::instance())
+            app->m_bSendingDisabled = true;
+    }
+    if (!alive || m_bSendClosed)
+        return;
+    m_session->Cancel();
+}
+
+void CSendingDlg::reject()
+{
+    OnCancel();
+}
+
+void CSendingDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_bSendClosed) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    OnCancel();
+}
+
+void CSendingDlg::ShowSendStatus(const QString& text)
+{
+    m_pStatus->setText(text);
+    // Closing pauses the window thread; the line must be readable before that.
+    if (isVisible())
+        m_pStatus->repaint();
+}
+
+void CSendingDlg::SendResultRecorded()
+{
+    CQuillpostApp* app = CQuillpostApp::instance();
+    if (!app || !app->m_pDoc)
+        return;
+    app->m_pDoc->ReloadAll();
+    if (app->m_pTreeView)
+        app->m_pTreeView->RefreshTree();
+}
+
+void CSendingDlg::SendClosed()
+{
+    m_bSendClosed = true;
+    if (CQuillpostApp* app = CQuillpostApp::instance())
+        app->m_bSendInProgress = false;
+    hide();
+    deleteLater();
+}

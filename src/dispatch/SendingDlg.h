@@ -1,0 +1,45 @@
+#pragma once
+
+#include "dispatch/SendSession.h"
+
+#include <QDialog>
+#include <memory>
+
+class QLabel;
+
+// The small modeless "Sending Message" window that shows one send: its status line and
+// a Cancel button. The send itself is the session's; the window starts it, shows its
+// progress, asks before cancelling, and deletes itself once the send has closed.
+class CSendingDlg final : public QDialog, private ISendHost
+{
+    Q_OBJECT
+
+public:
+    static inline const QString kDisableQuestion
+        = QStringLiteral("Do you want to disable sending messages for the time being?");
+
+    CSendingDlg(SendOrder order, CModemList& modems, SendTiming timing = {},
+        QWidget* parent = nullptr);
+    ~CSendingDlg() override;
+
+    // Starts the send; false when it closed at once. The caller shows the window.
+    bool OnInitDialog();
+    // The Cancel button, the Escape key and the close box: asks whether to switch
+    // sending off, then ends the send if it is still running.
+    void OnCancel();
+
+    const CSendSession& Session() const { return *m_session; }
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ShowSendStatus(const QString& text) override;
+    void SendResultRecorded() override;
+    void SendClosed() override;
+
+    QLabel* m_pStatus = nullptr;
+    std::unique_ptr<CSendSession> m_session;
+    bool m_bSendClosed = false;
+};
