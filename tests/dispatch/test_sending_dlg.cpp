@@ -1,0 +1,227 @@
+#include "FakeClock.h"
+#include "PagingSimulator.h"
+#include "PresetPrompt.h"
+#include "TempDatabase.h"
+#include "TempSettings.h"
+#include "app/QuillpostApp.h"
+#include "dispatch/SendingDlg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QSettings>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+using quillpost::sim::PagingSimulator;
+using quillpost::sim::SimConfig;
+
+namespace {
+
+const QString kLineName = QStringLiteral("Simulated modem");
+const QString kDue = QStringLiteral("2026-01-01 12:00:00");
+constexpr int kWaitMs = 30000;
+
+// The sending windows open now.
+QList<CSendingDlg*> SendingWindows()
+{
+    QList<CSendingDlg*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dlg = qobject_cast<CSendingDlg*>(widget))
+            windows << dlg;
+    }
+    return windows;
+}
+
+// A prompt that runs `whileAsking` inside the question, as the operator takes their
+// time over it, then answers.
+class SlowPrompt final : public Prompt
+{
+public:
+    SlowPrompt(std::function<void()> whileAsking, bool answer)
+        : m_whileAsking(std::move(whileAsking))
+        , m_answer(answer)
+    {
+        Prompt::install(this);
+    }
+    ~SlowPrompt() override { Prompt::install(nullptr); }
+    void inform(const QString& text) override { shown << text; }
+    bool askYesNo(const QString& text) override
+    {
+        shown << text;
+        m_whileAsking();
+        return m_answer;
+    }
+    QStringList shown;
+
+private:
+    std::function<void()> m_whileAsking;
+    bool m_answer;
+};
+
+} // namespace
+
+// The desktop program with the simulator as its one line device and a database of two
+// due messages, M1 (first in table order) and M2, to one user each.
+class TestSendingDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void scheduledSendsOneWindowAtATime();
+    void cancel_data();
+    void cancel();
+    void lastBlockAcceptedWhileCancelQuestionIsOpen();
+
+private:
+    // M2 is due as well, or only next year.
+    void Start(const SimConfig& config = {}, bool secondDue = true);
+    int Status(int row) const
+    {
+        return m_db->scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }).toInt();
+    }
+
+    FakeClock m_clock; // 10 March 2026
+    std::unique_ptr<TempSettings> m_settings;
+    std::unique_ptr<TempDatabase> m_db;
+    std::unique_ptr<PagingSimulator> m_sim;
+    std::unique_ptr<CQuillpostApp> m_app;
+    int m_m1 = 0;
+    int m_m2 = 0;
+};
+
+void TestSendingDlg::init()
+{
+    m_settings = std::make_unique<TempSettings>();
+    m_db = std::make_unique<TempDatabase>();
+}
+
+void TestSendingDlg::cleanup()
+{
+    // A window still sending is closed by the time-out at the latest; wait for it, so
+    // that nothing outlives the database and the simulator.
+    QTRY_VERIFY_WITH_TIMEOUT(SendingWindows().isEmpty(), kWaitMs);
+    m_app.reset();
+    m_sim.reset();
+    m_db.reset();
+    m_settings.reset();
+}
+
+void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
+{
+    m_sim = std::make_unique<PagingSimulator>(config);
+    QVERIFY(m_sim->startTcp());
+    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    settings.beginWriteArray(QStringLiteral("Lines"));
+    settings.setArrayIndex(0);
+    settings.setValue(QStringLiteral("name"), kLineName);
+    settings.setValue(QStringLiteral("type"), "tcp");
+    settings.endArray();
+    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kLineName);
+    settings.sync();
+
+    const int provider = m_db->addProvider(
+        QStringLiteral("P1"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort()), 1);
+    const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
+    const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
+    m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);
+    m_m2 = m_db->addMessageRow(
+        bob, 0, QStringLiteral("Second"), 0, secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
+    m_db->exec(QStringLiteral("UPDATE Messages SET MessageId = ID"));
+
+    m_app = std::make_unique<CQuillpostApp>();
+    m_app->m_nSchedulerIntervalMs = 20;
+    m_app->m_sendTiming = { 20, 0 };
+    QVERIFY(m_app->InitInstance());
+}
+
+// Messages go in table order, one window at a time; a tick during a send opens nothing.
+void TestSendingDlg::scheduledSendsOneWindowAtATime()
+{
+    PresetPrompt prompt;
+    Start();
+    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+    QVERIFY(m_app->m_bSendInProgress);
+    m_app->RunScheduler();
+    QCOMPARE(SendingWindows().size(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(Status(m_m2), 1, kWaitMs);
+    QCOMPARE(Status(m_m1), 1);
+    QCOMPARE(m_sim->pages().first().text, QByteArray("First"));
+    QCOMPARE(m_sim->pages().last().text, QByteArray("Second"));
+    QCOMPARE(m_sim->callCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_app->m_bSendInProgress, kWaitMs);
+    QCOMPARE(prompt.shown, QStringList());
+}
+
+void TestSendingDlg::cancel_data()
+{
+    QTest::addColumn<bool>("disable");
+    QTest::newRow("No: sending goes on") << false;
+    QTest::newRow("Yes: sending stops until the program starts again") << true;
+}
+
+// The operator cancels a call the terminal never answers: nothing is recorded, and
+// only Yes keeps the scheduler from starting further sends.
+void TestSendingDlg::cancel()
+{
+    QFETCH(bool, disable);
+    PresetPrompt prompt;
+    prompt.answers = { disable };
+    SimConfig config;
+    config.faults.silentAfterConnect = true;
+    Start(config);
+    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+    QPointer<CSendingDlg> window = SendingWindows().first();
+    QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("statusText")->text(),
+        QStringLiteral("Connected - Sending Message"), kWaitMs);
+
+    QTest::keyClick(window, Qt::Key_Escape);
+    QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
+    QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
+    QCOMPARE(m_app->m_bSendingDisabled, disable);
+    QCOMPARE(m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(), 0);
+
+    if (disable) {
+        QVERIFY(!m_app->m_bSendInProgress);
+        // Several scheduler periods pass without a new call.
+        QTest::qWait(500);
+        QCOMPARE(m_sim->callCount(), 1);
+        QVERIFY(SendingWindows().isEmpty());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
+        prompt.answers = { true };
+        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+        SendingWindows().first()->OnCancel();
+    }
+}
+
+// The terminal accepts the last block while the Cancel question is still open: the
+// page is recorded as sent, the window goes, and the Yes still switches sending off.
+void TestSendingDlg::lastBlockAcceptedWhileCancelQuestionIsOpen()
+{
+    QPointer<CSendingDlg> window;
+    SlowPrompt prompt([&window] { QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs); }, true);
+    SimConfig config;
+    config.faults.slowReplyMs = 1500;
+    // With nothing else due, no send starts while the question is open.
+    Start(config, false);
+    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+    window = SendingWindows().first();
+    // The block is on its way when the operator presses Cancel.
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->received().contains('\x03'), kWaitMs);
+    window->OnCancel();
+
+    QVERIFY(!window);
+    QCOMPARE(Status(m_m1), 1);
+    QVERIFY(m_app->m_bSendingDisabled);
+    QVERIFY(!m_app->m_bSendInProgress);
+    QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
+}
+
+QTEST_MAIN(TestSendingDlg)
+#include "test_sending_dlg.moc"
