@@ -159,8 +159,15 @@ CDaoRecordset::Row CDaoRecordset::insertAndReadBack(const std::vector<DaoFieldVa
                                         .arg(columnList(), QuotedIdentifier(tableName()),
                                             QuotedIdentifier(m_columns.front().name)),
                 { static_cast<int>(row.id) }, context);
-        if (!query.next())
+        if (!query.next() && query.lastError().isValid())
             throw DaoExceptionFromSqlError(query.lastError(), context);
+        // No error and no row: a trigger of the table removed it (the write lock is still
+        // held, so nothing else could have), and SQLite has no message to pass on.
+        if (!query.isValid())
+            throw CDaoException(CDaoException::Kind::Other,
+                QStringLiteral("%1: the new row %2 was gone before it could be read back.")
+                    .arg(context)
+                    .arg(row.id));
         for (std::size_t i = 0; i < m_columns.size(); ++i)
             row.stored.append(query.value(int(i)));
     }
