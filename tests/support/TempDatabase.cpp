@@ -29,6 +29,26 @@ QVariant TempDatabase::scalar(const QString& sql, const QVariantList& values) co
     return query.next() ? query.value(0) : insertedId;
 }
 
+QString TempDatabase::journalMode(const QString& change) const
+{
+    // Not through DaoConnection, which switches every file it opens to write-ahead logging.
+    const QString name = QStringLiteral("temp-database-journal-mode");
+    QString mode;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        database.setDatabaseName(filePath());
+        if (database.open()) {
+            QSqlQuery query(database);
+            if (query.exec(QStringLiteral("PRAGMA journal_mode")
+                    + (change.isEmpty() ? QString() : QLatin1Char('=') + change))
+                && query.next())
+                mode = query.value(0).toString().toLower();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return mode;
+}
+
 std::int32_t TempDatabase::insert(const QString& table, const QVariantList& values) const
 {
     QStringList columns;

@@ -29,6 +29,9 @@ public:
     void exec(const QString& sql, const QVariantList& values = {}) const { scalar(sql, values); }
     // The first column of the first row; for an INSERT, the new row's ID.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
+    // The file's journal mode ("wal", "delete", ...) as a plain SQLite connection reports
+    // it, after switching the file to `change` if one is given.
+    QString journalMode(const QString& change = {}) const;
 
     // Each adds a row and returns the ID it was given.
     std::int32_t addUser(const QString& name, const QString& telephoneNumber,

@@ -1,16 +1,20 @@
 // Record sets over a temporary database: criteria searches, the field cache and the
-// 255-character limit, the way a queued message is written row by row, and every way
-// the database can fail them.
+// 255-character limit, the way a queued message is written row by row, transactions,
+// another writer's lock, and every way the database can fail them.
 #include "TempDatabase.h"
 #include "data/Recordsets.h"
 #include "platform/db/DaoConnection.h"
+#include "platform/db/DaoWorkspace.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSqlQuery>
 #include <QTest>
 #include <optional>
+#include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +67,40 @@ bool makeReadOnly(const QString& path, bool readOnly)
         == 0;
 }
 
+// Another program's writer: on a connection of its own thread it takes the file's write
+// lock and adds the group "holder", then commits after `holdMs`, or (-1) when it goes.
+struct WriteLockHolder
+{
+    WriteLockHolder(const QString& path, int holdMs)
+        : thread([this, path, holdMs] {
+            try {
+                DaoConnection connection(path);
+                for (const char* sql :
+                    { "BEGIN IMMEDIATE", "INSERT INTO Groups (GroupName) VALUES ('holder')" })
+                    connection.Execute(QString::fromLatin1(sql), {}, QStringLiteral("holder"));
+                held.release();
+                release.tryAcquire(1, holdMs);
+                connection.Execute(QStringLiteral("COMMIT"), {}, QStringLiteral("holder"));
+            } catch (const CDaoException& failure) {
+                error = failure.reason();
+                held.release();
+            }
+        })
+    {
+        held.acquire();
+    }
+    ~WriteLockHolder()
+    {
+        release.release();
+        thread.join();
+    }
+
+    QSemaphore held;
+    QSemaphore release;
+    QString error;
+    std::thread thread;
+};
+
 } // namespace
 
 class TestDaoRecordset : public QObject
@@ -81,6 +119,13 @@ private slots:
     void queuedMessageRowsShareTheFirstRowsId();
     void failureIsOneExceptionAndChangesNothing_data();
     void failureIsOneExceptionAndChangesNothing();
+    void transactionKeepsOrDropsItsRows_data();
+    void transactionKeepsOrDropsItsRows();
+    void writerWaitsForAnotherWritersLock_data();
+    void writerWaitsForAnotherWritersLock();
+    void failedReadBackAddsNothing_data();
+    void failedReadBackAddsNothing();
+    void openingSwitchesToWriteAheadLog();
 
 private:
     std::unique_ptr<TempDatabase> m_template;
@@ -372,6 +417,182 @@ void TestDaoRecordset::failureIsOneExceptionAndChangesNothing()
     else
         QCOMPARE(contentOf(path), before);
     QCOMPARE(QSqlDatabase::connectionNames(), connectionsBefore);
+}
+
+void TestDaoRecordset::transactionKeepsOrDropsItsRows_data()
+{
+    // How the inner level ends (when there is one), then the outer.
+    QTest::addColumn<QStringList>("endings");
+    QTest::addColumn<int>("kept"); // of the 200 rows added, 100 on each level
+    QTest::newRow("committed") << QStringList { "commit" } << 200;
+    QTest::newRow("rolled back") << QStringList { "rollback" } << 0;
+    QTest::newRow("exception leaves the guard") << QStringList { "throw" } << 0;
+    QTest::newRow("inner rolled back, outer committed")
+        << QStringList { "rollback", "commit" } << 100;
+    QTest::newRow("inner committed, outer rolled back")
+        << QStringList { "commit", "rollback" } << 0;
+    QTest::newRow("inner committed, outer committed") << QStringList { "commit", "commit" } << 200;
+    QTest::newRow("exception through both levels") << QStringList { "throw", "throw" } << 0;
+}
+
+void TestDaoRecordset::transactionKeepsOrDropsItsRows()
+{
+    QFETCH(QStringList, endings);
+    QFETCH(int, kept);
+    const QString count = QStringLiteral("SELECT count(*) FROM Messages WHERE Text = 'batch'");
+    const QString sequence
+        = QStringLiteral("SELECT group_concat(name || '=' || seq, ' ') FROM sqlite_sequence");
+    QString sequenceBefore = m_db->scalar(sequence).toString();
+    const auto add100 = [] {
+        CMessagesRecordset messages;
+        messages.Open();
+        for (int i = 0; i < 100; ++i) {
+            messages.AddNew();
+            messages.m_Text = QStringLiteral("batch");
+            messages.Update();
+        }
+    };
+    try {
+        CDaoTransaction outer;
+        add100();
+        std::optional<CDaoTransaction> inner;
+        if (endings.size() == 2)
+            inner.emplace();
+        add100();
+        // A record set in the transaction sees its rows; another connection reads the
+        // file as it was, without waiting or failing.
+        CMessagesRecordset inside;
+        inside.Open();
+        QCOMPARE(inside.GetRecordCount(), 204);
+        QCOMPARE(m_db->scalar(count).toInt(), 0);
+        if (endings.first() == QLatin1String("throw"))
+            throw std::runtime_error("command failed");
+        if (inner && endings.first() == QLatin1String("commit"))
+            inner->Commit();
+        inner.reset();
+        if (endings.last() == QLatin1String("commit"))
+            outer.Commit();
+    } catch (const std::exception& failure) {
+        QVERIFY2(endings.first() == QLatin1String("throw"), failure.what());
+    }
+    QVERIFY(!CDaoWorkspace::Default().IsInTransaction());
+    QCOMPARE(m_db->scalar(count).toInt(), kept);
+    QCOMPARE(m_db->scalar(sequence).toString(),
+        sequenceBefore.replace(
+            QLatin1String("Messages=4"), QStringLiteral("Messages=%1").arg(4 + kept)));
+}
+
+void TestDaoRecordset::writerWaitsForAnotherWritersLock_data()
+{
+    QTest::addColumn<bool>("inTransaction"); // the row is added in a workspace transaction
+    QTest::addColumn<int>("holdMs"); // -1: until the writer has given up
+    QTest::newRow("row added after a short wait") << false << 500;
+    QTest::newRow("transaction begun after a short wait") << true << 500;
+    QTest::newRow("row added: lock held past the busy time-out") << false << -1;
+    QTest::newRow("transaction begun: lock held past the busy time-out") << true << -1;
+}
+
+void TestDaoRecordset::writerWaitsForAnotherWritersLock()
+{
+    QFETCH(bool, inTransaction);
+    QFETCH(int, holdMs);
+    const auto addWriter = [inTransaction] {
+        std::optional<CDaoTransaction> transaction;
+        if (inTransaction)
+            transaction.emplace();
+        CGroupsRecordset groups;
+        groups.Open();
+        groups.AddNew();
+        groups.m_GroupName = QStringLiteral("writer");
+        groups.Update();
+        if (transaction)
+            transaction->Commit();
+    };
+    std::optional<WriteLockHolder> holder(std::in_place, m_db->filePath(), holdMs);
+    QVERIFY2(holder->error.isEmpty(), qPrintable(holder->error));
+    if (holdMs < 0) {
+        try {
+            addWriter();
+            QFAIL("nothing was thrown");
+        } catch (const CDaoException& failure) {
+            QVERIFY2(failure.kind() == Kind::Locked
+                    && failure.reason().startsWith(inTransaction
+                            ? QStringLiteral("Cannot begin a transaction on %1")
+                                  .arg(m_db->filePath())
+                            : QStringLiteral("Cannot add a row to table Groups")),
+                qPrintable(failure.reason()));
+        }
+        QVERIFY(!CDaoWorkspace::Default().IsInTransaction());
+        holder.reset(); // the same write succeeds once the lock is free
+    }
+    QVERIFY_THROWS_NO_EXCEPTION(addWriter());
+    holder.reset();
+    QCOMPARE(m_db->scalar(QStringLiteral("SELECT group_concat(GroupName) FROM (SELECT GroupName "
+                                         "FROM Groups WHERE ID > 2 ORDER BY ID)"))
+                 .toString(),
+        QStringLiteral("holder,writer"));
+}
+
+void TestDaoRecordset::failedReadBackAddsNothing_data()
+{
+    QTest::addColumn<bool>("inTransaction"); // after a good row, in a workspace transaction
+    QTest::newRow("on its own") << false;
+    QTest::newRow("in a transaction") << true;
+}
+
+void TestDaoRecordset::failedReadBackAddsNothing()
+{
+    QFETCH(bool, inTransaction);
+    // The new row is gone before it can be read back, and leaves a marker behind.
+    m_db->exec(QStringLiteral(
+        "CREATE TRIGGER vanish AFTER INSERT ON Messages WHEN new.Text = 'vanishing' BEGIN INSERT "
+        "INTO Groups (GroupName) VALUES ('marker'); DELETE FROM Messages WHERE ID = new.ID; END"));
+    CMessagesRecordset messages;
+    const auto add = [&messages](const char* text) {
+        messages.AddNew();
+        messages.m_Text = QString::fromLatin1(text);
+        messages.Update();
+    };
+    {
+        std::optional<CDaoTransaction> transaction;
+        if (inTransaction)
+            transaction.emplace();
+        messages.Open();
+        if (inTransaction)
+            add("kept");
+        try {
+            add("vanishing");
+            QFAIL("nothing was thrown");
+        } catch (const CDaoException& failure) {
+            QVERIFY2(
+                failure.reason().startsWith(QLatin1String("Cannot add a row to table Messages"))
+                    && failure.reason().contains(QLatin1String("read back")),
+                qPrintable(failure.reason()));
+        }
+        if (transaction)
+            transaction->Commit();
+    }
+    const QString added = QStringLiteral(
+        "SELECT group_concat(Text) FROM (SELECT Text FROM Messages WHERE ID > 4 ORDER BY ID)");
+    QCOMPARE(m_db->scalar(added).toString(), inTransaction ? "kept" : "");
+    QCOMPARE(m_db->scalar(QStringLiteral("SELECT count(*) FROM Groups")).toInt(), 2);
+
+    m_db->exec(QStringLiteral("DROP TRIGGER vanish"));
+    QVERIFY_THROWS_NO_EXCEPTION(messages.Update()); // the same row, tried again
+    QCOMPARE(m_db->scalar(added).toString(), inTransaction ? "kept,vanishing" : "vanishing");
+    const int newId = m_db->scalar(QStringLiteral("SELECT max(ID) FROM Messages")).toInt();
+    QCOMPARE(messages.GetLastAddedID(), newId);
+    messages.MoveLast();
+    QCOMPARE(messages.m_ID, newId);
+    QCOMPARE(messages.m_Text, QStringLiteral("vanishing"));
+}
+
+void TestDaoRecordset::openingSwitchesToWriteAheadLog()
+{
+    QCOMPARE(m_db->journalMode(QStringLiteral("delete")), QStringLiteral("delete"));
+    CGroupsRecordset groups;
+    groups.Open();
+    QCOMPARE(m_db->journalMode(), QStringLiteral("wal"));
 }
 
 QTEST_GUILESS_MAIN(TestDaoRecordset)
