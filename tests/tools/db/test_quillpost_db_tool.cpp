@@ -65,6 +65,9 @@ void TestQuillpostDbTool::commands_data()
     QTest::newRow("ID not numbered")
         << "DROP TABLE Groups; CREATE TABLE Groups (ID TEXT, GroupName TEXT)" << check << 1
         << "ID of table Groups is not numbered automatically";
+    QTest::newRow("ID numbered without AUTOINCREMENT")
+        << "DROP TABLE Groups; CREATE TABLE Groups (ID INTEGER PRIMARY KEY, GroupName TEXT)"
+        << check << 1 << "ID of table Groups is not declared AUTOINCREMENT";
     QTest::newRow("number column as text")
         << "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD "
            "Parity TEXT"
@@ -99,9 +102,10 @@ void TestQuillpostDbTool::commands()
     QTextStream stream(&output);
     QCOMPARE(RunDbTool(arguments, stream, stream), status);
     QVERIFY2(output.contains(said), qPrintable(output));
-    if (status == 0 && arguments.value(0) == QLatin1String("init"))
+    if (status == 0 && arguments.value(0) == QLatin1String("init")) {
+        QCOMPARE(db.journalMode(), QStringLiteral("wal")); // before any later open switches it
         QCOMPARE(FindDatabaseProblems(db.filePath()), QStringList());
-    else
+    } else
         QCOMPARE(
             contentOf(db.filePath()), before); // nothing refused or checked is changed or created
 }
