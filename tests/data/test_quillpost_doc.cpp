@@ -1,6 +1,8 @@
 // The document: loading all four tables, splitting message rows into messages,
 // partial loads after a failure, the provider lookups, deep copies of a message, and
-// how its times convert from local Date/Time values in a zone with daylight saving.
+// how its times convert from local Date/Time values in a zone with daylight saving,
+// and the time now by the program's clock.
+#include "FakeClock.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
 #include "data/QuillTime.h"
@@ -43,6 +45,8 @@ private slots:
     void initTestCase();
     void localTimeBecomesUtcSeconds_data();
     void localTimeBecomesUtcSeconds();
+    void nowIsTheInstalledClocksTime_data();
+    void nowIsTheInstalledClocksTime();
     void everyColumnReachesItsField();
     void messagesAreRunsOfEqualMessageIds_data();
     void messagesAreRunsOfEqualMessageIds();
@@ -101,6 +105,40 @@ void TestQuillpostDoc::localTimeBecomesUtcSeconds()
     QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
     if (roundTrip)
         QCOMPARE(FromQuillTime(QuillTime(seconds)), local);
+}
+
+void TestQuillpostDoc::nowIsTheInstalledClocksTime_data()
+{
+    QTest::addColumn<qint64>("set");
+    QTest::addColumn<int>("advance"); // seconds, after the clock is set
+    QTest::addColumn<COleDateTime>("local");
+    QTest::addColumn<qint64>("seconds");
+    QTest::newRow("winter") << utc(2026, 1, 15, 9, 0) << 0 << COleDateTime(2026, 1, 15, 9, 0, 0)
+                            << utc(2026, 1, 15, 9, 0);
+    QTest::newRow("advanced into summer time")
+        << utc(2026, 3, 29, 0, 59, 30) << 60 << COleDateTime(2026, 3, 29, 2, 0, 30)
+        << utc(2026, 3, 29, 1, 0, 30);
+    QTest::newRow("after 2038: the date goes on, the seconds stop")
+        << utc(2040, 6, 1, 12, 0) << 0 << COleDateTime(2040, 6, 1, 13, 0, 0) << Latest;
+}
+
+void TestQuillpostDoc::nowIsTheInstalledClocksTime()
+{
+    QFETCH(qint64, set);
+    QFETCH(int, advance);
+    QFETCH(COleDateTime, local);
+    QFETCH(qint64, seconds);
+    {
+        FakeClock clock;
+        clock.set(QDateTime::fromSecsSinceEpoch(set));
+        clock.advance(advance);
+        QCOMPARE(COleDateTime::GetCurrentTime(), local);
+        QCOMPARE(qint64(CurrentQuillTime()), seconds);
+    }
+    // Without it, the system clock again.
+    const std::time_t before = std::time(nullptr);
+    const QuillTime now = CurrentQuillTime();
+    QVERIFY(now >= before && now <= std::time(nullptr));
 }
 
 void TestQuillpostDoc::everyColumnReachesItsField()
