@@ -1,0 +1,60 @@
+// An operator's command run through RunReportingErrors: a failure leaving it is shown
+// once and ends only that command.
+#include "PresetPrompt.h"
+#include "TempDatabase.h"
+#include "data/Recordsets.h"
+#include "platform/CommandErrors.h"
+#include "platform/db/DaoException.h"
+
+#include <QTest>
+#include <stdexcept>
+
+class TestCommandErrors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void failureIsShownOnce_data();
+    void failureIsShownOnce();
+};
+
+void TestCommandErrors::failureIsShownOnce_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("said"); // in the one message shown; empty when none is
+    QTest::newRow("completes") << ""
+                               << "";
+    QTest::newRow("record set on a missing file") << "open"
+                                                  << "Quillpost.mdb does not exist";
+    QTest::newRow("database exception") << "dao"
+                                        << "Cannot add a row to table Messages: locked";
+    QTest::newRow("other exception") << "std"
+                                     << "Disk quota exceeded";
+}
+
+void TestCommandErrors::failureIsShownOnce()
+{
+    QFETCH(QString, failure);
+    QFETCH(QString, said);
+    const TempDatabase folder(TempDatabase::Content::NoFile);
+    PresetPrompt prompt;
+    bool ranToItsEnd = false;
+    const bool completed = RunReportingErrors([&] {
+        CMessagesRecordset messages;
+        if (failure == QLatin1String("open"))
+            messages.Open();
+        if (failure == QLatin1String("dao"))
+            throw CDaoException(CDaoException::Kind::Locked, said);
+        if (failure == QLatin1String("std"))
+            throw std::runtime_error(said.toStdString());
+        ranToItsEnd = true;
+    });
+    QCOMPARE(completed, ranToItsEnd);
+    QCOMPARE(completed, said.isEmpty());
+    QCOMPARE(prompt.shown.size(), completed ? 0 : 1);
+    QVERIFY2(
+        prompt.shown.join(QLatin1Char('|')).contains(said), qPrintable(prompt.shown.join('|')));
+}
+
+QTEST_GUILESS_MAIN(TestCommandErrors)
+#include "test_command_errors.moc"
