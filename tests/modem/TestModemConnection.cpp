@@ -117,6 +117,7 @@ private slots:
     void zeroLedChunkDropped();
     void nothingPassesAfterHangUp();
     void hangUpFromInsideNotification();
+    void verdictReadWithLineLossComesFirst();
     void destroyedWhileReading();
     void failedDialRetriedOnce_data();
     void failedDialRetriedOnce();
@@ -268,6 +269,27 @@ void TestModemConnection::hangUpFromInsideNotification()
     fixture.Send("\x06\r");
     Settle();
     QCOMPARE(fixture.events, accepted);
+}
+
+// The terminal's ACK and the loss of the line arrive together (the modem's NO CARRIER
+// in the same read): the owner hears the verdict before the failure.
+void TestModemConnection::verdictReadWithLineLossComesFirst()
+{
+    Fixture fixture;
+    CModemConnection connection;
+    connection.Exchange().SetPagerId("1");
+    connection.Exchange().SetMessageText("X");
+    QVERIFY(fixture.Connect(connection));
+    fixture.Send("ID=");
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().endsWith(kLogin), 5000);
+    fixture.Send("\x06\r\x1B[p\r");
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().contains('\x03'), 5000);
+    fixture.Send("\x06\r");
+    fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
+    const QStringList expected { "connected 1", "accepted", "failed 1 64" };
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
+    Settle();
+    QCOMPARE(fixture.events, expected);
 }
 
 void TestModemConnection::destroyedWhileReading()
