@@ -14,6 +14,8 @@ bool RunReportingErrors(const std::function<void()>& command)
         Prompt::current().inform(failure.reason());
     } catch (const std::exception& failure) {
         Prompt::current().inform(QString::fromLocal8Bit(failure.what()));
+    } catch (...) {
+        Prompt::current().inform(QStringLiteral("The command failed for a reason it could not name."));
     }
     return false;
 }
