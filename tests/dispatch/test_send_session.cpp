@@ -1,6 +1,7 @@
 #include "FakeClock.h"
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
+#include "SimulatedLine.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
 #include "data/QuillpostDoc.h"
@@ -23,7 +24,6 @@ Q_DECLARE_METATYPE(quillpost::sim::SimFaults)
 
 namespace {
 
-const QString kLineName = QStringLiteral("Simulated modem");
 const QByteArray kLogin("\x1BPG1\r");
 const QString kText = QStringLiteral("Boiler 2 pressure alarm");
 // The time the fake clock shows, as a Date/Time column holds it.
@@ -42,23 +42,6 @@ public:
     void SendResultRecorded() override { ++recorded; }
     void SendClosed() override { closed = true; }
 };
-
-// Points the settings at the simulator as the one line device, stored as the modem,
-// and gives the number to dial.
-QString ConfigureLine(PagingSimulator& sim, bool tcp)
-{
-    if (tcp ? !sim.startTcp() : !sim.startPty())
-        qFatal("%s", qPrintable(sim.errorString()));
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(0);
-    settings.setValue(QStringLiteral("name"), kLineName);
-    settings.setValue(QStringLiteral("type"), tcp ? "tcp" : "hayes");
-    settings.setValue(QStringLiteral("device"), sim.slavePath());
-    settings.endArray();
-    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kLineName);
-    return tcp ? QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort()) : QStringLiteral("5551234");
-}
 
 // A database with one provider and one message to `retries.size()` users whose pagers
 // are 1001, 1002 ...; row i has Retries retries[i] and was queued at kQueued.
@@ -91,7 +74,7 @@ QStringList Rows(const TempDatabase& db)
 struct Send
 {
     explicit Send(SendTiming timing = { 100, 0 })
-        : modems([] { return kLineName; })
+        : modems([] { return kSimulatedLineName; })
     {
         doc.ReloadAll();
         std::optional<SendOrder> order = ChooseDueSend(doc);
@@ -291,7 +274,7 @@ void TestSendSession::outcomes()
     SimConfig config;
     config.faults = faults;
     PagingSimulator sim(config);
-    QueueMessage(db, ConfigureLine(sim, false), retries, text);
+    QueueMessage(db, StartSimulatedLine(sim, false), retries, text);
 
     Send send;
     QVERIFY(send.Run());
@@ -318,7 +301,7 @@ void TestSendSession::timeOutRecordsNothing()
     SimConfig config;
     config.faults.silentAfterConnect = true;
     PagingSimulator sim(config);
-    QueueMessage(db, ConfigureLine(sim, true), { 1 });
+    QueueMessage(db, StartSimulatedLine(sim, true), { 1 });
 
     Send send({ 2, 0 });
     QVERIFY(send.Run());
@@ -351,7 +334,7 @@ void TestSendSession::lockedDatabaseWhileRecording()
     FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     PresetPrompt prompt;
     PagingSimulator sim;
-    QueueMessage(db, ConfigureLine(sim, true), { 0 });
+    QueueMessage(db, StartSimulatedLine(sim, true), { 0 });
 
     Send send;
     std::optional<LockHolder> lock(std::in_place, db.filePath());
@@ -384,12 +367,12 @@ void TestSendSession::manySendsLeaveNothingBehind()
     TempSettings settingsFolder;
     TempDatabase db;
     PagingSimulator sim;
-    const QString access = ConfigureLine(sim, true);
+    const QString access = StartSimulatedLine(sim, true);
     const int provider = db.addProvider(QStringLiteral("P1"), access, 1);
     const int user = db.addUser(QStringLiteral("User"), QStringLiteral("1001"), provider);
 
     CountingTelephony telephony;
-    CModemList modems([] { return kLineName; }, &telephony);
+    CModemList modems([] { return kSimulatedLineName; }, &telephony);
     int fds = -1;
     int threads = -1;
     for (int i = 0; i < kSends; ++i) {

@@ -1,6 +1,7 @@
 #include "FakeClock.h"
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
+#include "SimulatedLine.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
 #include "app/QuillpostApp.h"
@@ -19,7 +20,6 @@ using quillpost::sim::SimConfig;
 
 namespace {
 
-const QString kLineName = QStringLiteral("Simulated modem");
 const QString kDue = QStringLiteral("2026-01-01 12:00:00");
 constexpr int kWaitMs = 30000;
 
@@ -114,18 +114,9 @@ void TestSendingDlg::cleanup()
 void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
 {
     m_sim = std::make_unique<PagingSimulator>(config);
-    QVERIFY(m_sim->startTcp());
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(0);
-    settings.setValue(QStringLiteral("name"), kLineName);
-    settings.setValue(QStringLiteral("type"), "tcp");
-    settings.endArray();
-    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kLineName);
-    settings.sync();
-
+    const QString access = StartSimulatedLine(*m_sim, true);
     const int provider = m_db->addProvider(
-        QStringLiteral("P1"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort()), 1);
+        QStringLiteral("P1"), access, 1);
     const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
     const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
     m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);

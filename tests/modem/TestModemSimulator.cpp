@@ -1,5 +1,6 @@
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
+#include "SimulatedLine.h"
 #include "TempSettings.h"
 #include "modem/ModemConnection.h"
 #include "modem/ModemList.h"
@@ -15,7 +16,6 @@ using quillpost::sim::SimConfig;
 
 namespace {
 
-const QString kLineName = QStringLiteral("Simulated modem");
 const QList<QByteArray> kPagers { "1234567", "7654321" };
 const QByteArray kText("Quillpost test page");
 const QString kNotFound
@@ -83,23 +83,6 @@ private:
     int m_nextPager = 0;
 };
 
-// Starts the simulator as a modem on a pseudo-terminal or as a TCP terminal, configures
-// the line for it (and stores its name as the modem's) and gives the number to dial.
-QString Start(PagingSimulator& sim, bool tcp)
-{
-    if (tcp ? !sim.startTcp() : !sim.startPty())
-        qFatal("%s", qPrintable(sim.errorString()));
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(0);
-    settings.setValue(QStringLiteral("name"), kLineName);
-    settings.setValue(QStringLiteral("type"), tcp ? "tcp" : "hayes");
-    settings.setValue(QStringLiteral("device"), sim.slavePath());
-    settings.endArray();
-    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kLineName);
-    return tcp ? QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort()) : QStringLiteral("5551234");
-}
-
 } // namespace
 
 class TestModemSimulator : public QObject
@@ -129,20 +112,20 @@ void TestModemSimulator::calls_data()
     const QList<int> droppedByFault { int(CallEnd::DroppedByFault) };
 
     QTest::newRow("delivered over a pseudo-terminal")
-        << false << kLineName << false << 0 << 0 << true << delivered << finished << 2;
+        << false << kSimulatedLineName << false << 0 << 0 << true << delivered << finished << 2;
     QTest::newRow("delivered over tcp")
-        << true << kLineName << false << 0 << 0 << true << delivered << finished << 2;
+        << true << kSimulatedLineName << false << 0 << 0 << true << delivered << finished << 2;
     QTest::newRow("busy: one failure, no redial")
-        << false << kLineName << true << 0 << 0 << true << QStringList { "failed 0 64" }
+        << false << kSimulatedLineName << true << 0 << 0 << true << QStringList { "failed 0 64" }
         << QList<int>() << 0;
     QTest::newRow("far end hangs up before the exchange")
-        << false << kLineName << false << 300 << 0 << false
+        << false << kSimulatedLineName << false << 300 << 0 << false
         << QStringList { "connected 0", "failed 0 0" } << QList<int> { int(CallEnd::IdleTimeout) }
         << 0;
     QTest::newRow("far end hangs up during the exchange, pseudo-terminal")
-        << false << kLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
+        << false << kSimulatedLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
     QTest::newRow("far end hangs up during the exchange, tcp")
-        << true << kLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
+        << true << kSimulatedLineName << false << 0 << 1 << true << dropped << droppedByFault << 1;
     QTest::newRow("no modem found: nothing dialled, nothing posted")
         << false << "Some other modem" << false << 0 << 0 << false << QStringList() << QList<int>()
         << 0;
@@ -169,15 +152,15 @@ void TestModemSimulator::calls()
     config.idleTimeoutMs = idleTimeoutMs;
     config.logPath = QDir(settingsFolder.folder()).filePath(QStringLiteral("pages.jsonl"));
     PagingSimulator sim(config);
-    const QString number = Start(sim, tcp);
+    const QString number = StartSimulatedLine(sim, tcp);
     CModemList modems([stored] { return stored; });
 
     for (int call = 1; call <= 2; ++call) {
         QCOMPARE(modems.Discover(), 0);
-        QCOMPARE(modems.SelectedDevice(), stored == kLineName ? 0 : CModemList::kNoDevice);
+        QCOMPARE(modems.SelectedDevice(), stored == kSimulatedLineName ? 0 : CModemList::kNoDevice);
         SendingOwner owner(exchange);
         QCOMPARE(owner.connection.OpenLine(modems, modems.SelectedDevice(), &owner), 0);
-        QCOMPARE(owner.connection.IsLineOpen(), stored == kLineName);
+        QCOMPARE(owner.connection.IsLineOpen(), stored == kSimulatedLineName);
         owner.connection.PlaceCall(number);
         QTRY_COMPARE_WITH_TIMEOUT(owner.events, events, 20000);
         QVERIFY(owner.closed || !exchange);
@@ -202,7 +185,7 @@ void TestModemSimulator::calls()
     // The terminal wrote what it accepted to its log.
     QFile log(config.logPath);
     QCOMPARE(log.open(QIODevice::ReadOnly) ? int(log.readAll().count(kText)) : 0, sim.pageCount());
-    QCOMPARE(prompt.shown, QStringList(stored == kLineName ? 0 : 2, kNotFound));
+    QCOMPARE(prompt.shown, QStringList(stored == kSimulatedLineName ? 0 : 2, kNotFound));
 }
 
 QTEST_GUILESS_MAIN(TestModemSimulator)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "PagingSimulator.h"
+
+#include <QSettings>
+#include <QString>
+#include <QtGlobal>
+
+// The simulator as the program's one line device: a Hayes modem on a pseudo-terminal,
+// or a TAP terminal on TCP. Settings must point at a temporary folder (TempSettings).
+inline const QString kSimulatedLineName = QStringLiteral("Simulated modem");
+
+// Starts the simulator, configures the line for it, stores its name as the modem's,
+// and gives the number to dial.
+inline QString StartSimulatedLine(quillpost::sim::PagingSimulator& sim, bool tcp)
+{
+    if (tcp ? !sim.startTcp() : !sim.startPty())
+        qFatal("%s", qPrintable(sim.errorString()));
+    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    settings.beginWriteArray(QStringLiteral("Lines"));
+    settings.setArrayIndex(0);
+    settings.setValue(QStringLiteral("name"), kSimulatedLineName);
+    settings.setValue(QStringLiteral("type"), tcp ? "tcp" : "hayes");
+    settings.setValue(QStringLiteral("device"), sim.slavePath());
+    settings.endArray();
+    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kSimulatedLineName);
+    return tcp ? QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort()) : QStringLiteral("5551234");
+}
