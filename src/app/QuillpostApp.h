@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/MainFrame.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
@@ -7,7 +8,6 @@
 #include <QString>
 #include <memory>
 
-class CMainFrame;
 class CQuillpostDoc;
 class CQuillpostTreeView;
 
@@ -56,7 +56,7 @@ public:
     CQuillpostDoc* m_pDoc = nullptr;
     // The scheduler's period and the send's timings; tests shorten them before
     // InitInstance.
-    int m_nSchedulerIntervalMs = 5000;
+    int m_nSchedulerIntervalMs = CMainFrame::kSchedulerIntervalMs;
     SendTiming m_sendTiming;
 
 private:

@@ -1,4 +1,3 @@
-#include "app/MainFrame.h"
 #include "app/MessageBoxPrompt.h"
 #include "app/QuillpostApp.h"
 

@@ -159,17 +159,18 @@ void CModemConnection::OnCallConnected()
 
 void CModemConnection::OnCallDisconnected()
 {
-    // What the terminal said before the line went (often the ACK of the last block,
-    // read together with the modem's NO CARRIER) reaches the exchange before the
-    // failure does, so an accepted page is never counted as a failed attempt.
-    if (m_pPort)
-        StopReaderKeepingReceived();
     if (m_exchange.State() == TapState::Connected || m_bAnswered) {
         PostLineFailed(kLineFailedBeforeExchange);
         HangUp();
-    } else {
-        PostLineFailed(kLineFailedBusyOrDropped);
+        return;
     }
+    // During the exchange, what the terminal said before the line went (often the ACK
+    // of the last block, read together with the modem's NO CARRIER) reaches the
+    // exchange before the failure does, so an accepted page is never counted as a
+    // failed attempt.
+    if (m_pPort)
+        StopReaderKeepingReceived();
+    PostLineFailed(kLineFailedBusyOrDropped);
 }
 
 void CModemConnection::OnCallOffered(CallHandle call)
