@@ -5,7 +5,9 @@
 #include <QIcon>
 #include <QTreeWidget>
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CQuillpostDoc;
@@ -86,6 +88,12 @@ private:
         bool onCategory = false;
     };
     ContextTarget FindContextTarget(const QTreeWidgetItem* item) const;
+    // The identifier of the context record, copied: a reload during a dialog or a
+    // question frees the record itself.
+    std::optional<std::int32_t> ContextRecordId() const;
+    // After a command changed a table: the document reads every table again and the
+    // tree is rebuilt from it.
+    void ReloadAndRefresh();
     QTreeWidgetItem* AddCategory(int imageIndex, const QString& text);
 
     CQuillpostDoc& m_doc;

@@ -2,6 +2,8 @@
 #include "platform/CommandErrors.h"
 #include "ui/QuillpostTreeView.h"
 
+#include "data/QuillpostDoc.h"
+
 // The commands of the navigation tree: its context menus and the main menu's
 // Operations entries, each routed to its handler here. A command whose handler has no
 // behaviour yet is marked unavailable, which keeps its entries disabled.
@@ -62,18 +64,15 @@ void CQuillpostTreeView::OnCommand(int commandId)
     RunReportingErrors([this, command] { (this->*(command->handler))(); });
 }
 
-// Record commands: users, groups and service providers.
-void CQuillpostTreeView::OnNewUser() { }
-void CQuillpostTreeView::OnEditUser() { }
-void CQuillpostTreeView::OnDeleteUser() { }
-void CQuillpostTreeView::OnNewGroup() { }
-void CQuillpostTreeView::OnEditGroup() { }
-void CQuillpostTreeView::OnDeleteGroup() { }
-void CQuillpostTreeView::OnNewServiceProvider() { }
-void CQuillpostTreeView::OnEditServiceProvider() { }
-void CQuillpostTreeView::OnDeleteServiceProvider() { }
+void CQuillpostTreeView::ReloadAndRefresh()
+{
+    m_doc.ReloadAll();
+    RefreshTree();
+}
 
-// Message commands.
-void CQuillpostTreeView::OnNewMessage() { }
-void CQuillpostTreeView::OnResendMessage() { }
-void CQuillpostTreeView::OnDeleteMessage() { }
+std::optional<std::int32_t> CQuillpostTreeView::ContextRecordId() const
+{
+    if (!m_pContextRecord)
+        return std::nullopt;
+    return m_pContextRecord->m_id;
+}

@@ -1,0 +1,6 @@
+#include "ui/QuillpostTreeView.h"
+
+// Message commands.
+void CQuillpostTreeView::OnNewMessage() { }
+void CQuillpostTreeView::OnResendMessage() { }
+void CQuillpostTreeView::OnDeleteMessage() { }
