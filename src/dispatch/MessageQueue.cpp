@@ -1,0 +1,95 @@
+#include "dispatch/MessageQueue.h"
+
+#include "data/Recordsets.h"
+#include "dispatch/SendResult.h"
+#include "platform/db/DaoWorkspace.h"
+
+namespace {
+
+QString messageCriteria(std::int32_t messageId)
+{
+    return QStringLiteral("MessageId = %1").arg(messageId);
+}
+
+} // namespace
+
+QString QueuedText(const QString& composed)
+{
+    return composed.left(kQueuedTextLength) + kQueuedTextSuffix;
+}
+
+COleDateTime CombineDateAndTime(const COleDateTime& date, const COleDateTime& time)
+{
+    return COleDateTime(date.GetYear(), date.GetMonth(), date.GetDay(), time.GetHour(),
+        time.GetMinute(), time.GetSecond());
+}
+
+std::optional<std::int32_t> QueueMessage(const QString& composed,
+    const COleDateTime& requiredSendTime, const std::vector<std::int32_t>& recipients)
+{
+    if (recipients.empty())
+        return std::nullopt;
+
+    const QString text = QueuedText(composed);
+    const COleDateTime now = COleDateTime::GetCurrentTime();
+    std::int32_t messageId = 0;
+
+    CDaoTransaction transaction;
+    CMessagesRecordset rs;
+    rs.Open();
+    for (const std::int32_t recipient : recipients) {
+        rs.AddNew();
+        rs.m_MessageCount = static_cast<std::int32_t>(recipients.size());
+        rs.m_MessageId = messageId;
+        rs.m_Recipient = recipient;
+        rs.m_RequestTime = now;
+        rs.m_SendTime = now;
+        rs.m_Retries = 0;
+        rs.m_RequiredSendTime = requiredSendTime;
+        rs.m_Status = kStatusWaiting;
+        rs.m_Text = text;
+        rs.Update();
+        // The message is known by the ID of its first row, which that row carries too.
+        if (messageId == 0) {
+            messageId = rs.GetLastAddedID();
+            rs.MoveLast();
+            rs.Edit();
+            rs.m_MessageId = messageId;
+            rs.Update();
+        }
+    }
+    rs.Close();
+    transaction.Commit();
+    return messageId;
+}
+
+std::optional<StoredMessage> ReadStoredMessage(std::int32_t messageId)
+{
+    CMessagesRecordset rs;
+    rs.Open();
+    const QString criteria = messageCriteria(messageId);
+    if (!rs.FindFirst(criteria))
+        return std::nullopt;
+    StoredMessage message;
+    message.text = rs.m_Text;
+    do {
+        message.recipients.push_back(rs.m_Recipient);
+    } while (rs.FindNext(criteria));
+    return message;
+}
+
+int DeleteMessageRows(std::int32_t messageId)
+{
+    CDaoTransaction transaction;
+    CMessagesRecordset rs;
+    rs.Open();
+    const QString criteria = messageCriteria(messageId);
+    int deleted = 0;
+    for (bool found = rs.FindFirst(criteria); found; found = rs.FindNext(criteria)) {
+        rs.Delete();
+        ++deleted;
+    }
+    rs.Close();
+    transaction.Commit();
+    return deleted;
+}
