@@ -11,6 +11,7 @@
 #include <vector>
 
 class CQuillpostDoc;
+class CSendMessageDlg;
 class QMenu;
 
 // The program's one view: the four categories "Users", "Groups", "Service Providers"
@@ -94,6 +95,8 @@ private:
     // After a command changed a table: the document reads every table again and the
     // tree is rebuilt from it.
     void ReloadAndRefresh();
+    // Runs the composition dialog and queues what it hands back, as one message.
+    void QueueComposedMessage(CSendMessageDlg& dlg);
     QTreeWidgetItem* AddCategory(int imageIndex, const QString& text);
 
     CQuillpostDoc& m_doc;

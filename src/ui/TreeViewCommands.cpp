@@ -33,10 +33,10 @@ constexpr TreeCommand kTreeCommands[] = {
     { ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER, &CQuillpostTreeView::OnEditServiceProvider, false },
     { ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER, &CQuillpostTreeView::OnDeleteServiceProvider,
         false },
-    { ID_MESSAGES_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, false },
-    { ID_OPERATIONS_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, false },
-    { ID_MESSAGES_RESENDMESSAGE, &CQuillpostTreeView::OnResendMessage, false },
-    { ID_MESSAGES_DELETEMESSAGE, &CQuillpostTreeView::OnDeleteMessage, false },
+    { ID_MESSAGES_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, true },
+    { ID_OPERATIONS_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, true },
+    { ID_MESSAGES_RESENDMESSAGE, &CQuillpostTreeView::OnResendMessage, true },
+    { ID_MESSAGES_DELETEMESSAGE, &CQuillpostTreeView::OnDeleteMessage, true },
 };
 
 const TreeCommand* findCommand(int commandId)

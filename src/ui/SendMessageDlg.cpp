@@ -1,0 +1,245 @@
+#include "ui/SendMessageDlg.h"
+
+#include "data/GroupMembers.h"
+#include "data/QuillpostDoc.h"
+#include "dispatch/MessageQueue.h"
+#include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
+#include "ui/DialogUnits.h"
+#include "ui/MessageEdit.h"
+
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+constexpr int kIdRole = Qt::UserRole;
+
+// A list box whose entries stay in alphabetical order, any case, and where each click
+// selects or deselects one entry.
+QListWidget* makeChoiceList(const QString& objectName, QWidget* parent)
+{
+    auto* list = new QListWidget(parent);
+    list->setObjectName(objectName);
+    list->setSelectionMode(QAbstractItemView::MultiSelection);
+    return list;
+}
+
+template <typename Record> void fillChoiceList(QListWidget* list, std::vector<const Record*> rows)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const Record* a, const Record* b) {
+        return QString::compare(a->m_name, b->m_name, Qt::CaseInsensitive) < 0;
+    });
+    for (const Record* row : rows) {
+        auto* item = new QListWidgetItem(row->m_name, list);
+        item->setData(kIdRole, row->m_id);
+    }
+}
+
+template <typename Record> std::vector<const Record*> pointersTo(const std::vector<Record>& rows)
+{
+    std::vector<const Record*> pointers;
+    pointers.reserve(rows.size());
+    for (const Record& row : rows)
+        pointers.push_back(&row);
+    return pointers;
+}
+
+// The short date format of the locale, always with a four-digit year: a two-digit
+// year typed into the picker would land in the wrong century.
+QString shortDateFormat()
+{
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
+COleDateTime toOleDateTime(const QDate& date, const QTime& time)
+{
+    return COleDateTime(
+        date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second());
+}
+
+} // namespace
+
+CSendMessageDlg::CSendMessageDlg(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("sendMessageDialog"));
+    setWindowTitle(QStringLiteral("Send a message"));
+    buildLayout();
+}
+
+CSendMessageDlg::~CSendMessageDlg() = default;
+
+void CSendMessageDlg::buildLayout()
+{
+    const DialogUnits units(*this);
+
+    m_pMessageEdit = new CMessageEdit(kMaxComposedLength, this);
+    m_pMessageEdit->setObjectName(QStringLiteral("messageEdit"));
+    m_pMessageEdit->setMinimumSize(units.size(214, 36));
+
+    m_pDateEdit = new QDateEdit(this);
+    m_pDateEdit->setObjectName(QStringLiteral("dateSend"));
+    m_pDateEdit->setCalendarPopup(true);
+    m_pDateEdit->setDisplayFormat(shortDateFormat());
+    m_pTimeEdit = new QTimeEdit(this);
+    m_pTimeEdit->setObjectName(QStringLiteral("timeSend"));
+    m_pTimeEdit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+
+    m_pUserList = makeChoiceList(QStringLiteral("userList"), this);
+    m_pGroupList = makeChoiceList(QStringLiteral("groupList"), this);
+    m_pUserList->setMinimumSize(units.size(95, 105));
+    m_pGroupList->setMinimumSize(units.size(95, 105));
+
+    auto* addMembers = new QPushButton(QStringLiteral("<<"), this);
+    addMembers->setObjectName(QStringLiteral("addGroupMembersButton"));
+    addMembers->setAutoDefault(false);
+    addMembers->setToolTip(QStringLiteral("Select the members of the selected groups"));
+    connect(addMembers, &QPushButton::clicked, this, &CSendMessageDlg::AddGroupMembers);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CSendMessageDlg::accept);
+
+    auto* when = new QHBoxLayout;
+    auto* whenLabel = new QLabel(QStringLiteral("When:"), this);
+    whenLabel->setBuddy(m_pDateEdit);
+    when->addWidget(whenLabel);
+    when->addWidget(m_pDateEdit);
+    when->addWidget(m_pTimeEdit);
+    when->addStretch();
+
+    auto* lists = new QGridLayout;
+    auto* toLabel = new QLabel(QStringLiteral("To:"), this);
+    toLabel->setBuddy(m_pUserList);
+    lists->addWidget(toLabel, 0, 0);
+    lists->addWidget(m_pUserList, 1, 0, 2, 1);
+    lists->addWidget(addMembers, 1, 1, Qt::AlignTop);
+    lists->addWidget(m_pGroupList, 1, 2, 2, 1);
+    lists->setRowStretch(2, 1);
+    // "<<" stands a third of the way down between the lists.
+    lists->setRowMinimumHeight(1, units.height(37) + addMembers->sizeHint().height());
+    addMembers->setMaximumWidth(addMembers->sizeHint().height() * 2);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pMessageEdit);
+    layout->addLayout(when);
+    layout->addLayout(lists, 1);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_pMessageEdit, m_pDateEdit);
+    setTabOrder(m_pDateEdit, m_pTimeEdit);
+    setTabOrder(m_pTimeEdit, m_pUserList);
+    setTabOrder(m_pUserList, addMembers);
+    setTabOrder(addMembers, m_pGroupList);
+    setTabOrder(m_pGroupList, ok);
+}
+
+void CSendMessageDlg::FillChoices(const CQuillpostDoc& doc)
+{
+    m_listUsers.clear();
+    for (const auto& user : doc.m_users)
+        m_listUsers.push_back(*user);
+    m_listGroups.clear();
+    for (const auto& group : doc.m_groups)
+        m_listGroups.push_back(*group);
+}
+
+void CSendMessageDlg::setVisible(bool visible)
+{
+    if (visible && !m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+bool CSendMessageDlg::OnInitDialog()
+{
+    m_pMessageEdit->setPlainText(m_strMessage);
+    m_pMessageEdit->moveCursor(QTextCursor::End);
+
+    m_dateSend = m_timeSend = COleDateTime::GetCurrentTime();
+    m_pDateEdit->setDate(QDate(m_dateSend.GetYear(), m_dateSend.GetMonth(), m_dateSend.GetDay()));
+    m_pTimeEdit->setTime(
+        QTime(m_timeSend.GetHour(), m_timeSend.GetMinute(), m_timeSend.GetSecond()));
+
+    m_pUserList->clear();
+    fillChoiceList(m_pUserList, pointersTo(m_listUsers));
+    for (const std::int32_t id : m_listRecipients)
+        SelectUserById(id);
+    m_pGroupList->clear();
+    fillChoiceList(m_pGroupList, pointersTo(m_listGroups));
+
+    m_pMessageEdit->setFocus();
+    return true;
+}
+
+void CSendMessageDlg::SelectUserById(std::int32_t id)
+{
+    for (int row = 0; row < m_pUserList->count(); ++row) {
+        QListWidgetItem* entry = m_pUserList->item(row);
+        if (entry->data(kIdRole).toInt() == id)
+            entry->setSelected(true);
+    }
+}
+
+void CSendMessageDlg::AddGroupMembers()
+{
+    for (int row = 0; row < m_pGroupList->count(); ++row) {
+        QListWidgetItem* group = m_pGroupList->item(row);
+        if (!group->isSelected())
+            continue;
+        // A group that cannot be read adds nobody; the others still count.
+        try {
+            ForEachGroupMember(group->data(kIdRole).toInt(),
+                [this](std::int32_t userId) { SelectUserById(userId); });
+        } catch (const CDaoException&) {
+        }
+        group->setSelected(false);
+    }
+}
+
+void CSendMessageDlg::accept()
+{
+    OnOK();
+}
+
+void CSendMessageDlg::OnOK()
+{
+    m_strMessage = m_pMessageEdit->toPlainText();
+    m_dateSend = toOleDateTime(m_pDateEdit->date(), QTime(0, 0));
+    m_timeSend = toOleDateTime(QDate(1899, 12, 30), m_pTimeEdit->time());
+    if (m_strMessage.isEmpty()) {
+        Prompt::current().inform(kNoTextMessage);
+        return;
+    }
+    const QList<QListWidgetItem*> selected = m_pUserList->selectedItems();
+    if (selected.isEmpty()) {
+        Prompt::current().inform(kNoRecipientMessage);
+        return;
+    }
+    m_listRecipients.clear();
+    for (int row = 0; row < m_pUserList->count(); ++row) {
+        if (m_pUserList->item(row)->isSelected())
+            m_listRecipients.push_back(m_pUserList->item(row)->data(kIdRole).toInt());
+    }
+    QDialog::accept();
+}

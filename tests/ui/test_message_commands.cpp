@@ -1,0 +1,332 @@
+// New, Resend and Delete Message chosen from the tree's menus as the operator does,
+// against a temporary database: the rows they leave in Messages and the tree after them.
+#include "FakeClock.h"
+#include "PresetPrompt.h"
+#include "TempDatabase.h"
+#include "app/CommandIds.h"
+#include "data/QuillpostDoc.h"
+#include "dispatch/SendResult.h"
+#include "ui/QuillpostTreeView.h"
+#include "ui/SendMessageDlg.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int MessagesCategory = 3;
+const QString Suffix = QStringLiteral(": Sent using Quillpost");
+using Step = std::function<void(CSendMessageDlg&)>;
+
+// Plays one step on each showing of a "Send a message" dialog, in order, for as long as
+// the object lives; a dialog left open by its step is closed (cancelled).
+class DialogScript : public QObject
+{
+public:
+    explicit DialogScript(QList<Step> steps)
+        : m_steps(std::move(steps))
+    {
+        qApp->installEventFilter(this);
+        m_poll.setInterval(5);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] { poll(); });
+        m_poll.start();
+    }
+    int played() const { return m_played; }
+
+protected:
+    // A dialog shown again straight after it closed is never seen hidden by a poll.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<CSendMessageDlg*>(watched))
+            m_shown = static_cast<CSendMessageDlg*>(watched);
+        return false;
+    }
+
+private:
+    void poll()
+    {
+        if (!m_shown || m_shown != QApplication::activeModalWidget())
+            return;
+        CSendMessageDlg* dlg = m_shown;
+        m_shown = nullptr;
+        if (m_played < m_steps.size())
+            m_steps[m_played](*dlg);
+        ++m_played;
+        if (dlg->isVisible())
+            dlg->reject();
+    }
+
+    QList<Step> m_steps;
+    QTimer m_poll;
+    QPointer<CSendMessageDlg> m_shown;
+    int m_played = 0;
+};
+
+QStringList selectedNames(CSendMessageDlg& dlg)
+{
+    QStringList names;
+    for (QListWidgetItem* entry : dlg.findChild<QListWidget*>("userList")->selectedItems())
+        names << entry->text();
+    names.sort();
+    return names;
+}
+
+void compose(CSendMessageDlg& dlg, const QString& text, const QString& group)
+{
+    auto* edit = dlg.findChild<QPlainTextEdit*>("messageEdit");
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    if (!group.isEmpty()) {
+        auto* groups = dlg.findChild<QListWidget*>("groupList");
+        groups->findItems(group, Qt::MatchExactly).first()->setSelected(true);
+        dlg.findChild<QPushButton*>("addGroupMembersButton")->click();
+    }
+    dlg.findChild<QPushButton*>("okButton")->click();
+}
+
+} // namespace
+
+class TestMessageCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void newMessageForGroup_data();
+    void newMessageForGroup();
+    void resendQueuesCopyToEveryRecipient();
+    void deleteMessage_data();
+    void deleteMessage();
+    void failedQueueingOffersMessageAgain();
+    void resultRecordedWhileDialogOpen();
+
+private:
+    // Messages rows as "MessageId Recipient Status Text", in ID order.
+    QStringList rows() const;
+    QStringList messageItems() const;
+    // Right-clicks the item and chooses the entry of the command from its menu.
+    void choose(QTreeWidgetItem* item, int commandId);
+    QTreeWidgetItem* messageItem(int index) const
+    {
+        return m_view->topLevelItem(MessagesCategory)->child(index);
+    }
+
+    std::unique_ptr<TempDatabase> m_db;
+    std::unique_ptr<PresetPrompt> m_prompt;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<CQuillpostDoc> m_doc;
+    std::unique_ptr<CQuillpostTreeView> m_view;
+};
+
+void TestMessageCommands::init()
+{
+    m_db = std::make_unique<TempDatabase>();
+    m_prompt = std::make_unique<PresetPrompt>();
+    m_clock = std::make_unique<FakeClock>();
+    const std::int32_t ward = m_db->addGroup("Ward 4");
+    m_db->addGroup("Theatre");
+    m_db->addUser("Ann", "100", 0, { ward });
+    m_db->addUser("Ben", "200");
+    m_db->addUser("Cai", "300", 0, { 0, ward });
+    // Message 1 went to all three: sent, failed for good, still waiting.
+    m_db->addMessageRow(1, 1, "Fire drill" + Suffix, kStatusSent);
+    m_db->addMessageRow(2, 1, "Fire drill" + Suffix, kStatusFailed);
+    m_db->addMessageRow(3, 1, "Fire drill" + Suffix, kStatusWaiting);
+    m_db->addMessageRow(2, 4, "Lunch", kStatusSent);
+
+    m_doc = std::make_unique<CQuillpostDoc>();
+    m_doc->ReloadAll();
+    m_view = std::make_unique<CQuillpostTreeView>(*m_doc);
+    m_view->resize(400, 600);
+    m_view->EnsureFilled();
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    m_view->expandAll();
+}
+
+void TestMessageCommands::cleanup()
+{
+    m_view.reset();
+    m_doc.reset();
+    m_clock.reset();
+    m_prompt.reset();
+    m_db.reset();
+}
+
+QStringList TestMessageCommands::rows() const
+{
+    return m_db
+        ->scalar("SELECT GROUP_CONCAT(MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text, "
+                 "'\n') FROM (SELECT * FROM Messages ORDER BY ID)")
+        .toString()
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+QStringList TestMessageCommands::messageItems() const
+{
+    QStringList texts;
+    for (int i = 0; i < m_view->topLevelItem(MessagesCategory)->childCount(); ++i)
+        texts << messageItem(i)->text(0);
+    return texts;
+}
+
+void TestMessageCommands::choose(QTreeWidgetItem* item, int commandId)
+{
+    QTimer picker;
+    picker.setInterval(5);
+    connect(&picker, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        picker.stop();
+        QAction* entry = menu->findChild<QAction*>(QStringLiteral("command%1").arg(commandId));
+        QVERIFY(entry && entry->isEnabled());
+        menu->setActiveAction(entry);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    picker.start();
+    m_view->OnContextMenu(
+        m_view.get(), m_view->viewport()->mapToGlobal(m_view->visualItemRect(item).center()));
+}
+
+void TestMessageCommands::newMessageForGroup_data()
+{
+    QTest::addColumn<bool>("fromOperationsMenu");
+    QTest::newRow("messages context menu") << false;
+    QTest::newRow("Operations menu") << true;
+}
+
+void TestMessageCommands::newMessageForGroup()
+{
+    QFETCH(bool, fromOperationsMenu);
+
+    DialogScript script({ [](CSendMessageDlg& dlg) {
+        QCOMPARE(selectedNames(dlg), QStringList());
+        compose(dlg, "Ward 4 meeting moved to 3 pm", "Ward 4");
+    } });
+    if (fromOperationsMenu)
+        m_view->OnCommand(ID_OPERATIONS_NEWMESSAGE);
+    else
+        choose(m_view->topLevelItem(MessagesCategory), ID_MESSAGES_NEWMESSAGE);
+
+    QCOMPARE(script.played(), 1);
+    const QString text = "Ward 4 meeting moved to 3 pm" + Suffix;
+    QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+    QCOMPARE(messageItems().size(), 3);
+    QVERIFY(!m_view->topLevelItem(MessagesCategory)->isExpanded());
+}
+
+void TestMessageCommands::resendQueuesCopyToEveryRecipient()
+{
+    const QStringList before = rows();
+    // Ben has left since; the copy can only go to the others.
+    m_db->exec("DELETE FROM Users WHERE ID = 2");
+    m_doc->ReloadAll();
+    m_view->RefreshTree();
+    m_view->expandAll();
+
+    DialogScript script({ [](CSendMessageDlg& dlg) {
+        QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
+        QCOMPARE(dlg.findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+            "Fire drill" + Suffix);
+        dlg.findChild<QPushButton*>("okButton")->click();
+    } });
+    choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+
+    QCOMPARE(script.played(), 1);
+    const QString text = "Fire drill" + Suffix + Suffix;
+    QCOMPARE(rows(), before + QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+}
+
+void TestMessageCommands::deleteMessage_data()
+{
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("goneMeanwhile");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<int>("rowsLeft");
+
+    const QString question = QStringLiteral("Are you sure you want to delete this message");
+    QTest::newRow("Yes removes every row, whatever its status")
+        << true << false << QStringList { question } << 1;
+    QTest::newRow("No changes nothing") << false << false << QStringList { question } << 4;
+    QTest::newRow("deleted elsewhere: no question")
+        << true << true << QStringList() << 1;
+}
+
+void TestMessageCommands::deleteMessage()
+{
+    QFETCH(bool, answer);
+    QFETCH(bool, goneMeanwhile);
+    QFETCH(QStringList, shown);
+    QFETCH(int, rowsLeft);
+
+    if (goneMeanwhile)
+        m_db->exec("DELETE FROM Messages WHERE MessageId = 1");
+    m_prompt->answers = { answer };
+    choose(messageItem(0), ID_MESSAGES_DELETEMESSAGE);
+
+    QCOMPARE(m_prompt->shown, shown);
+    QCOMPARE(rows().size(), rowsLeft);
+    QCOMPARE(rows().last(), QStringLiteral("4 2 1 Lunch"));
+    // The tree shows what the table holds once something was deleted.
+    QCOMPARE(messageItems().size(), answer && !goneMeanwhile ? 1 : 2);
+}
+
+void TestMessageCommands::failedQueueingOffersMessageAgain()
+{
+    m_db->exec("CREATE TRIGGER locked BEFORE INSERT ON Messages WHEN NEW.Recipient = 3 "
+               "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+
+    DialogScript script({ [](CSendMessageDlg& dlg) { compose(dlg, "Theatre 2 ready", "Ward 4"); },
+        [this](CSendMessageDlg& dlg) {
+            // Offered again as the operator left it.
+            QCOMPARE(dlg.findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+                QStringLiteral("Theatre 2 ready"));
+            QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
+            QCOMPARE(rows().size(), 4);
+            m_db->exec("DROP TRIGGER locked");
+            dlg.findChild<QPushButton*>("okButton")->click();
+        } });
+    m_view->OnCommand(ID_OPERATIONS_NEWMESSAGE);
+
+    QCOMPARE(script.played(), 2);
+    QCOMPARE(m_prompt->shown.size(), 1);
+    QVERIFY2(m_prompt->shown.first().startsWith("The message could not be queued: ")
+            && m_prompt->shown.first().contains("locked"),
+        qPrintable(m_prompt->shown.first()));
+    const QString text = "Theatre 2 ready" + Suffix;
+    QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+}
+
+void TestMessageCommands::resultRecordedWhileDialogOpen()
+{
+    DialogScript script({ [this](CSendMessageDlg& dlg) {
+        // What the sending window does when a send records its result: the document
+        // and the tree, the context record included, are made anew.
+        RecordAttemptResult(1, 3, kStatusSent);
+        m_doc->ReloadAll();
+        m_view->RefreshTree();
+        QCOMPARE(m_view->ContextRecord(), nullptr);
+        dlg.findChild<QPushButton*>("okButton")->click();
+    } });
+    choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+
+    QCOMPARE(script.played(), 1);
+    const QString text = "Fire drill" + Suffix + Suffix;
+    QCOMPARE(rows().mid(2),
+        QStringList({ "1 3 1 Fire drill" + Suffix, "4 2 1 Lunch", "5 1 0 " + text,
+            "5 2 0 " + text, "5 3 0 " + text }));
+}
+
+QTEST_MAIN(TestMessageCommands)
+#include "test_message_commands.moc"
