@@ -1,0 +1,199 @@
+#include "data/AddressBook.h"
+
+#include "data/QuillpostDoc.h"
+#include "data/Recordsets.h"
+#include "platform/db/DaoException.h"
+#include "platform/db/DaoWorkspace.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+QString idCriteria(std::int32_t id)
+{
+    return QStringLiteral("ID = %1").arg(id);
+}
+
+std::array<std::int32_t*, kGroupSlots> groupColumns(CUsersRecordset& row)
+{
+    return { &row.m_Group1, &row.m_Group2, &row.m_Group3, &row.m_Group4, &row.m_Group5,
+        &row.m_Group6, &row.m_Group7, &row.m_Group8, &row.m_Group9, &row.m_Group10 };
+}
+
+// Hands the row with that ID to `read`; nothing when the table has no such row.
+template <typename Recordset, typename Read> auto readRow(std::int32_t id, Read read)
+{
+    Recordset recordset;
+    recordset.Open();
+    using Result = decltype(read(recordset));
+    if (!recordset.FindFirst(idCriteria(id)))
+        return std::optional<Result>();
+    return std::optional<Result>(read(recordset));
+}
+
+// Changes the row with that ID, or adds one when there is no ID, with the values
+// `write` puts into the members. Meant to run inside the caller's transaction.
+template <typename Recordset, typename Write>
+std::int32_t writeRow(Recordset& recordset, std::optional<std::int32_t> id, Write write)
+{
+    recordset.Open();
+    if (id) {
+        // The row was there when the dialog opened; another program may have removed it
+        // while the operator was typing.
+        if (!recordset.FindFirst(idCriteria(*id)))
+            throw CDaoException(CDaoException::Kind::Other,
+                QStringLiteral("It was deleted from the database while the dialog was open."));
+        recordset.Edit();
+    } else {
+        recordset.AddNew();
+    }
+    write(recordset);
+    recordset.Update();
+    return id ? *id : recordset.GetLastAddedID();
+}
+
+template <typename Recordset> bool deleteRow(std::int32_t id)
+{
+    CDaoTransaction transaction;
+    Recordset recordset;
+    recordset.Open();
+    if (!recordset.FindFirst(idCriteria(id)))
+        return false;
+    recordset.Delete();
+    recordset.Close();
+    transaction.Commit();
+    return true;
+}
+
+// Inside the caller's transaction: every provider but `keep` stops being the default.
+void clearOtherDefaults(std::int32_t keep)
+{
+    const QString criteria = QStringLiteral("UseAsDefault = 1");
+    CServiceProvidersRecordset providers;
+    providers.Open();
+    for (bool found = providers.FindFirst(criteria); found; found = providers.FindNext(criteria)) {
+        if (providers.m_ID == keep)
+            continue;
+        providers.Edit();
+        providers.m_UseAsDefault = 0;
+        providers.Update();
+    }
+    providers.Close();
+}
+
+} // namespace
+
+std::array<std::int32_t, kGroupSlots> PackGroups(const std::vector<std::int32_t>& groupIds)
+{
+    std::array<std::int32_t, kGroupSlots> columns {};
+    std::copy_n(groupIds.begin(), std::min(groupIds.size(), columns.size()), columns.begin());
+    return columns;
+}
+
+std::vector<std::int32_t> UnpackGroups(const std::array<std::int32_t, kGroupSlots>& columns)
+{
+    std::vector<std::int32_t> groupIds;
+    std::copy_if(columns.begin(), columns.end(), std::back_inserter(groupIds),
+        [](std::int32_t id) { return id != 0; });
+    return groupIds;
+}
+
+std::vector<GroupChoice> CopyGroupChoices(const CQuillpostDoc& doc)
+{
+    std::vector<GroupChoice> choices;
+    for (const auto& group : doc.m_groups)
+        choices.push_back({ group->m_id, group->m_name });
+    return choices;
+}
+
+std::optional<UserDetails> ReadUser(std::int32_t id)
+{
+    return readRow<CUsersRecordset>(id, [](CUsersRecordset& row) {
+        std::array<std::int32_t, kGroupSlots> columns {};
+        std::ranges::transform(
+            groupColumns(row), columns.begin(), [](const std::int32_t* slot) { return *slot; });
+        return UserDetails { row.m_Name, row.m_TelephoneNumber, row.m_PreferredProvider,
+            UnpackGroups(columns) };
+    });
+}
+
+std::optional<QString> ReadGroupName(std::int32_t id)
+{
+    return readRow<CGroupsRecordset>(
+        id, [](const CGroupsRecordset& row) { return row.m_GroupName; });
+}
+
+std::optional<ProviderDetails> ReadProvider(std::int32_t id)
+{
+    return readRow<CServiceProvidersRecordset>(id, [](const CServiceProvidersRecordset& row) {
+        return ProviderDetails { row.m_ServiceName, row.m_AccessNumber, row.m_BaudRate,
+            row.m_StopBits, row.m_Parity, row.m_DataBits, row.m_UseAsDefault == 1 };
+    });
+}
+
+std::int32_t SaveUser(std::optional<std::int32_t> id, const UserDetails& user)
+{
+    CDaoTransaction transaction;
+    CUsersRecordset users;
+    const std::int32_t saved = writeRow(users, id, [&user](CUsersRecordset& row) {
+        row.m_Name = user.name;
+        row.m_TelephoneNumber = user.telephoneNumber;
+        row.m_PreferredProvider = user.preferredProvider;
+        const auto packed = PackGroups(user.groupIds);
+        const auto columns = groupColumns(row);
+        for (std::size_t i = 0; i < kGroupSlots; ++i)
+            *columns[i] = packed[i];
+    });
+    users.Close();
+    transaction.Commit();
+    return saved;
+}
+
+std::int32_t SaveGroup(std::optional<std::int32_t> id, const QString& name)
+{
+    CDaoTransaction transaction;
+    CGroupsRecordset groups;
+    const std::int32_t saved
+        = writeRow(groups, id, [&name](CGroupsRecordset& row) { row.m_GroupName = name; });
+    groups.Close();
+    transaction.Commit();
+    return saved;
+}
+
+std::int32_t SaveProvider(std::optional<std::int32_t> id, const ProviderDetails& provider)
+{
+    CDaoTransaction transaction;
+    CServiceProvidersRecordset providers;
+    const std::int32_t saved
+        = writeRow(providers, id, [&provider](CServiceProvidersRecordset& row) {
+              row.m_ServiceName = provider.serviceName;
+              row.m_AccessNumber = provider.accessNumber;
+              row.m_BaudRate = provider.baudRate;
+              row.m_StopBits = provider.stopBits;
+              row.m_Parity = provider.parity;
+              row.m_DataBits = provider.dataBits;
+              row.m_TAPType = 1;
+              row.m_UseAsDefault = provider.useAsDefault ? 1 : 0;
+          });
+    providers.Close();
+    if (provider.useAsDefault)
+        clearOtherDefaults(saved);
+    transaction.Commit();
+    return saved;
+}
+
+bool DeleteUser(std::int32_t id)
+{
+    return deleteRow<CUsersRecordset>(id);
+}
+
+bool DeleteGroup(std::int32_t id)
+{
+    return deleteRow<CGroupsRecordset>(id);
+}
+
+bool DeleteProvider(std::int32_t id)
+{
+    return deleteRow<CServiceProvidersRecordset>(id);
+}
