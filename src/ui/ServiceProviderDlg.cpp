@@ -1,0 +1,121 @@
+#include "ui/ServiceProviderDlg.h"
+
+#include "ui/EntityDlgSupport.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// The entries of the baud rate box, in order. The last one also stands for any rate
+// that is not among the others, and for a box with no entry chosen.
+constexpr std::array<std::int32_t, 8> kBaudRates { 300, 600, 1200, 2400, 4800, 9600, 19200, 38400 };
+
+void addEntries(QComboBox* box, const QStringList& entries)
+{
+    box->addItems(entries);
+    box->setMinimumWidth(DialogUnitsWide(*box, 74));
+}
+
+} // namespace
+
+CServiceProviderDlg::CServiceProviderDlg(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Service Provider Details"));
+    CreateControls();
+}
+
+CServiceProviderDlg::~CServiceProviderDlg() = default;
+
+void CServiceProviderDlg::CreateControls()
+{
+    m_editName = NewTextField(this, QStringLiteral("nameEdit"));
+    m_editAccessNumber = NewTextField(this, QStringLiteral("accessNumberEdit"));
+    m_comboBaudRate = NewEditableCombo(this, QStringLiteral("baudRateCombo"));
+    m_comboStopBits = NewEditableCombo(this, QStringLiteral("stopBitsCombo"));
+    m_comboParity = NewEditableCombo(this, QStringLiteral("parityCombo"));
+    m_comboDataBits = NewEditableCombo(this, QStringLiteral("dataBitsCombo"));
+    m_checkDefault = new QCheckBox(QStringLiteral("Use as default"), this);
+    m_checkDefault->setObjectName(QStringLiteral("useAsDefaultCheck"));
+    QPushButton* ok = NewOkButton(this);
+    QPushButton* cancel = NewCancelButton(this);
+
+    auto* fields = new QFormLayout;
+    fields->addRow(QStringLiteral("Name"), m_editName);
+    fields->addRow(QStringLiteral("Access Number"), m_editAccessNumber);
+    fields->addRow(QStringLiteral("Baud Rate"), m_comboBaudRate);
+    fields->addRow(QStringLiteral("Stop Bits"), m_comboStopBits);
+    fields->addRow(QStringLiteral("Parity"), m_comboParity);
+    fields->addRow(QStringLiteral("Data Bits"), m_comboDataBits);
+    fields->addRow(QString(), m_checkDefault);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(fields, 1);
+    layout->addLayout(buttons);
+
+    QWidget* const order[] = { m_editName, m_editAccessNumber, m_comboBaudRate, m_comboStopBits,
+        m_comboParity, m_comboDataBits, m_checkDefault, ok, cancel };
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void CServiceProviderDlg::setVisible(bool visible)
+{
+    if (visible && !m_bInitialised) {
+        m_bInitialised = true;
+        OnInitDialog();
+    }
+    QDialog::setVisible(visible);
+}
+
+bool CServiceProviderDlg::OnInitDialog()
+{
+    m_editName->setText(m_strName);
+    m_editAccessNumber->setText(m_strAccessNumber);
+
+    QStringList rates;
+    for (std::int32_t rate : kBaudRates)
+        rates << QString::number(rate);
+    addEntries(m_comboBaudRate, rates);
+    const auto rate = std::find(kBaudRates.begin(), kBaudRates.end() - 1, m_nBaudRate);
+    m_comboBaudRate->setCurrentIndex(int(rate - kBaudRates.begin()));
+
+    addEntries(m_comboStopBits, { QStringLiteral("1"), QStringLiteral("2") });
+    m_comboStopBits->setCurrentIndex(m_nStopBits == 2 ? 1 : 0);
+
+    addEntries(m_comboDataBits, { QStringLiteral("7"), QStringLiteral("8") });
+    m_comboDataBits->setCurrentIndex(m_nDataBits == 7 ? 0 : 1);
+
+    addEntries(
+        m_comboParity, { QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd") });
+    if (m_nParity < 0 || m_nParity > 2)
+        m_nParity = 0;
+    m_comboParity->setCurrentIndex(m_nParity);
+
+    m_checkDefault->setChecked(m_bUseAsDefault == 1);
+    return true;
+}
+
+void CServiceProviderDlg::done(int result)
+{
+    OnDestroy();
+    QDialog::done(result);
+}
+
+void CServiceProviderDlg::OnDestroy()
+{
+    m_strName = m_editName->text();
+    m_strAccessNumber = m_editAccessNumber->text();
+    m_nParity = SelectedEntry(*m_comboParity);
+    m_nDataBits = SelectedEntry(*m_comboDataBits) == 0 ? 7 : 8;
+    m_nStopBits = SelectedEntry(*m_comboStopBits) == 0 ? 1 : 2;
+    const int rate = SelectedEntry(*m_comboBaudRate);
+    m_nBaudRate = rate >= 0 ? kBaudRates.at(std::size_t(rate)) : kBaudRates.back();
+    m_bUseAsDefault = m_checkDefault->isChecked() ? 1 : 0;
+}

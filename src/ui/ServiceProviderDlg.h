@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+
+// "Service Provider Details": the provider's name, the number dialled to reach it,
+// its serial line settings and whether it is the default provider. The caller
+// presets the five numbers and the texts, runs the dialog and uses the members only
+// after OK. On closing, after OK and after Cancel alike, the selections are turned
+// back into numbers.
+class CServiceProviderDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CServiceProviderDlg(QWidget* parent = nullptr);
+    ~CServiceProviderDlg() override;
+
+    std::int32_t m_nStopBits = 0; // 1 or 2
+    std::int32_t m_nParity = 0; // 0 None, 1 Even, 2 Odd; -1 when none was chosen
+    std::int32_t m_nDataBits = 0; // 7 or 8
+    std::int32_t m_nBaudRate = 0; // bits per second
+    QString m_strAccessNumber;
+    QString m_strName;
+    std::int32_t m_bUseAsDefault = 0; // 1 when "Use as default" is ticked
+
+    // The members are shown the first time the dialog is about to appear.
+    void setVisible(bool visible) override;
+    void done(int result) override;
+
+protected:
+    bool OnInitDialog();
+    // Reads the texts and turns the selections into the numbers.
+    void OnDestroy();
+
+private:
+    void CreateControls();
+
+    QCheckBox* m_checkDefault = nullptr;
+    QComboBox* m_comboStopBits = nullptr;
+    QComboBox* m_comboParity = nullptr;
+    QComboBox* m_comboDataBits = nullptr;
+    QComboBox* m_comboBaudRate = nullptr;
+    QLineEdit* m_editAccessNumber = nullptr;
+    QLineEdit* m_editName = nullptr;
+    bool m_bInitialised = false;
+};
