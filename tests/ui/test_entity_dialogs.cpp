@@ -2,14 +2,12 @@
 // members preset, and what they hand back for what the operator chose or typed.
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
-#include "ui/GroupDlg.h"
 #include "ui/ServiceProviderDlg.h"
 #include "ui/UserDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QTest>
 
 namespace {
@@ -41,15 +39,6 @@ void choose(QComboBox* box, const QString& how)
     }
 }
 
-std::unique_ptr<QDialog> makeDialog(const QString& kind)
-{
-    if (kind == "user")
-        return std::make_unique<CUserDlg>(std::vector<GroupChoice> {});
-    if (kind == "group")
-        return std::make_unique<CGroupDlg>();
-    return std::make_unique<CServiceProviderDlg>();
-}
-
 void showAndWait(QDialog& dlg)
 {
     dlg.show();
@@ -69,14 +58,8 @@ private slots:
 
     void userProviders_data();
     void userProviders();
-    void userGroupsToggleAndComeBackSorted();
-    void providerShowsMembers_data();
-    void providerShowsMembers();
-    void providerReadsSelections_data();
-    void providerReadsSelections();
-    void textFieldsHoldAColumnsLength_data();
-    void textFieldsHoldAColumnsLength();
-    void enterAcceptsEscapeCancels_data();
+    void providerLineSettings_data();
+    void providerLineSettings();
     void enterAcceptsEscapeCancels();
 
 private:
@@ -131,75 +114,45 @@ void TestEntityDialogs::userProviders()
     QVERIFY(prompt.shown.isEmpty());
 }
 
-// Groups are listed case-insensitively sorted; a click toggles an entry; OK hands
-// back every chosen ID in list order, however many, and none of a group that is gone.
-void TestEntityDialogs::userGroupsToggleAndComeBackSorted()
+void TestEntityDialogs::providerLineSettings_data()
 {
-    const QStringList names { "kilo", "Alpha", "juliet", "Echo", "bravo", "Golf", "delta", "Hotel",
-        "charlie", "India", "foxtrot", "Lima" };
-    std::vector<GroupChoice> groups;
-    for (int i = 0; i < names.size(); ++i)
-        groups.push_back({ 100 + i, names[i] });
-    CUserDlg dlg(groups);
-    dlg.m_listGroupIds = { 103, 999, 101 }; // Echo, a deleted group, Alpha
-    showAndWait(dlg);
-    auto* list = dlg.findChild<QListWidget*>("groupList");
-    QStringList listed;
-    QStringList selected;
-    for (int row = 0; row < list->count(); ++row) {
-        listed << list->item(row)->text();
-        if (list->item(row)->isSelected())
-            selected << list->item(row)->text();
-    }
-    QCOMPARE(listed.join(' '),
-        QString("Alpha bravo charlie delta Echo foxtrot Golf Hotel India juliet kilo Lima"));
-    QCOMPARE(selected, QStringList({ "Alpha", "Echo" }));
+    // Baud rate, stop bits, parity, data bits and "Use as default", in that order.
+    QTest::addColumn<QList<int>>("members");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("choices"); // one for each list, as for choose(); "" untouched
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QList<int>>("handedBack");
 
-    // Clicking every entry once turns Alpha and Echo off and all the others on; Alpha
-    // and Echo are clicked once more.
-    const auto click = [list](int row) {
-        list->scrollToItem(list->item(row));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-            list->visualItemRect(list->item(row)).center());
+    const auto row = [](const char* name, QList<int> members, const char* shown,
+                         QStringList choices, QList<int> handedBack, bool cancel = false) {
+        QTest::newRow(name) << members << QString(shown) << choices << cancel << handedBack;
     };
-    for (int row = 0; row < list->count(); ++row)
-        click(row);
-    QCOMPARE(list->selectedItems().size(), 10);
-    click(0);
-    click(4);
-    dlg.accept();
-    const std::vector<std::int32_t> alphabetical { 101, 104, 108, 106, 103, 110, 105, 107, 109, 102,
-        100, 111 };
-    QCOMPARE(dlg.m_listGroupIds, alphabetical);
+    const QStringList untouched { "", "", "", "" };
+    row("new provider", { 9600, 1, 0, 8, 0 }, "9600 1 None 8 off", untouched, { 9600, 1, 0, 8, 0 });
+    row("first entries", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", untouched, { 300, 1, 1, 7, 1 });
+    row("last entries", { 38400, 2, 2, 8, 1 }, "38400 2 Odd 8 on", untouched,
+        { 38400, 2, 2, 8, 1 });
+    row("outside the lists", { 57600, 3, 5, 6, 2 }, "38400 1 None 8 off", untouched,
+        { 38400, 1, 0, 8, 0 });
+    row("negative", { -1, -1, -1, -1, -1 }, "38400 1 None 8 off", untouched, { 38400, 1, 0, 8, 0 });
+    row("entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "6", "1", "2", "1" },
+        { 19200, 2, 2, 8, 0 });
+    row("no entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "-1", "-1", "-1", "-1" },
+        { 38400, 2, -1, 8, 0 });
+    row("texts typed", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
+        { "typed:57600", "typed:1.5", "typed:Mark", "typed:6" }, { 38400, 2, -1, 8, 0 });
+    row("cancelled", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", { "-1", "0", "", "" },
+        { 38400, 1, 1, 7, 1 }, true);
 }
 
-void TestEntityDialogs::providerShowsMembers_data()
-{
-    QTest::addColumn<QList<int>>("members"); // baud, stop bits, parity, data bits, default
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QList<int>>("handedBack"); // after OK with nothing changed
-
-    QTest::newRow("new provider") << QList { 9600, 1, 0, 8, 0 }
-                                  << QStringList { "9600", "1", "None", "8", "off" }
-                                  << QList { 9600, 1, 0, 8, 0 };
-    QTest::newRow("first entries")
-        << QList { 300, 1, 1, 7, 1 } << QStringList { "300", "1", "Even", "7", "on" }
-        << QList { 300, 1, 1, 7, 1 };
-    QTest::newRow("last entries") << QList { 38400, 2, 2, 8, 1 }
-                                  << QStringList { "38400", "2", "Odd", "8", "on" }
-                                  << QList { 38400, 2, 2, 8, 1 };
-    QTest::newRow("values outside the lists")
-        << QList { 57600, 3, 5, 6, 2 } << QStringList { "38400", "1", "None", "8", "off" }
-        << QList { 38400, 1, 0, 8, 0 };
-    QTest::newRow("negative values")
-        << QList { -1, -1, -1, -1, -1 } << QStringList { "38400", "1", "None", "8", "off" }
-        << QList { 38400, 1, 0, 8, 0 };
-}
-
-void TestEntityDialogs::providerShowsMembers()
+// What the lists show for the numbers preset, and the numbers they give back on closing,
+// whether by OK or by Cancel.
+void TestEntityDialogs::providerLineSettings()
 {
     QFETCH(QList<int>, members);
-    QFETCH(QStringList, shown);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, choices);
+    QFETCH(bool, cancel);
     QFETCH(QList<int>, handedBack);
     CServiceProviderDlg dlg;
     dlg.m_nBaudRate = members[0];
@@ -208,122 +161,36 @@ void TestEntityDialogs::providerShowsMembers()
     dlg.m_nDataBits = members[3];
     dlg.m_bUseAsDefault = members[4];
     showAndWait(dlg);
-    QCOMPARE(
-        QStringList({ combo(dlg, "baudRateCombo")->currentText(),
-            combo(dlg, "stopBitsCombo")->currentText(), combo(dlg, "parityCombo")->currentText(),
-            combo(dlg, "dataBitsCombo")->currentText(),
-            dlg.findChild<QCheckBox*>("useAsDefaultCheck")->isChecked() ? "on" : "off" }),
-        shown);
-    dlg.accept();
+    QStringList texts;
+    const char* lists[] = { "baudRateCombo", "stopBitsCombo", "parityCombo", "dataBitsCombo" };
+    for (int i = 0; i < 4; ++i) {
+        texts << combo(dlg, lists[i])->currentText();
+        if (!choices[i].isEmpty())
+            choose(combo(dlg, lists[i]), choices[i]);
+    }
+    texts << (dlg.findChild<QCheckBox*>("useAsDefaultCheck")->isChecked() ? "on" : "off");
+    QCOMPARE(texts.join(' '), shown);
+    // A Text column holds 255 characters; the field takes no more.
+    QTest::keyClicks(dlg.findChild<QLineEdit*>("accessNumberEdit"), QString(256, '5') + "#");
+    cancel ? dlg.reject() : dlg.accept();
     QCOMPARE(QList<int>({ dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity, dlg.m_nDataBits,
                  dlg.m_bUseAsDefault }),
         handedBack);
+    QCOMPARE(dlg.m_strAccessNumber, QString(255, '5'));
 }
 
-void TestEntityDialogs::providerReadsSelections_data()
-{
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("choice"); // as for choose()
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<QList<int>>("handedBack"); // baud, stop bits, parity, data bits
-
-    const auto row = [](const char* name, const char* box, const char* choice,
-                         QList<int> handedBack, bool cancel = false) {
-        QTest::newRow(name) << QString(box) << QString(choice) << cancel << handedBack;
-    };
-    // The dialog opens on 9600, 1, Even, 7.
-    row("300 baud", "baudRateCombo", "0", { 300, 1, 1, 7 });
-    row("19200 baud", "baudRateCombo", "6", { 19200, 1, 1, 7 });
-    row("38400 baud", "baudRateCombo", "7", { 38400, 1, 1, 7 });
-    row("rate typed", "baudRateCombo", "typed:57600", { 38400, 1, 1, 7 });
-    row("no rate", "baudRateCombo", "-1", { 38400, 1, 1, 7 });
-    row("2 stop bits", "stopBitsCombo", "1", { 9600, 2, 1, 7 });
-    row("stop bits typed", "stopBitsCombo", "typed:1.5", { 9600, 2, 1, 7 });
-    row("odd parity", "parityCombo", "2", { 9600, 1, 2, 7 });
-    row("parity typed", "parityCombo", "typed:Mark", { 9600, 1, -1, 7 });
-    row("no parity entry", "parityCombo", "-1", { 9600, 1, -1, 7 });
-    row("8 data bits", "dataBitsCombo", "1", { 9600, 1, 1, 8 });
-    row("data bits typed", "dataBitsCombo", "typed:6", { 9600, 1, 1, 8 });
-    row("cancelled, no rate", "baudRateCombo", "-1", { 38400, 1, 1, 7 }, true);
-}
-
-void TestEntityDialogs::providerReadsSelections()
-{
-    QFETCH(QString, box);
-    QFETCH(QString, choice);
-    QFETCH(bool, cancel);
-    QFETCH(QList<int>, handedBack);
-    CServiceProviderDlg dlg;
-    dlg.m_nBaudRate = 9600;
-    dlg.m_nStopBits = 1;
-    dlg.m_nParity = 1;
-    dlg.m_nDataBits = 7;
-    showAndWait(dlg);
-    choose(combo(dlg, box.toLatin1()), choice);
-    dlg.findChild<QLineEdit*>("nameEdit")->setText("Metro");
-    cancel ? dlg.reject() : dlg.accept();
-    QCOMPARE(QList<int>({ dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity, dlg.m_nDataBits }),
-        handedBack);
-    QCOMPARE(dlg.m_strName, QString("Metro"));
-}
-
-void TestEntityDialogs::textFieldsHoldAColumnsLength_data()
-{
-    QTest::addColumn<QString>("dialog");
-    QTest::addColumn<QString>("field");
-
-    const auto row = [](const char* name, const char* dialog, const char* field) {
-        QTest::newRow(name) << QString(dialog) << QString(field);
-    };
-    row("user name", "user", "nameEdit");
-    row("telephone number", "user", "phoneEdit");
-    row("group name", "group", "nameEdit");
-    row("service name", "provider", "nameEdit");
-    row("access number", "provider", "accessNumberEdit");
-}
-
-void TestEntityDialogs::textFieldsHoldAColumnsLength()
-{
-    QFETCH(QString, dialog);
-    QFETCH(QString, field);
-    const std::unique_ptr<QDialog> dlg = makeDialog(dialog);
-    showAndWait(*dlg);
-    auto* edit = dlg->findChild<QLineEdit*>(field);
-    QTest::keyClicks(edit, QString(256, 'x') + "yz");
-    QCOMPARE(edit->text(), QString(255, 'x'));
-}
-
-void TestEntityDialogs::enterAcceptsEscapeCancels_data()
-{
-    QTest::addColumn<QString>("dialog");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("result");
-
-    const auto row = [](const char* name, const char* dialog, const char* field, Qt::Key key,
-                         QDialog::DialogCode result) {
-        QTest::newRow(name) << QString(dialog) << QString(field) << int(key) << int(result);
-    };
-    row("user, Enter", "user", "phoneEdit", Qt::Key_Return, QDialog::Accepted);
-    row("user, Escape", "user", "nameEdit", Qt::Key_Escape, QDialog::Rejected);
-    row("group, Enter", "group", "nameEdit", Qt::Key_Return, QDialog::Accepted);
-    row("provider, Enter in a list", "provider", "parityCombo", Qt::Key_Enter, QDialog::Accepted);
-    row("provider, Escape", "provider", "accessNumberEdit", Qt::Key_Escape, QDialog::Rejected);
-}
-
+// Enter, even in a list's field, is OK; Escape is Cancel.
 void TestEntityDialogs::enterAcceptsEscapeCancels()
 {
-    QFETCH(QString, dialog);
-    QFETCH(QString, field);
-    QFETCH(int, key);
-    QFETCH(int, result);
-    const std::unique_ptr<QDialog> dlg = makeDialog(dialog);
-    showAndWait(*dlg);
-    auto* target = dlg->findChild<QWidget*>(field);
-    target->setFocus();
-    QTest::keyClick(target, Qt::Key(key));
-    QVERIFY(!dlg->isVisible());
-    QCOMPARE(dlg->result(), result);
+    CServiceProviderDlg provider;
+    showAndWait(provider);
+    QTest::keyClick(combo(provider, "parityCombo"), Qt::Key_Enter);
+    QCOMPARE(provider.result(), int(QDialog::Accepted));
+    CUserDlg user({});
+    showAndWait(user);
+    QTest::keyClick(user.findChild<QLineEdit*>("phoneEdit"), Qt::Key_Escape);
+    QCOMPARE(user.result(), int(QDialog::Rejected));
+    QVERIFY(!provider.isVisible() && !user.isVisible());
 }
 
 QTEST_MAIN(TestEntityDialogs)
