@@ -1,12 +1,184 @@
+#include "data/AddressBook.h"
+#include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
+#include "ui/GroupDlg.h"
 #include "ui/QuillpostTreeView.h"
+#include "ui/ServiceProviderDlg.h"
+#include "ui/UserDlg.h"
 
-// Record commands: users, groups and service providers.
-void CQuillpostTreeView::OnNewUser() { }
-void CQuillpostTreeView::OnEditUser() { }
-void CQuillpostTreeView::OnDeleteUser() { }
-void CQuillpostTreeView::OnNewGroup() { }
-void CQuillpostTreeView::OnEditGroup() { }
-void CQuillpostTreeView::OnDeleteGroup() { }
-void CQuillpostTreeView::OnNewServiceProvider() { }
-void CQuillpostTreeView::OnEditServiceProvider() { }
-void CQuillpostTreeView::OnDeleteServiceProvider() { }
+// The address book commands: New, Edit and Delete for users, groups and service
+// providers. Each works from copies (the record's ID, what was read from its row),
+// never from the document's lists: a send may reload the document while a dialog or
+// a question is open.
+
+namespace {
+
+// The read before a dialog or question. A database error there ends the command
+// without a word, as nothing has been written yet.
+template <typename Read> auto readQuietly(Read read) -> decltype(read())
+{
+    try {
+        return read();
+    } catch (const CDaoException&) {
+        return std::nullopt;
+    }
+}
+
+// The write after OK. It is one transaction, so a failure keeps nothing of it; the
+// operator is told, as otherwise a record would seem saved that is not.
+template <typename Save> void saveReportingFailure(const QString& what, Save save)
+{
+    try {
+        save();
+    } catch (const CDaoException& failure) {
+        Prompt::current().inform(
+            QStringLiteral("The %1 could not be saved: %2").arg(what, failure.reason()));
+    }
+}
+
+// Edits the user with that ID, or a new one without an ID. True when something was
+// written, or an attempt to write failed: the tables are then to be read again.
+bool editUser(QWidget* parent, const CQuillpostDoc& doc, std::optional<std::int32_t> id)
+{
+    const std::optional<UserDetails> stored
+        = id ? readQuietly([&] { return ReadUser(*id); }) : UserDetails {};
+    if (!stored)
+        return false;
+    CUserDlg dlg(CopyGroupChoices(doc), parent);
+    dlg.m_strName = stored->name;
+    dlg.m_strPhone = stored->telephoneNumber;
+    dlg.m_nPreferredProvider = stored->preferredProvider;
+    dlg.m_listGroupIds = stored->groupIds;
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    saveReportingFailure(QStringLiteral("user"), [&] {
+        SaveUser(
+            id, { dlg.m_strName, dlg.m_strPhone, dlg.m_nPreferredProvider, dlg.m_listGroupIds });
+    });
+    return true;
+}
+
+bool editGroup(QWidget* parent, std::optional<std::int32_t> id)
+{
+    const std::optional<QString> stored
+        = id ? readQuietly([&] { return ReadGroupName(*id); }) : QString();
+    if (!stored)
+        return false;
+    CGroupDlg dlg(parent);
+    dlg.m_strName = *stored;
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    saveReportingFailure(QStringLiteral("group"), [&] { SaveGroup(id, dlg.m_strName); });
+    return true;
+}
+
+bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
+{
+    const std::optional<ProviderDetails> stored
+        = id ? readQuietly([&] { return ReadProvider(*id); }) : ProviderDetails {};
+    if (!stored)
+        return false;
+    CServiceProviderDlg dlg(parent);
+    dlg.m_strName = stored->serviceName;
+    dlg.m_strAccessNumber = stored->accessNumber;
+    dlg.m_nBaudRate = stored->baudRate;
+    dlg.m_nStopBits = stored->stopBits;
+    dlg.m_nParity = stored->parity;
+    dlg.m_nDataBits = stored->dataBits;
+    dlg.m_bUseAsDefault = stored->useAsDefault ? 1 : 0;
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    saveReportingFailure(QStringLiteral("service provider"), [&] {
+        SaveProvider(id,
+            { dlg.m_strName, dlg.m_strAccessNumber, dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity,
+                dlg.m_nDataBits, dlg.m_bUseAsDefault == 1 });
+    });
+    return true;
+}
+
+// Asks `question`, filled with the row's name, and deletes the row on Yes. True when
+// the row was deleted (or was gone already). An error while deleting is not caught:
+// it leaves the command, which reports it to the operator.
+template <typename ReadName, typename Delete>
+bool deleteRecord(
+    std::optional<std::int32_t> id, const QString& question, ReadName readName, Delete deleteRow)
+{
+    if (!id)
+        return false;
+    const std::optional<QString> name = readQuietly([&] { return readName(*id); });
+    if (!name || !Prompt::current().askYesNo(question.arg(*name)))
+        return false;
+    deleteRow(*id);
+    return true;
+}
+
+} // namespace
+
+void CQuillpostTreeView::OnNewUser()
+{
+    if (editUser(window(), m_doc, std::nullopt))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnEditUser()
+{
+    const std::optional<std::int32_t> id = ContextRecordId();
+    if (id && editUser(window(), m_doc, id))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnDeleteUser()
+{
+    const auto name = [](std::int32_t id) -> std::optional<QString> {
+        const std::optional<UserDetails> user = ReadUser(id);
+        return user ? std::optional(user->name) : std::nullopt;
+    };
+    if (deleteRecord(ContextRecordId(), QStringLiteral("Are you sure you want to delete user %1"),
+            name, DeleteUser))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnNewGroup()
+{
+    if (editGroup(window(), std::nullopt))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnEditGroup()
+{
+    const std::optional<std::int32_t> id = ContextRecordId();
+    if (id && editGroup(window(), id))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnDeleteGroup()
+{
+    if (deleteRecord(ContextRecordId(), QStringLiteral("Are you sure you want to delete group %1"),
+            ReadGroupName, DeleteGroup))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnNewServiceProvider()
+{
+    if (editProvider(window(), std::nullopt))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnEditServiceProvider()
+{
+    const std::optional<std::int32_t> id = ContextRecordId();
+    if (id && editProvider(window(), id))
+        ReloadAndRefresh();
+}
+
+void CQuillpostTreeView::OnDeleteServiceProvider()
+{
+    const auto name = [](std::int32_t id) -> std::optional<QString> {
+        const std::optional<ProviderDetails> provider = ReadProvider(id);
+        return provider ? std::optional(provider->serviceName) : std::nullopt;
+    };
+    if (deleteRecord(ContextRecordId(),
+            QStringLiteral("Are you sure you want to delete service provider %1"), name,
+            DeleteProvider))
+        ReloadAndRefresh();
+}

@@ -87,8 +87,8 @@ void TestMainFrame::menuEntries()
         QStringList({ "&File &New\tCtrl+N 57600 off", "&File &Open...\tCtrl+O 57601 off",
             "&File P&rint Setup... 57606 off", "&File Recent File 57616 off",
             "&File E&xit 57665 on", "&View &Toolbar 59392 on", "&View &Status Bar 59393 on",
-            "&Operations New &User 32773 off", "&Operations New &Group 32774 off",
-            "&Operations New &Service Provider 32775 off", "&Operations New &Message 32771 on",
+            "&Operations New &User 32773 on", "&Operations New &Group 32774 on",
+            "&Operations New &Service Provider 32775 on", "&Operations New &Message 32771 on",
             "&System Select &Modem 32788 on", "&Help &About Quillpost... 57664 on" }));
     QCOMPARE(m_frame->windowTitle(), QString("Quillpost"));
 }
