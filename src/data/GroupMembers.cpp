@@ -12,9 +12,10 @@ QString GroupMemberCriteria(std::int32_t groupId)
 
 void ForEachGroupMember(std::int32_t groupId, const std::function<void(std::int32_t)>& takeMember)
 {
-    CUsersRecordset rs;
-    rs.Open();
     const QString criteria = GroupMemberCriteria(groupId);
+    CUsersRecordset rs;
+    rs.m_strFilter = criteria;
+    rs.Open();
     for (bool found = rs.FindFirst(criteria); found; found = rs.FindNext(criteria))
         takeMember(rs.m_ID);
     rs.Close();

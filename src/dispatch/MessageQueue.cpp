@@ -36,6 +36,8 @@ std::optional<std::int32_t> QueueMessage(const QString& composed,
 
     CDaoTransaction transaction;
     CMessagesRecordset rs;
+    // Adding rows needs none of those already queued; IDs start at 1.
+    rs.m_strFilter = QStringLiteral("ID = 0");
     rs.Open();
     for (const std::int32_t recipient : recipients) {
         rs.AddNew();
@@ -65,9 +67,10 @@ std::optional<std::int32_t> QueueMessage(const QString& composed,
 
 std::optional<StoredMessage> ReadStoredMessage(std::int32_t messageId)
 {
-    CMessagesRecordset rs;
-    rs.Open();
     const QString criteria = messageCriteria(messageId);
+    CMessagesRecordset rs;
+    rs.m_strFilter = criteria;
+    rs.Open();
     if (!rs.FindFirst(criteria))
         return std::nullopt;
     StoredMessage message;
@@ -81,9 +84,10 @@ std::optional<StoredMessage> ReadStoredMessage(std::int32_t messageId)
 int DeleteMessageRows(std::int32_t messageId)
 {
     CDaoTransaction transaction;
-    CMessagesRecordset rs;
-    rs.Open();
     const QString criteria = messageCriteria(messageId);
+    CMessagesRecordset rs;
+    rs.m_strFilter = criteria;
+    rs.Open();
     int deleted = 0;
     for (bool found = rs.FindFirst(criteria); found; found = rs.FindNext(criteria)) {
         rs.Delete();

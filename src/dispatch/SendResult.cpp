@@ -9,8 +9,9 @@ std::optional<std::int32_t> writeResult(
     std::int32_t messageId, std::int32_t recipient, std::int32_t resultCode)
 {
     CMessagesRecordset rs;
+    rs.m_strFilter = QStringLiteral("MessageId = %1 AND Recipient = %2").arg(messageId).arg(recipient);
     rs.Open();
-    if (!rs.FindFirst(QStringLiteral("MessageId = %1 AND Recipient = %2").arg(messageId).arg(recipient)))
+    if (!rs.FindFirst(rs.m_strFilter))
         return std::nullopt;
     rs.Edit();
     if (resultCode == kStatusWaiting) {

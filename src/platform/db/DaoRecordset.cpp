@@ -72,10 +72,15 @@ void CDaoRecordset::Open()
     std::vector<Row> rows;
     {
         const QString context = QStringLiteral("Cannot read table %1 of %2").arg(tableName(), path);
-        QSqlQuery query = connection->Execute(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                                                  .arg(columnList(), QuotedIdentifier(tableName()),
-                                                      QuotedIdentifier(m_columns.front().name)),
-            {}, context);
+        DaoCriteria filter;
+        if (!m_strFilter.isEmpty())
+            filter = ParseDaoCriteria(m_strFilter, m_columns);
+        QSqlQuery query = connection->Execute(
+            QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY %4")
+                .arg(columnList(), QuotedIdentifier(tableName()),
+                    filter.condition.isEmpty() ? QString() : QStringLiteral("WHERE ") + filter.condition,
+                    QuotedIdentifier(m_columns.front().name)),
+            filter.values, context);
         while (query.next()) {
             Row row;
             row.id = query.value(0).toInt();

@@ -34,7 +34,8 @@ public:
     virtual QString GetDefaultSQL() const = 0;
     virtual void DoFieldExchange(CDaoFieldExchange& fx) = 0;
 
-    // Opens over the whole table, on the first row (or at both ends if it is empty).
+    // Opens over the whole table, or over the rows that match m_strFilter when it is
+    // set, on the first row (or at both ends if there is none).
     void Open();
     void Close();
     bool IsOpen() const;
@@ -65,6 +66,10 @@ public:
     // when none was.
     std::int32_t GetLastAddedID() const { return m_nLastAddedId; }
     void CancelUpdate();
+
+    // Criteria as for FindFirst, applied by the next Open: the record set then holds
+    // only the rows that match, which spares reading a large table for a few rows.
+    QString m_strFilter;
     // Deletes the current row; move to another row before using the members again.
     void Delete();
 

@@ -42,6 +42,35 @@ template <typename Recordset> QList<int> findAll(const QString& criteria)
     return found;
 }
 
+// Every ID a record set opened with the criteria as its filter holds, walked from the
+// first row, or Refused as above.
+template <typename Recordset> QList<int> filterAll(const QString& criteria)
+{
+    Recordset recordset;
+    recordset.m_strFilter = criteria;
+    QList<int> held;
+    try {
+        recordset.Open();
+    } catch (const CDaoException& refused) {
+        return refused.kind() == Kind::BadCriteria ? Refused : QList<int> { -3 };
+    }
+    for (; !recordset.IsEOF(); recordset.MoveNext())
+        held.append(recordset.m_ID);
+    return held;
+}
+
+// `walk` run with the record set class of the table.
+template <typename Walk> QList<int> forTable(const QString& table, Walk walk)
+{
+    if (table == QLatin1String("Users"))
+        return walk.template operator()<CUsersRecordset>();
+    if (table == QLatin1String("Groups"))
+        return walk.template operator()<CGroupsRecordset>();
+    if (table == QLatin1String("ServiceProviders"))
+        return walk.template operator()<CServiceProvidersRecordset>();
+    return walk.template operator()<CMessagesRecordset>();
+}
+
 QString groupCriteria(int group)
 {
     QStringList places;
@@ -232,11 +261,12 @@ void TestDaoRecordset::criteriaFindExactlyTheirRows()
     QFETCH(QString, table);
     QFETCH(QString, criteria);
     QFETCH(QList<int>, ids);
-    const QList<int> found = table == QLatin1String("Users") ? findAll<CUsersRecordset>(criteria)
-        : table == QLatin1String("Groups")                   ? findAll<CGroupsRecordset>(criteria)
-        : table == QLatin1String("ServiceProviders") ? findAll<CServiceProvidersRecordset>(criteria)
-                                                     : findAll<CMessagesRecordset>(criteria);
-    QCOMPARE(found, ids);
+    QCOMPARE(forTable(table, [&]<typename Recordset>() { return findAll<Recordset>(criteria); }),
+        ids);
+    // The same criteria as a filter: the record set holds those rows and no others.
+    if (!criteria.isEmpty())
+        QCOMPARE(forTable(table, [&]<typename Recordset>() { return filterAll<Recordset>(criteria); }),
+            ids);
     QCOMPARE(m_db->scalar(QStringLiteral("SELECT count(*) FROM Users")).toInt(), 12);
 }
 
