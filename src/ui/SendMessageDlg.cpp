@@ -87,7 +87,8 @@ void CSendMessageDlg::buildLayout()
 
     m_pMessageEdit = new CMessageEdit(kMaxComposedLength, this);
     m_pMessageEdit->setObjectName(QStringLiteral("messageEdit"));
-    m_pMessageEdit->setMinimumSize(units.size(214, 36));
+    m_pMessageEdit->setMinimumWidth(units.width(214));
+    m_pMessageEdit->setFixedHeight(units.height(36));
 
     m_pDateEdit = new QDateEdit(this);
     m_pDateEdit->setObjectName(QStringLiteral("dateSend"));
