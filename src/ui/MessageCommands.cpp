@@ -4,6 +4,7 @@
 #include "dispatch/MessageQueue.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "ui/ExecUntilSaved.h"
 #include "ui/SendMessageDlg.h"
 
 // The message commands: compose a new message, send a stored one again as a new
@@ -12,14 +13,6 @@
 namespace {
 
 const QString kDeleteQuestion = QStringLiteral("Are you sure you want to delete this message");
-
-QString notQueuedMessage(const QString& reason)
-{
-    return QStringLiteral("The message could not be queued: %1\n\n"
-                          "Nothing of it was queued. The message is shown again so that "
-                          "you can try once more.")
-        .arg(reason);
-}
 
 } // namespace
 
@@ -69,17 +62,10 @@ void CQuillpostTreeView::OnDeleteMessage()
 
 void CQuillpostTreeView::QueueComposedMessage(CSendMessageDlg& dlg)
 {
-    // A message that cannot be queued (the file locked by another program past the
-    // busy time-out, the disk full) is offered again as the operator left it, rather
-    // than lost with the dialog.
-    while (dlg.exec() == QDialog::Accepted) {
-        try {
-            if (QueueMessage(dlg.m_strMessage, CombineDateAndTime(dlg.m_dateSend, dlg.m_timeSend),
-                    dlg.m_listRecipients))
-                ReloadAndRefresh();
-            return;
-        } catch (const CDaoException& failure) {
-            Prompt::current().inform(notQueuedMessage(failure.reason()));
-        }
-    }
+    const bool tried = ExecUntilSaved(dlg, QStringLiteral("The message could not be queued"), [&] {
+        QueueMessage(dlg.m_strMessage, CombineDateAndTime(dlg.m_dateSend, dlg.m_timeSend),
+            dlg.m_listRecipients);
+    });
+    if (tried)
+        ReloadAndRefresh();
 }

@@ -1,6 +1,7 @@
 #include "data/AddressBook.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "ui/ExecUntilSaved.h"
 #include "ui/GroupDlg.h"
 #include "ui/QuillpostTreeView.h"
 #include "ui/ServiceProviderDlg.h"
@@ -24,16 +25,11 @@ template <typename Read> auto readQuietly(Read read) -> decltype(read())
     }
 }
 
-// The write after OK. It is one transaction, so a failure keeps nothing of it; the
+// The write after OK is one transaction, so a failure keeps nothing of it; the
 // operator is told, as otherwise a record would seem saved that is not.
-template <typename Save> void saveReportingFailure(const QString& what, Save save)
+QString notSaved(const char* what)
 {
-    try {
-        save();
-    } catch (const CDaoException& failure) {
-        Prompt::current().inform(
-            QStringLiteral("The %1 could not be saved: %2").arg(what, failure.reason()));
-    }
+    return QStringLiteral("The %1 could not be saved").arg(QLatin1String(what));
 }
 
 // Edits the user with that ID, or a new one without an ID. True when something was
@@ -49,13 +45,10 @@ bool editUser(QWidget* parent, const CQuillpostDoc& doc, std::optional<std::int3
     dlg.m_strPhone = stored->telephoneNumber;
     dlg.m_nPreferredProvider = stored->preferredProvider;
     dlg.m_listGroupIds = stored->groupIds;
-    if (dlg.exec() != QDialog::Accepted)
-        return false;
-    saveReportingFailure(QStringLiteral("user"), [&] {
+    return ExecUntilSaved(dlg, notSaved("user"), [&] {
         SaveUser(
             id, { dlg.m_strName, dlg.m_strPhone, dlg.m_nPreferredProvider, dlg.m_listGroupIds });
     });
-    return true;
 }
 
 bool editGroup(QWidget* parent, std::optional<std::int32_t> id)
@@ -66,10 +59,7 @@ bool editGroup(QWidget* parent, std::optional<std::int32_t> id)
         return false;
     CGroupDlg dlg(parent);
     dlg.m_strName = *stored;
-    if (dlg.exec() != QDialog::Accepted)
-        return false;
-    saveReportingFailure(QStringLiteral("group"), [&] { SaveGroup(id, dlg.m_strName); });
-    return true;
+    return ExecUntilSaved(dlg, notSaved("group"), [&] { SaveGroup(id, dlg.m_strName); });
 }
 
 bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
@@ -86,14 +76,11 @@ bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
     dlg.m_nParity = stored->parity;
     dlg.m_nDataBits = stored->dataBits;
     dlg.m_bUseAsDefault = stored->useAsDefault ? 1 : 0;
-    if (dlg.exec() != QDialog::Accepted)
-        return false;
-    saveReportingFailure(QStringLiteral("service provider"), [&] {
+    return ExecUntilSaved(dlg, notSaved("service provider"), [&] {
         SaveProvider(id,
             { dlg.m_strName, dlg.m_strAccessNumber, dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity,
                 dlg.m_nDataBits, dlg.m_bUseAsDefault == 1 });
     });
-    return true;
 }
 
 // Asks `question`, filled with the row's name, and deletes the row on Yes. True when

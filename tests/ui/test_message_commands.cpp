@@ -1,5 +1,6 @@
 // New, Resend and Delete Message chosen from the tree's menus as the operator does,
 // against a temporary database: the rows they leave in Messages and the tree after them.
+#include "DialogScript.h"
 #include "FakeClock.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
@@ -13,83 +14,36 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 #include <memory>
 
 namespace {
 
 constexpr int MessagesCategory = 3;
 const QString Suffix = QStringLiteral(": Sent using Quillpost");
-using Step = std::function<void(CSendMessageDlg&)>;
 
-// Plays one step on each showing of a "Send a message" dialog, in order, for as long as
-// the object lives; a dialog left open by its step is closed (cancelled).
-class DialogScript : public QObject
-{
-public:
-    explicit DialogScript(QList<Step> steps)
-        : m_steps(std::move(steps))
-    {
-        qApp->installEventFilter(this);
-        m_poll.setInterval(5);
-        QObject::connect(&m_poll, &QTimer::timeout, [this] { poll(); });
-        m_poll.start();
-    }
-    int played() const { return m_played; }
-
-protected:
-    // A dialog shown again straight after it closed is never seen hidden by a poll.
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show && qobject_cast<CSendMessageDlg*>(watched))
-            m_shown = static_cast<CSendMessageDlg*>(watched);
-        return false;
-    }
-
-private:
-    void poll()
-    {
-        if (!m_shown || m_shown != QApplication::activeModalWidget())
-            return;
-        CSendMessageDlg* dlg = m_shown;
-        m_shown = nullptr;
-        if (m_played < m_steps.size())
-            m_steps[m_played](*dlg);
-        ++m_played;
-        if (dlg->isVisible())
-            dlg->reject();
-    }
-
-    QList<Step> m_steps;
-    QTimer m_poll;
-    QPointer<CSendMessageDlg> m_shown;
-    int m_played = 0;
-};
-
-QStringList selectedNames(CSendMessageDlg& dlg)
+QStringList selectedNames(QDialog* dlg)
 {
     QStringList names;
-    for (QListWidgetItem* entry : dlg.findChild<QListWidget*>("userList")->selectedItems())
+    for (QListWidgetItem* entry : dlg->findChild<QListWidget*>("userList")->selectedItems())
         names << entry->text();
     names.sort();
     return names;
 }
 
-void compose(CSendMessageDlg& dlg, const QString& text, const QString& group)
+void compose(QDialog* dlg, const QString& text, const QString& group)
 {
-    auto* edit = dlg.findChild<QPlainTextEdit*>("messageEdit");
+    auto* edit = dlg->findChild<QPlainTextEdit*>("messageEdit");
     edit->selectAll();
     QTest::keyClicks(edit, text);
     if (!group.isEmpty()) {
-        auto* groups = dlg.findChild<QListWidget*>("groupList");
+        auto* groups = dlg->findChild<QListWidget*>("groupList");
         groups->findItems(group, Qt::MatchExactly).first()->setSelected(true);
-        dlg.findChild<QPushButton*>("addGroupMembersButton")->click();
+        dlg->findChild<QPushButton*>("addGroupMembersButton")->click();
     }
-    dlg.findChild<QPushButton*>("okButton")->click();
+    dlg->findChild<QPushButton*>("okButton")->click();
 }
 
 } // namespace
@@ -210,7 +164,7 @@ void TestMessageCommands::newMessageForGroup()
 {
     QFETCH(bool, fromOperationsMenu);
 
-    DialogScript script({ [](CSendMessageDlg& dlg) {
+    DialogScript script({ [](QDialog* dlg) {
         QCOMPARE(selectedNames(dlg), QStringList());
         compose(dlg, "Ward 4 meeting moved to 3 pm", "Ward 4");
     } });
@@ -235,11 +189,11 @@ void TestMessageCommands::resendQueuesCopyToEveryRecipient()
     m_view->RefreshTree();
     m_view->expandAll();
 
-    DialogScript script({ [](CSendMessageDlg& dlg) {
+    DialogScript script({ [](QDialog* dlg) {
         QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
-        QCOMPARE(dlg.findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+        QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
             "Fire drill" + Suffix);
-        dlg.findChild<QPushButton*>("okButton")->click();
+        dlg->findChild<QPushButton*>("okButton")->click();
     } });
     choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
 
@@ -287,15 +241,15 @@ void TestMessageCommands::failedQueueingOffersMessageAgain()
     m_db->exec("CREATE TRIGGER locked BEFORE INSERT ON Messages WHEN NEW.Recipient = 3 "
                "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
 
-    DialogScript script({ [](CSendMessageDlg& dlg) { compose(dlg, "Theatre 2 ready", "Ward 4"); },
-        [this](CSendMessageDlg& dlg) {
+    DialogScript script({ [](QDialog* dlg) { compose(dlg, "Theatre 2 ready", "Ward 4"); },
+        [this](QDialog* dlg) {
             // Offered again as the operator left it.
-            QCOMPARE(dlg.findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+            QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
                 QStringLiteral("Theatre 2 ready"));
             QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
             QCOMPARE(rows().size(), 4);
             m_db->exec("DROP TRIGGER locked");
-            dlg.findChild<QPushButton*>("okButton")->click();
+            dlg->findChild<QPushButton*>("okButton")->click();
         } });
     m_view->OnCommand(ID_OPERATIONS_NEWMESSAGE);
 
@@ -310,14 +264,14 @@ void TestMessageCommands::failedQueueingOffersMessageAgain()
 
 void TestMessageCommands::resultRecordedWhileDialogOpen()
 {
-    DialogScript script({ [this](CSendMessageDlg& dlg) {
+    DialogScript script({ [this](QDialog* dlg) {
         // What the sending window does when a send records its result: the document
         // and the tree, the context record included, are made anew.
         RecordAttemptResult(1, 3, kStatusSent);
         m_doc->ReloadAll();
         m_view->RefreshTree();
         QCOMPARE(m_view->ContextRecord(), nullptr);
-        dlg.findChild<QPushButton*>("okButton")->click();
+        dlg->findChild<QPushButton*>("okButton")->click();
     } });
     choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
 

@@ -1,6 +1,7 @@
 // New, Edit and Delete for users, groups and service providers, chosen from the tree's
 // menus and the Operations menu against a temporary database: the rows they leave,
 // what the operator is told, and whether the tree was rebuilt.
+#include "DialogScript.h"
 #include "ModalWatcher.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
@@ -63,9 +64,10 @@ private slots:
 private:
     void start();
     // Runs the command from the context menu of the named item (of the category when
-    // `name` is empty), or from the Operations menu; `drive` gets its dialog. False
-    // when no dialog opened.
-    bool run(int commandId, int category, const QString& name, const Drive& drive = {});
+    // `name` is empty), or from the Operations menu; `drive` gets its dialog, `thenDrive`
+    // the dialog shown again after it. False when no dialog opened.
+    bool run(int commandId, int category, const QString& name, const Drive& drive = {},
+        const Drive& thenDrive = {});
     QString query(const QString& sql, const QVariantList& values = {}) const
     {
         return m_db->scalar(sql, values).toString();
@@ -119,13 +121,19 @@ void TestRecordCommands::start()
     m_view->expandAll();
 }
 
-bool TestRecordCommands::run(int commandId, int category, const QString& name, const Drive& drive)
+bool TestRecordCommands::run(
+    int commandId, int category, const QString& name, const Drive& drive, const Drive& thenDrive)
 {
-    ModalWatcher dialog(
-        ModalWatcher::Kind::Dialog, drive ? drive : [](QWidget*) {}, kWaitMs);
+    QList<DialogScript::Step> steps;
+    for (const Drive& step : { drive, thenDrive })
+        steps << [step](QDialog* dlg) {
+            if (step)
+                step(dlg);
+        };
+    DialogScript dialog(steps);
     if (category < 0) {
         m_view->OnCommand(commandId);
-        return dialog.seen();
+        return dialog.played() > 0;
     }
     QTreeWidgetItem* item = name.isEmpty()
         ? m_view->topLevelItem(category)
@@ -141,7 +149,7 @@ bool TestRecordCommands::run(int commandId, int category, const QString& name, c
         kWaitMs);
     m_view->OnContextMenu(
         m_view.get(), m_view->viewport()->mapToGlobal(m_view->visualItemRect(item).center()));
-    return dialog.seen();
+    return dialog.played() > 0;
 }
 
 void TestRecordCommands::saveProvider_data()
@@ -343,11 +351,17 @@ void TestRecordCommands::failedWriteIsReported()
     m_db->exec("CREATE TRIGGER f " + trigger + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
     const QString before = query(unchanged);
     start();
-    QVERIFY(run(command, item.isEmpty() ? Operations : Users, item, [](QWidget* dlg) {
-        type(dlg, "nameEdit", "Changed");
-        tick(dlg, true);
-        ok(dlg);
-    }));
+    QString offeredAgain;
+    QVERIFY(run(
+        command, item.isEmpty() ? Operations : Users, item,
+        [](QWidget* dlg) {
+            type(dlg, "nameEdit", "Changed");
+            tick(dlg, true);
+            ok(dlg);
+        },
+        [&](QWidget* dlg) { offeredAgain = dlg->findChild<QLineEdit*>("nameEdit")->text(); }));
+    // Nothing typed is lost: the dialog is offered again as the operator left it.
+    QCOMPARE(offeredAgain, QStringLiteral("Changed"));
     QCOMPARE(query(unchanged), before);
     QCOMPARE(m_prompt->shown.size(), 1);
     QVERIFY2(m_prompt->shown[0].startsWith(told) && m_prompt->shown[0].contains("disk is full"),

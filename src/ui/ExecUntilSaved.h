@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
+
+#include <QDialog>
+
+// Runs the dialog until the operator cancels it or `save` succeeds. When the database
+// refuses the save (another program holding it past the busy time-out, a full disk),
+// the operator is told `failed` and why, and the dialog is shown again as it was
+// left, so that nothing typed is lost. True once a save was tried, whatever came of
+// it: the tables are then to be read again.
+template <typename Save> bool ExecUntilSaved(QDialog& dlg, const QString& failed, Save save)
+{
+    bool tried = false;
+    while (dlg.exec() == QDialog::Accepted) {
+        tried = true;
+        try {
+            save();
+            return true;
+        } catch (const CDaoException& failure) {
+            Prompt::current().inform(QStringLiteral("%1: %2\n\nNothing of it was written. It is "
+                                                    "shown again so that you can try once more.")
+                                         .arg(failed, failure.reason()));
+        }
+    }
+    return tried;
+}
