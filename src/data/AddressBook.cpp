@@ -25,6 +25,7 @@ std::array<std::int32_t*, kGroupSlots> groupColumns(CUsersRecordset& row)
 template <typename Recordset, typename Read> auto readRow(std::int32_t id, Read read)
 {
     Recordset recordset;
+    recordset.m_strFilter = idCriteria(id);
     recordset.Open();
     using Result = decltype(read(recordset));
     if (!recordset.FindFirst(idCriteria(id)))
@@ -37,6 +38,8 @@ template <typename Recordset, typename Read> auto readRow(std::int32_t id, Read 
 template <typename Recordset, typename Write>
 std::int32_t writeRow(Recordset& recordset, std::optional<std::int32_t> id, Write write)
 {
+    // Only the row itself is read; a new row needs none (IDs start at 1).
+    recordset.m_strFilter = idCriteria(id.value_or(0));
     recordset.Open();
     if (id) {
         // The row was there when the dialog opened; another program may have removed it
@@ -57,6 +60,7 @@ template <typename Recordset> bool deleteRow(std::int32_t id)
 {
     CDaoTransaction transaction;
     Recordset recordset;
+    recordset.m_strFilter = idCriteria(id);
     recordset.Open();
     if (!recordset.FindFirst(idCriteria(id)))
         return false;
@@ -71,6 +75,7 @@ void clearOtherDefaults(std::int32_t keep)
 {
     const QString criteria = QStringLiteral("UseAsDefault = 1");
     CServiceProvidersRecordset providers;
+    providers.m_strFilter = criteria;
     providers.Open();
     for (bool found = providers.FindFirst(criteria); found; found = providers.FindNext(criteria)) {
         if (providers.m_ID == keep)
