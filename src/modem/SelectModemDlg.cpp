@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 CSelectModemDlg::CSelectModemDlg(CModemList& modems, QWidget* parent)
-    : QDialog(parent)
+    : CDialog(parent)
     , m_modems(modems)
 {
     setWindowTitle(QStringLiteral("Select the mdoem that you want to use"));
@@ -32,15 +32,6 @@ CSelectModemDlg::CSelectModemDlg(CModemList& modems, QWidget* parent)
 }
 
 CSelectModemDlg::~CSelectModemDlg() = default;
-
-void CSelectModemDlg::setVisible(bool visible)
-{
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
-}
 
 bool CSelectModemDlg::OnInitDialog()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/Dialog.h"
 
 class CModemList;
 class QComboBox;
@@ -8,7 +8,7 @@ class QComboBox;
 // Lets the operator pick the modem to dial with. Discovery runs when the dialog is
 // first about to be shown; after OK, m_nSelectedDevice is the device index chosen (or the one
 // that already carried the stored name when nothing was picked).
-class CSelectModemDlg : public QDialog
+class CSelectModemDlg : public CDialog
 {
     Q_OBJECT
 
@@ -19,18 +19,15 @@ public:
     int m_nSelectedDevice = -2;
 
     void accept() override;
-    // The first time the dialog is about to appear, before it is on screen (so that
-    // discovery's messages come first), the list is filled.
-    void setVisible(bool visible) override;
 
 protected:
-    // Discovers the devices and fills the combo box, preselecting the stored modem.
-    bool OnInitDialog();
+    // Discovers the devices and fills the combo box, preselecting the stored modem;
+    // it runs before the dialog is on screen, so that discovery's messages come first.
+    bool OnInitDialog() override;
     // Takes the current item's device index, then closes with OK.
     void OnOK();
 
 private:
     CModemList& m_modems;
     QComboBox* m_comboModems = nullptr;
-    bool m_bInitialised = false;
 };

@@ -5,7 +5,7 @@
 #include <QBoxLayout>
 
 CGroupDlg::CGroupDlg(QWidget* parent)
-    : QDialog(parent)
+    : CDialog(parent)
 {
     setWindowTitle(QStringLiteral("Enter the name for the group"));
     m_editName = NewTextField(this, QStringLiteral("nameEdit"));
@@ -25,13 +25,10 @@ CGroupDlg::CGroupDlg(QWidget* parent)
 
 CGroupDlg::~CGroupDlg() = default;
 
-void CGroupDlg::setVisible(bool visible)
+bool CGroupDlg::OnInitDialog()
 {
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        m_editName->setText(m_strName);
-    }
-    QDialog::setVisible(visible);
+    m_editName->setText(m_strName);
+    return true;
 }
 
 void CGroupDlg::accept()

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/Dialog.h"
 
 class QLineEdit;
 
 // "Enter the name for the group". The caller presets m_strName and reads it back
 // after OK; Cancel leaves it as preset.
-class CGroupDlg : public QDialog
+class CGroupDlg : public CDialog
 {
     Q_OBJECT
 
@@ -17,10 +17,10 @@ public:
     QString m_strName;
 
     void accept() override;
-    // Shows m_strName the first time the dialog is about to appear.
-    void setVisible(bool visible) override;
+
+protected:
+    bool OnInitDialog() override;
 
 private:
     QLineEdit* m_editName = nullptr;
-    bool m_bInitialised = false;
 };

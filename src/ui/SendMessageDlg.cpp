@@ -72,7 +72,7 @@ COleDateTime toOleDateTime(const QDate& date, const QTime& time)
 } // namespace
 
 CSendMessageDlg::CSendMessageDlg(QWidget* parent)
-    : QDialog(parent)
+    : CDialog(parent)
 {
     setObjectName(QStringLiteral("sendMessageDialog"));
     setWindowTitle(QStringLiteral("Send a message"));
@@ -161,15 +161,6 @@ void CSendMessageDlg::FillChoices(const CQuillpostDoc& doc)
     m_listGroups.clear();
     for (const auto& group : doc.m_groups)
         m_listGroups.push_back(*group);
-}
-
-void CSendMessageDlg::setVisible(bool visible)
-{
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
 }
 
 bool CSendMessageDlg::OnInitDialog()

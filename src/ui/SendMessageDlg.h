@@ -3,7 +3,7 @@
 #include "data/Records.h"
 #include "platform/db/OleDateTime.h"
 
-#include <QDialog>
+#include "ui/Dialog.h"
 #include <cstdint>
 #include <vector>
 
@@ -19,7 +19,7 @@ class QTimeEdit;
 //
 // The dialog holds copies of the users and groups it offers: a send may record its
 // result, and the document reload, while the dialog is open.
-class CSendMessageDlg final : public QDialog
+class CSendMessageDlg final : public CDialog
 {
     Q_OBJECT
 
@@ -45,9 +45,6 @@ public:
     COleDateTime m_dateSend;
     COleDateTime m_timeSend;
 
-    // The first time the dialog is about to appear it fills its controls. A dialog shown
-    // again keeps what the operator had entered.
-    void setVisible(bool visible) override;
     void accept() override;
 
     // Selects every "To:" entry of the user; never deselects.
@@ -57,7 +54,8 @@ public:
     void AddGroupMembers();
 
 protected:
-    bool OnInitDialog();
+    // Shows the text, the time now and the choices, the preset recipients selected.
+    bool OnInitDialog() override;
     void OnOK();
 
 private:
@@ -68,5 +66,4 @@ private:
     QTimeEdit* m_pTimeEdit = nullptr;
     QListWidget* m_pUserList = nullptr;
     QListWidget* m_pGroupList = nullptr;
-    bool m_bInitialised = false;
 };

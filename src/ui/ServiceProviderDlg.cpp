@@ -22,7 +22,7 @@ void addEntries(QComboBox* box, const QStringList& entries)
 } // namespace
 
 CServiceProviderDlg::CServiceProviderDlg(QWidget* parent)
-    : QDialog(parent)
+    : CDialog(parent)
 {
     setWindowTitle(QStringLiteral("Service Provider Details"));
     CreateControls();
@@ -63,15 +63,6 @@ void CServiceProviderDlg::CreateControls()
         m_comboParity, m_comboDataBits, m_checkDefault, ok, cancel };
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
-}
-
-void CServiceProviderDlg::setVisible(bool visible)
-{
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
 }
 
 bool CServiceProviderDlg::OnInitDialog()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/Dialog.h"
 #include <cstdint>
 
 class QCheckBox;
@@ -12,7 +12,7 @@ class QLineEdit;
 // presets the five numbers and the texts, runs the dialog and uses the members only
 // after OK. On closing, after OK and after Cancel alike, the selections are turned
 // back into numbers.
-class CServiceProviderDlg : public QDialog
+class CServiceProviderDlg : public CDialog
 {
     Q_OBJECT
 
@@ -28,12 +28,11 @@ public:
     QString m_strName;
     std::int32_t m_bUseAsDefault = 0; // 1 when "Use as default" is ticked
 
-    // The members are shown the first time the dialog is about to appear.
-    void setVisible(bool visible) override;
     void done(int result) override;
 
 protected:
-    bool OnInitDialog();
+    // Shows the members, as the caller preset them after construction.
+    bool OnInitDialog() override;
     // Reads the texts and turns the selections into the numbers.
     void OnDestroy();
 
@@ -47,5 +46,4 @@ private:
     QComboBox* m_comboBaudRate = nullptr;
     QLineEdit* m_editAccessNumber = nullptr;
     QLineEdit* m_editName = nullptr;
-    bool m_bInitialised = false;
 };

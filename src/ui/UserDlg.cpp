@@ -10,7 +10,7 @@
 #include <algorithm>
 
 CUserDlg::CUserDlg(std::vector<GroupChoice> groups, QWidget* parent)
-    : QDialog(parent)
+    : CDialog(parent)
     , m_groups(std::move(groups))
 {
     setWindowTitle(QStringLiteral("Enter Information about the User"));
@@ -53,15 +53,6 @@ void CUserDlg::CreateControls()
     setTabOrder(m_comboProviders, m_listGroups);
     setTabOrder(m_listGroups, cancel);
     setTabOrder(cancel, ok);
-}
-
-void CUserDlg::setVisible(bool visible)
-{
-    if (visible && !m_bInitialised) {
-        m_bInitialised = true;
-        OnInitDialog();
-    }
-    QDialog::setVisible(visible);
 }
 
 bool CUserDlg::OnInitDialog()

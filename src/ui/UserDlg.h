@@ -2,7 +2,7 @@
 
 #include "data/AddressBook.h"
 
-#include <QDialog>
+#include "ui/Dialog.h"
 #include <cstdint>
 #include <vector>
 
@@ -15,7 +15,7 @@ class QListWidget;
 // the dialog and, after OK, reads them back; the dialog writes nothing itself. The
 // providers are read from the table when the dialog first shows; the groups are the
 // copies handed in, so a reload of the document meanwhile does not touch them.
-class CUserDlg : public QDialog
+class CUserDlg : public CDialog
 {
     Q_OBJECT
 
@@ -31,12 +31,10 @@ public:
     QString m_strPhone;
 
     void accept() override;
-    // The members are shown the first time the dialog is about to appear, so that
-    // whatever the caller preset after construction is what the operator sees.
-    void setVisible(bool visible) override;
 
 protected:
-    bool OnInitDialog();
+    // Shows the members, as the caller preset them after construction.
+    bool OnInitDialog() override;
     void OnOK();
 
 private:
@@ -49,5 +47,4 @@ private:
     QComboBox* m_comboProviders = nullptr;
     QLineEdit* m_editName = nullptr;
     QLineEdit* m_editPhone = nullptr;
-    bool m_bInitialised = false;
 };
