@@ -3,8 +3,7 @@
 #include "data/QuillpostDoc.h"
 #include "dispatch/MessageQueue.h"
 #include "platform/Prompt.h"
-#include "platform/db/DaoException.h"
-#include "ui/ExecUntilSaved.h"
+#include "ui/CommandSteps.h"
 #include "ui/SendMessageDlg.h"
 
 // The message commands: compose a new message, send a stored one again as a new
@@ -13,6 +12,14 @@
 namespace {
 
 const QString kDeleteQuestion = QStringLiteral("Are you sure you want to delete this message");
+
+// The rows of the message, read quietly before any dialog or question.
+std::optional<StoredMessage> readMessage(std::optional<std::int32_t> messageId)
+{
+    if (!messageId)
+        return std::nullopt;
+    return ReadQuietly([&] { return ReadStoredMessage(*messageId); });
+}
 
 } // namespace
 
@@ -25,15 +32,7 @@ void CQuillpostTreeView::OnNewMessage()
 
 void CQuillpostTreeView::OnResendMessage()
 {
-    const std::optional<std::int32_t> messageId = ContextRecordId();
-    if (!messageId)
-        return;
-    std::optional<StoredMessage> stored;
-    try {
-        stored = ReadStoredMessage(*messageId);
-    } catch (const CDaoException&) {
-        return;
-    }
+    const std::optional<StoredMessage> stored = readMessage(ContextRecordId());
     if (!stored)
         return;
     CSendMessageDlg dlg(window());
@@ -46,15 +45,7 @@ void CQuillpostTreeView::OnResendMessage()
 void CQuillpostTreeView::OnDeleteMessage()
 {
     const std::optional<std::int32_t> messageId = ContextRecordId();
-    if (!messageId)
-        return;
-    try {
-        if (!ReadStoredMessage(*messageId))
-            return;
-    } catch (const CDaoException&) {
-        return;
-    }
-    if (!Prompt::current().askYesNo(kDeleteQuestion))
+    if (!readMessage(messageId) || !Prompt::current().askYesNo(kDeleteQuestion))
         return;
     DeleteMessageRows(*messageId);
     ReloadAndRefresh();

@@ -1,7 +1,6 @@
 #include "data/AddressBook.h"
 #include "platform/Prompt.h"
-#include "platform/db/DaoException.h"
-#include "ui/ExecUntilSaved.h"
+#include "ui/CommandSteps.h"
 #include "ui/GroupDlg.h"
 #include "ui/QuillpostTreeView.h"
 #include "ui/ServiceProviderDlg.h"
@@ -13,17 +12,6 @@
 // a question is open.
 
 namespace {
-
-// The read before a dialog or question. A database error there ends the command
-// without a word, as nothing has been written yet.
-template <typename Read> auto readQuietly(Read read) -> decltype(read())
-{
-    try {
-        return read();
-    } catch (const CDaoException&) {
-        return std::nullopt;
-    }
-}
 
 // The write after OK is one transaction, so a failure keeps nothing of it; the
 // operator is told, as otherwise a record would seem saved that is not.
@@ -37,7 +25,7 @@ QString notSaved(const char* what)
 bool editUser(QWidget* parent, const CQuillpostDoc& doc, std::optional<std::int32_t> id)
 {
     const std::optional<UserDetails> stored
-        = id ? readQuietly([&] { return ReadUser(*id); }) : UserDetails {};
+        = id ? ReadQuietly([&] { return ReadUser(*id); }) : UserDetails {};
     if (!stored)
         return false;
     CUserDlg dlg(CopyGroupChoices(doc), parent);
@@ -54,7 +42,7 @@ bool editUser(QWidget* parent, const CQuillpostDoc& doc, std::optional<std::int3
 bool editGroup(QWidget* parent, std::optional<std::int32_t> id)
 {
     const std::optional<QString> stored
-        = id ? readQuietly([&] { return ReadGroupName(*id); }) : QString();
+        = id ? ReadQuietly([&] { return ReadGroupName(*id); }) : QString();
     if (!stored)
         return false;
     CGroupDlg dlg(parent);
@@ -65,7 +53,7 @@ bool editGroup(QWidget* parent, std::optional<std::int32_t> id)
 bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
 {
     const std::optional<ProviderDetails> stored
-        = id ? readQuietly([&] { return ReadProvider(*id); }) : ProviderDetails {};
+        = id ? ReadQuietly([&] { return ReadProvider(*id); }) : ProviderDetails {};
     if (!stored)
         return false;
     CServiceProviderDlg dlg(parent);
@@ -92,7 +80,7 @@ bool deleteRecord(
 {
     if (!id)
         return false;
-    const std::optional<QString> name = readQuietly([&] { return readName(*id); });
+    const std::optional<QString> name = ReadQuietly([&] { return readName(*id); });
     if (!name || !Prompt::current().askYesNo(question.arg(*name)))
         return false;
     deleteRow(*id);

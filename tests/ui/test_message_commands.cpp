@@ -4,6 +4,7 @@
 #include "FakeClock.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
+#include "TreeMenus.h"
 #include "app/CommandIds.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendResult.h"
@@ -12,11 +13,9 @@
 
 #include <QApplication>
 #include <QListWidget>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <memory>
 
 namespace {
@@ -136,21 +135,7 @@ QStringList TestMessageCommands::messageItems() const
 
 void TestMessageCommands::choose(QTreeWidgetItem* item, int commandId)
 {
-    QTimer picker;
-    picker.setInterval(5);
-    connect(&picker, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        picker.stop();
-        QAction* entry = menu->findChild<QAction*>(QStringLiteral("command%1").arg(commandId));
-        QVERIFY(entry && entry->isEnabled());
-        menu->setActiveAction(entry);
-        QTest::keyClick(menu, Qt::Key_Return);
-    });
-    picker.start();
-    m_view->OnContextMenu(
-        m_view.get(), m_view->viewport()->mapToGlobal(m_view->visualItemRect(item).center()));
+    ChooseFromContextMenu(*m_view, item, commandId);
 }
 
 void TestMessageCommands::newMessageForGroup_data()

@@ -2,9 +2,9 @@
 // menus and the Operations menu against a temporary database: the rows they leave,
 // what the operator is told, and whether the tree was rebuilt.
 #include "DialogScript.h"
-#include "ModalWatcher.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
+#include "TreeMenus.h"
 #include "app/CommandIds.h"
 #include "data/QuillpostDoc.h"
 #include "ui/QuillpostTreeView.h"
@@ -13,14 +13,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
 namespace {
 
 constexpr int Operations = -1, Users = 0, Groups = 1, Providers = 2;
-constexpr int kWaitMs = 30000;
 using Drive = std::function<void(QWidget*)>;
 
 void type(QWidget* dlg, const char* field, const QString& text)
@@ -138,17 +136,7 @@ bool TestRecordCommands::run(
     QTreeWidgetItem* item = name.isEmpty()
         ? m_view->topLevelItem(category)
         : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
-    ModalWatcher menu(
-        ModalWatcher::Kind::Popup,
-        [commandId](QWidget* popup) {
-            auto* entry = popup->findChild<QAction*>(QStringLiteral("command%1").arg(commandId));
-            QVERIFY(entry && entry->isEnabled());
-            static_cast<QMenu*>(popup)->setActiveAction(entry);
-            QTest::keyClick(popup, Qt::Key_Return);
-        },
-        kWaitMs);
-    m_view->OnContextMenu(
-        m_view.get(), m_view->viewport()->mapToGlobal(m_view->visualItemRect(item).center()));
+    ChooseFromContextMenu(*m_view, item, commandId);
     return dialog.played() > 0;
 }
 

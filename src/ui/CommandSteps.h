@@ -4,6 +4,21 @@
 #include "platform/db/DaoException.h"
 
 #include <QDialog>
+#include <optional>
+
+// Steps the record and message commands share.
+
+// The read before a dialog or a question. A database error there ends the command
+// without a word, as nothing has been written yet: nothing is returned, as for a row
+// that is not there.
+template <typename Read> auto ReadQuietly(Read read) -> decltype(read())
+{
+    try {
+        return read();
+    } catch (const CDaoException&) {
+        return std::nullopt;
+    }
+}
 
 // Runs the dialog until the operator cancels it or `save` succeeds. When the database
 // refuses the save (another program holding it past the busy time-out, a full disk),

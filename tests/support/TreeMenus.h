@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/QuillpostTreeView.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+// Right-clicks the item of the tree and chooses the entry of the command from the menu
+// that opens, with the keyboard, as the operator does; the command then runs before
+// this returns. The entry must be there and enabled.
+inline void ChooseFromContextMenu(CQuillpostTreeView& view, QTreeWidgetItem* item, int commandId)
+{
+    QTimer picker;
+    picker.setInterval(5);
+    QObject::connect(&picker, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        picker.stop();
+        QAction* entry = menu->findChild<QAction*>(QStringLiteral("command%1").arg(commandId));
+        QVERIFY(entry && entry->isEnabled());
+        menu->setActiveAction(entry);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    picker.start();
+    view.OnContextMenu(&view, view.viewport()->mapToGlobal(view.visualItemRect(item).center()));
+}
