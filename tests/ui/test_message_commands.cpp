@@ -98,13 +98,8 @@ void TestMessageCommands::init()
     m_db->addMessageRow(2, 4, "Lunch", kStatusSent);
 
     m_doc = std::make_unique<CQuillpostDoc>();
-    m_doc->ReloadAll();
-    m_view = std::make_unique<CQuillpostTreeView>(*m_doc);
-    m_view->resize(400, 600);
-    m_view->EnsureFilled();
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    m_view->expandAll();
+    m_view = ShowLoadedTree(*m_doc);
+    QVERIFY(m_view);
 }
 
 void TestMessageCommands::cleanup()

@@ -110,13 +110,8 @@ void TestRecordCommands::cleanup()
 
 void TestRecordCommands::start()
 {
-    m_doc->ReloadAll();
-    m_view = std::make_unique<CQuillpostTreeView>(*m_doc);
-    m_view->resize(400, 600);
-    m_view->EnsureFilled();
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    m_view->expandAll();
+    m_view = ShowLoadedTree(*m_doc);
+    QVERIFY(m_view);
 }
 
 bool TestRecordCommands::run(
