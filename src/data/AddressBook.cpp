@@ -104,12 +104,23 @@ std::vector<std::int32_t> UnpackGroups(const std::array<std::int32_t, kGroupSlot
     return groupIds;
 }
 
-std::vector<GroupChoice> CopyGroupChoices(const CQuillpostDoc& doc)
+template <typename Records> std::vector<RecordChoice> copyChoices(const Records& records)
 {
-    std::vector<GroupChoice> choices;
-    for (const auto& group : doc.m_groups)
-        choices.push_back({ group->m_id, group->m_name });
+    std::vector<RecordChoice> choices;
+    choices.reserve(records.size());
+    for (const auto& record : records)
+        choices.push_back({ record->m_id, record->m_name });
     return choices;
+}
+
+std::vector<RecordChoice> CopyUserChoices(const CQuillpostDoc& doc)
+{
+    return copyChoices(doc.m_users);
+}
+
+std::vector<RecordChoice> CopyGroupChoices(const CQuillpostDoc& doc)
+{
+    return copyChoices(doc.m_groups);
 }
 
 std::optional<UserDetails> ReadUser(std::int32_t id)

@@ -38,8 +38,8 @@ struct ProviderDetails
     bool useAsDefault = false;
 };
 
-// A group the operator may pick for a user.
-struct GroupChoice
+// A user or group the operator may pick in a list: its ID and the name shown.
+struct RecordChoice
 {
     std::int32_t id = 0;
     QString name;
@@ -50,8 +50,9 @@ std::array<std::int32_t, kGroupSlots> PackGroups(const std::vector<std::int32_t>
 // The non-zero columns, in slot order.
 std::vector<std::int32_t> UnpackGroups(const std::array<std::int32_t, kGroupSlots>& columns);
 
-// The document's groups, copied, in the document's order.
-std::vector<GroupChoice> CopyGroupChoices(const CQuillpostDoc& doc);
+// The document's users or groups, copied, in the document's order.
+std::vector<RecordChoice> CopyUserChoices(const CQuillpostDoc& doc);
+std::vector<RecordChoice> CopyGroupChoices(const CQuillpostDoc& doc);
 
 // The row with that ID, or nothing when the table has none.
 std::optional<UserDetails> ReadUser(std::int32_t id);

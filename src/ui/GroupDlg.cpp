@@ -1,6 +1,7 @@
 #include "ui/GroupDlg.h"
 
-#include "ui/EntityDlgSupport.h"
+#include "ui/DialogControls.h"
+#include "ui/DialogUnits.h"
 
 #include <QBoxLayout>
 
@@ -9,7 +10,7 @@ CGroupDlg::CGroupDlg(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Enter the name for the group"));
     m_editName = NewTextField(this, QStringLiteral("nameEdit"));
-    m_editName->setMinimumWidth(DialogUnitsWide(*this, 105));
+    m_editName->setMinimumWidth(DialogUnits(*this).width(105));
     QPushButton* ok = NewOkButton(this);
     QPushButton* cancel = NewCancelButton(this);
 

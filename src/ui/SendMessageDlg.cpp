@@ -5,6 +5,7 @@
 #include "dispatch/MessageQueue.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "ui/DialogControls.h"
 #include "ui/DialogUnits.h"
 #include "ui/MessageEdit.h"
 
@@ -17,41 +18,9 @@
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QVBoxLayout>
-#include <algorithm>
+#include <unordered_set>
 
 namespace {
-
-constexpr int kIdRole = Qt::UserRole;
-
-// A list box whose entries stay in alphabetical order, any case, and where each click
-// selects or deselects one entry.
-QListWidget* makeChoiceList(const QString& objectName, QWidget* parent)
-{
-    auto* list = new QListWidget(parent);
-    list->setObjectName(objectName);
-    list->setSelectionMode(QAbstractItemView::MultiSelection);
-    return list;
-}
-
-template <typename Record> void fillChoiceList(QListWidget* list, std::vector<const Record*> rows)
-{
-    std::stable_sort(rows.begin(), rows.end(), [](const Record* a, const Record* b) {
-        return QString::compare(a->m_name, b->m_name, Qt::CaseInsensitive) < 0;
-    });
-    for (const Record* row : rows) {
-        auto* item = new QListWidgetItem(row->m_name, list);
-        item->setData(kIdRole, row->m_id);
-    }
-}
-
-template <typename Record> std::vector<const Record*> pointersTo(const std::vector<Record>& rows)
-{
-    std::vector<const Record*> pointers;
-    pointers.reserve(rows.size());
-    for (const Record& row : rows)
-        pointers.push_back(&row);
-    return pointers;
-}
 
 // The short date format of the locale, always with a four-digit year: a two-digit
 // year typed into the picker would land in the wrong century.
@@ -98,8 +67,8 @@ void CSendMessageDlg::buildLayout()
     m_pTimeEdit->setObjectName(QStringLiteral("timeSend"));
     m_pTimeEdit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
 
-    m_pUserList = makeChoiceList(QStringLiteral("userList"), this);
-    m_pGroupList = makeChoiceList(QStringLiteral("groupList"), this);
+    m_pUserList = NewChoiceList(this, QStringLiteral("userList"));
+    m_pGroupList = NewChoiceList(this, QStringLiteral("groupList"));
     m_pUserList->setMinimumSize(units.size(95, 105));
     m_pGroupList->setMinimumSize(units.size(95, 105));
 
@@ -155,12 +124,8 @@ void CSendMessageDlg::buildLayout()
 
 void CSendMessageDlg::FillChoices(const CQuillpostDoc& doc)
 {
-    m_listUsers.clear();
-    for (const auto& user : doc.m_users)
-        m_listUsers.push_back(*user);
-    m_listGroups.clear();
-    for (const auto& group : doc.m_groups)
-        m_listGroups.push_back(*group);
+    m_listUsers = CopyUserChoices(doc);
+    m_listGroups = CopyGroupChoices(doc);
 }
 
 bool CSendMessageDlg::OnInitDialog()
@@ -173,39 +138,33 @@ bool CSendMessageDlg::OnInitDialog()
     m_pTimeEdit->setTime(
         QTime(m_timeSend.GetHour(), m_timeSend.GetMinute(), m_timeSend.GetSecond()));
 
-    m_pUserList->clear();
-    fillChoiceList(m_pUserList, pointersTo(m_listUsers));
-    for (const std::int32_t id : m_listRecipients)
-        SelectUserById(id);
-    m_pGroupList->clear();
-    fillChoiceList(m_pGroupList, pointersTo(m_listGroups));
+    FillChoiceList(m_pUserList, m_listUsers, m_listRecipients);
+    FillChoiceList(m_pGroupList, m_listGroups, {});
 
     m_pMessageEdit->setFocus();
     return true;
 }
 
-void CSendMessageDlg::SelectUserById(std::int32_t id)
-{
-    for (int row = 0; row < m_pUserList->count(); ++row) {
-        QListWidgetItem* entry = m_pUserList->item(row);
-        if (entry->data(kIdRole).toInt() == id)
-            entry->setSelected(true);
-    }
-}
-
 void CSendMessageDlg::AddGroupMembers()
 {
+    std::unordered_set<std::int32_t> members;
     for (int row = 0; row < m_pGroupList->count(); ++row) {
         QListWidgetItem* group = m_pGroupList->item(row);
         if (!group->isSelected())
             continue;
         // A group that cannot be read adds nobody; the others still count.
         try {
-            ForEachGroupMember(group->data(kIdRole).toInt(),
-                [this](std::int32_t userId) { SelectUserById(userId); });
+            ForEachGroupMember(group->data(Qt::UserRole).toInt(),
+                [&members](std::int32_t userId) { members.insert(userId); });
         } catch (const CDaoException&) {
         }
         group->setSelected(false);
+    }
+    // One pass over "To:" whatever the number of members; nothing is deselected.
+    for (int row = 0; row < m_pUserList->count(); ++row) {
+        QListWidgetItem* entry = m_pUserList->item(row);
+        if (members.contains(entry->data(Qt::UserRole).toInt()))
+            entry->setSelected(true);
     }
 }
 
@@ -223,15 +182,11 @@ void CSendMessageDlg::OnOK()
         Prompt::current().inform(kNoTextMessage);
         return;
     }
-    const QList<QListWidgetItem*> selected = m_pUserList->selectedItems();
-    if (selected.isEmpty()) {
+    std::vector<std::int32_t> chosen = ChosenIds(*m_pUserList);
+    if (chosen.empty()) {
         Prompt::current().inform(kNoRecipientMessage);
         return;
     }
-    m_listRecipients.clear();
-    for (int row = 0; row < m_pUserList->count(); ++row) {
-        if (m_pUserList->item(row)->isSelected())
-            m_listRecipients.push_back(m_pUserList->item(row)->data(kIdRole).toInt());
-    }
+    m_listRecipients = std::move(chosen);
     QDialog::accept();
 }

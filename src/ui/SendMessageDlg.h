@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/Records.h"
+#include "data/AddressBook.h"
 #include "platform/db/OleDateTime.h"
 
 #include "ui/Dialog.h"
@@ -37,8 +37,8 @@ public:
     // In: users to preselect. Out, after OK: the chosen users in the order of the
     // "To:" list.
     std::vector<std::int32_t> m_listRecipients;
-    std::vector<CUser> m_listUsers;
-    std::vector<CGroup> m_listGroups;
+    std::vector<RecordChoice> m_listUsers;
+    std::vector<RecordChoice> m_listGroups;
     // In: the text to start with. Out: the text composed, never empty.
     QString m_strMessage;
     // After OK: only the date of the one and the time of day of the other count.
@@ -47,8 +47,6 @@ public:
 
     void accept() override;
 
-    // Selects every "To:" entry of the user; never deselects.
-    void SelectUserById(std::int32_t id);
     // "<<": selects the members of every selected group, as the Users table holds them,
     // then deselects the groups.
     void AddGroupMembers();

@@ -1,6 +1,7 @@
 #include "ui/ServiceProviderDlg.h"
 
-#include "ui/EntityDlgSupport.h"
+#include "ui/DialogControls.h"
+#include "ui/DialogUnits.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -16,7 +17,7 @@ constexpr std::array<std::int32_t, 8> kBaudRates { 300, 600, 1200, 2400, 4800, 9
 void addEntries(QComboBox* box, const QStringList& entries)
 {
     box->addItems(entries);
-    box->setMinimumWidth(DialogUnitsWide(*box, 74));
+    box->setMinimumWidth(DialogUnits(*box).width(74));
 }
 
 } // namespace

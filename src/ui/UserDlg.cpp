@@ -2,14 +2,14 @@
 
 #include "data/Recordsets.h"
 #include "platform/db/DaoException.h"
-#include "ui/EntityDlgSupport.h"
+#include "ui/DialogControls.h"
+#include "ui/DialogUnits.h"
 
 #include <QFormLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <algorithm>
 
-CUserDlg::CUserDlg(std::vector<GroupChoice> groups, QWidget* parent)
+CUserDlg::CUserDlg(std::vector<RecordChoice> groups, QWidget* parent)
     : CDialog(parent)
     , m_groups(std::move(groups))
 {
@@ -24,11 +24,8 @@ void CUserDlg::CreateControls()
     m_editName = NewTextField(this, QStringLiteral("nameEdit"));
     m_editPhone = NewTextField(this, QStringLiteral("phoneEdit"));
     m_comboProviders = NewEditableCombo(this, QStringLiteral("providerCombo"));
-    m_listGroups = new QListWidget(this);
-    m_listGroups->setObjectName(QStringLiteral("groupList"));
-    // Each click adds an entry to the choice or takes it out again.
-    m_listGroups->setSelectionMode(QAbstractItemView::MultiSelection);
-    m_listGroups->setMinimumSize(DialogUnitsWide(*this, 172), fontMetrics().height() * 8);
+    m_listGroups = NewChoiceList(this, QStringLiteral("groupList"));
+    m_listGroups->setMinimumSize(DialogUnits(*this).width(172), fontMetrics().height() * 8);
     QPushButton* cancel = NewCancelButton(this);
     QPushButton* ok = NewOkButton(this);
 
@@ -87,15 +84,7 @@ void CUserDlg::FillProviders()
 
 void CUserDlg::FillGroups()
 {
-    std::vector<GroupChoice> sorted = m_groups;
-    std::ranges::stable_sort(sorted, [](const GroupChoice& a, const GroupChoice& b) {
-        return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
-    });
-    for (const GroupChoice& group : sorted) {
-        auto* item = new QListWidgetItem(group.name, m_listGroups);
-        item->setData(Qt::UserRole, group.id);
-        item->setSelected(std::ranges::find(m_listGroupIds, group.id) != m_listGroupIds.end());
-    }
+    FillChoiceList(m_listGroups, m_groups, m_listGroupIds);
 }
 
 void CUserDlg::accept()
@@ -108,12 +97,7 @@ void CUserDlg::OnOK()
     const int provider = SelectedEntry(*m_comboProviders);
     if (provider >= 0)
         m_nPreferredProvider = m_comboProviders->itemData(provider).toInt();
-    m_listGroupIds.clear();
-    for (int row = 0; row < m_listGroups->count(); ++row) {
-        const QListWidgetItem* item = m_listGroups->item(row);
-        if (item->isSelected())
-            m_listGroupIds.push_back(item->data(Qt::UserRole).toInt());
-    }
+    m_listGroupIds = ChosenIds(*m_listGroups);
     m_strName = m_editName->text();
     m_strPhone = m_editPhone->text();
     QDialog::accept();

@@ -20,7 +20,7 @@ class CUserDlg : public CDialog
     Q_OBJECT
 
 public:
-    explicit CUserDlg(std::vector<GroupChoice> groups, QWidget* parent = nullptr);
+    explicit CUserDlg(std::vector<RecordChoice> groups, QWidget* parent = nullptr);
     ~CUserDlg() override;
 
     // The chosen provider's ID; 0 for "Default Provider".
@@ -42,7 +42,7 @@ private:
     void FillProviders();
     void FillGroups();
 
-    std::vector<GroupChoice> m_groups;
+    std::vector<RecordChoice> m_groups;
     QListWidget* m_listGroups = nullptr;
     QComboBox* m_comboProviders = nullptr;
     QLineEdit* m_editName = nullptr;

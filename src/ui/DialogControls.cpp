@@ -1,8 +1,9 @@
-#include "ui/EntityDlgSupport.h"
+#include "ui/DialogControls.h"
 
 #include "platform/db/DaoValues.h"
 
 #include <QDialog>
+#include <algorithm>
 
 QLineEdit* NewTextField(QWidget* parent, const QString& objectName)
 {
@@ -38,9 +39,35 @@ QPushButton* NewCancelButton(QDialog* dialog)
     return button;
 }
 
-int DialogUnitsWide(const QWidget& widget, int units)
+QListWidget* NewChoiceList(QWidget* parent, const QString& objectName)
 {
-    return units * widget.fontMetrics().averageCharWidth() / 4;
+    auto* list = new QListWidget(parent);
+    list->setObjectName(objectName);
+    list->setSelectionMode(QAbstractItemView::MultiSelection);
+    return list;
+}
+
+void FillChoiceList(
+    QListWidget* list, std::vector<RecordChoice> choices, const std::vector<std::int32_t>& selected)
+{
+    std::ranges::stable_sort(choices, [](const RecordChoice& a, const RecordChoice& b) {
+        return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
+    });
+    for (const RecordChoice& choice : choices) {
+        auto* item = new QListWidgetItem(choice.name, list);
+        item->setData(Qt::UserRole, choice.id);
+        item->setSelected(std::ranges::find(selected, choice.id) != selected.end());
+    }
+}
+
+std::vector<std::int32_t> ChosenIds(const QListWidget& list)
+{
+    std::vector<std::int32_t> ids;
+    for (int row = 0; row < list.count(); ++row) {
+        if (list.item(row)->isSelected())
+            ids.push_back(list.item(row)->data(Qt::UserRole).toInt());
+    }
+    return ids;
 }
 
 int SelectedEntry(const QComboBox& box)

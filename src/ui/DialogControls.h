@@ -1,10 +1,15 @@
 #pragma once
 
+#include "data/AddressBook.h"
+
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <cstdint>
+#include <vector>
 
-// Pieces the user, group and service provider dialogs share.
+// Pieces the dialogs share.
 
 // A text field for a Text column: it takes no more than the column can hold, so
 // nothing typed is refused later by the database.
@@ -15,9 +20,14 @@ QComboBox* NewEditableCombo(QWidget* parent, const QString& objectName);
 QPushButton* NewOkButton(QDialog* dialog);
 QPushButton* NewCancelButton(QDialog* dialog);
 
-// A width given in dialog units (a quarter of the font's average character width),
-// so that the controls keep the proportions they were laid out with at any font.
-int DialogUnitsWide(const QWidget& widget, int units);
+// A list of users or groups where each click picks an entry or takes it back.
+QListWidget* NewChoiceList(QWidget* parent, const QString& objectName);
+// Fills the list with the choices in alphabetical order, any case, each entry holding
+// its record's ID; the entries whose ID is among `selected` are picked.
+void FillChoiceList(
+    QListWidget* list, std::vector<RecordChoice> choices, const std::vector<std::int32_t>& selected);
+// The IDs of the picked entries, in the list's order.
+std::vector<std::int32_t> ChosenIds(const QListWidget& list);
 
 // The entry of a combo box that is chosen: the current one, as long as an editable
 // field still shows that entry's text. Once the operator types something else into
