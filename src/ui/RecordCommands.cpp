@@ -71,17 +71,30 @@ bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
     });
 }
 
+// The name a delete question gives a record.
+QString recordName(const UserDetails& user)
+{
+    return user.name;
+}
+QString recordName(const QString& groupName)
+{
+    return groupName;
+}
+QString recordName(const ProviderDetails& provider)
+{
+    return provider.serviceName;
+}
+
 // Asks `question`, filled with the row's name, and deletes the row on Yes. True when
 // the row was deleted (or was gone already). An error while deleting is not caught:
 // it leaves the command, which reports it to the operator.
-template <typename ReadName, typename Delete>
-bool deleteRecord(
-    std::optional<std::int32_t> id, const QString& question, ReadName readName, Delete deleteRow)
+template <typename Read, typename Delete>
+bool deleteRecord(std::optional<std::int32_t> id, const QString& question, Read read, Delete deleteRow)
 {
     if (!id)
         return false;
-    const std::optional<QString> name = ReadQuietly([&] { return readName(*id); });
-    if (!name || !Prompt::current().askYesNo(question.arg(*name)))
+    const auto stored = ReadQuietly([&] { return read(*id); });
+    if (!stored || !Prompt::current().askYesNo(question.arg(recordName(*stored))))
         return false;
     deleteRow(*id);
     return true;
@@ -104,12 +117,8 @@ void CQuillpostTreeView::OnEditUser()
 
 void CQuillpostTreeView::OnDeleteUser()
 {
-    const auto name = [](std::int32_t id) -> std::optional<QString> {
-        const std::optional<UserDetails> user = ReadUser(id);
-        return user ? std::optional(user->name) : std::nullopt;
-    };
     if (deleteRecord(ContextRecordId(), QStringLiteral("Are you sure you want to delete user %1"),
-            name, DeleteUser))
+            ReadUser, DeleteUser))
         ReloadAndRefresh();
 }
 
@@ -148,12 +157,8 @@ void CQuillpostTreeView::OnEditServiceProvider()
 
 void CQuillpostTreeView::OnDeleteServiceProvider()
 {
-    const auto name = [](std::int32_t id) -> std::optional<QString> {
-        const std::optional<ProviderDetails> provider = ReadProvider(id);
-        return provider ? std::optional(provider->serviceName) : std::nullopt;
-    };
     if (deleteRecord(ContextRecordId(),
-            QStringLiteral("Are you sure you want to delete service provider %1"), name,
+            QStringLiteral("Are you sure you want to delete service provider %1"), ReadProvider,
             DeleteProvider))
         ReloadAndRefresh();
 }
