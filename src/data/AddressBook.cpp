@@ -28,23 +28,27 @@ template <typename Recordset, typename Read> auto readRow(std::int32_t id, Read 
     recordset.m_strFilter = idCriteria(id);
     recordset.Open();
     using Result = decltype(read(recordset));
-    if (!recordset.FindFirst(idCriteria(id)))
+    if (recordset.IsEOF())
         return std::optional<Result>();
     return std::optional<Result>(read(recordset));
 }
 
-// Changes the row with that ID, or adds one when there is no ID, with the values
-// `write` puts into the members. Meant to run inside the caller's transaction.
-template <typename Recordset, typename Write>
-std::int32_t writeRow(Recordset& recordset, std::optional<std::int32_t> id, Write write)
+// In one transaction: changes the row with that ID, or adds one when there is no ID,
+// with the values `write` puts into the members, then runs `alsoWrite` with the row's
+// ID. Returns that ID.
+template <typename Recordset, typename Write, typename AlsoWrite = void (*)(std::int32_t)>
+std::int32_t saveRow(std::optional<std::int32_t> id, Write write,
+    AlsoWrite alsoWrite = [](std::int32_t) { })
 {
+    CDaoTransaction transaction;
+    Recordset recordset;
     // Only the row itself is read; a new row needs none (IDs start at 1).
     recordset.m_strFilter = idCriteria(id.value_or(0));
     recordset.Open();
     if (id) {
         // The row was there when the dialog opened; another program may have removed it
         // while the operator was typing.
-        if (!recordset.FindFirst(idCriteria(*id)))
+        if (recordset.IsEOF())
             throw CDaoException(CDaoException::Kind::Other,
                 QStringLiteral("It was deleted from the database while the dialog was open."));
         recordset.Edit();
@@ -53,7 +57,11 @@ std::int32_t writeRow(Recordset& recordset, std::optional<std::int32_t> id, Writ
     }
     write(recordset);
     recordset.Update();
-    return id ? *id : recordset.GetLastAddedID();
+    const std::int32_t saved = id ? *id : recordset.GetLastAddedID();
+    recordset.Close();
+    alsoWrite(saved);
+    transaction.Commit();
+    return saved;
 }
 
 template <typename Recordset> bool deleteRow(std::int32_t id)
@@ -62,7 +70,7 @@ template <typename Recordset> bool deleteRow(std::int32_t id)
     Recordset recordset;
     recordset.m_strFilter = idCriteria(id);
     recordset.Open();
-    if (!recordset.FindFirst(idCriteria(id)))
+    if (recordset.IsEOF())
         return false;
     recordset.Delete();
     recordset.Close();
@@ -150,9 +158,7 @@ std::optional<ProviderDetails> ReadProvider(std::int32_t id)
 
 std::int32_t SaveUser(std::optional<std::int32_t> id, const UserDetails& user)
 {
-    CDaoTransaction transaction;
-    CUsersRecordset users;
-    const std::int32_t saved = writeRow(users, id, [&user](CUsersRecordset& row) {
+    return saveRow<CUsersRecordset>(id, [&user](CUsersRecordset& row) {
         row.m_Name = user.name;
         row.m_TelephoneNumber = user.telephoneNumber;
         row.m_PreferredProvider = user.preferredProvider;
@@ -161,42 +167,32 @@ std::int32_t SaveUser(std::optional<std::int32_t> id, const UserDetails& user)
         for (std::size_t i = 0; i < kGroupSlots; ++i)
             *columns[i] = packed[i];
     });
-    users.Close();
-    transaction.Commit();
-    return saved;
 }
 
 std::int32_t SaveGroup(std::optional<std::int32_t> id, const QString& name)
 {
-    CDaoTransaction transaction;
-    CGroupsRecordset groups;
-    const std::int32_t saved
-        = writeRow(groups, id, [&name](CGroupsRecordset& row) { row.m_GroupName = name; });
-    groups.Close();
-    transaction.Commit();
-    return saved;
+    return saveRow<CGroupsRecordset>(
+        id, [&name](CGroupsRecordset& row) { row.m_GroupName = name; });
 }
 
 std::int32_t SaveProvider(std::optional<std::int32_t> id, const ProviderDetails& provider)
 {
-    CDaoTransaction transaction;
-    CServiceProvidersRecordset providers;
-    const std::int32_t saved
-        = writeRow(providers, id, [&provider](CServiceProvidersRecordset& row) {
-              row.m_ServiceName = provider.serviceName;
-              row.m_AccessNumber = provider.accessNumber;
-              row.m_BaudRate = provider.baudRate;
-              row.m_StopBits = provider.stopBits;
-              row.m_Parity = provider.parity;
-              row.m_DataBits = provider.dataBits;
-              row.m_TAPType = 1;
-              row.m_UseAsDefault = provider.useAsDefault ? 1 : 0;
-          });
-    providers.Close();
-    if (provider.useAsDefault)
-        clearOtherDefaults(saved);
-    transaction.Commit();
-    return saved;
+    return saveRow<CServiceProvidersRecordset>(
+        id,
+        [&provider](CServiceProvidersRecordset& row) {
+            row.m_ServiceName = provider.serviceName;
+            row.m_AccessNumber = provider.accessNumber;
+            row.m_BaudRate = provider.baudRate;
+            row.m_StopBits = provider.stopBits;
+            row.m_Parity = provider.parity;
+            row.m_DataBits = provider.dataBits;
+            row.m_TAPType = 1;
+            row.m_UseAsDefault = provider.useAsDefault ? 1 : 0;
+        },
+        [&provider](std::int32_t saved) {
+            if (provider.useAsDefault)
+                clearOtherDefaults(saved);
+        });
 }
 
 bool DeleteUser(std::int32_t id)
