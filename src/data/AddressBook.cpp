@@ -81,11 +81,10 @@ template <typename Recordset> bool deleteRow(std::int32_t id)
 // Inside the caller's transaction: every provider but `keep` stops being the default.
 void clearOtherDefaults(std::int32_t keep)
 {
-    const QString criteria = QStringLiteral("UseAsDefault = 1");
     CServiceProvidersRecordset providers;
-    providers.m_strFilter = criteria;
+    providers.m_strFilter = QStringLiteral("UseAsDefault = 1");
     providers.Open();
-    for (bool found = providers.FindFirst(criteria); found; found = providers.FindNext(criteria)) {
+    for (; !providers.IsEOF(); providers.MoveNext()) {
         if (providers.m_ID == keep)
             continue;
         providers.Edit();

@@ -12,11 +12,10 @@ QString GroupMemberCriteria(std::int32_t groupId)
 
 void ForEachGroupMember(std::int32_t groupId, const std::function<void(std::int32_t)>& takeMember)
 {
-    const QString criteria = GroupMemberCriteria(groupId);
     CUsersRecordset rs;
-    rs.m_strFilter = criteria;
+    rs.m_strFilter = GroupMemberCriteria(groupId);
     rs.Open();
-    for (bool found = rs.FindFirst(criteria); found; found = rs.FindNext(criteria))
+    for (; !rs.IsEOF(); rs.MoveNext())
         takeMember(rs.m_ID);
     rs.Close();
 }

@@ -67,29 +67,26 @@ std::optional<std::int32_t> QueueMessage(const QString& composed,
 
 std::optional<StoredMessage> ReadStoredMessage(std::int32_t messageId)
 {
-    const QString criteria = messageCriteria(messageId);
     CMessagesRecordset rs;
-    rs.m_strFilter = criteria;
+    rs.m_strFilter = messageCriteria(messageId);
     rs.Open();
-    if (!rs.FindFirst(criteria))
+    if (rs.IsEOF())
         return std::nullopt;
     StoredMessage message;
     message.text = rs.m_Text;
-    do {
+    for (; !rs.IsEOF(); rs.MoveNext())
         message.recipients.push_back(rs.m_Recipient);
-    } while (rs.FindNext(criteria));
     return message;
 }
 
 int DeleteMessageRows(std::int32_t messageId)
 {
     CDaoTransaction transaction;
-    const QString criteria = messageCriteria(messageId);
     CMessagesRecordset rs;
-    rs.m_strFilter = criteria;
+    rs.m_strFilter = messageCriteria(messageId);
     rs.Open();
     int deleted = 0;
-    for (bool found = rs.FindFirst(criteria); found; found = rs.FindNext(criteria)) {
+    for (; !rs.IsEOF(); rs.MoveNext()) {
         rs.Delete();
         ++deleted;
     }

@@ -11,7 +11,7 @@ std::optional<std::int32_t> writeResult(
     CMessagesRecordset rs;
     rs.m_strFilter = QStringLiteral("MessageId = %1 AND Recipient = %2").arg(messageId).arg(recipient);
     rs.Open();
-    if (!rs.FindFirst(rs.m_strFilter))
+    if (rs.IsEOF())
         return std::nullopt;
     rs.Edit();
     if (resultCode == kStatusWaiting) {
