@@ -61,8 +61,19 @@ void CQuillpostDoc::ClearAll()
     m_providers.clear();
 }
 
+bool CQuillpostDoc::ReloadIfChanged()
+{
+    if (!m_watch.HasChanged())
+        return false;
+    ReloadAll();
+    return true;
+}
+
 void CQuillpostDoc::ReloadAll()
 {
+    // Taken before reading, so that a change made while the tables are read is seen
+    // at the next look.
+    m_watch.HasChanged();
     ClearAll();
     try {
         readWholeTable<CUsersRecordset>([this](const CUsersRecordset& row) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Records.h"
+#include "platform/db/DatabaseWatch.h"
 
 #include <functional>
 
@@ -20,6 +21,9 @@ public:
     virtual bool OnNewDocument();
 
     void ReloadAll();
+    // Reloads when another connection (another program, or a write of this one) has
+    // changed the file since the last load; true when it did.
+    bool ReloadIfChanged();
     void ClearAll();
 
     QString GetTelephoneNumber(std::int32_t userId) const;
@@ -37,4 +41,5 @@ public:
 
 private:
     std::function<void()> m_contentsDeleted;
+    CDatabaseWatch m_watch;
 };

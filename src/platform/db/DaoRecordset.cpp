@@ -22,9 +22,25 @@ CDaoException noCurrentRecord()
         CDaoException::Kind::NoCurrentRecord, QStringLiteral("There is no current record."));
 }
 
+QString& defaultDatabaseName()
+{
+    static QString name = QStringLiteral("Quillpost.mdb");
+    return name;
+}
+
 } // namespace
 
 CDaoRecordset::CDaoRecordset() = default;
+
+QString CDaoRecordset::DefaultDatabaseName()
+{
+    return defaultDatabaseName();
+}
+
+void CDaoRecordset::SetDefaultDatabaseName(const QString& path)
+{
+    defaultDatabaseName() = path;
+}
 
 CDaoRecordset::~CDaoRecordset()
 {

@@ -28,8 +28,11 @@ public:
     CDaoRecordset(const CDaoRecordset&) = delete;
     CDaoRecordset& operator=(const CDaoRecordset&) = delete;
 
-    // The file every record set opens unless a derived class names another.
-    static QString DefaultDatabaseName() { return QStringLiteral("Quillpost.mdb"); }
+    // The file every record set opens unless a derived class names another:
+    // Quillpost.mdb in the working directory, or the file a program named with
+    // SetDefaultDatabaseName (a command-line --db option) before opening anything.
+    static QString DefaultDatabaseName();
+    static void SetDefaultDatabaseName(const QString& path);
     virtual QString GetDefaultDBName() const;
     virtual QString GetDefaultSQL() const = 0;
     virtual void DoFieldExchange(CDaoFieldExchange& fx) = 0;

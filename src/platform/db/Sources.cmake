@@ -16,6 +16,8 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DaoValues.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoWorkspace.h
     ${CMAKE_CURRENT_LIST_DIR}/DaoWorkspace.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseWatch.h
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseWatch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.h
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.h
