@@ -1,0 +1,162 @@
+#include "dispatch/HeadlessDispatcher.h"
+
+#include "dispatch/SendOrder.h"
+#include "modem/ModemList.h"
+
+namespace {
+
+QString outcomeText(std::int32_t status)
+{
+    switch (status) {
+    case kStatusSent:
+        return QStringLiteral("sent");
+    case kStatusFailed:
+        return QStringLiteral("failed for good, no more attempts");
+    default:
+        return QStringLiteral("failed, to be tried again");
+    }
+}
+
+} // namespace
+
+CHeadlessDispatcher::CHeadlessDispatcher(
+    CModemList& modems, LogLine log, int schedulerIntervalMs, SendTiming timing)
+    : m_modems(modems)
+    , m_log(std::move(log))
+    , m_timing(timing)
+    , m_lock(QStringLiteral("quillpost --headless"))
+{
+    m_timer.setInterval(schedulerIntervalMs);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &CHeadlessDispatcher::RunScheduler);
+    // Whatever the loading and sending code would put in a message box goes to the log.
+    Prompt::install(this);
+}
+
+CHeadlessDispatcher::~CHeadlessDispatcher()
+{
+    m_timer.stop();
+    m_session.reset();
+    Prompt::install(nullptr);
+}
+
+void CHeadlessDispatcher::Start()
+{
+    m_doc.ReloadIfChanged();
+    m_timer.start(0);
+}
+
+void CHeadlessDispatcher::Stop()
+{
+    if (m_bStopping)
+        return;
+    m_bStopping = true;
+    m_timer.stop();
+    if (!m_session) {
+        m_log(QStringLiteral("Stopped."));
+        emit Stopped();
+        return;
+    }
+    m_log(QStringLiteral("Stopping: ending the call for message %1.").arg(m_nMessageId));
+    m_session->Cancel();
+}
+
+void CHeadlessDispatcher::RunScheduler()
+{
+    if (m_bStopping)
+        return;
+    // Runs never overlap: the next one is timed from the end of this one.
+    struct Rearm
+    {
+        CHeadlessDispatcher& d;
+        ~Rearm()
+        {
+            if (!d.m_bStopping)
+                d.m_timer.start();
+        }
+    } rearm { *this };
+
+    if (m_session)
+        return;
+    m_doc.ReloadIfChanged();
+    if (!HoldDispatcherLock())
+        return;
+    if (std::optional<SendOrder> order = ChooseDueSend(m_doc))
+        StartSend(std::move(*order));
+}
+
+bool CHeadlessDispatcher::HoldDispatcherLock()
+{
+    const bool wasRefused = !m_strLastRefusal.isEmpty();
+    if (m_lock.TryAcquire()) {
+        if (wasRefused)
+            m_log(QStringLiteral("The dispatcher lock is free again; sending from now on."));
+        m_strLastRefusal.clear();
+        return true;
+    }
+    if (m_lock.RefusalReason() != m_strLastRefusal) {
+        m_strLastRefusal = m_lock.RefusalReason();
+        m_log(QStringLiteral("Not sending: another dispatcher is sending from this database: %1. "
+                             "Trying again at every scheduler run.")
+                  .arg(m_strLastRefusal));
+    }
+    return false;
+}
+
+void CHeadlessDispatcher::StartSend(SendOrder order)
+{
+    m_nMessageId = order.job ? order.job->m_messageId : 0;
+    m_log(QStringLiteral("Message %1: %2 recipient(s) through %3.")
+              .arg(m_nMessageId)
+              .arg(order.recipients.size())
+              .arg(order.accessNumber));
+    m_session = std::make_unique<CSendSession>(
+        std::move(order), m_modems, static_cast<ISendHost&>(*this), m_timing);
+    m_session->Start();
+}
+
+void CHeadlessDispatcher::ShowSendStatus(const QString& text)
+{
+    m_log(QStringLiteral("Message %1: %2").arg(m_nMessageId).arg(text));
+}
+
+void CHeadlessDispatcher::SendResultRecorded()
+{
+    const std::int32_t recipient = m_session->CurrentRecipient();
+    const CUser* user = nullptr;
+    for (const auto& candidate : m_doc.m_users)
+        if (candidate->m_id == recipient)
+            user = candidate.get();
+    m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
+              .arg(m_nMessageId)
+              .arg(user ? user->m_name : QStringLiteral("?"))
+              .arg(recipient)
+              .arg(outcomeText(m_session->ResultCode())));
+}
+
+void CHeadlessDispatcher::SendClosed()
+{
+    m_log(QStringLiteral("Message %1: call ended.").arg(m_nMessageId));
+    // The session is still on the stack that called here; it goes once that unwinds.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_session.reset();
+            if (m_bStopping) {
+                m_log(QStringLiteral("Stopped."));
+                emit Stopped();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CHeadlessDispatcher::inform(const QString& text)
+{
+    m_log(QStringLiteral("Error: %1").arg(text));
+}
+
+bool CHeadlessDispatcher::askYesNo(const QString& text)
+{
+    m_log(QStringLiteral("%1 (answered No)").arg(text));
+    return false;
+}
