@@ -231,8 +231,22 @@ void CMainFrame::CreateStatusBar()
         m_wndStatusBar->addPermanentWidget(pane);
     }
 
+    // Stands before the indicators; shown only while another program is sending.
+    m_pDispatcherPane = new QLabel(m_wndStatusBar);
+    m_pDispatcherPane->setObjectName("dispatcherStatus");
+    m_pDispatcherPane->hide();
+    m_wndStatusBar->insertPermanentWidget(0, m_pDispatcherPane);
+
     QAction* toggle = m_actions.at(ID_VIEW_STATUS_BAR);
     connect(toggle, &QAction::triggered, m_wndStatusBar, &QWidget::setVisible);
+}
+
+void CMainFrame::ShowOtherDispatcher(const QString& holder)
+{
+    m_pDispatcherPane->setText(
+        holder.isEmpty() ? QString() : QStringLiteral("Another dispatcher is sending: %1").arg(holder));
+    m_pDispatcherPane->setToolTip(m_pDispatcherPane->text());
+    m_pDispatcherPane->setVisible(!holder.isEmpty());
 }
 
 void CMainFrame::OnTimer()

@@ -35,6 +35,9 @@ public:
     // never overlap and the interval counts from the end of a run.
     void OnTimer();
     void OnSelectModem();
+    // Says in the status bar that another program holds the database's dispatcher
+    // lock and who it is; an empty holder takes the notice away.
+    void ShowOtherDispatcher(const QString& holder);
     void OnAppAbout();
 
 protected:
@@ -53,6 +56,7 @@ private:
     std::function<void()> m_runScheduler;
     int m_nSchedulerIntervalMs;
     QStatusBar* m_wndStatusBar = nullptr;
+    QLabel* m_pDispatcherPane = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QTimer* m_pSchedulerTimer = nullptr;
     CQuillpostTreeView* m_pView = nullptr;

@@ -64,6 +64,7 @@ bool CQuillpostApp::InitInstance()
 
     m_strModemName = AppSettings::ReadModemName();
     m_bSendInProgress = false;
+    HoldDispatcherLock();
     return true;
 }
 
@@ -74,8 +75,24 @@ void CQuillpostApp::SaveModemName()
         Prompt::current().inform(QStringLiteral("Unable to save the modem name"));
 }
 
+bool CQuillpostApp::HoldDispatcherLock()
+{
+    const bool held = m_dispatcherLock.TryAcquire();
+    if (m_pMainWnd)
+        m_pMainWnd->ShowOtherDispatcher(held ? QString() : m_dispatcherLock.RefusalReason());
+    return held;
+}
+
 void CQuillpostApp::RunScheduler()
 {
+    if (!m_pDoc)
+        return;
+    // Messages queued by a command-line sender, and results recorded by a dispatcher
+    // elsewhere, show in the tree within one period.
+    if (m_pDoc->ReloadIfChanged() && m_pTreeView)
+        m_pTreeView->RefreshTree();
+    if (!HoldDispatcherLock())
+        return;
     if (!m_pDoc || m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
         return;
     std::optional<SendOrder> order = ChooseDueSend(*m_pDoc);

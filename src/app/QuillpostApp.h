@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainFrame.h"
+#include "dispatch/DispatcherLock.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
@@ -36,9 +37,10 @@ public:
     // Writes m_strModemName as the stored modem name.
     void SaveModemName();
 
-    // One scheduler run; called only from the main frame's timer. Opens a sending
-    // window for the first due message that can be sent, unless a send is in progress,
-    // sending is switched off, or there is no document.
+    // One scheduler run; called only from the main frame's timer. Reloads the document
+    // when another program changed the database. Opens a sending window for the first
+    // due message that can be sent, unless a send is in progress, sending is switched
+    // off, there is no document, or another program holds the dispatcher lock.
     void RunScheduler();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -60,6 +62,10 @@ public:
     SendTiming m_sendTiming;
 
 private:
+    // Takes the dispatcher lock unless it is held, and shows who holds it otherwise.
+    bool HoldDispatcherLock();
+
+    CDispatcherLock m_dispatcherLock { QStringLiteral("the Quillpost desktop program") };
     std::unique_ptr<CQuillpostDoc> m_document;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

@@ -1,0 +1,78 @@
+#include "app/HeadlessRun.h"
+
+#include "app/AppSettings.h"
+#include "app/MainFrame.h"
+#include "app/ProgramOptions.h"
+#include "dispatch/HeadlessDispatcher.h"
+#include "modem/ModemList.h"
+#include "platform/StopSignals.h"
+#include "platform/db/DaoRecordset.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+struct Periods
+{
+    int schedulerMs = CMainFrame::kSchedulerIntervalMs;
+    SendTiming send;
+};
+
+Periods readPeriods()
+{
+    Periods periods;
+    const QStringList parts = qEnvironmentVariable("QUILLPOST_PERIODS").split(QLatin1Char(','));
+    if (parts.size() == 3) {
+        periods.schedulerMs = qMax(1, parts[0].toInt());
+        periods.send.tickMs = qMax(1, parts[1].toInt());
+        periods.send.closePauseMs = qMax(0, parts[2].toInt());
+    }
+    return periods;
+}
+
+void logLine(const QString& text)
+{
+    static QTextStream out(stdout);
+    out << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) << text
+        << '\n';
+    out.flush();
+}
+
+} // namespace
+
+int RunHeadlessDispatcher(const ProgramOptions& options)
+{
+    const QString database
+        = QDir::current().absoluteFilePath(CDaoRecordset::DefaultDatabaseName());
+    if (!QFileInfo(database).isFile()) {
+        std::fprintf(stderr, "quillpost: there is no database at %s\n", qPrintable(database));
+        return 1;
+    }
+    const QString modemName
+        = options.modemName.isEmpty() ? AppSettings::ReadModemName() : options.modemName;
+    CModemList modems([modemName] { return modemName; });
+    const Periods periods = readPeriods();
+    CHeadlessDispatcher dispatcher(modems, logLine, periods.schedulerMs, periods.send);
+    CStopSignals stopSignals;
+
+    QObject::connect(&stopSignals, &CStopSignals::StopRequested, &dispatcher,
+        [&dispatcher](int signalNumber) {
+            logLine(QStringLiteral("Signal %1 received.").arg(signalNumber));
+            dispatcher.Stop();
+        });
+    QObject::connect(&dispatcher, &CHeadlessDispatcher::Stopped, qApp, &QCoreApplication::quit,
+        Qt::QueuedConnection);
+
+    logLine(QStringLiteral("Dispatching from %1 with the modem \"%2\".").arg(database, modemName));
+    if (modemName.isEmpty())
+        logLine(QStringLiteral("No modem is chosen: choose one in the desktop program (System, "
+                               "Select Modem) or name it with --modem. Sends will fail."));
+    dispatcher.Start();
+    return QCoreApplication::exec();
+}

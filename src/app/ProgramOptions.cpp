@@ -1,0 +1,64 @@
+#include "app/ProgramOptions.h"
+
+namespace {
+
+// Takes the value of `name` from "--name=VALUE" or from the next argument.
+bool takeValue(const QString& name, const QStringList& arguments, qsizetype& index,
+    QString& value, QString& error)
+{
+    const QString& argument = arguments.at(index);
+    const QString withEquals = name + QLatin1Char('=');
+    if (argument.startsWith(withEquals)) {
+        value = argument.mid(withEquals.size());
+    } else if (argument == name) {
+        if (index + 1 >= arguments.size()) {
+            error = QStringLiteral("%1 needs a value.").arg(name);
+            return true;
+        }
+        value = arguments.at(++index);
+    } else {
+        return false;
+    }
+    if (value.isEmpty())
+        error = QStringLiteral("%1 needs a value.").arg(name);
+    return true;
+}
+
+} // namespace
+
+ProgramOptions ParseProgramOptions(const QStringList& arguments)
+{
+    ProgramOptions options;
+    for (qsizetype i = 0; i < arguments.size() && options.error.isEmpty(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--headless"))
+            options.headless = true;
+        else if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+            options.help = true;
+        else if (!takeValue(QStringLiteral("--db"), arguments, i, options.database, options.error)
+            && !takeValue(QStringLiteral("--modem"), arguments, i, options.modemName, options.error))
+            options.error = QStringLiteral("Unknown argument: %1").arg(argument);
+    }
+    if (options.error.isEmpty() && !options.headless && !options.modemName.isEmpty())
+        options.error = QStringLiteral("--modem is for --headless; the desktop program uses "
+                                       "the modem chosen with System, Select Modem.");
+    return options;
+}
+
+QString ProgramUsage()
+{
+    return QStringLiteral(
+        "Usage: quillpost [--db FILE]\n"
+        "       quillpost --headless [--db FILE] [--modem NAME]\n"
+        "\n"
+        "Without --headless, starts the desktop program. With it, dispatches the queued\n"
+        "messages without a window, logging one line per step to standard output, until\n"
+        "SIGTERM or SIGINT ends the call in progress and the program.\n"
+        "\n"
+        "  --db FILE      the database (default: Quillpost.mdb in the working directory)\n"
+        "  --modem NAME   the line device to dial with (default: the one chosen in the\n"
+        "                 desktop program with System, Select Modem)\n"
+        "\n"
+        "Only one program sends from a database at a time; another one waits and says\n"
+        "who is sending.\n");
+}
