@@ -4,6 +4,8 @@
 #include "dispatch/SendResult.h"
 #include "platform/db/DaoWorkspace.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 QString messageCriteria(std::int32_t messageId)
@@ -12,6 +14,12 @@ QString messageCriteria(std::int32_t messageId)
 }
 
 } // namespace
+
+QString JoinedLines(QString text)
+{
+    static const QRegularExpression lineBreaks(QStringLiteral("\r\n|[\r\n\u2028\u2029]"));
+    return text.replace(lineBreaks, QStringLiteral(" "));
+}
 
 QString QueuedText(const QString& composed)
 {

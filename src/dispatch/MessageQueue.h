@@ -18,6 +18,9 @@ inline constexpr int kQueuedTextLength = 129;
 // Added to every queued text.
 inline const QString kQueuedTextSuffix = QStringLiteral(": Sent using Quillpost");
 
+// A page is one line: every line break becomes a space.
+QString JoinedLines(QString text);
+
 // The text as it is queued: cut to kQueuedTextLength characters, then the suffix.
 QString QueuedText(const QString& composed);
 

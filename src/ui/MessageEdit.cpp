@@ -1,8 +1,9 @@
 #include "ui/MessageEdit.h"
 
+#include "dispatch/MessageQueue.h"
+
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <algorithm>
 
@@ -42,9 +43,7 @@ void CMessageEdit::insertFromMimeData(const QMimeData* source)
 {
     if (!source || !source->hasText())
         return;
-    static const QRegularExpression lineBreaks(QStringLiteral("\r\n|[\r\n\u2028\u2029]"));
-    QString text = source->text();
-    text.replace(lineBreaks, QStringLiteral(" "));
+    const QString text = JoinedLines(source->text());
     QTextCursor cursor = textCursor();
     cursor.insertText(text.left(std::max(room(), 0)));
     setTextCursor(cursor);
