@@ -366,3 +366,15 @@ void CModemConnection::OnTapRefused()
     if (m_pOwner)
         m_pOwner->OnTapRefused();
 }
+
+void CModemConnection::OnTapEnded(bool acceptedFirst)
+{
+    if (m_pOwner)
+        m_pOwner->OnTapEnded(acceptedFirst);
+}
+
+void CModemConnection::OnTapTerminalLine(const QString& line)
+{
+    if (m_pOwner)
+        m_pOwner->OnTapTerminalLine(line);
+}

@@ -41,6 +41,10 @@ public:
     // WM_TAP_ACCEPTED and WM_TAP_REFUSED
     virtual void OnTapAccepted() = 0;
     virtual void OnTapRefused() = 0;
+    // The terminal ended the call (ESC EOT); see ITapOwner::OnTapEnded.
+    virtual void OnTapEnded(bool /*acceptedFirst*/) { }
+    // A new message-sequence line from the terminal; see ITapOwner::OnTapTerminalLine.
+    virtual void OnTapTerminalLine(const QString& /*line*/) { }
 };
 
 // One dial-out to a service provider: opens the selected line, places the data call,
@@ -107,6 +111,8 @@ private:
 
     void OnTapAccepted() override;
     void OnTapRefused() override;
+    void OnTapEnded(bool acceptedFirst) override;
+    void OnTapTerminalLine(const QString& line) override;
 
     CTapExchange m_exchange;
     std::atomic<bool> m_bStopReader { false };

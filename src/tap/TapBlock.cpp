@@ -29,6 +29,16 @@ QByteArray TapLoginSequence()
     return QByteArray(1, TapByte::Esc) + "PG1" + TapByte::Cr;
 }
 
+QByteArray TapLoginSequence(const QByteArray& password)
+{
+    QByteArray login = QByteArray(1, TapByte::Esc) + "PG1";
+    for (const char byte : password) {
+        if (byte >= 0x20 && byte <= 0x7E)
+            login += byte;
+    }
+    return login + TapByte::Cr;
+}
+
 QByteArray TapLogoutSequence()
 {
     return QByteArray(1, TapByte::Eot) + TapByte::Cr;
@@ -52,6 +62,16 @@ QByteArray TapNakPattern()
 QByteArray TapGoAheadPattern()
 {
     return QByteArray(1, TapByte::Esc) + "[p";
+}
+
+QByteArray TapRsPattern()
+{
+    return QByteArray(1, TapByte::Rs);
+}
+
+QByteArray TapEndOfCallPattern()
+{
+    return QByteArray(1, TapByte::Esc) + TapByte::Eot;
 }
 
 QByteArray TapChecksum(const QByteArray& stxThroughEtx)

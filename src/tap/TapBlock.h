@@ -15,6 +15,7 @@ inline constexpr char Eot = 0x04;
 inline constexpr char Ack = 0x06;
 inline constexpr char Nak = 0x15;
 inline constexpr char Esc = 0x1B;
+inline constexpr char Rs = 0x1E;
 } // namespace TapByte
 
 // A block is built in a buffer of this size that also holds a terminating zero, so the
@@ -24,7 +25,11 @@ inline constexpr int kTapMaxFieldBytes = kTapBlockBufferSize - 9;
 
 // Sequences sent, each written as one write of exactly these bytes.
 QByteArray TapWakeUpSequence(); // CR
-QByteArray TapLoginSequence(); // ESC "PG1" CR; the login never carries a password
+QByteArray TapLoginSequence(); // ESC "PG1" CR
+// ESC "PG1", the password, CR; exactly TapLoginSequence() when the password is empty.
+// Only its printable ASCII characters are sent: a control character would end or
+// break the log-on line.
+QByteArray TapLoginSequence(const QByteArray& password);
 QByteArray TapLogoutSequence(); // EOT CR
 
 // Patterns looked for anywhere in a received line.
@@ -32,6 +37,8 @@ QByteArray TapIdPromptPattern(); // "ID="
 QByteArray TapAckPattern(); // ACK
 QByteArray TapNakPattern(); // NAK
 QByteArray TapGoAheadPattern(); // ESC "[p"
+QByteArray TapRsPattern(); // RS: the terminal abandons the block
+QByteArray TapEndOfCallPattern(); // ESC EOT: the terminal ends the call
 
 // The three checksum characters of the bytes from STX through ETX inclusive: the sum of
 // the bytes taken as signed 8-bit values, low 12 bits, as three 4-bit digits (most

@@ -4,6 +4,7 @@
 
 #include <QThread>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,56 @@ bool Holds(std::string_view line, const QByteArray& pattern)
 {
     return line.find(std::string_view(pattern.constData(), pattern.size()))
         != std::string_view::npos;
+}
+
+bool IsPrintable(char byte)
+{
+    return byte >= 0x20 && byte <= 0x7E;
+}
+
+// A message-sequence line: three digits, then the end or a space and its text.
+bool IsSequenceLine(std::string_view piece)
+{
+    return piece.size() >= 3 && std::isdigit(static_cast<unsigned char>(piece[0]))
+        && std::isdigit(static_cast<unsigned char>(piece[1]))
+        && std::isdigit(static_cast<unsigned char>(piece[2]))
+        && (piece.size() == 3 || piece[3] == ' ');
+}
+
+// The last complete message-sequence line of the received bytes, printable characters
+// only and cut to its longest; empty when there is none.
+QString LastSequenceLine(std::string_view line)
+{
+    const std::size_t end = line.find_last_of("\r\n");
+    if (end == std::string_view::npos)
+        return QString();
+    std::string_view complete = line.substr(0, end);
+    while (true) {
+        const std::size_t start = complete.find_last_of("\r\n");
+        const std::string_view piece
+            = start == std::string_view::npos ? complete : complete.substr(start + 1);
+        if (IsSequenceLine(piece)) {
+            QString text;
+            for (const char byte : piece) {
+                if (IsPrintable(byte) && text.size() < kTapTerminalLineLength)
+                    text += QLatin1Char(byte);
+            }
+            return text.trimmed();
+        }
+        if (start == std::string_view::npos)
+            return QString();
+        complete = complete.substr(0, start);
+    }
+}
+
+// The start of a message-sequence line whose end has not arrived yet: a digit first,
+// then printable characters only, so it cannot hold any pattern the exchange acts on.
+bool IsUnfinishedSequenceLine(std::string_view tail)
+{
+    return !tail.empty() && tail.size() < static_cast<std::size_t>(kTapTerminalLineLength)
+        && std::isdigit(static_cast<unsigned char>(tail.front()))
+        && std::all_of(
+            tail.begin(), tail.end(), [](char byte) { return IsPrintable(byte) && byte != '='; });
 }
 
 } // namespace
@@ -52,6 +103,11 @@ void CTapExchange::SetMessageText(const QByteArray& text)
     m_strMessageText = text;
 }
 
+void CTapExchange::SetPassword(const QByteArray& password)
+{
+    m_strPassword = password;
+}
+
 void CTapExchange::SendWakeUp()
 {
     // The state is settled before the write, so a reply that arrives while the write is
@@ -79,7 +135,10 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
     // the "ID=" prompt, which has no line end, is acted on at once.
     if (!EndsALine(chunk))
         return;
+    if (m_nState == TapState::Ended)
+        return;
     const Reaction reaction = ChooseReaction();
+    TakeTerminalLine();
     // The line is emptied (but for an unfinished prompt or go-ahead) before anything is
     // written or reported: the owner may send, change the state or even end the
     // exchange from inside a notification.
@@ -90,6 +149,7 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
 void CTapExchange::SendBlock()
 {
     m_bVerdictGiven = false;
+    m_strTerminalLine.clear();
     m_line.WriteText(FormatBlock(m_strPagerId, m_strMessageText));
 }
 
@@ -135,6 +195,12 @@ void CTapExchange::KeepOnlyUnfinishedPattern()
             }
         }
     }
+    // So does the start of a message-sequence line cut off by the end of the read.
+    const std::size_t lineEnd = line.find_last_of("\r\n");
+    const std::string_view tail
+        = lineEnd == std::string_view::npos ? line : line.substr(lineEnd + 1);
+    if (IsUnfinishedSequenceLine(tail))
+        keep = std::max(keep, tail.size());
     std::memmove(m_lineBuffer.data(), m_lineBuffer.data() + line.size() - keep, keep);
     m_nLineFill = static_cast<std::int32_t>(keep);
 }
@@ -146,9 +212,35 @@ std::string_view CTapExchange::SearchableLine() const
     return line.substr(0, line.find('\0'));
 }
 
+void CTapExchange::TakeTerminalLine()
+{
+    const QString said = LastSequenceLine(SearchableLine());
+    if (said.isEmpty())
+        return;
+    m_strTerminalLine = said;
+    m_owner.OnTapTerminalLine(said);
+}
+
+CTapExchange::Reaction CTapExchange::ChooseBlockVerdict(std::string_view line) const
+{
+    const bool ends = Holds(line, TapEndOfCallPattern());
+    if (m_bVerdictGiven)
+        return ends ? Reaction::EndCall : Reaction::None;
+    if (Holds(line, TapAckPattern()))
+        return ends ? Reaction::AcceptThenEndCall : Reaction::ReportAccepted;
+    if (ends)
+        return Reaction::EndCall;
+    return Holds(line, TapRsPattern()) || Holds(line, TapNakPattern()) ? Reaction::RefuseBlock
+                                                                       : Reaction::None;
+}
+
 CTapExchange::Reaction CTapExchange::ChooseReaction() const
 {
     const std::string_view line = SearchableLine();
+    // ESC EOT ends the call whatever was going on: a refused log-on, an idle time-out,
+    // a limit of pages per call.
+    if (m_nState != TapState::BlockSent && Holds(line, TapEndOfCallPattern()))
+        return Reaction::EndCall;
     switch (m_nState) {
     case TapState::Waking:
         return Holds(line, TapIdPromptPattern()) ? Reaction::SendLogin : Reaction::None;
@@ -162,13 +254,10 @@ CTapExchange::Reaction CTapExchange::ChooseReaction() const
     case TapState::AwaitGoAhead:
         return Holds(line, TapGoAheadPattern()) ? Reaction::SendFirstBlock : Reaction::None;
     case TapState::BlockSent:
-        if (m_bVerdictGiven)
-            return Reaction::None;
-        if (Holds(line, TapAckPattern()))
-            return Reaction::ReportAccepted;
-        return Holds(line, TapNakPattern()) ? Reaction::RefuseBlock : Reaction::None;
+        return ChooseBlockVerdict(line);
     case TapState::Dialling:
     case TapState::Connected:
+    case TapState::Ended:
         break;
     }
     return Reaction::None;
@@ -182,7 +271,7 @@ void CTapExchange::CarryOut(Reaction reaction)
         return;
     case Reaction::SendLogin:
         m_nState = TapState::LoginSent;
-        m_line.WriteText(TapLoginSequence());
+        m_line.WriteText(TapLoginSequence(m_strPassword));
         return;
     case Reaction::AwaitGoAhead:
         m_nState = TapState::AwaitGoAhead;
@@ -199,6 +288,13 @@ void CTapExchange::CarryOut(Reaction reaction)
         m_bVerdictGiven = true;
         SendLogout();
         m_owner.OnTapRefused();
+        return;
+    case Reaction::EndCall:
+    case Reaction::AcceptThenEndCall:
+        // The terminal has hung up: nothing is written to it any more.
+        m_bVerdictGiven = true;
+        m_nState = TapState::Ended;
+        m_owner.OnTapEnded(reaction == Reaction::AcceptThenEndCall);
         return;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -22,8 +23,19 @@ class ITapOwner
 public:
     virtual ~ITapOwner() = default;
     virtual void OnTapAccepted() = 0;
+    // NAK (send it again some other time) or RS (abandon it): either way the block is
+    // refused and the logout has been written.
     virtual void OnTapRefused() = 0;
+    // The terminal ended the call (ESC EOT). `acceptedFirst`: the same reply accepted
+    // the block just sent before ending, so that block counts as delivered.
+    virtual void OnTapEnded(bool /*acceptedFirst*/) { }
+    // The terminal said a new message-sequence line ("211 Page Sent"): printable
+    // characters only, at most kTapTerminalLineLength. It comes before the verdict it
+    // explains. The owner may only take note of it here: no write, no state change.
+    virtual void OnTapTerminalLine(const QString& /*line*/) { }
 };
+
+inline constexpr int kTapTerminalLineLength = 80;
 
 enum class TapState : std::int32_t
 {
@@ -33,6 +45,7 @@ enum class TapState : std::int32_t
     LoginSent = 2,
     AwaitGoAhead = 3,
     BlockSent = 4,
+    Ended = 5, // the terminal ended the call; nothing more is looked for
 };
 
 // The TAP conversation with a paging terminal, as a state machine driven by received
@@ -51,6 +64,11 @@ public:
 
     void SetPagerId(const QByteArray& pagerId);
     void SetMessageText(const QByteArray& text);
+    // Sent with the log-on; empty: the log-on carries none.
+    void SetPassword(const QByteArray& password);
+    // The terminal's last message-sequence line since the last block went out (or
+    // since the start, before the first block); empty when it said none.
+    const QString& TerminalLine() const { return m_strTerminalLine; }
 
     void SendWakeUp();
     void OnTick();
@@ -68,6 +86,8 @@ private:
         SendFirstBlock,
         ReportAccepted,
         RefuseBlock,
+        EndCall,
+        AcceptThenEndCall,
     };
 
     static constexpr int kLineBufferSize = 1024;
@@ -77,6 +97,8 @@ private:
     void KeepOnlyUnfinishedPattern();
     std::string_view SearchableLine() const;
     Reaction ChooseReaction() const;
+    Reaction ChooseBlockVerdict(std::string_view line) const;
+    void TakeTerminalLine();
     void CarryOut(Reaction reaction);
 
     ITapLine& m_line;
@@ -87,6 +109,8 @@ private:
     std::int32_t m_nLineFill = 0;
     QByteArray m_strPagerId;
     QByteArray m_strMessageText;
+    QByteArray m_strPassword;
+    QString m_strTerminalLine;
     // Each block gets at most one verdict: a repeated ACK or NAK for a block already
     // judged is not reported again (nor is a second logout written) until the next
     // block goes out.

@@ -4,12 +4,15 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 #include <functional>
 #include <variant>
 
 inline const QByteArray kAccepted("<accepted>");
 inline const QByteArray kRefused("<refused>");
 inline const QByteArray kPaused100("<pause 100>");
+inline const QByteArray kEnded("<ended>");
+inline const QByteArray kAcceptedThenEnded("<accepted, then ended>");
 
 // Stands in for both the line and the owner of an exchange and records, in order,
 // every write (its bytes), every pause (recorded, not slept) and every notification.
@@ -36,11 +39,18 @@ public:
         onRefused();
     }
 
+    void OnTapEnded(bool acceptedFirst) override
+    {
+        events << (acceptedFirst ? kAcceptedThenEnded : kEnded);
+    }
+    void OnTapTerminalLine(const QString& line) override { lines << line; }
+
     std::function<void()> onAccepted = [] {};
     std::function<void()> onRefused = [] {};
     std::function<void(const QByteArray&)> onWrite = [](const QByteArray&) {};
     QList<QByteArray> events;
     QByteArray wire; // every byte written, in order
+    QStringList lines; // every message-sequence line reported, in order
 };
 
 // A chunk of received bytes, or a number of 100 ms ticks.

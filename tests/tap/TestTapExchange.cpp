@@ -14,6 +14,8 @@ const QByteArray kNak("\x15\r");
 const QByteArray kGoAhead("\x1B[p\r");
 const QByteArray kLogin("\x1BPG1\r");
 const QByteArray kLogout("\x04\r");
+const QByteArray kRs("\x1E\r");
+const QByteArray kGoAway("\x1B\x04\r");
 const QByteArray kBlock = QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
 
 void Row(
@@ -69,6 +71,10 @@ private slots:
     void threeRecipients_data();
     void threeRecipients();
     void refusedSecondBlockEndsTheExchange();
+    void terminalLines_data();
+    void terminalLines();
+    void loginCarriesThePassword_data();
+    void loginCarriesThePassword();
     void terminalAnswersInsideEachWrite();
 };
 
@@ -112,6 +118,23 @@ void TestTapExchange::repliesInEachState_data()
         { kLogout, kPaused100, kRefused }, S::BlockSent);
     Row("a block is accepted once", S::BlockSent, { kAck, kAck, kNak }, { kAccepted },
         S::BlockSent);
+    Row("RS to a block: logout, pause, refusal", S::BlockSent, { "511 Invalid Pager ID\r" + kRs },
+        { kLogout, kPaused100, kRefused }, S::BlockSent);
+    Row("ACK and RS to a block count as ACK", S::BlockSent, { "\x1E\x06\r" }, { kAccepted },
+        S::BlockSent);
+    Row("ESC EOT to a block ends at once", S::BlockSent, { "501 Time Out\r" + kGoAway }, { kEnded },
+        S::Ended);
+    Row("ESC EOT split from its CR", S::BlockSent, { "\r\x1B", "\x04\r" }, { kEnded }, S::Ended);
+    Row("ACK and ESC EOT: accepted, then ended", S::BlockSent,
+        { "211 Page Sent\r" + kAck + "512 Call Again\r" + kGoAway }, { kAcceptedThenEnded },
+        S::Ended);
+    Row("ESC EOT after the verdict", S::BlockSent, { kAck, kGoAway }, { kAccepted, kEnded },
+        S::Ended);
+    Row("ESC EOT refuses the login", S::LoginSent, { "509 Invalid Password\r" + kGoAway },
+        { kEnded }, S::Ended);
+    Row("ESC EOT while waking", S::Waking, { kGoAway, Ticks(100) }, { kEnded }, S::Ended);
+    Row("nothing after the end", S::Ended, { "ID=", kAck + kGoAhead, kNak, kGoAway, Ticks(100) },
+        {}, S::Ended);
     Row("prompt and go-ahead ignored after a block", S::BlockSent, { "ID=", kGoAhead }, {},
         S::BlockSent);
 
@@ -242,6 +265,74 @@ void TestTapExchange::terminalAnswersInsideEachWrite()
     StartSending(recorder, exchange);
 
     QCOMPARE(recorder.events, Conversation(1, 1));
+}
+
+void TestTapExchange::terminalLines_data()
+{
+    QTest::addColumn<TapScript>("script");
+    QTest::addColumn<QStringList>("reported");
+    QTest::addColumn<QString>("kept"); // TerminalLine() at the end
+
+    const QByteArray x100(100, 'x');
+    QTest::newRow("code and text before ACK") << TapScript { "211 Page Sent\r" + kAck }
+                                              << QStringList { "211 Page Sent" } << "211 Page Sent";
+    QTest::newRow("CR LF line ends") << TapScript { "213 Deferred\r\n\x06\r\n" }
+                                     << QStringList { "213 Deferred" } << "213 Deferred";
+    QTest::newRow("the last of several") << TapScript { "211 Sent\r212 Truncated\r" + kAck }
+                                         << QStringList { "212 Truncated" } << "212 Truncated";
+    QTest::newRow("a line cut by the end of a read")
+        << TapScript { "\r51", "1 Invalid Pager ID\r" + kRs }
+        << QStringList { "511 Invalid Pager ID" } << "511 Invalid Pager ID";
+    QTest::newRow("control bytes dropped, cut to 80")
+        << TapScript { "511 Bad\x01 ID " + x100 + "\r" }
+        << QStringList { "511 Bad ID " + QString(69, 'x') } << "511 Bad ID " + QString(69, 'x');
+    QTest::newRow("a code alone") << TapScript { "115\r" } << QStringList { "115" } << "115";
+    QTest::newRow("not message-sequence lines")
+        << TapScript { "ID=\r", "21X no\r2113\r 211 late\r" } << QStringList() << QString();
+    QTest::newRow("a line without its end")
+        << TapScript { "211 Page Sent" } << QStringList() << QString();
+}
+
+// The terminal's words reach the owner as they come and stay until the next block.
+void TestTapExchange::terminalLines()
+{
+    QFETCH(TapScript, script);
+    QFETCH(QStringList, reported);
+    QFETCH(QString, kept);
+
+    TapRecorder recorder;
+    CTapExchange exchange(recorder, recorder);
+    exchange.SetState(TapState::BlockSent);
+    RunScript(exchange, script);
+    QCOMPARE(recorder.lines, reported);
+    QCOMPARE(exchange.TerminalLine(), kept);
+    exchange.SendBlock();
+    QCOMPARE(exchange.TerminalLine(), QString());
+}
+
+void TestTapExchange::loginCarriesThePassword_data()
+{
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("login");
+    QTest::newRow("none: the login as ever") << QByteArray() << kLogin;
+    QTest::newRow("six characters") << QByteArray("abc123") << QByteArray("\x1BPG1abc123\r");
+    QTest::newRow("control bytes left out") << QByteArray("ab\r\x1B"
+                                                          "c")
+                                            << QByteArray("\x1BPG1abc\r");
+}
+
+// The password goes with every login, a repeated one too.
+void TestTapExchange::loginCarriesThePassword()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, login);
+
+    TapRecorder recorder;
+    CTapExchange exchange(recorder, recorder);
+    exchange.SetPassword(password);
+    exchange.SetState(TapState::Waking);
+    RunScript(exchange, { "ID=", kNak });
+    QCOMPARE(recorder.events, Events({ login, login }));
 }
 
 QTEST_GUILESS_MAIN(TestTapExchange)
