@@ -88,8 +88,9 @@ void CQuillpostApp::RunScheduler()
     if (!m_pDoc)
         return;
     // Messages queued by a command-line sender, and results recorded by a dispatcher
-    // elsewhere, show in the tree within one period.
-    if (m_pDoc->ReloadIfChanged() && m_pTreeView)
+    // elsewhere, show in the tree within one period. A send in progress reloads after
+    // each result it records.
+    if (!m_bSendInProgress && m_pDoc->ReloadIfChanged() && m_pTreeView)
         m_pTreeView->RefreshTree();
     if (!HoldDispatcherLock())
         return;

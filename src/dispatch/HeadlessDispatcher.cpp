@@ -43,7 +43,7 @@ CHeadlessDispatcher::~CHeadlessDispatcher()
 void CHeadlessDispatcher::Start()
 {
     m_doc.ReloadIfChanged();
-    m_timer.start(0);
+    QTimer::singleShot(0, this, &CHeadlessDispatcher::RunScheduler);
 }
 
 void CHeadlessDispatcher::Stop()
@@ -87,10 +87,10 @@ void CHeadlessDispatcher::RunScheduler()
 
 bool CHeadlessDispatcher::HoldDispatcherLock()
 {
-    const bool wasRefused = !m_strLastRefusal.isEmpty();
+    if (m_lock.IsHeld())
+        return true;
     if (m_lock.TryAcquire()) {
-        if (wasRefused)
-            m_log(QStringLiteral("The dispatcher lock is free again; sending from now on."));
+        m_log(QStringLiteral("Holding the dispatcher lock: this program sends from now on."));
         m_strLastRefusal.clear();
         return true;
     }

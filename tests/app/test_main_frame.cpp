@@ -5,9 +5,11 @@
 #include "app/MainFrame.h"
 #include "app/QuillpostApp.h"
 #include "data/QuillpostDoc.h"
+#include "dispatch/DispatcherLock.h"
 #include "ui/QuillpostTreeView.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
@@ -55,6 +57,7 @@ private slots:
     void modemNameRoundTrip_data();
     void modemNameRoundTrip();
     void failedSaveIsReported();
+    void sharesTheDatabaseWithAnotherDispatcher();
 
 private:
     std::unique_ptr<TempSettings> m_settings;
@@ -183,6 +186,42 @@ void TestMainFrame::startsWithoutDatabaseSaysSoOnce()
     QVERIFY(!QFile::exists(db.filePath()));
     QVERIFY(app.MainFrame()->isVisible());
     QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 0, 0, 0, 0 }));
+}
+
+// While another program holds the dispatcher lock the window says who it is and sends
+// nothing, but shows what other programs queue; once the lock is free it takes over.
+void TestMainFrame::sharesTheDatabaseWithAnotherDispatcher()
+{
+    TempDatabase db;
+    const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
+    db.addProvider("Metro Paging", "5550199", 1);
+    CDispatcherLock other(QStringLiteral("quillpost --headless"));
+    QVERIFY(other.TryAcquire());
+    PresetPrompt prompt;
+    CQuillpostApp app;
+    QVERIFY(app.InitInstance());
+    const auto* pane = app.MainFrame()->findChild<QLabel*>("dispatcherStatus");
+    QVERIFY(pane && pane->isVisible());
+    QVERIFY2(pane->text().startsWith("Another dispatcher is sending: quillpost --headless (process "
+                 + QString::number(QCoreApplication::applicationPid())),
+        qPrintable(pane->text()));
+
+    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
+        { db.addMessageRow(ann, 0, "Call the office") });
+    app.RunScheduler();
+    QCOMPARE(app.m_pDoc->m_messages.size(), std::size_t(1));
+    QVERIFY(!app.m_bSendInProgress);
+    QVERIFY(pane->isVisible());
+
+    other.Release();
+    app.m_bSendingDisabled = true; // no send is wanted here, only the lock
+    app.RunScheduler();
+    QVERIFY(!pane->isVisible());
+    CDispatcherLock probe(QStringLiteral("probe"));
+    QVERIFY(!probe.TryAcquire());
+    QVERIFY2(probe.RefusalReason().startsWith("the Quillpost desktop program"),
+        qPrintable(probe.RefusalReason()));
+    QVERIFY(prompt.shown.isEmpty());
 }
 
 void TestMainFrame::modemNameRoundTrip_data()

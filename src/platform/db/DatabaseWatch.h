@@ -2,33 +2,32 @@
 
 #include <QString>
 #include <cstdint>
-#include <memory>
 
-class DaoConnection;
-
-// Notices when another connection (another program, or a record set of this one) has
-// committed a change to the database file, so that a program that keeps a copy of the
-// tables in memory reloads only when there is something new. It keeps one connection
-// of its own open and asks SQLite for the file's data version, which changes with
-// every commit made through any other connection.
+// Notices when the database file has changed, whoever changed it (another program, or
+// a write of this one), so that a program that keeps a copy of the tables in memory
+// reloads only when there is something new. Every commit either appends to the file's
+// write-ahead log or is copied into the file itself, so the size, modification time
+// or inode of one of the two files changes with it. An empty log holds no commit:
+// SQLite makes and removes one as connections come and go, which is no change.
 class CDatabaseWatch
 {
 public:
-    CDatabaseWatch();
-    ~CDatabaseWatch();
-
-    CDatabaseWatch(const CDatabaseWatch&) = delete;
-    CDatabaseWatch& operator=(const CDatabaseWatch&) = delete;
-
-    // True when the file changed since the last call, on the first call, and when the
-    // file could be asked last time but cannot be now (the reload that follows reports
-    // why).
+    // True on the first call and whenever the file changed since the last call. A file
+    // that cannot be read counts as changed once, not at every look, so that the
+    // reload's message about it is not repeated.
     bool HasChanged();
 
 private:
-    static constexpr std::int64_t kNeverAsked = -1;
-    static constexpr std::int64_t kUnreadable = -2;
+    struct FileStamp
+    {
+        std::int64_t size = -1; // -1: no such file
+        std::int64_t modifiedNs = 0;
+        std::uint64_t inode = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp StampOf(const QString& path);
 
-    std::unique_ptr<DaoConnection> m_connection;
-    std::int64_t m_nLastVersion = kNeverAsked;
+    bool m_bStamped = false;
+    FileStamp m_database;
+    FileStamp m_log;
 };
