@@ -52,6 +52,20 @@ struct SimConfig
     bool messageSequences = true; // send "110 1.8", "211 ...", "514 ..." and the like
     int idleTimeoutMs = 0; // end an idle data-mode call with "501 ..." (0: never)
     int maxBlockLength = 256; // longest block accepted, STX to the checksum's CR
+    // Blocks to these pager IDs are abandoned: "511 Invalid Pager ID", then RS.
+    QList<QByteArray> unknownPagerIds;
+    // The log-on must carry exactly this password, or the terminal answers "509 ..."
+    // and ends the call; empty: any log-on with or without a password is taken.
+    QByteArray password;
+    bool crLfLineEnds = false; // end the terminal's lines with CR LF instead of CR
+    // Accept pages with "213 Message Accepted, Deferred Delivery" instead of "211 ...".
+    bool deferredDelivery = false;
+    // A block for a page beyond this many in one call: "512 ..." and the terminal
+    // ends the call (0: no limit).
+    int maxPagesPerCall = 0;
+    // TCP: after the terminal ends a call it keeps the connection this long before
+    // closing it, so the caller must hang up by itself.
+    int hangUpDelayMs = 0;
     QString logPath; // one JSON object per line; empty: no log file
 };
 
@@ -74,6 +88,8 @@ enum class CallEnd
     CallerHungUp, // caller closed the port, disconnected, or ATH after "+++"
     IdleTimeout, // the terminal gave up on a silent caller
     Stopped, // the simulator was stopped during the call
+    LogonRefused, // wrong password: "509 ...", ESC EOT CR
+    PageLimit, // more pages than one call may carry: "512 ...", ESC EOT CR
 };
 
 struct CallRecord

@@ -19,6 +19,7 @@ constexpr char CR = 0x0D;
 constexpr char NAK = 0x15;
 constexpr char ETB = 0x17;
 constexpr char ESC = 0x1B;
+constexpr char RS = 0x1E;
 constexpr char US = 0x1F;
 
 constexpr qsizetype kLogonLineLimit = 1024;
@@ -132,8 +133,20 @@ void PagingTerminal::answerLogonLine(TerminalActions& out)
         reply(controls({ NAK, CR }), out);
         return;
     }
+    if (!acceptsLogon(password, out))
+        return;
     replyAfterLine("110 1.8", controls({ ACK, CR, ESC, '[', 'p', CR }), out);
     m_phase = Phase::Ready;
+}
+
+// A wrong password ends the call, as a TAP 1.8 terminal does.
+bool PagingTerminal::acceptsLogon(const QByteArray& password, TerminalActions& out)
+{
+    if (m_config.password.isEmpty() || password == m_config.password)
+        return true;
+    replyAfterLine("509 Invalid Password", goAway(), out);
+    endCall(CallEnd::LogonRefused, out);
+    return false;
 }
 
 void PagingTerminal::receiveWhenReady(char byte, TerminalActions& out)
@@ -193,7 +206,7 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
     const int number = ++m_blocksSeen;
     m_part = BlockPart::None;
     if (m_blockLength > m_config.maxBlockLength || m_blockLength > kBlockKeepLimit) {
-        refuse("513 Message Too Long", out);
+        abandon("513 Message Too Long", out);
         return;
     }
     if (!checksumMatches(m_block, m_check)) {
@@ -201,13 +214,13 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
         return;
     }
     if (m_tailJunk) {
-        refuse("515 Format Error", out);
+        abandon("515 Format Error", out);
         return;
     }
     QList<QByteArray> fields;
     bool continues = false;
     if (!splitFields(fields, continues)) {
-        refuse("515 Format Error", out);
+        abandon("515 Format Error", out);
         return;
     }
     // ETB: more blocks of this page follow; US: its last field goes on in the next.
@@ -218,11 +231,20 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
     const bool lastBlockOfPage = m_block.endsWith(ETX);
     if (lastBlockOfPage) {
         if (continues || pageFields.size() < 2) {
-            refuse("515 Format Error", out);
+            abandon("515 Format Error", out);
             return;
         }
         if (!isValidPagerId(pageFields.first())) {
-            refuse("510 Illegal Pager ID", out);
+            abandon("510 Illegal Pager ID", out);
+            return;
+        }
+        if (m_config.unknownPagerIds.contains(pageFields.first())) {
+            abandon("511 Invalid Pager ID", out);
+            return;
+        }
+        if (m_config.maxPagesPerCall > 0 && m_pagesAccepted >= m_config.maxPagesPerCall) {
+            replyAfterLine("512 Too Many Pages, Call Again", goAway(), out);
+            endCall(CallEnd::PageLimit, out);
             return;
         }
     }
@@ -240,6 +262,7 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
     }
     m_carriedFields.clear();
     m_carriedContinues = false;
+    ++m_pagesAccepted;
     if (!m_config.faults.garbage) {
         // A message that itself holds CRs (more fields) is kept whole, as it arrived.
         const QByteArray text = pageFields.mid(1).join(CR);
@@ -247,7 +270,9 @@ void PagingTerminal::judgeBlock(TerminalActions& out)
             QDateTime::currentDateTimeUtc() };
         out.append({ TerminalAction::Kind::Accept, {}, page, {} });
     }
-    replyAfterLine("211 Page(s) Sent", controls({ ACK, CR }), out);
+    replyAfterLine(
+        m_config.deferredDelivery ? "213 Message Accepted, Deferred Delivery" : "211 Page(s) Sent",
+        controls({ ACK, CR }), out);
     if (number == m_config.faults.dropLineAfterBlock)
         endCall(CallEnd::DroppedByFault, out);
 }
@@ -280,6 +305,14 @@ void PagingTerminal::refuse(const QByteArray& complaint, TerminalActions& out)
     replyAfterLine(complaint, controls({ NAK, CR }), out);
 }
 
+void PagingTerminal::abandon(const QByteArray& complaint, TerminalActions& out)
+{
+    // What the page's earlier blocks carried goes with it.
+    m_carriedFields.clear();
+    m_carriedContinues = false;
+    replyAfterLine(complaint, controls({ RS, CR }), out);
+}
+
 // A prompt or verdict, preceded by the message-sequence line that explains it unless
 // those lines are left out.
 void PagingTerminal::replyAfterLine(
@@ -297,6 +330,8 @@ void PagingTerminal::reply(QByteArray bytes, TerminalActions& out)
         return;
     if (m_config.faults.garbage)
         bytes = noise(16, true);
+    else if (m_config.crLfLineEnds)
+        bytes.replace(QByteArray(1, CR), controls({ CR, LF }));
     out.append({ TerminalAction::Kind::Reply, bytes, {}, {} });
 }
 

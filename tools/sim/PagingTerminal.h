@@ -66,7 +66,11 @@ private:
     void judgeBlock(TerminalActions& out);
     bool splitFields(QList<QByteArray>& fields, bool& continues) const;
     static bool isValidPagerId(const QByteArray& pagerId);
+    // NAK: a transmission error, the caller may send the block again.
     void refuse(const QByteArray& complaint, TerminalActions& out);
+    // RS: the block can never be taken; the caller goes on with the next one.
+    void abandon(const QByteArray& complaint, TerminalActions& out);
+    bool acceptsLogon(const QByteArray& password, TerminalActions& out);
     void replyAfterLine(
         const QByteArray& sequenceLine, const QByteArray& control, TerminalActions& out);
     void reply(QByteArray bytes, TerminalActions& out);
@@ -86,6 +90,7 @@ private:
     bool m_tailJunk = false;
     bool m_eotSeen = false;
     int m_blocksSeen = 0;
+    int m_pagesAccepted = 0;
     QList<QByteArray> m_carriedFields; // fields of a page whose blocks end in ETB so far
     bool m_carriedContinues = false;
     quint32 m_noiseState = 0x2545F491u;

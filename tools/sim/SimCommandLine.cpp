@@ -52,6 +52,17 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         QStringLiteral("silent"), QStringLiteral("Connect, then never answer anything."));
     const QCommandLineOption garbage(QStringLiteral("garbage"),
         QStringLiteral("Answer with line noise instead of prompts and verdicts."));
+    const QCommandLineOption unknownPager(QStringLiteral("unknown-pager"),
+        QStringLiteral("Answer blocks to pager <id> with \"511\" and RS (may be repeated)."),
+        QStringLiteral("id"));
+    const QCommandLineOption password(QStringLiteral("password"),
+        QStringLiteral("Require <password> at log-on; a wrong one gets \"509\" and ESC EOT."),
+        QStringLiteral("password"));
+    const QCommandLineOption crLf(
+        QStringLiteral("crlf"), QStringLiteral("End the terminal's lines with CR LF."));
+    const QCommandLineOption deferred(QStringLiteral("deferred"),
+        QStringLiteral(
+            "Accept pages with \"213 ...\" (deferred delivery) instead of \"211 ...\"."));
     const QCommandLineOption longRun(QStringLiteral("long-run"),
         QStringLiteral("After connecting, send 2,000 bytes with no line end."));
 
@@ -82,6 +93,12 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         { QStringLiteral("idle-timeout"),
             QStringLiteral("End a call idle for <n> ms with \"501\" (default 0: never)."),
             &config.idleTimeoutMs, 0 },
+        { QStringLiteral("pages-per-call"),
+            QStringLiteral("Take at most <n> pages per call; the next gets \"512\" and ESC EOT."),
+            &config.maxPagesPerCall, 1 },
+        { QStringLiteral("hang-up-delay"),
+            QStringLiteral("TCP: close a call <n> ms after the terminal ended it (default 0)."),
+            &config.hangUpDelayMs, 0 },
         { QStringLiteral("max-block"),
             QStringLiteral("Longest block accepted, in bytes (default 256)."),
             &config.maxBlockLength, 9 },
@@ -90,8 +107,8 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
     for (const CountOption& count : countTargets)
         counts.append(QCommandLineOption(count.name, count.description, QStringLiteral("n")));
 
-    parser.addOptions(
-        { pty, link, tcp, log, noSequences, busy, noAnswer, noCarrier, silent, garbage, longRun });
+    parser.addOptions({ pty, link, tcp, log, noSequences, busy, noAnswer, noCarrier, silent,
+        garbage, longRun, unknownPager, password, crLf, deferred });
     parser.addOptions(counts);
 
     if (!parser.parse(arguments)) {
@@ -135,6 +152,11 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
     faults.silentAfterConnect = parser.isSet(silent);
     faults.garbage = parser.isSet(garbage);
     faults.longRunWithoutLineEnd = parser.isSet(longRun);
+    config.crLfLineEnds = parser.isSet(crLf);
+    config.deferredDelivery = parser.isSet(deferred);
+    for (const QString& id : parser.values(unknownPager))
+        config.unknownPagerIds.append(id.toLatin1());
+    config.password = parser.value(password).toLatin1();
 
     for (qsizetype i = 0; i < countTargets.size(); ++i) {
         if (!parser.isSet(counts[i]))

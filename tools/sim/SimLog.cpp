@@ -24,6 +24,10 @@ QString callEndName(CallEnd how)
         return QStringLiteral("idle-timeout");
     case CallEnd::Stopped:
         return QStringLiteral("stopped");
+    case CallEnd::LogonRefused:
+        return QStringLiteral("logon-refused");
+    case CallEnd::PageLimit:
+        return QStringLiteral("page-limit");
     }
     return QStringLiteral("unknown");
 }

@@ -5,6 +5,7 @@
 #include "TerminalSession.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace quillpost::sim {
 
@@ -13,6 +14,7 @@ TcpCall::TcpCall(
     : QObject(parent)
     , m_socket(socket)
     , m_recorder(recorder)
+    , m_hangUpDelayMs(config.hangUpDelayMs)
 {
     m_socket->setParent(this);
     m_pacer = new ReplyPacer(
@@ -53,7 +55,12 @@ void TcpCall::terminalEndedCall()
     if (m_closing)
         return;
     m_closing = true;
-    auto close = [this] { m_socket->disconnectFromHost(); };
+    auto close = [this] {
+        if (m_hangUpDelayMs > 0)
+            QTimer::singleShot(m_hangUpDelayMs, this, [this] { m_socket->disconnectFromHost(); });
+        else
+            m_socket->disconnectFromHost();
+    };
     if (m_pacer->isIdle())
         close();
     else

@@ -36,6 +36,7 @@ private:
     ReplyPacer* m_pacer;
     TerminalSession* m_session;
     bool m_closing = false;
+    int m_hangUpDelayMs = 0;
 };
 
 } // namespace quillpost::sim

@@ -107,6 +107,10 @@ void TestSimProgram::commandLine_data()
         "--drop-after-block", "2", "--nak-login", "3", "--nak-block", "4", "--silent", "--garbage",
         "--chunk-size", "5", "--chunk-pause", "6", "--slow", "7", "--long-run" }
                                  << true << "faults=1,1,1,2,3,4,1,1,5,6,7,1";
+    QTest::newRow("a terminal of the field") << QStringList { "--tcp", "1", "--unknown-pager",
+        "999", "--unknown-pager", "5", "--password", "abc1", "--crlf", "--deferred",
+        "--pages-per-call", "3", "--hang-up-delay",
+        "40" } << true << "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40";
     QTest::newRow("both modes") << QStringList { "--pty", "--tcp", "1" } << false << "either";
     QTest::newRow("link with tcp")
         << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
@@ -146,7 +150,12 @@ void TestSimProgram::commandLine()
         "guard=" + QString::number(config.guardTimeMs),
         "idle=" + QString::number(config.idleTimeoutMs),
         "max=" + QString::number(config.maxBlockLength),
-        "seq=" + QString::number(config.messageSequences), "faults=" + faults.join(',') };
+        "seq=" + QString::number(config.messageSequences), "faults=" + faults.join(','),
+        "unknown=" + config.unknownPagerIds.join(','), "password=" + config.password,
+        "crlf=" + QString::number(config.crLfLineEnds),
+        "deferred=" + QString::number(config.deferredDelivery),
+        "pages=" + QString::number(config.maxPagesPerCall),
+        "hangup=" + QString::number(config.hangUpDelayMs) };
     for (const QString& fact : expected.split(' '))
         QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
 }

@@ -13,13 +13,16 @@
 
 using namespace quillpost::sim;
 
+Q_DECLARE_METATYPE(quillpost::sim::SimConfig)
+
 namespace {
 
 const QByteArray kGoAhead = "\x06\r\x1b[p\r";
 const QByteArray kSent = "211 Page(s) Sent\r\x06\r";
 const QByteArray kBadCheck = "514 Checksum Error\r\x15\r";
-const QByteArray kBadFormat = "515 Format Error\r\x15\r";
-const QByteArray kBadPagerId = "510 Illegal Pager ID\r\x15\r";
+// A block that can never be taken is abandoned with RS; NAK is for transmission errors.
+const QByteArray kBadFormat = "515 Format Error\r\x1e\r";
+const QByteArray kBadPagerId = "510 Illegal Pager ID\r\x1e\r";
 
 struct Outcome
 {
@@ -73,6 +76,8 @@ private slots:
     void wakeUpAndLogOn();
     void blockVerdicts_data();
     void blockVerdicts();
+    void configuredTerminal_data();
+    void configuredTerminal();
     void logEscapesEveryByte();
 };
 
@@ -144,7 +149,7 @@ void TestSimTerminal::blockVerdicts_data()
 
     const QByteArray none;
     const QByteArray good = tapBlock("123", "ABC");
-    const QByteArray tooLong = "513 Message Too Long\r\x15\r";
+    const QByteArray tooLong = "513 Message Too Long\r\x1e\r";
     const QByteArray ack = "\x06\r";
     QTest::newRow("good") << good << kSent << QByteArray("123\rABC");
     QTest::newRow("empty text") << tapBlock("1", "") << kSent << QByteArray("1\r");
@@ -212,6 +217,63 @@ void TestSimTerminal::blockVerdicts()
     const Outcome pieces = outcomeOf(byteByByte);
     QCOMPARE(pieces.replies, "ID=110 1.8\r" + kGoAhead + replies);
     QCOMPARE(pieces.pages.size(), outcome.pages.size());
+}
+
+// A terminal set up like a TAP 1.8 one in the field: what it answers a whole call.
+void TestSimTerminal::configuredTerminal_data()
+{
+    QTest::addColumn<SimConfig>("config");
+    QTest::addColumn<QByteArray>("call"); // what the caller sends after the wake-up
+    QTest::addColumn<QByteArray>("replies"); // after "ID="
+    QTest::addColumn<bool>("ended");
+
+    const QByteArray loggedOn = "110 1.8\r" + kGoAhead;
+    const QByteArray goAway = "\x1b\x04\r";
+    SimConfig password;
+    password.password = "abc1";
+    SimConfig unknown;
+    unknown.unknownPagerIds = { "999" };
+    SimConfig crLf;
+    crLf.crLfLineEnds = true;
+    SimConfig onePage;
+    onePage.maxPagesPerCall = 1;
+    SimConfig deferred;
+    deferred.deferredDelivery = true;
+    const QByteArray twoPages = tapBlock("123", "A") + tapBlock("124", "B");
+
+    QTest::newRow("the password required")
+        << password << QByteArray("\x1bPG1abc1\r") << loggedOn << false;
+    QTest::newRow("a wrong password ends the call")
+        << password << QByteArray("\x1bPG1abc2\r") << "509 Invalid Password\r" + goAway << true;
+    QTest::newRow("no password where one is required")
+        << password << QByteArray("\x1bPG1\r") << "509 Invalid Password\r" + goAway << true;
+    QTest::newRow("an unknown pager ID is abandoned, the next page taken")
+        << unknown << "\x1bPG1\r" + tapBlock("999", "A") + tapBlock("123", "B")
+        << loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent << false;
+    QTest::newRow("lines end with CR LF")
+        << crLf << "\x1bPG1\r" + tapBlock("123", "A") + "\x04\r"
+        << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) "
+                      "Sent\r\n\x06\r\n115 Goodbye\r\n\x1b\x04\r\n")
+        << true;
+    QTest::newRow("a page over the limit ends the call")
+        << onePage << "\x1bPG1\r" + twoPages
+        << loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway << true;
+    QTest::newRow("deferred delivery")
+        << deferred << "\x1bPG1\r" + tapBlock("123", "A")
+        << loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r" << false;
+}
+
+void TestSimTerminal::configuredTerminal()
+{
+    QFETCH(SimConfig, config);
+    QFETCH(QByteArray, call);
+    QFETCH(QByteArray, replies);
+    QFETCH(bool, ended);
+
+    PagingTerminal terminal(config, 1);
+    QCOMPARE(outcomeOf(terminal.receive("\r")).replies, QByteArray("ID="));
+    QCOMPARE(outcomeOf(terminal.receive(call)).replies, replies);
+    QCOMPARE(terminal.ended(), ended);
 }
 
 void TestSimTerminal::logEscapesEveryByte()
