@@ -237,9 +237,11 @@ CTapExchange::Reaction CTapExchange::ChooseBlockVerdict(std::string_view line) c
 CTapExchange::Reaction CTapExchange::ChooseReaction() const
 {
     const std::string_view line = SearchableLine();
-    // ESC EOT ends the call whatever was going on: a refused log-on, an idle time-out,
-    // a limit of pages per call.
-    if (m_nState != TapState::BlockSent && Holds(line, TapEndOfCallPattern()))
+    // Once the exchange has begun, ESC EOT ends the call whatever was going on: a
+    // refused log-on, an idle time-out, a limit of pages per call. Before it begins
+    // nothing is looked for; the line's own end tells the owner.
+    const bool begun = m_nState != TapState::Dialling && m_nState != TapState::Connected;
+    if (begun && m_nState != TapState::BlockSent && Holds(line, TapEndOfCallPattern()))
         return Reaction::EndCall;
     switch (m_nState) {
     case TapState::Waking:

@@ -154,7 +154,7 @@ void TestTapExchange::repliesInEachState_data()
     Row("line emptied after an overflow", S::Waking, { QByteArray(5000, 'z'), "\r", "ID=" },
         { kLogin }, S::LoginSent);
 
-    const TapScript everything { "ID=", kAck, kNak, kGoAhead, Ticks(100) };
+    const TapScript everything { "ID=", kAck, kNak, kGoAhead, kRs, kGoAway, Ticks(100) };
     Row("connected ignores everything", S::Connected, everything, {}, S::Connected);
 }
 
