@@ -3,7 +3,6 @@
 #include "platform/db/DaoRecordset.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -28,12 +27,10 @@ QString readHolder(int fd)
 
 void writeHolder(int fd, const QString& holderName)
 {
-    const QByteArray text = QStringLiteral("%1 (process %2 on %3, since %4)\n")
+    const QByteArray text = QStringLiteral("%1 (process %2 on %3)\n")
                                 .arg(holderName)
                                 .arg(QCoreApplication::applicationPid())
-                                .arg(QSysInfo::machineHostName(),
-                                    QDateTime::currentDateTime().toString(
-                                        QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                .arg(QSysInfo::machineHostName())
                                 .toUtf8();
     // Who holds the lock is only information; the lock itself stands without it.
     if (ftruncate(fd, 0) != 0)
