@@ -105,6 +105,7 @@ void CQuillpostDoc::ReloadAll()
             entry->m_messageId = row.m_MessageId;
             entry->m_status = row.m_Status;
             entry->m_sendTime = ToQuillTime(row.m_SendTime);
+            entry->m_retries = row.m_Retries;
             if (row.m_MessageId != previousMessageId || current == nullptr) {
                 auto job = std::make_unique<CSendJob>();
                 job->m_id = row.m_ID;
@@ -131,6 +132,7 @@ void CQuillpostDoc::ReloadAll()
             provider->m_stopBits = row.m_StopBits;
             provider->m_tapType = row.m_TAPType;
             provider->m_useAsDefault = row.m_UseAsDefault == 1;
+            provider->m_password = row.m_Password;
             m_providers.push_back(std::move(provider));
         });
     } catch (...) {

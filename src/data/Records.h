@@ -32,7 +32,7 @@ public:
     QString m_name;
 };
 
-// One ServiceProviders row (the password is never held in memory).
+// One ServiceProviders row.
 class CServiceProvider
 {
 public:
@@ -47,6 +47,7 @@ public:
     std::int32_t m_stopBits = 0;
     std::int32_t m_tapType = 0;
     bool m_useAsDefault = false; // true exactly when UseAsDefault is 1
+    QString m_password; // sent with the log-on; empty: none
 };
 
 // One Messages row inside its message.
@@ -59,6 +60,7 @@ public:
     std::int32_t m_messageId = 0;
     std::int32_t m_status = 0; // 0 waiting, 1 sent, 2 failed for good
     QuillTime m_sendTime = 0;
+    std::int32_t m_retries = 0; // failed attempts so far
 };
 
 // One message: a run of Messages rows with the same MessageId, in table order.

@@ -51,3 +51,15 @@ void CMessagesRecordset::DoFieldExchange(CDaoFieldExchange& fx)
     fx.DateTime("RequiredSendTime", m_RequiredSendTime);
     fx.Long("Retries", m_Retries);
 }
+
+void CSendLogRecordset::DoFieldExchange(CDaoFieldExchange& fx)
+{
+    fx.Counter("ID", m_ID);
+    fx.DateTime("AttemptTime", m_AttemptTime);
+    fx.Long("MessageId", m_MessageId);
+    fx.Long("Recipient", m_Recipient);
+    fx.Text("PagerId", m_PagerId);
+    fx.Text("Provider", m_Provider);
+    fx.Long("Outcome", m_Outcome);
+    fx.Text("TerminalLine", m_TerminalLine);
+}

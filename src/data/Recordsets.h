@@ -87,3 +87,23 @@ public:
     COleDateTime m_RequiredSendTime;
     std::int32_t m_Retries = 0;
 };
+
+// The send log (SendLog.h): a database made before the log existed lacks the table
+// until the first attempt is recorded.
+class CSendLogRecordset : public CDaoRecordset
+{
+public:
+    explicit CSendLogRecordset(std::nullptr_t = nullptr) { }
+
+    QString GetDefaultSQL() const override { return QStringLiteral("[SendLog]"); }
+    void DoFieldExchange(CDaoFieldExchange& fx) override;
+
+    std::int32_t m_ID = 0;
+    COleDateTime m_AttemptTime;
+    std::int32_t m_MessageId = 0;
+    std::int32_t m_Recipient = 0;
+    QString m_PagerId;
+    QString m_Provider;
+    std::int32_t m_Outcome = 0; // the Status the attempt left: 0 failed, 1 sent, 2 given up
+    QString m_TerminalLine;
+};

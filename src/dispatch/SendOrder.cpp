@@ -24,6 +24,8 @@ SendOrder MakeOrder(const CQuillpostDoc& doc, const CSendJob& message, std::size
     order.dataBits = provider.m_dataBits;
     order.stopBits = provider.m_stopBits;
     order.text = message.m_text;
+    order.providerName = provider.m_serviceName;
+    order.password = provider.m_password;
 
     AddRecipient(order, doc, message.m_recipients[chosen]->m_recipient);
     for (std::size_t i = chosen + 1; i < message.m_recipients.size(); ++i) {

@@ -24,6 +24,8 @@ struct SendOrder
     std::int32_t dataBits = 8;
     std::int32_t stopBits = 1;
     QString text;
+    QString providerName; // as the send log names the provider
+    QString password; // sent with the log-on; empty: none
 };
 
 // The provider's parity code as the letter the port framing takes: 0 'N', 1 'E',

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <optional>
 
@@ -20,3 +21,20 @@ inline constexpr std::int32_t kMaxAttempts = 4;
 inline constexpr int kRecordAttempts = 2;
 std::optional<std::int32_t> RecordAttemptResult(
     std::int32_t messageId, std::int32_t recipient, std::int32_t resultCode);
+
+// One attempt as the send log keeps it, besides the outcome written to the row.
+struct SendAttempt
+{
+    std::int32_t messageId = 0;
+    std::int32_t recipient = 0;
+    std::int32_t resultCode = kStatusWaiting;
+    QString pagerId;
+    QString provider; // the service provider's name at the time
+    QString terminalLine; // the terminal's last message-sequence line; empty: none
+};
+
+// As above, and in the same transaction one row of the send log with the attempt's
+// time, the Status written and the rest of `attempt`: the row and its log entry are
+// written together or not at all. A database without the send log gets it here.
+// The three-argument form records an attempt with no pager ID, provider or line.
+std::optional<std::int32_t> RecordAttemptResult(const SendAttempt& attempt);

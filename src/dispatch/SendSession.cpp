@@ -16,6 +16,8 @@ CSendSession::CSendSession(SendOrder order, CModemList& modems, ISendHost& host,
     , m_listRecipients(order.recipients.begin(), order.recipients.end())
     , m_listPagerIds(order.pagerIds.begin(), order.pagerIds.end())
     , m_strMessage(std::move(order.text))
+    , m_strProvider(std::move(order.providerName))
+    , m_strPassword(std::move(order.password))
     , m_modems(modems)
     , m_host(host)
     , m_timing(timing)
@@ -39,6 +41,7 @@ void CSendSession::Start()
     m_connection.OpenLine(m_modems, m_modems.SelectedDevice(), this);
     m_connection.PlaceCall(m_strAccessNumber);
     m_connection.Exchange().SetMessageText(ToTapText(m_strMessage));
+    m_connection.Exchange().SetPassword(ToTapText(m_strPassword));
     m_nTickCount = 0;
     m_timer.start();
     SetStatus(kCalling);
@@ -111,6 +114,28 @@ void CSendSession::OnTapRefused()
     CloseAfterFailure(kRefused);
 }
 
+void CSendSession::OnTapEnded(bool acceptedFirst)
+{
+    if (m_bClosing)
+        return;
+    if (!acceptedFirst) {
+        CloseAfterFailure(kTerminalEnded);
+        return;
+    }
+    // The block was accepted just before the terminal hung up: it is delivered, and
+    // the recipients after it wait for another call.
+    m_nResultCode = kStatusSent;
+    SetStatus(m_listRecipients.empty() ? kSent : kTerminalEnded);
+    RecordResult();
+    Close();
+}
+
+void CSendSession::OnTapTerminalLine(const QString& line)
+{
+    m_strTerminalLine = line;
+    m_host.ShowTerminalLine(line);
+}
+
 void CSendSession::OnLineFailed(std::uintptr_t, std::intptr_t)
 {
     CloseAfterFailure(kLineFailed);
@@ -135,8 +160,9 @@ void CSendSession::RecordResult()
         return;
     m_bCurrentJudged = true;
     try {
-        if (const std::optional<std::int32_t> written
-            = RecordAttemptResult(m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode))
+        const SendAttempt attempt { m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode,
+            m_strPagerId, m_strProvider, m_connection.Exchange().TerminalLine() };
+        if (const std::optional<std::int32_t> written = RecordAttemptResult(attempt))
             m_nResultCode = *written;
     } catch (const CDaoException& failure) {
         ReportUnrecorded(failure.reason());

@@ -27,6 +27,9 @@ public:
     // progress is over, so the scheduler may start the next one. The host must not
     // destroy the session synchronously from here (deleteLater is fine).
     virtual void SendClosed() = 0;
+    // The terminal said a new message-sequence line ("211 Page Sent"); it is shown
+    // under the status line. The host may only show it: the send goes on.
+    virtual void ShowTerminalLine(const QString& /*line*/) { }
 };
 
 // The periods of a send; tests shorten them, the counts stay as they are.
@@ -52,10 +55,15 @@ public:
     static inline const QString kCalling = QStringLiteral("Calling Service Provider");
     static inline const QString kConnected = QStringLiteral("Connected - Sending Message");
     static inline const QString kSent = QStringLiteral("Message sent successfully");
-    static inline const QString kRefused = QStringLiteral("Message send failed - closing connection");
-    static inline const QString kLineFailed = QStringLiteral("Failed to connect to service provider");
+    static inline const QString kRefused
+        = QStringLiteral("Message send failed - closing connection");
+    static inline const QString kLineFailed
+        = QStringLiteral("Failed to connect to service provider");
     static inline const QString kTimedOut = QStringLiteral("Timed out - closing");
-    static inline const QString kCancelled = QStringLiteral("Cancelled by user - closing connection");
+    static inline const QString kCancelled
+        = QStringLiteral("Cancelled by user - closing connection");
+    static inline const QString kTerminalEnded
+        = QStringLiteral("Service provider ended the call - closing connection");
 
     CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing = {});
     ~CSendSession() override;
@@ -76,12 +84,16 @@ public:
     std::int32_t TickCount() const { return m_nTickCount; }
     std::int32_t ResultCode() const { return m_nResultCode; }
     const QString& StatusText() const { return m_strStatus; }
+    // The terminal's last message-sequence line in this send; empty before it said one.
+    const QString& TerminalLine() const { return m_strTerminalLine; }
 
 private:
     void OnLineConnected(std::uintptr_t wParam) override;
     void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) override;
     void OnTapAccepted() override;
     void OnTapRefused() override;
+    void OnTapEnded(bool acceptedFirst) override;
+    void OnTapTerminalLine(const QString& line) override;
 
     void SetStatus(const QString& text);
     bool TakeNextRecipient();
@@ -103,6 +115,9 @@ private:
     QString m_strPagerId;
     QString m_strMessage;
     QString m_strStatus;
+    QString m_strTerminalLine;
+    QString m_strProvider;
+    QString m_strPassword;
 
     CModemList& m_modems;
     ISendHost& m_host;

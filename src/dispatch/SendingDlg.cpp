@@ -12,8 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CSendingDlg::CSendingDlg(
-    SendOrder order, CModemList& modems, SendTiming timing, QWidget* parent)
+CSendingDlg::CSendingDlg(SendOrder order, CModemList& modems, SendTiming timing, QWidget* parent)
     : QDialog(parent)
     , m_session(std::make_unique<CSendSession>(
           std::move(order), modems, static_cast<ISendHost&>(*this), timing))
@@ -26,6 +25,10 @@ CSendingDlg::CSendingDlg(
     m_pStatus->setObjectName(QStringLiteral("statusText"));
     m_pStatus->setAlignment(Qt::AlignCenter);
     m_pStatus->setMinimumWidth(260);
+    m_pTerminalLine = new QLabel(this);
+    m_pTerminalLine->setObjectName(QStringLiteral("terminalLine"));
+    m_pTerminalLine->setAlignment(Qt::AlignCenter);
+    m_pTerminalLine->setTextFormat(Qt::PlainText);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -39,6 +42,7 @@ CSendingDlg::CSendingDlg(
     auto* layout = new QVBoxLayout(this);
     layout->addStretch();
     layout->addWidget(m_pStatus);
+    layout->addWidget(m_pTerminalLine);
     layout->addSpacing(8);
     layout->addLayout(buttonRow);
     layout->addStretch();
@@ -90,6 +94,13 @@ void CSendingDlg::ShowSendStatus(const QString& text)
     // Closing pauses the window thread; the line must be readable before that.
     if (isVisible())
         m_pStatus->repaint();
+}
+
+void CSendingDlg::ShowTerminalLine(const QString& line)
+{
+    m_pTerminalLine->setText(line);
+    if (isVisible())
+        m_pTerminalLine->repaint();
 }
 
 void CSendingDlg::SendResultRecorded()

@@ -18,8 +18,8 @@ public:
     static inline const QString kDisableQuestion
         = QStringLiteral("Do you want to disable sending messages for the time being?");
 
-    CSendingDlg(SendOrder order, CModemList& modems, SendTiming timing = {},
-        QWidget* parent = nullptr);
+    CSendingDlg(
+        SendOrder order, CModemList& modems, SendTiming timing = {}, QWidget* parent = nullptr);
     ~CSendingDlg() override;
 
     // Starts the send; false when it closed at once. The caller shows the window.
@@ -38,8 +38,10 @@ private:
     void ShowSendStatus(const QString& text) override;
     void SendResultRecorded() override;
     void SendClosed() override;
+    void ShowTerminalLine(const QString& line) override;
 
     QLabel* m_pStatus = nullptr;
+    QLabel* m_pTerminalLine = nullptr; // what the paging terminal said last
     std::unique_ptr<CSendSession> m_session;
     bool m_bSendClosed = false;
 };

@@ -21,6 +21,7 @@ using quillpost::sim::SimConfig;
 using quillpost::sim::SimFaults;
 
 Q_DECLARE_METATYPE(quillpost::sim::SimFaults)
+Q_DECLARE_METATYPE(quillpost::sim::SimConfig)
 
 namespace {
 
@@ -38,7 +39,10 @@ public:
     int recorded = 0;
     bool closed = false;
 
+    QStringList lines; // what the terminal said, as shown
+
     void ShowSendStatus(const QString& text) override { statuses << text; }
+    void ShowTerminalLine(const QString& line) override { lines << line; }
     void SendResultRecorded() override { ++recorded; }
     void SendClosed() override { closed = true; }
 };
@@ -51,7 +55,8 @@ void QueueMessage(const TempDatabase& db, const QString& accessNumber, const QLi
     db.addProvider(QStringLiteral("P1"), accessNumber, 1);
     int messageId = 0;
     for (int i = 0; i < retries.size(); ++i) {
-        const int user = db.addUser(QStringLiteral("User %1").arg(i + 1), QString::number(1001 + i));
+        const int user
+            = db.addUser(QStringLiteral("User %1").arg(i + 1), QString::number(1001 + i));
         const int row = db.addMessageRow(user, messageId, text, 0, kQueued);
         if (messageId == 0)
             messageId = row;
@@ -68,6 +73,16 @@ QStringList Rows(const TempDatabase& db)
                                "';') FROM (SELECT * FROM Messages ORDER BY ID)"))
         .toString()
         .split(QLatin1Char(';'));
+}
+
+// "PagerId,Outcome,TerminalLine" of every send log row, oldest first.
+QStringList LogRows(const TempDatabase& db)
+{
+    const QString rows = db.scalar(QStringLiteral("SELECT group_concat(PagerId || ',' || Outcome "
+                                                  "|| ',' || TerminalLine, ';') FROM (SELECT * "
+                                                  "FROM SendLog ORDER BY ID)"))
+                             .toString();
+    return rows.isEmpty() ? QStringList() : rows.split(QLatin1Char(';'));
 }
 
 // One send of the due message, from the scheduler's choice to the closing.
@@ -130,7 +145,9 @@ private:
 
 int CountEntries(const char* folder)
 {
-    return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    return int(QDir(QString::fromLatin1(folder))
+                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                   .size());
 }
 
 // Forwards to the machine's line devices and counts the application handles alive.
@@ -156,8 +173,8 @@ public:
     {
         return m_real->lineNegotiateAPIVersion(a, d, l, h, v, e);
     }
-    std::int32_t lineGetDevCaps(LineAppHandle a, std::uint32_t d, std::uint32_t v,
-        std::uint32_t e, LineDevCaps* c) override
+    std::int32_t lineGetDevCaps(
+        LineAppHandle a, std::uint32_t d, std::uint32_t v, std::uint32_t e, LineDevCaps* c) override
     {
         return m_real->lineGetDevCaps(a, d, v, e, c);
     }
@@ -195,6 +212,9 @@ class TestSendSession : public QObject
 private slots:
     void outcomes_data();
     void outcomes();
+    void terminalAnswers_data();
+    void terminalAnswers();
+    void unknownPagerIdNoLongerHoldsUpTheQueue();
     void timeOutRecordsNothing();
     void lockedDatabaseWhileRecording_data();
     void lockedDatabaseWhileRecording();
@@ -227,9 +247,9 @@ void TestSendSession::outcomes_data()
     SimFaults noCarrier;
     noCarrier.noCarrier = true;
 
-    QTest::newRow("two recipients in one call") << none << QList<int> { 0, 0 } << kText
-                                                << QStringList { sent, sent } << text << 2
-                                                << "Message sent successfully";
+    QTest::newRow("two recipients in one call")
+        << none << QList<int> { 0, 0 } << kText << QStringList { sent, sent } << text << 2
+        << "Message sent successfully";
     QTest::newRow("line drops after the first of two")
         << dropAfterFirst << QList<int> { 0, 0 } << kText << QStringList { sent, failedOnce }
         << text << 1 << "Failed to connect to service provider";
@@ -247,12 +267,11 @@ void TestSendSession::outcomes_data()
         << busy << QList<int> { 2, 0 } << kText << QStringList { "0,3," + kNow, untouched }
         << QByteArray() << 0 << "Failed to connect to service provider";
     QTest::newRow("no carrier counts an attempt")
-        << noCarrier << QList<int> { 0 } << kText << QStringList { failedOnce } << QByteArray()
-        << 0 << "Failed to connect to service provider";
+        << noCarrier << QList<int> { 0 } << kText << QStringList { failedOnce } << QByteArray() << 0
+        << "Failed to connect to service provider";
     QTest::newRow("accented letters lose their accents, the rest becomes ?")
         << none << QList<int> { 0 } << QStringLiteral("Caf\u00e9 \u20ac5 na\u00efve")
-        << QStringList { sent } << QByteArray("Cafe ?5 naive") << 1
-        << "Message sent successfully";
+        << QStringList { sent } << QByteArray("Cafe ?5 naive") << 1 << "Message sent successfully";
 }
 
 // End to end over a pseudo-terminal: the scheduler's choice, the call, the log-in, one
@@ -290,6 +309,146 @@ void TestSendSession::outcomes()
         QCOMPARE(sim.callCount(), 1);
     }
     QCOMPARE(prompt.shown, QStringList());
+}
+
+void TestSendSession::terminalAnswers_data()
+{
+    QTest::addColumn<SimConfig>("config");
+    QTest::addColumn<QString>("password"); // the provider's
+    QTest::addColumn<QString>("setup"); // SQL run on the database first
+    QTest::addColumn<QList<int>>("retries");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("said"); // the terminal's last line shown
+    QTest::addColumn<QString>("lastStatus");
+    QTest::addColumn<int>("told");
+
+    const QString sent = QStringLiteral("1,0,") + kNow;
+    const QString untouched = QStringLiteral("0,0,") + kQueued;
+    const QString failedOnce = QStringLiteral("0,1,") + kNow;
+    const QString accepted = QStringLiteral("211 Page(s) Sent");
+    SimConfig plain;
+    SimConfig unknown;
+    unknown.unknownPagerIds = { "1001" };
+    SimConfig onePagePerCall;
+    onePagePerCall.maxPagesPerCall = 1;
+    onePagePerCall.hangUpDelayMs = 600000; // the program must hang up by itself
+    SimConfig deferred;
+    deferred.deferredDelivery = true;
+    deferred.crLfLineEnds = true;
+    SimConfig password;
+    password.password = "abc1";
+    const QList<int> one { 0 };
+    const QList<int> two { 0, 0 };
+
+    QTest::newRow("RS for the first of two, the second untouched")
+        << unknown << ""
+        << "" << two << QStringList { failedOnce, untouched }
+        << QStringList { "1001,0,511 Invalid Pager ID" } << "511 Invalid Pager ID"
+        << CSendSession::kRefused << 0;
+    QTest::newRow("ESC EOT mid-exchange: hung up at once, the attempt counted")
+        << onePagePerCall << ""
+        << "" << two << QStringList { sent, failedOnce }
+        << QStringList { "1001,1," + accepted, "1002,0,512 Too Many Pages, Call Again" }
+        << "512 Too Many Pages, Call Again" << CSendSession::kTerminalEnded << 0;
+    QTest::newRow("213 counts as accepted, lines ended by CR LF")
+        << deferred << ""
+        << "" << one << QStringList { sent }
+        << QStringList { "1001,1,213 Message Accepted, Deferred Delivery" }
+        << "213 Message Accepted, Deferred Delivery" << CSendSession::kSent << 0;
+    QTest::newRow("the password in the login")
+        << password << "abc1"
+        << "" << one << QStringList { sent } << QStringList { "1001,1," + accepted } << accepted
+        << CSendSession::kSent << 0;
+    QTest::newRow("a wrong password: the terminal ends the call, the attempt counted")
+        << password << "zz9"
+        << "" << one << QStringList { failedOnce } << QStringList { "1001,0,509 Invalid Password" }
+        << "509 Invalid Password" << CSendSession::kTerminalEnded << 0;
+    QTest::newRow("no send log yet: made with the first attempt")
+        << plain << ""
+        << "DROP TABLE SendLog" << one << QStringList { sent }
+        << QStringList { "1001,1," + accepted } << accepted << CSendSession::kSent << 0;
+    QTest::newRow("the log refused: the Status stays as it was")
+        << plain << ""
+        << "CREATE TRIGGER refuse BEFORE INSERT ON SendLog BEGIN SELECT RAISE(ABORT, 'no'); END"
+        << one << QStringList { untouched } << QStringList() << accepted << CSendSession::kSent
+        << 1;
+    QTest::newRow("the Status refused: no log entry")
+        << plain << ""
+        << "CREATE TRIGGER refuse BEFORE UPDATE ON Messages BEGIN SELECT RAISE(ABORT, 'no'); END"
+        << one << QStringList { untouched } << QStringList() << accepted << CSendSession::kSent
+        << 1;
+}
+
+// What a TAP 1.8 terminal answers and what the send keeps of it: each recipient's row
+// and, written with it, the send log's entry with the terminal's words.
+void TestSendSession::terminalAnswers()
+{
+    QFETCH(SimConfig, config);
+    QFETCH(QString, password);
+    QFETCH(QString, setup);
+    QFETCH(QList<int>, retries);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, log);
+    QFETCH(QString, said);
+    QFETCH(QString, lastStatus);
+    QFETCH(int, told);
+
+    TempSettings settingsFolder;
+    TempDatabase db;
+    FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    PresetPrompt prompt;
+    PagingSimulator sim(config);
+    QueueMessage(db, StartSimulatedLine(sim, true), retries);
+    db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { password });
+    if (!setup.isEmpty())
+        db.exec(setup);
+
+    Send send;
+    QVERIFY(send.Run());
+    QCOMPARE(Rows(db), rows);
+    QCOMPARE(LogRows(db), log);
+    QCOMPARE(send.host.lines.value(send.host.lines.size() - 1), said);
+    QCOMPARE(send.session->TerminalLine(), said);
+    QCOMPARE(send.host.statuses.last(), lastStatus);
+    QCOMPARE(prompt.shown.size(), told);
+    QCOMPARE(sim.received().count("\x1BPG1" + password.toLatin1() + '\r'), 1);
+}
+
+// A pager ID the terminal does not know is refused with RS on each of four calls, then
+// given up, and the message queued behind it goes out.
+void TestSendSession::unknownPagerIdNoLongerHoldsUpTheQueue()
+{
+    TempSettings settingsFolder;
+    TempDatabase db;
+    FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    SimConfig config;
+    config.unknownPagerIds = { "1001" };
+    PagingSimulator sim(config);
+    db.addProvider(QStringLiteral("P1"), StartSimulatedLine(sim, true), 1);
+    for (const QString& pager : { QStringLiteral("1001"), QStringLiteral("1002") }) {
+        const int row = db.addMessageRow(db.addUser(pager, pager), 0, kText, 0, kQueued);
+        db.exec(QStringLiteral("UPDATE Messages SET MessageId = ID WHERE ID = ?"), { row });
+    }
+
+    CModemList modems([] { return kSimulatedLineName; });
+    for (int sends = 0; sends < 10; ++sends) {
+        CQuillpostDoc doc;
+        doc.ReloadAll();
+        std::optional<SendOrder> order = ChooseDueSend(doc);
+        if (!order)
+            break;
+        RecordingHost host;
+        CSendSession session(std::move(*order), modems, host, { 100, 0 });
+        session.Start();
+        QVERIFY(QTest::qWaitFor([&host] { return host.closed; }, kWaitMs));
+    }
+    QCOMPARE(sim.callCount(), 5);
+    QCOMPARE(Rows(db), QStringList({ "2,4," + kNow, "1,0," + kNow }));
+    const QString refused = QStringLiteral("1001,0,511 Invalid Pager ID");
+    QCOMPARE(LogRows(db),
+        QStringList({ refused, refused, refused, "1001,2,511 Invalid Pager ID",
+            "1002,1,211 Page(s) Sent" }));
 }
 
 // A terminal that never answers: the send gives up after 1200 ticks and writes nothing.
@@ -380,15 +539,20 @@ void TestSendSession::manySendsLeaveNothingBehind()
         db.exec(QStringLiteral("UPDATE Messages SET MessageId = ID WHERE ID = ?"), { row });
         // The Select Modem dialog runs a discovery of its own now and then.
         modems.Discover();
-        CQuillpostDoc doc;
-        doc.ReloadAll();
-        std::optional<SendOrder> order = ChooseDueSend(doc);
-        QVERIFY(order);
-        RecordingHost host;
-        CSendSession session(std::move(*order), modems, host, { 100, 0 });
-        session.Start();
-        QVERIFY(QTest::qWaitFor([&host] { return host.closed; }, kWaitMs));
-        QCOMPARE(db.scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }).toInt(), 1);
+        {
+            // The document keeps a connection open while it lives; it goes with the send.
+            CQuillpostDoc doc;
+            doc.ReloadAll();
+            std::optional<SendOrder> order = ChooseDueSend(doc);
+            QVERIFY(order);
+            RecordingHost host;
+            CSendSession session(std::move(*order), modems, host, { 100, 0 });
+            session.Start();
+            QVERIFY(QTest::qWaitFor([&host] { return host.closed; }, kWaitMs));
+        }
+        QCOMPARE(
+            db.scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }).toInt(),
+            1);
         if (i == 0) {
             // Counted after the first send, once every lazily made resource exists.
             QTest::qWait(200);

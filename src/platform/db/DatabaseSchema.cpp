@@ -44,20 +44,24 @@ void execute(QSqlQuery& query, const QString& sql, const QString& path)
             query.lastError(), QStringLiteral("Cannot create %1").arg(path));
 }
 
+QString createStatement(const SchemaTable& table, bool ifMissing)
+{
+    QStringList definitions;
+    for (const SchemaColumn& column : table.columns)
+        definitions.append(columnDefinition(column));
+    return QStringLiteral("CREATE TABLE %1\"%2\" (%3)")
+        .arg(ifMissing ? QStringLiteral("IF NOT EXISTS ") : QString(), table.name,
+            definitions.join(QLatin1String(", ")));
+}
+
 void createTables(const QString& path)
 {
     DaoConnection connection(path, DaoConnection::Mode::CreateNew);
     QSqlQuery query(connection.database());
     execute(query, QStringLiteral("BEGIN"), path);
-    for (const SchemaTable& table : QuillpostSchema()) {
-        QStringList definitions;
-        for (const SchemaColumn& column : table.columns)
-            definitions.append(columnDefinition(column));
-        execute(query,
-            QStringLiteral("CREATE TABLE \"%1\" (%2)")
-                .arg(table.name, definitions.join(QLatin1String(", "))),
-            path);
-    }
+    for (const SchemaTable& table : QuillpostSchema())
+        execute(query, createStatement(table, false), path);
+    execute(query, createStatement(SendLogSchema(), false), path);
     execute(query, QStringLiteral("COMMIT"), path);
 }
 
@@ -76,6 +80,15 @@ bool numbersWithoutReuse(DaoConnection& connection, const QString& table)
         { table }, QStringLiteral("Cannot read the definition of table %1").arg(table));
     return query.next()
         && query.value(0).toString().contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
+}
+
+bool tableExists(DaoConnection& connection, const QString& table)
+{
+    return connection
+        .Execute(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? "
+                                "COLLATE NOCASE"),
+            { table }, QStringLiteral("Cannot read the tables of %1").arg(connection.path()))
+        .next();
 }
 
 QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
@@ -118,7 +131,8 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
                 QStringLiteral("The column %1 of table %2 is not numbered automatically "
                                "(it must be INTEGER PRIMARY KEY).")
                     .arg(column.name, table.name));
-        else if (column.type == DaoColumnType::Counter && !numbersWithoutReuse(connection, table.name))
+        else if (column.type == DaoColumnType::Counter
+            && !numbersWithoutReuse(connection, table.name))
             problems.append(
                 QStringLiteral("The column %1 of table %2 is not declared AUTOINCREMENT, so the "
                                "ID of a deleted row would be given to the next new row.")
@@ -162,6 +176,26 @@ const std::vector<SchemaTable>& QuillpostSchema()
     return schema;
 }
 
+const SchemaTable& SendLogSchema()
+{
+    static const SchemaTable table { QStringLiteral("SendLog"),
+        { { QStringLiteral("ID"), DaoColumnType::Counter },
+            { QStringLiteral("AttemptTime"), DaoColumnType::DateTime },
+            { QStringLiteral("MessageId"), DaoColumnType::Long },
+            { QStringLiteral("Recipient"), DaoColumnType::Long },
+            { QStringLiteral("PagerId"), DaoColumnType::Text },
+            { QStringLiteral("Provider"), DaoColumnType::Text },
+            { QStringLiteral("Outcome"), DaoColumnType::Long },
+            { QStringLiteral("TerminalLine"), DaoColumnType::Text } } };
+    return table;
+}
+
+void EnsureSendLogTable(DaoConnection& connection)
+{
+    connection.Execute(createStatement(SendLogSchema(), true), {},
+        QStringLiteral("Cannot create the send log in %1").arg(connection.path()));
+}
+
 void CreateQuillpostDatabase(const QString& path)
 {
     // Creating the file exclusively is what guarantees an existing one is never
@@ -201,6 +235,10 @@ QStringList FindDatabaseProblems(const QString& path)
         QStringList problems;
         for (const SchemaTable& table : QuillpostSchema())
             problems += tableProblems(connection, table);
+        // A missing send log is made when first needed; one that is there must be
+        // writable, or no attempt could be recorded at all.
+        if (tableExists(connection, SendLogSchema().name))
+            problems += tableProblems(connection, SendLogSchema());
         return problems;
     } catch (const CDaoException& failure) {
         return { failure.reason() };

@@ -22,8 +22,18 @@ struct SchemaTable
 
 const std::vector<SchemaTable>& QuillpostSchema();
 
-// Creates a new database file with the four empty tables. Never touches an existing
-// file: if `path` exists, throws CDaoException and leaves it as it is.
+// The send log: one row per attempt to deliver a page. It is not one of the four
+// tables a database must have: a file made before the log existed is still usable and
+// gets the table on the first attempt recorded (EnsureSendLogTable).
+const SchemaTable& SendLogSchema();
+
+class DaoConnection;
+// Creates the send log table on the connection unless it is there already; inside a
+// transaction it is created as part of it.
+void EnsureSendLogTable(DaoConnection& connection);
+
+// Creates a new database file with the four empty tables and the empty send log. Never touches an
+// existing file: if `path` exists, throws CDaoException and leaves it as it is.
 void CreateQuillpostDatabase(const QString& path);
 
 // What keeps the file at `path` from being a usable Quillpost database, one readable
