@@ -37,8 +37,8 @@ template <typename Recordset, typename Read> auto readRow(std::int32_t id, Read 
 // with the values `write` puts into the members, then runs `alsoWrite` with the row's
 // ID. Returns that ID.
 template <typename Recordset, typename Write, typename AlsoWrite = void (*)(std::int32_t)>
-std::int32_t saveRow(std::optional<std::int32_t> id, Write write,
-    AlsoWrite alsoWrite = [](std::int32_t) { })
+std::int32_t saveRow(
+    std::optional<std::int32_t> id, Write write, AlsoWrite alsoWrite = [](std::int32_t) {})
 {
     CDaoTransaction transaction;
     Recordset recordset;
@@ -151,7 +151,7 @@ std::optional<ProviderDetails> ReadProvider(std::int32_t id)
 {
     return readRow<CServiceProvidersRecordset>(id, [](const CServiceProvidersRecordset& row) {
         return ProviderDetails { row.m_ServiceName, row.m_AccessNumber, row.m_BaudRate,
-            row.m_StopBits, row.m_Parity, row.m_DataBits, row.m_UseAsDefault == 1 };
+            row.m_StopBits, row.m_Parity, row.m_DataBits, row.m_UseAsDefault == 1, row.m_Password };
     });
 }
 
@@ -187,6 +187,7 @@ std::int32_t SaveProvider(std::optional<std::int32_t> id, const ProviderDetails&
             row.m_DataBits = provider.dataBits;
             row.m_TAPType = 1;
             row.m_UseAsDefault = provider.useAsDefault ? 1 : 0;
+            row.m_Password = provider.password;
         },
         [&provider](std::int32_t saved) {
             if (provider.useAsDefault)

@@ -26,7 +26,7 @@ struct UserDetails
 };
 
 // A provider's row as the provider dialog shows it; the defaults are a new
-// provider's. TAPType and Password are not part of it.
+// provider's. TAPType is not part of it.
 struct ProviderDetails
 {
     QString serviceName;
@@ -36,6 +36,7 @@ struct ProviderDetails
     std::int32_t parity = 0; // 0 none, 1 even, 2 odd
     std::int32_t dataBits = 8;
     bool useAsDefault = false;
+    QString password; // sent with the log-on; empty: none
 };
 
 // A user or group the operator may pick in a list: its ID and the name shown.

@@ -73,26 +73,36 @@ constexpr Indicator kStatusIndicators[] = {
     { ID_INDICATOR_SCRL, "SCRL" },
 };
 
+constexpr MenuItem kUsersEntries[] = {
+    { "Users", "&New User ...", ID_USERS_NEWUSER },
+    { "Users", "&Edit User ...", ID_USERS_EDITUSER },
+    { "Users", "&Delete User", ID_USERS_DELETEUSER },
+};
+
+constexpr MenuItem kGroupsEntries[] = {
+    { "Groups", "&New Group ...", ID_GROUPS_NEWGROUP },
+    { "Groups", "&Edit Group ...", ID_GROUPS_EDITGROUP },
+    { "Groups", "&Delete Group", ID_GROUPS_DELETEGROUP },
+};
+
+constexpr MenuItem kProvidersEntries[] = {
+    { "Service Providers", "&New Service Provider ...", ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER },
+    { "Service Providers", "&Edit Service Provider ...", ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER },
+    { "Service Providers", "&Delete Service Provider", ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER },
+};
+
+constexpr MenuItem kMessagesEntries[] = {
+    { "Messages", "&New Message ...", ID_MESSAGES_NEWMESSAGE },
+    { "Messages", "&Resend Message ...", ID_MESSAGES_RESENDMESSAGE },
+    { "Messages", "&Delete Message", ID_MESSAGES_DELETEMESSAGE },
+    { "Messages", "&History ...", ID_MESSAGES_HISTORY },
+};
+
 constexpr ContextMenu kTreeContextMenus[] = {
-    { IDR_USERS_MENU, "Users",
-        { { { "Users", "&New User ...", ID_USERS_NEWUSER },
-            { "Users", "&Edit User ...", ID_USERS_EDITUSER },
-            { "Users", "&Delete User", ID_USERS_DELETEUSER } } } },
-    { IDR_GROUPS_MENU, "Groups",
-        { { { "Groups", "&New Group ...", ID_GROUPS_NEWGROUP },
-            { "Groups", "&Edit Group ...", ID_GROUPS_EDITGROUP },
-            { "Groups", "&Delete Group", ID_GROUPS_DELETEGROUP } } } },
-    { IDR_PROVIDERS_MENU, "Service Providers",
-        { { { "Service Providers", "&New Service Provider ...",
-                ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER },
-            { "Service Providers", "&Edit Service Provider ...",
-                ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER },
-            { "Service Providers", "&Delete Service Provider",
-                ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER } } } },
-    { IDR_MESSAGES_MENU, "Messages",
-        { { { "Messages", "&New Message ...", ID_MESSAGES_NEWMESSAGE },
-            { "Messages", "&Resend Message ...", ID_MESSAGES_RESENDMESSAGE },
-            { "Messages", "&Delete Message", ID_MESSAGES_DELETEMESSAGE } } } },
+    { IDR_USERS_MENU, "Users", kUsersEntries },
+    { IDR_GROUPS_MENU, "Groups", kGroupsEntries },
+    { IDR_PROVIDERS_MENU, "Service Providers", kProvidersEntries },
+    { IDR_MESSAGES_MENU, "Messages", kMessagesEntries },
 };
 
 } // namespace

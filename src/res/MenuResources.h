@@ -52,12 +52,13 @@ struct Indicator
 };
 std::span<const Indicator> StatusIndicators();
 
-// One context menu of the navigation tree: three entries at positions 0, 1 and 2.
+// One context menu of the navigation tree: New, Edit (or Resend) and Delete at
+// positions 0, 1 and 2; the messages' menu adds History at position 3.
 struct ContextMenu
 {
     int menuId;
     const char* category;
-    std::array<MenuItem, 3> entries;
+    std::span<const MenuItem> entries;
 };
 std::span<const ContextMenu> TreeContextMenus();
 // The context menu with the given resource number, or nullptr.

@@ -264,6 +264,13 @@ void CQuillpostTreeView::mouseReleaseEvent(QMouseEvent* event)
 
 void CQuillpostTreeView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (!SwallowRightButton(event))
-        QTreeWidget::mouseDoubleClickEvent(event);
+    if (SwallowRightButton(event))
+        return;
+    if (const CTreeItemRecord* message = FindMessageRecord(itemAt(event->position().toPoint()));
+        message && event->button() == Qt::LeftButton) {
+        event->accept();
+        ShowMessageHistory(message->m_id);
+        return;
+    }
+    QTreeWidget::mouseDoubleClickEvent(event);
 }

@@ -72,8 +72,14 @@ public:
     void OnNewMessage();
     void OnResendMessage();
     void OnDeleteMessage();
+    // The history window of the context record's message (also a double click on it).
+    void OnMessageHistory();
+    // Opens the history window of a message, or raises the one already open.
+    void ShowMessageHistory(std::int32_t messageId);
 
 protected:
+    // A message's tooltip tells each recipient's state; it is made when asked for.
+    bool viewportEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -89,6 +95,8 @@ private:
         bool onCategory = false;
     };
     ContextTarget FindContextTarget(const QTreeWidgetItem* item) const;
+    // The message record of the item; null for any other item.
+    CTreeItemRecord* FindMessageRecord(const QTreeWidgetItem* item) const;
     // The identifier of the context record, copied: a reload during a dialog or a
     // question frees the record itself.
     std::optional<std::int32_t> ContextRecordId() const;

@@ -64,10 +64,11 @@ bool editProvider(QWidget* parent, std::optional<std::int32_t> id)
     dlg.m_nParity = stored->parity;
     dlg.m_nDataBits = stored->dataBits;
     dlg.m_bUseAsDefault = stored->useAsDefault ? 1 : 0;
+    dlg.m_strPassword = stored->password;
     return ExecUntilSaved(dlg, notSaved("service provider"), [&] {
         SaveProvider(id,
             { dlg.m_strName, dlg.m_strAccessNumber, dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity,
-                dlg.m_nDataBits, dlg.m_bUseAsDefault == 1 });
+                dlg.m_nDataBits, dlg.m_bUseAsDefault == 1, dlg.m_strPassword });
     });
 }
 
@@ -89,7 +90,8 @@ QString recordName(const ProviderDetails& provider)
 // the row was deleted (or was gone already). An error while deleting is not caught:
 // it leaves the command, which reports it to the operator.
 template <typename Read, typename Delete>
-bool deleteRecord(std::optional<std::int32_t> id, const QString& question, Read read, Delete deleteRow)
+bool deleteRecord(
+    std::optional<std::int32_t> id, const QString& question, Read read, Delete deleteRow)
 {
     if (!id)
         return false;

@@ -1,5 +1,6 @@
 #include "ui/ServiceProviderDlg.h"
 
+#include "platform/Prompt.h"
 #include "ui/DialogControls.h"
 #include "ui/DialogUnits.h"
 
@@ -39,6 +40,8 @@ void CServiceProviderDlg::CreateControls()
     m_comboStopBits = NewEditableCombo(this, QStringLiteral("stopBitsCombo"));
     m_comboParity = NewEditableCombo(this, QStringLiteral("parityCombo"));
     m_comboDataBits = NewEditableCombo(this, QStringLiteral("dataBitsCombo"));
+    m_editPassword = NewTextField(this, QStringLiteral("passwordEdit"));
+    m_editPassword->setEchoMode(QLineEdit::Password);
     m_checkDefault = new QCheckBox(QStringLiteral("Use as default"), this);
     m_checkDefault->setObjectName(QStringLiteral("useAsDefaultCheck"));
     QPushButton* ok = NewOkButton(this);
@@ -51,6 +54,7 @@ void CServiceProviderDlg::CreateControls()
     fields->addRow(QStringLiteral("Stop Bits"), m_comboStopBits);
     fields->addRow(QStringLiteral("Parity"), m_comboParity);
     fields->addRow(QStringLiteral("Data Bits"), m_comboDataBits);
+    fields->addRow(QStringLiteral("Password"), m_editPassword);
     fields->addRow(QString(), m_checkDefault);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(ok);
@@ -61,7 +65,7 @@ void CServiceProviderDlg::CreateControls()
     layout->addLayout(buttons);
 
     QWidget* const order[] = { m_editName, m_editAccessNumber, m_comboBaudRate, m_comboStopBits,
-        m_comboParity, m_comboDataBits, m_checkDefault, ok, cancel };
+        m_comboParity, m_comboDataBits, m_editPassword, m_checkDefault, ok, cancel };
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -70,6 +74,7 @@ bool CServiceProviderDlg::OnInitDialog()
 {
     m_editName->setText(m_strName);
     m_editAccessNumber->setText(m_strAccessNumber);
+    m_editPassword->setText(m_strPassword);
 
     QStringList rates;
     for (std::int32_t rate : kBaudRates)
@@ -94,6 +99,23 @@ bool CServiceProviderDlg::OnInitDialog()
     return true;
 }
 
+bool CServiceProviderDlg::IsValidPassword(const QString& password)
+{
+    return password.size() <= kMaxPasswordLength
+        && std::all_of(password.begin(), password.end(),
+            [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
+}
+
+void CServiceProviderDlg::accept()
+{
+    if (!IsValidPassword(m_editPassword->text())) {
+        Prompt::current().inform(kBadPassword);
+        m_editPassword->setFocus();
+        return;
+    }
+    CDialog::accept();
+}
+
 void CServiceProviderDlg::done(int result)
 {
     OnDestroy();
@@ -104,6 +126,7 @@ void CServiceProviderDlg::OnDestroy()
 {
     m_strName = m_editName->text();
     m_strAccessNumber = m_editAccessNumber->text();
+    m_strPassword = m_editPassword->text();
     m_nParity = SelectedEntry(*m_comboParity);
     m_nDataBits = SelectedEntry(*m_comboDataBits) == 0 ? 7 : 8;
     m_nStopBits = SelectedEntry(*m_comboStopBits) == 0 ? 1 : 2;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Dialog.h"
+
 #include <cstdint>
 
 class QCheckBox;
@@ -8,7 +9,8 @@ class QComboBox;
 class QLineEdit;
 
 // "Service Provider Details": the provider's name, the number dialled to reach it,
-// its serial line settings and whether it is the default provider. The caller
+// its serial line settings, the password its paging terminal asks for at log-on
+// (typed masked) and whether it is the default provider. The caller
 // presets the five numbers and the texts, runs the dialog and uses the members only
 // after OK. On closing, after OK and after Cancel alike, the selections are turned
 // back into numbers.
@@ -27,7 +29,17 @@ public:
     QString m_strAccessNumber;
     QString m_strName;
     std::int32_t m_bUseAsDefault = 0; // 1 when "Use as default" is ticked
+    QString m_strPassword; // empty: the log-on carries none
 
+    // The log-on carries at most this many letters and digits.
+    static constexpr int kMaxPasswordLength = 6;
+    static inline const QString kBadPassword
+        = QStringLiteral("The password can have at most 6 characters, letters and digits "
+                         "only, as the paging terminal's log-on takes it.");
+    static bool IsValidPassword(const QString& password);
+
+    // OK: a password the log-on cannot carry is told and the dialog stays open.
+    void accept() override;
     void done(int result) override;
 
 protected:
@@ -46,4 +58,5 @@ private:
     QComboBox* m_comboBaudRate = nullptr;
     QLineEdit* m_editAccessNumber = nullptr;
     QLineEdit* m_editName = nullptr;
+    QLineEdit* m_editPassword = nullptr;
 };

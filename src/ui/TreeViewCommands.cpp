@@ -1,8 +1,7 @@
 #include "app/CommandIds.h"
+#include "data/QuillpostDoc.h"
 #include "platform/CommandErrors.h"
 #include "ui/QuillpostTreeView.h"
-
-#include "data/QuillpostDoc.h"
 
 // The commands of the navigation tree: its context menus and the main menu's
 // Operations entries, each routed to its handler here. A command whose handler has no
@@ -37,6 +36,7 @@ constexpr TreeCommand kTreeCommands[] = {
     { ID_OPERATIONS_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, true },
     { ID_MESSAGES_RESENDMESSAGE, &CQuillpostTreeView::OnResendMessage, true },
     { ID_MESSAGES_DELETEMESSAGE, &CQuillpostTreeView::OnDeleteMessage, true },
+    { ID_MESSAGES_HISTORY, &CQuillpostTreeView::OnMessageHistory, true },
 };
 
 const TreeCommand* findCommand(int commandId)

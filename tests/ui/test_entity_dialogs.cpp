@@ -60,6 +60,8 @@ private slots:
     void userProviders();
     void providerLineSettings_data();
     void providerLineSettings();
+    void providerPassword_data();
+    void providerPassword();
     void enterAcceptsEscapeCancels();
 
 private:
@@ -177,6 +179,61 @@ void TestEntityDialogs::providerLineSettings()
                  dlg.m_bUseAsDefault }),
         handedBack);
     QCOMPARE(dlg.m_strAccessNumber, QString(255, '5'));
+}
+
+void TestEntityDialogs::providerPassword_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("typed"); // "-" leaves the field alone
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("handedBack");
+
+    QTest::newRow("kept as stored") << "abc1"
+                                    << "-" << true << "abc1";
+    QTest::newRow("typed") << ""
+                           << "Pw12" << true << "Pw12";
+    QTest::newRow("cleared: no password") << "abc1"
+                                          << "" << true << "";
+    QTest::newRow("seven characters refused") << ""
+                                              << "abcdefg" << false << "abcdefg";
+    QTest::newRow("punctuation refused") << ""
+                                         << "ab c!" << false << "ab c!";
+    QTest::newRow("accented letter refused") << ""
+                                             << "caf\u00e9" << false << "caf\u00e9";
+}
+
+// The password field is masked; OK takes what a log-on can carry and keeps the dialog
+// open, with what was typed, for anything else. What OK takes is stored as it is.
+void TestEntityDialogs::providerPassword()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
+    QFETCH(bool, accepted);
+    QFETCH(QString, handedBack);
+
+    PresetPrompt prompt;
+    CServiceProviderDlg dlg;
+    dlg.m_strPassword = stored;
+    showAndWait(dlg);
+    auto* field = dlg.findChild<QLineEdit*>("passwordEdit");
+    QCOMPARE(field->echoMode(), QLineEdit::Password);
+    QCOMPARE(field->text(), stored);
+    if (typed != "-") {
+        field->clear();
+        field->insert(typed); // as typed; keyClicks takes ASCII only
+    }
+    dlg.accept();
+    QCOMPARE(dlg.isVisible(), !accepted);
+    QCOMPARE(
+        prompt.shown, accepted ? QStringList() : QStringList { CServiceProviderDlg::kBadPassword });
+    if (!accepted)
+        dlg.reject();
+    QCOMPARE(dlg.m_strPassword, handedBack);
+    if (accepted) {
+        ProviderDetails details;
+        details.password = dlg.m_strPassword;
+        QCOMPARE(ReadProvider(SaveProvider(std::nullopt, details))->password, handedBack);
+    }
 }
 
 // Enter, even in a list's field, is OK; Escape is Cancel.

@@ -8,6 +8,7 @@
 #include "app/CommandIds.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendResult.h"
+#include "ui/MessageHistoryDlg.h"
 #include "ui/QuillpostTreeView.h"
 #include "ui/SendMessageDlg.h"
 
@@ -15,7 +16,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 
 namespace {
@@ -62,6 +65,8 @@ private slots:
     void deleteMessage();
     void failedQueueingOffersMessageAgain();
     void resultRecordedWhileDialogOpen();
+    void historyOfAMessage_data();
+    void historyOfAMessage();
 
 private:
     // Messages rows as "MessageId Recipient Status Text", in ID order.
@@ -114,8 +119,9 @@ void TestMessageCommands::cleanup()
 QStringList TestMessageCommands::rows() const
 {
     return m_db
-        ->scalar("SELECT GROUP_CONCAT(MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text, "
-                 "'\n') FROM (SELECT * FROM Messages ORDER BY ID)")
+        ->scalar(
+            "SELECT GROUP_CONCAT(MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text, "
+            "'\n') FROM (SELECT * FROM Messages ORDER BY ID)")
         .toString()
         .split('\n', Qt::SkipEmptyParts);
 }
@@ -171,8 +177,8 @@ void TestMessageCommands::resendQueuesCopyToEveryRecipient()
 
     DialogScript script({ [](QDialog* dlg) {
         QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
-        QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
-            "Fire drill" + Suffix);
+        QCOMPARE(
+            dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(), "Fire drill" + Suffix);
         dlg->findChild<QPushButton*>("okButton")->click();
     } });
     choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
@@ -193,8 +199,7 @@ void TestMessageCommands::deleteMessage_data()
     QTest::newRow("Yes removes every row, whatever its status")
         << true << false << QStringList { question } << 1;
     QTest::newRow("No changes nothing") << false << false << QStringList { question } << 4;
-    QTest::newRow("deleted elsewhere: no question")
-        << true << true << QStringList() << 1;
+    QTest::newRow("deleted elsewhere: no question") << true << true << QStringList() << 1;
 }
 
 void TestMessageCommands::deleteMessage()
@@ -258,8 +263,69 @@ void TestMessageCommands::resultRecordedWhileDialogOpen()
     QCOMPARE(script.played(), 1);
     const QString text = "Fire drill" + Suffix + Suffix;
     QCOMPARE(rows().mid(2),
-        QStringList({ "1 3 1 Fire drill" + Suffix, "4 2 1 Lunch", "5 1 0 " + text,
-            "5 2 0 " + text, "5 3 0 " + text }));
+        QStringList({ "1 3 1 Fire drill" + Suffix, "4 2 1 Lunch", "5 1 0 " + text, "5 2 0 " + text,
+            "5 3 0 " + text }));
+}
+
+QStringList tableRows(const QDialog* dlg, const char* name)
+{
+    const auto* table = dlg->findChild<QTableWidget*>(name);
+    QStringList rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column)
+            cells << table->item(row, column)->text();
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+void TestMessageCommands::historyOfAMessage_data()
+{
+    QTest::addColumn<bool>("byDoubleClick");
+    QTest::newRow("from the context menu") << false;
+    QTest::newRow("by double click") << true;
+}
+
+// The tooltip and the history window of a message tell each recipient's state and every
+// attempt with the terminal's words; the tree's texts stay as they were.
+void TestMessageCommands::historyOfAMessage()
+{
+    QFETCH(bool, byDoubleClick);
+    const QStringList texts = messageItems();
+    RecordAttemptResult(
+        SendAttempt { 1, 3, kStatusWaiting, "300", "Metro", "511 Invalid Pager ID" });
+    m_doc->ReloadAll();
+    m_view->RefreshTree();
+    m_view->expandAll();
+    QCOMPARE(messageItems(), texts);
+
+    const QPoint at = m_view->visualItemRect(messageItem(0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, m_view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(m_view->viewport(), &help);
+    const QString cai = "Cai: waiting, due 2026-01-01 12:00:00, 1 failed attempt, the last "
+                        "2026-03-10 09:00:00";
+    QTRY_VERIFY2(QToolTip::text().startsWith("Ann: sent 2026-01-01 12:00:00\nBen: failed for good"),
+        qPrintable(QToolTip::text()));
+    QVERIFY2(QToolTip::text().endsWith("\n" + cai), qPrintable(QToolTip::text()));
+
+    for (int opened = 0; opened < 2; ++opened) {
+        if (byDoubleClick)
+            QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        else
+            choose(messageItem(0), ID_MESSAGES_HISTORY);
+    }
+    const auto windows = m_view->findChildren<CMessageHistoryDlg*>();
+    QCOMPARE(windows.size(), 1);
+    QTRY_VERIFY(windows.first()->isVisible());
+    QCOMPARE(tableRows(windows.first(), "recipientTable"),
+        QStringList({ "Ann|sent 2026-01-01 12:00:00",
+            "Ben|failed for good after 0 failed attempts, the last 2026-01-01 12:00:00",
+            QString(cai).replace(": ", "|") }));
+    QCOMPARE(tableRows(windows.first(), "attemptTable"),
+        QStringList { "2026-03-10 09:00:00|Cai|300|Metro|failed|511 Invalid Pager ID" });
+    windows.first()->close();
+    QTRY_VERIFY(m_view->findChildren<CMessageHistoryDlg*>().isEmpty());
 }
 
 QTEST_MAIN(TestMessageCommands)

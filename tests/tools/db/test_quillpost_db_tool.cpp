@@ -72,6 +72,25 @@ void TestQuillpostDbTool::commands_data()
         << "ALTER TABLE ServiceProviders DROP COLUMN Parity; ALTER TABLE ServiceProviders ADD "
            "Parity TEXT"
         << check << 1 << "Parity of table ServiceProviders is declared TEXT";
+    QTest::newRow("check, no send log yet")
+        << "DROP TABLE SendLog" << check << 0 << "is a usable Quillpost database";
+    QTest::newRow("send log column missing")
+        << "ALTER TABLE SendLog DROP COLUMN TerminalLine" << check << 1
+        << "The table SendLog has no column TerminalLine.";
+    QTest::newRow("log")
+        << "INSERT INTO Users (Name) VALUES ('Ann'); INSERT INTO SendLog "
+           "(AttemptTime, MessageId, Recipient, PagerId, Provider, Outcome, "
+           "TerminalLine) VALUES ('2026-03-10 09:00:00', 5, 1, '1001', "
+           "'Metro\tPaging', 2, '511 Invalid Pager ID'), ('2026-03-10 "
+           "09:01:00', 6, 9, '1002', 'Metro', 1, '')"
+        << QStringList { "log" } << 0
+        << "2026-03-10 09:00:00\t5\t1\tAnn\t1001\tMetro Paging\tfailed for "
+           "good\t511 Invalid Pager ID\n2026-03-10 09:01:00\t6\t9\t\t1002\tMetro\tsent\t\n";
+    QTest::newRow("log, no send log yet")
+        << "DROP TABLE SendLog" << QStringList { "log", "Quillpost.mdb" } << 0 << "";
+    QTest::newRow("log, no file") << "none" << QStringList { "log" } << 1 << "does not exist";
+    QTest::newRow("log of a text file") << "file:Name,Number\n"
+                                        << QStringList { "log" } << 1 << "not an SQLite database";
     QTest::newRow("no command") << "none" << QStringList {} << 2 << "Usage:";
     QTest::newRow("unknown command") << "none" << QStringList { "create" } << 2 << "Usage:";
     QTest::newRow("two files") << "none" << QStringList { "init", "a.mdb", "b.mdb" } << 2
