@@ -1,0 +1,223 @@
+// quillpost --headless as a program, end to end against the simulated provider on a
+// pseudo-terminal, with quillpost-send queuing: delivery, a clean stop on SIGTERM in
+// the middle of a call, and one dispatcher per database.
+#include "ProgramPath.h"
+#include "TempDatabase.h"
+#include "TempSettings.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int kProgramMs = 60000; // generous: CI runs these under ASan on a loaded machine
+
+// A program whose standard output is collected as it comes.
+class Running
+{
+public:
+    Running(const QString& name, const QStringList& arguments)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUILLPOST_PERIODS", "300,100,0");
+        m_process.setProcessEnvironment(environment);
+        QObject::connect(&m_process, &QProcess::readyRead,
+            [this] { m_output += QString::fromUtf8(m_process.readAll()); });
+        m_process.start(ProgramPath(name), arguments);
+    }
+    ~Running()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    bool said(const QString& text) { return output().contains(text); }
+    const QString& output()
+    {
+        while (m_process.waitForReadyRead(50))
+            ;
+        return m_output;
+    }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // The exit status once the program has ended by itself; -1 when it did not.
+    int finish()
+    {
+        if (!m_process.waitForFinished(kProgramMs))
+            return -1;
+        m_output += QString::fromUtf8(m_process.readAll());
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+} // namespace
+
+class TestHeadlessDispatcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void deliversWhatQuillpostSendQueues();
+    void stopsCleanlyInTheMiddleOfACall();
+    void secondDispatcherWaitsForTheFirstToEnd();
+    void commandLines_data();
+    void commandLines();
+
+private:
+    // The simulated provider behind a modem on a pseudo-terminal, set as the modem.
+    void startSimulator(const QStringList& faults = {});
+    std::unique_ptr<Running> startDispatcher();
+    int queueAndWait(const QString& text);
+    int pagesLogged() const;
+
+    std::unique_ptr<TempSettings> m_settings;
+    std::unique_ptr<TempDatabase> m_db;
+    std::unique_ptr<Running> m_sim;
+};
+
+void TestHeadlessDispatcher::init()
+{
+    m_settings = std::make_unique<TempSettings>();
+    m_db = std::make_unique<TempDatabase>();
+    m_db->addProvider("Simulated", "5551234", 1);
+    m_db->addUser("Alice Marsh", "101");
+    m_db->addUser("Ben Okafor", "102");
+}
+
+void TestHeadlessDispatcher::cleanup()
+{
+    m_sim.reset();
+    m_db.reset();
+    m_settings.reset();
+}
+
+void TestHeadlessDispatcher::startSimulator(const QStringList& faults)
+{
+    const QString link = QDir(m_settings->folder()).filePath("modem");
+    m_sim = std::make_unique<Running>("quillpost-sim",
+        QStringList { "--pty", "--link", link, "--log", QDir(m_settings->folder()).filePath("pages.jsonl"),
+            "--ring-delay", "50" }
+            + faults);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(link), kProgramMs);
+    QSettings settings("Northmoor", "Quillpost");
+    settings.beginWriteArray("Lines");
+    settings.setArrayIndex(0);
+    settings.setValue("name", "Simulated modem");
+    settings.setValue("type", "hayes");
+    settings.setValue("device", link);
+    settings.endArray();
+    settings.setValue("Quillpost/Modem Name", "Simulated modem");
+}
+
+std::unique_ptr<Running> TestHeadlessDispatcher::startDispatcher()
+{
+    return std::make_unique<Running>("quillpost", QStringList { "--headless", "--db", m_db->filePath() });
+}
+
+int TestHeadlessDispatcher::queueAndWait(const QString& text)
+{
+    Running send("quillpost-send",
+        { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", text });
+    return send.finish();
+}
+
+int TestHeadlessDispatcher::pagesLogged() const
+{
+    QFile log(QDir(m_settings->folder()).filePath("pages.jsonl"));
+    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("\"event\":\"page\"")) : 0;
+}
+
+void TestHeadlessDispatcher::deliversWhatQuillpostSendQueues()
+{
+    startSimulator();
+    std::unique_ptr<Running> dispatcher = startDispatcher();
+    QCOMPARE(queueAndWait("disk full on db1"), 0);
+    QCOMPARE(pagesLogged(), 2);
+    QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
+    QVERIFY2(dispatcher->said("to Alice Marsh (user 1): sent"), qPrintable(dispatcher->output()));
+
+    dispatcher->signal(SIGTERM);
+    QCOMPARE(dispatcher->finish(), 0);
+    QVERIFY2(dispatcher->said("Stopped."), qPrintable(dispatcher->output()));
+}
+
+// A terminal that never answers keeps the call open; SIGTERM ends it at once, and a
+// page nobody accepted stays waiting with no attempt counted against it.
+void TestHeadlessDispatcher::stopsCleanlyInTheMiddleOfACall()
+{
+    startSimulator({ "--silent" });
+    std::unique_ptr<Running> dispatcher = startDispatcher();
+    m_db->exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { m_db->addMessageRow(1, 0, "x") });
+    QTRY_VERIFY2_WITH_TIMEOUT(dispatcher->said("Connected - Sending Message"),
+        qPrintable(dispatcher->output()), kProgramMs);
+
+    dispatcher->signal(SIGTERM);
+    QCOMPARE(dispatcher->finish(), 0);
+    QVERIFY2(dispatcher->said("Stopping: ending the call for message 1.")
+            && dispatcher->said("Stopped."),
+        qPrintable(dispatcher->output()));
+    QCOMPARE(m_db->scalar("SELECT Status || '/' || Retries FROM Messages").toString(), "0/0");
+    QCOMPARE(pagesLogged(), 0);
+}
+
+// Two dispatchers on one file would call twice for a page: the second waits, says who
+// holds the database, and takes over once the first is killed outright.
+void TestHeadlessDispatcher::secondDispatcherWaitsForTheFirstToEnd()
+{
+    startSimulator();
+    std::unique_ptr<Running> first = startDispatcher();
+    QTRY_VERIFY_WITH_TIMEOUT(first->said("Holding the dispatcher lock"), kProgramMs);
+    std::unique_ptr<Running> second = startDispatcher();
+    const QString holder
+        = QStringLiteral("another dispatcher is sending from this database: quillpost --headless (process %1")
+              .arg(first->pid());
+    QTRY_VERIFY2_WITH_TIMEOUT(second->said(holder), qPrintable(second->output()), kProgramMs);
+
+    first->signal(SIGKILL);
+    QCOMPARE(first->finish(), -1);
+    QVERIFY2(queueAndWait("failover") == 0, qPrintable(second->output()));
+    QVERIFY2(second->said("Holding the dispatcher lock"), qPrintable(second->output()));
+    QCOMPARE(pagesLogged(), 2);
+}
+
+void TestHeadlessDispatcher::commandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("help") << QStringList { "--help" } << 0 << "quillpost --headless [--db FILE]";
+    QTest::newRow("--db without a file") << QStringList { "--headless", "--db" } << 2
+                                         << "--db needs a value.";
+    QTest::newRow("unknown argument")
+        << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
+    QTest::newRow("--modem is for --headless") << QStringList { "--modem=x" } << 2 << "--modem is for";
+    QTest::newRow("no database") << QStringList { "--headless", "--db=absent.mdb" } << 1
+                                 << "there is no database at";
+}
+
+void TestHeadlessDispatcher::commandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    Running quillpost("quillpost", arguments);
+    QCOMPARE(quillpost.finish(), status);
+    QVERIFY2(quillpost.said(said), qPrintable(quillpost.output()));
+}
+
+QTEST_GUILESS_MAIN(TestHeadlessDispatcher)
+#include "test_headless_dispatcher.moc"
