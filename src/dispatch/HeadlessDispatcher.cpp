@@ -120,6 +120,11 @@ void CHeadlessDispatcher::ShowSendStatus(const QString& text)
     m_log(QStringLiteral("Message %1: %2").arg(m_nMessageId).arg(text));
 }
 
+void CHeadlessDispatcher::ShowTerminalLine(const QString& line)
+{
+    m_log(QStringLiteral("Message %1: the terminal said \"%2\"").arg(m_nMessageId).arg(line));
+}
+
 void CHeadlessDispatcher::SendResultRecorded()
 {
     const std::int32_t recipient = m_session->CurrentRecipient();

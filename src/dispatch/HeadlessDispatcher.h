@@ -46,6 +46,7 @@ private:
     void StartSend(SendOrder order);
 
     void ShowSendStatus(const QString& text) override;
+    void ShowTerminalLine(const QString& line) override;
     void SendResultRecorded() override;
     void SendClosed() override;
 
