@@ -132,7 +132,6 @@ void CQuillpostDoc::ReloadAll()
             provider->m_stopBits = row.m_StopBits;
             provider->m_tapType = row.m_TAPType;
             provider->m_useAsDefault = row.m_UseAsDefault == 1;
-            provider->m_password = row.m_Password;
             m_providers.push_back(std::move(provider));
         });
     } catch (...) {

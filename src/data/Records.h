@@ -47,7 +47,6 @@ public:
     std::int32_t m_stopBits = 0;
     std::int32_t m_tapType = 0;
     bool m_useAsDefault = false; // true exactly when UseAsDefault is 1
-    QString m_password; // sent with the log-on; empty: none
 };
 
 // One Messages row inside its message.

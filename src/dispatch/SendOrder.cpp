@@ -1,7 +1,9 @@
 #include "dispatch/SendOrder.h"
 
 #include "data/QuillTime.h"
+#include "data/AddressBook.h"
 #include "data/QuillpostDoc.h"
+#include "platform/db/DaoException.h"
 
 namespace {
 
@@ -25,7 +27,6 @@ SendOrder MakeOrder(const CQuillpostDoc& doc, const CSendJob& message, std::size
     order.stopBits = provider.m_stopBits;
     order.text = message.m_text;
     order.providerName = provider.m_serviceName;
-    order.password = provider.m_password;
 
     AddRecipient(order, doc, message.m_recipients[chosen]->m_recipient);
     for (std::size_t i = chosen + 1; i < message.m_recipients.size(); ++i) {
@@ -60,8 +61,19 @@ std::optional<SendOrder> ChooseDueSend(const CQuillpostDoc& doc)
             const CRecipientEntry& entry = *message->m_recipients[i];
             if (entry.m_status != kWaiting)
                 continue;
-            if (const CServiceProvider* provider = doc.FindProviderForUser(entry.m_recipient))
-                return MakeOrder(doc, *message, i, *provider);
+            if (const CServiceProvider* provider = doc.FindProviderForUser(entry.m_recipient)) {
+                SendOrder order = MakeOrder(doc, *message, i, *provider);
+                // The password stays in the database until a call needs it. Should it
+                // not be readable now, nothing is sent: a log-on without it would be
+                // refused and count as a failed attempt.
+                try {
+                    const std::optional<ProviderDetails> stored = ReadProvider(provider->m_id);
+                    order.password = stored ? stored->password : QString();
+                } catch (const CDaoException&) {
+                    return std::nullopt;
+                }
+                return order;
+            }
         }
     }
     return std::nullopt;
