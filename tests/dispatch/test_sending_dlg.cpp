@@ -134,7 +134,11 @@ void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
 void TestSendingDlg::scheduledSendsOneWindowAtATime()
 {
     PresetPrompt prompt;
-    Start();
+    // Slow replies keep each call open for seconds, so that its window is there to be
+    // seen whatever the load.
+    SimConfig slow;
+    slow.faults.slowReplyMs = 1000;
+    Start(slow);
     QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
     QVERIFY(m_app->m_bSendInProgress);
     m_app->RunScheduler();
