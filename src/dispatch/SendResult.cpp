@@ -1,6 +1,7 @@
 #include "dispatch/SendResult.h"
 
 #include "data/Recordsets.h"
+#include "platform/Prompt.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoWorkspace.h"
@@ -56,15 +57,45 @@ void writeLogEntry(const SendAttempt& attempt, std::int32_t outcome, const COleD
     log.Close();
 }
 
-std::optional<std::int32_t> writeResult(const SendAttempt& attempt)
+// The send log could not take the attempt's entry.
+struct LogEntryRefused
+{
+    CDaoException failure;
+};
+
+// The row and the log entry in one transaction. Without `withLog` only the row.
+std::optional<std::int32_t> writeResult(const SendAttempt& attempt, bool withLog)
 {
     CDaoTransaction transaction;
     const COleDateTime now = COleDateTime::GetCurrentTime();
     const std::optional<std::int32_t> written = writeRow(attempt, now);
     if (!written)
         return std::nullopt;
-    writeLogEntry(attempt, *written, now);
+    if (withLog) {
+        try {
+            writeLogEntry(attempt, *written, now);
+        } catch (const CDaoException& failure) {
+            if (failure.kind() == CDaoException::Kind::Locked)
+                throw;
+            throw LogEntryRefused { failure };
+        }
+    }
     transaction.Commit();
+    return written;
+}
+
+// A damaged send log must not keep an outcome from being recorded: the page would be
+// sent again at the next scheduler run, and again, for as long as the log stays broken.
+std::optional<std::int32_t> writeResultWithoutLog(
+    const SendAttempt& attempt, const CDaoException& logFailure)
+{
+    const std::optional<std::int32_t> written = writeResult(attempt, false);
+    Prompt::current().inform(
+        QStringLiteral("The send log could not be written: %1\n\nThe outcome of the page to %2 "
+                       "was recorded without it.")
+            .arg(logFailure.reason(),
+                attempt.pagerId.isEmpty() ? QStringLiteral("user %1").arg(attempt.recipient)
+                                          : attempt.pagerId));
     return written;
 }
 
@@ -80,7 +111,11 @@ std::optional<std::int32_t> RecordAttemptResult(const SendAttempt& attempt)
 {
     for (int attemptNumber = 1;; ++attemptNumber) {
         try {
-            return writeResult(attempt);
+            try {
+                return writeResult(attempt, true);
+            } catch (const LogEntryRefused& refused) {
+                return writeResultWithoutLog(attempt, refused.failure);
+            }
         } catch (const CDaoException& failure) {
             if (failure.kind() != CDaoException::Kind::Locked || attemptNumber >= kRecordAttempts)
                 throw;

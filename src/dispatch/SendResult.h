@@ -35,6 +35,8 @@ struct SendAttempt
 
 // As above, and in the same transaction one row of the send log with the attempt's
 // time, the Status written and the rest of `attempt`: the row and its log entry are
-// written together or not at all. A database without the send log gets it here.
+// written together or not at all. A database without the send log gets it here. Should
+// the log refuse its entry for any reason but a lock, the row is written alone and the
+// operator is told, so that a damaged log never makes a page go out twice.
 // The three-argument form records an attempt with no pager ID, provider or line.
 std::optional<std::int32_t> RecordAttemptResult(const SendAttempt& attempt);
