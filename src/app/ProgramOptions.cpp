@@ -1,30 +1,6 @@
 #include "app/ProgramOptions.h"
 
-namespace {
-
-// Takes the value of `name` from "--name=VALUE" or from the next argument.
-bool takeValue(const QString& name, const QStringList& arguments, qsizetype& index,
-    QString& value, QString& error)
-{
-    const QString& argument = arguments.at(index);
-    const QString withEquals = name + QLatin1Char('=');
-    if (argument.startsWith(withEquals)) {
-        value = argument.mid(withEquals.size());
-    } else if (argument == name) {
-        if (index + 1 >= arguments.size()) {
-            error = QStringLiteral("%1 needs a value.").arg(name);
-            return true;
-        }
-        value = arguments.at(++index);
-    } else {
-        return false;
-    }
-    if (value.isEmpty())
-        error = QStringLiteral("%1 needs a value.").arg(name);
-    return true;
-}
-
-} // namespace
+#include "platform/OptionValue.h"
 
 ProgramOptions ParseProgramOptions(const QStringList& arguments)
 {
@@ -35,8 +11,10 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments)
             options.headless = true;
         else if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
             options.help = true;
-        else if (!takeValue(QStringLiteral("--db"), arguments, i, options.database, options.error)
-            && !takeValue(QStringLiteral("--modem"), arguments, i, options.modemName, options.error))
+        else if (!TakeOptionValue(
+                     arguments, i, QStringLiteral("--db"), {}, options.database, options.error)
+            && !TakeOptionValue(
+                arguments, i, QStringLiteral("--modem"), {}, options.modemName, options.error))
             options.error = QStringLiteral("Unknown argument: %1").arg(argument);
     }
     if (options.error.isEmpty() && !options.headless && !options.modemName.isEmpty())

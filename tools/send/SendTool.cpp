@@ -4,6 +4,7 @@
 #include "data/SendHistory.h"
 #include "dispatch/MessageQueue.h"
 #include "dispatch/SendResult.h"
+#include "platform/OptionValue.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 
@@ -22,25 +23,6 @@ struct SendRequest
     int waitSeconds = kDefaultWaitSeconds;
     bool help = false;
 };
-
-// Takes "--name VALUE" or "--name=VALUE" (or `shortName VALUE`) at `index`; false when
-// the argument is another one, and `error` set when the value is missing.
-bool takeValue(const QStringList& arguments, qsizetype& index, const QString& name,
-    const QString& shortName, QString& value, QString& error)
-{
-    const QString& argument = arguments.at(index);
-    if (argument.startsWith(name + QLatin1Char('='))) {
-        value = argument.mid(name.size() + 1);
-        return true;
-    }
-    if (argument != name && (shortName.isEmpty() || argument != shortName))
-        return false;
-    if (index + 1 >= arguments.size())
-        error = QStringLiteral("%1 needs a value.").arg(argument);
-    else
-        value = arguments.at(++index);
-    return true;
-}
 
 // Parses the arguments; the usage error, empty when they are understood.
 QString parse(const QStringList& arguments, SendRequest& request)
@@ -64,10 +46,10 @@ QString parse(const QStringList& arguments, SendRequest& request)
             request.waitSeconds = argument.mid(7).toInt(&ok);
             if (!ok || request.waitSeconds <= 0)
                 error = QStringLiteral("--wait takes a whole number of seconds above 0.");
-        } else if (takeValue(arguments, i, QStringLiteral("--to"), QStringLiteral("-t"), value, error))
+        } else if (TakeOptionValue(arguments, i, QStringLiteral("--to"), QStringLiteral("-t"), value, error))
             request.recipients << value;
-        else if (takeValue(arguments, i, QStringLiteral("--db"), {}, request.database, error)
-            || takeValue(arguments, i, QStringLiteral("--at"), {}, request.at, error))
+        else if (TakeOptionValue(arguments, i, QStringLiteral("--db"), {}, request.database, error)
+            || TakeOptionValue(arguments, i, QStringLiteral("--at"), {}, request.at, error))
             continue;
         else
             error = QStringLiteral("Unknown option: %1").arg(argument);
