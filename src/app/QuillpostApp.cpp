@@ -94,7 +94,7 @@ void CQuillpostApp::RunScheduler()
         m_pTreeView->RefreshTree();
     if (!HoldDispatcherLock())
         return;
-    if (!m_pDoc || m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
+    if (m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
         return;
     std::optional<SendOrder> order = ChooseDueSend(*m_pDoc);
     if (!order)

@@ -1,23 +1,8 @@
 #include "dispatch/HeadlessDispatcher.h"
 
+#include "data/SendHistory.h"
 #include "dispatch/SendOrder.h"
 #include "modem/ModemList.h"
-
-namespace {
-
-QString outcomeText(std::int32_t status)
-{
-    switch (status) {
-    case kStatusSent:
-        return QStringLiteral("sent");
-    case kStatusFailed:
-        return QStringLiteral("failed for good, no more attempts");
-    default:
-        return QStringLiteral("failed, to be tried again");
-    }
-}
-
-} // namespace
 
 CHeadlessDispatcher::CHeadlessDispatcher(
     CModemList& modems, LogLine log, int schedulerIntervalMs, SendTiming timing)
@@ -128,15 +113,11 @@ void CHeadlessDispatcher::ShowTerminalLine(const QString& line)
 void CHeadlessDispatcher::SendResultRecorded()
 {
     const std::int32_t recipient = m_session->CurrentRecipient();
-    const CUser* user = nullptr;
-    for (const auto& candidate : m_doc.m_users)
-        if (candidate->m_id == recipient)
-            user = candidate.get();
     m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
               .arg(m_nMessageId)
-              .arg(user ? user->m_name : QStringLiteral("?"))
+              .arg(RecipientName(m_doc, recipient))
               .arg(recipient)
-              .arg(outcomeText(m_session->ResultCode())));
+              .arg(OutcomeName(m_session->ResultCode())));
 }
 
 void CHeadlessDispatcher::SendClosed()
