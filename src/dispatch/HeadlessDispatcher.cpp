@@ -27,7 +27,7 @@ CHeadlessDispatcher::~CHeadlessDispatcher()
 
 void CHeadlessDispatcher::Start()
 {
-    m_doc.ReloadIfChanged();
+    // The first run loads the document.
     QTimer::singleShot(0, this, &CHeadlessDispatcher::RunScheduler);
 }
 
