@@ -42,6 +42,10 @@ struct SimFaults
     int chunkPauseMs = 50; // ...with this pause between the pieces
     int slowReplyMs = 0; // wait this long before each reply in data mode
     bool longRunWithoutLineEnd = false; // after connecting, send 2,000 bytes with no CR, LF or "="
+    // Drop the call once n bytes of its data (the caller's and the terminal's together,
+    // in the order they cross) have passed; a reply that would cross the mark is cut
+    // there. Sweeping n over a conversation drops the line at every byte of it.
+    int dropLineAtByte = 0;
 };
 
 struct SimConfig
@@ -79,12 +83,15 @@ struct AcceptedPage
     QByteArray checksum; // the three characters received (of the last block)
     int call = 0; // 1 for the first call (or TCP connection), then 2, ...
     QDateTime time; // UTC
+    // False when the line was dropped before the terminal's whole acknowledgement of
+    // this page went out: the caller cannot know the page was taken, and sends it again.
+    bool acknowledged = true;
 };
 
 enum class CallEnd
 {
     Logout, // caller sent EOT CR, terminal answered ESC EOT CR
-    DroppedByFault, // the line was dropped on purpose (dropLineAfterBlock)
+    DroppedByFault, // the line was dropped on purpose (dropLineAfterBlock, dropLineAtByte)
     CallerHungUp, // caller closed the port, disconnected, or ATH after "+++"
     IdleTimeout, // the terminal gave up on a silent caller
     Stopped, // the simulator was stopped during the call

@@ -59,7 +59,8 @@ QByteArray pageLogLine(const AcceptedPage& page)
 {
     return "{\"event\":\"page\",\"call\":" + QByteArray::number(page.call)
         + ",\"time\":" + jsonTime(page.time) + ",\"pagerId\":" + jsonBytes(page.pagerId)
-        + ",\"text\":" + jsonBytes(page.text) + ",\"checksum\":" + jsonBytes(page.checksum) + "}\n";
+        + ",\"text\":" + jsonBytes(page.text) + ",\"checksum\":" + jsonBytes(page.checksum)
+        + (page.acknowledged ? QByteArray() : QByteArray(",\"acknowledged\":false")) + "}\n";
 }
 
 QByteArray callEndLogLine(const CallRecord& record)

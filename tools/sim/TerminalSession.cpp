@@ -3,6 +3,9 @@
 #include "ReplyPacer.h"
 #include "SimRecorder.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace quillpost::sim {
 
 TerminalSession::TerminalSession(
@@ -13,6 +16,7 @@ TerminalSession::TerminalSession(
     , m_call(recorder.beginCall())
     , m_replyDelayMs(config.faults.slowReplyMs)
     , m_idleTimeoutMs(config.idleTimeoutMs)
+    , m_dropAtByte(config.faults.dropLineAtByte)
     , m_terminal(config, m_call)
 {
     m_idleTimer.setSingleShot(true);
@@ -32,7 +36,11 @@ void TerminalSession::receive(QByteArrayView bytes)
         return;
     if (m_idleTimeoutMs > 0)
         m_idleTimer.start(m_idleTimeoutMs);
-    carryOut(m_terminal.receive(bytes));
+    const QByteArrayView taken = bytes.first(std::min(bytes.size(), bytesLeft()));
+    m_bytesSoFar += taken.size();
+    carryOut(m_terminal.receive(taken));
+    if (!m_ended && bytesLeft() == 0)
+        dropLine();
 }
 
 void TerminalSession::finish(CallEnd how)
@@ -46,20 +54,55 @@ void TerminalSession::finish(CallEnd how)
 
 void TerminalSession::carryOut(const TerminalActions& actions)
 {
-    for (const TerminalAction& action : actions) {
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        const TerminalAction& action = actions[i];
         switch (action.kind) {
-        case TerminalAction::Kind::Reply:
-            m_pacer.send(action.bytes, m_replyDelayMs);
+        case TerminalAction::Kind::Reply: {
+            const QByteArray bytes = action.bytes.left(bytesLeft());
+            m_bytesSoFar += bytes.size();
+            if (!bytes.isEmpty())
+                m_pacer.send(bytes, m_replyDelayMs);
+            if (bytesLeft() == 0) {
+                dropLine();
+                return;
+            }
             break;
-        case TerminalAction::Kind::Accept:
-            m_recorder.recordPage(action.page);
+        }
+        case TerminalAction::Kind::Accept: {
+            AcceptedPage page = action.page;
+            page.acknowledged = nextReplyFits(actions, i + 1);
+            m_recorder.recordPage(page);
             break;
+        }
         case TerminalAction::Kind::End:
             finish(action.end);
             emit terminalEndedCall(action.end);
             return;
         }
     }
+}
+
+qsizetype TerminalSession::bytesLeft() const
+{
+    if (m_dropAtByte <= 0)
+        return std::numeric_limits<qsizetype>::max();
+    return std::max<qsizetype>(0, m_dropAtByte - m_bytesSoFar);
+}
+
+// The acknowledgement of an accepted page is the reply that follows it.
+bool TerminalSession::nextReplyFits(const TerminalActions& actions, qsizetype from) const
+{
+    for (qsizetype i = from; i < actions.size(); ++i) {
+        if (actions[i].kind == TerminalAction::Kind::Reply)
+            return actions[i].bytes.size() <= bytesLeft();
+    }
+    return true;
+}
+
+void TerminalSession::dropLine()
+{
+    finish(CallEnd::DroppedByFault);
+    emit terminalEndedCall(CallEnd::DroppedByFault);
 }
 
 void TerminalSession::idleTooLong()

@@ -36,12 +36,18 @@ signals:
 private:
     void carryOut(const TerminalActions& actions);
     void idleTooLong();
+    // Bytes the call may still carry before the line drops (dropLineAtByte).
+    qsizetype bytesLeft() const;
+    bool nextReplyFits(const TerminalActions& actions, qsizetype from) const;
+    void dropLine();
 
     SimRecorder& m_recorder;
     ReplyPacer& m_pacer;
     int m_call = 0;
     int m_replyDelayMs = 0;
     int m_idleTimeoutMs = 0;
+    qsizetype m_dropAtByte = 0;
+    qsizetype m_bytesSoFar = 0;
     PagingTerminal m_terminal;
     QTimer m_idleTimer;
     bool m_ended = false;
