@@ -2,13 +2,13 @@
 // and aborts on any write that is not one of the program's own sequences, and on any
 // verdict that does not answer a block.
 
+#include "FuzzInput.h"
 #include "tap/TapBlock.h"
 #include "tap/TapExchange.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fuzzer/FuzzedDataProvider.h>
 #include <memory>
 #include <string>
 
@@ -33,7 +33,7 @@ QByteArray ToBytes(const std::string& text)
 class Checker : public ITapLine, public ITapOwner
 {
 public:
-    explicit Checker(FuzzedDataProvider& input)
+    explicit Checker(FuzzInput& input)
         : m_input(input)
     {
     }
@@ -138,7 +138,7 @@ private:
             MakeRequest();
     }
 
-    FuzzedDataProvider& m_input;
+    FuzzInput& m_input;
     QByteArray m_pagerId;
     QByteArray m_text;
     QByteArray m_lastWrite;
@@ -147,7 +147,7 @@ private:
     bool m_pauseDue = false;
 };
 
-void FeedChunk(FuzzedDataProvider& input, CTapExchange& exchange)
+void FeedChunk(FuzzInput& input, CTapExchange& exchange)
 {
     const std::string chunk = input.ConsumeRandomLengthString(2100);
     std::int32_t count = static_cast<std::int32_t>(chunk.size());
@@ -161,7 +161,7 @@ void FeedChunk(FuzzedDataProvider& input, CTapExchange& exchange)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    FuzzedDataProvider input(data, size);
+    FuzzInput input(data, size);
     Checker checker(input);
     checker.exchange = std::make_unique<CTapExchange>(checker, checker);
     checker.SetPagerId(ToBytes(input.ConsumeRandomLengthString(40)));

@@ -386,4 +386,4 @@ void TestModemConnection::idleCallDeallocated()
 }
 
 QTEST_GUILESS_MAIN(TestModemConnection)
-#include "TestModemConnection.moc"
+#include "test_modem_connection.moc"

@@ -72,4 +72,4 @@ void TestTapBlock::formatBlock()
 }
 
 QTEST_GUILESS_MAIN(TestTapBlock)
-#include "TestTapBlock.moc"
+#include "test_tap_block.moc"

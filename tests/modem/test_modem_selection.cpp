@@ -151,4 +151,4 @@ void TestModemSelection::discovery()
 }
 
 QTEST_MAIN(TestModemSelection)
-#include "TestModemSelection.moc"
+#include "test_modem_selection.moc"

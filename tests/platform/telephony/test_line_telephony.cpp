@@ -278,4 +278,4 @@ void TestLineTelephony::dataModeCall()
 }
 
 QTEST_GUILESS_MAIN(TestLineTelephony)
-#include "TestLineTelephony.moc"
+#include "test_line_telephony.moc"

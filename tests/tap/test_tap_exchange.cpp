@@ -336,4 +336,4 @@ void TestTapExchange::loginCarriesThePassword()
 }
 
 QTEST_GUILESS_MAIN(TestTapExchange)
-#include "TestTapExchange.moc"
+#include "test_tap_exchange.moc"

@@ -189,4 +189,4 @@ void TestModemSimulator::calls()
 }
 
 QTEST_GUILESS_MAIN(TestModemSimulator)
-#include "TestModemSimulator.moc"
+#include "test_modem_simulator.moc"

@@ -173,4 +173,4 @@ void TestCommFraming::writeAfterPeerGone()
 }
 
 QTEST_GUILESS_MAIN(TestCommFraming)
-#include "TestCommFraming.moc"
+#include "test_comm_framing.moc"
