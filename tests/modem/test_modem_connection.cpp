@@ -2,10 +2,12 @@
 #include "PresetPrompt.h"
 #include "modem/ModemConnection.h"
 #include "modem/ModemList.h"
+#include "tap/TapBlock.h"
 
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -14,10 +16,12 @@ namespace {
 
 const QByteArray kLogin("\x1BPG1\r");
 
-// Lets every queued event run, so that "nothing more arrived" means something.
-void Settle()
+// Runs every event queued on this thread so far, and those they queue in turn, so that
+// "nothing more arrived" is known without waiting on the clock.
+void RunQueuedEvents()
 {
-    QTest::qWait(100);
+    for (int round = 0; round < 5; ++round)
+        QCoreApplication::sendPostedEvents();
 }
 
 void Pause(int ms)
@@ -38,6 +42,7 @@ struct Fixture final : IModemConnectionOwner
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
             qFatal("no socket pair");
         farEnd = pair[1];
+        programEnd = pair[0];
         telephony.makePort = [fd = pair[0]]() mutable {
             return std::make_unique<CCommPort>(std::exchange(fd, -1));
         };
@@ -57,6 +62,7 @@ struct Fixture final : IModemConnectionOwner
             onAccepted();
     }
     void OnTapRefused() override { events << QStringLiteral("refused"); }
+    void OnTapTerminalLine(const QString& line) override { events << "said " + line; }
 
     void Dial(CModemConnection& connection)
     {
@@ -86,6 +92,28 @@ struct Fixture final : IModemConnectionOwner
         // The program may have closed its end already; that must not end the test.
         send(farEnd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
     }
+    // Sends the bytes and waits until the connection's reader has taken them, so that
+    // they reach the exchange as one chunk of their own, however loaded the machine.
+    bool SendChunk(const QByteArray& bytes)
+    {
+        Send(bytes);
+        return QTest::qWaitFor(
+            [this] {
+                int unread = -1;
+                return ioctl(programEnd, FIONREAD, &unread) == 0 && unread == 0;
+            },
+            5000);
+    }
+    // Answers the wake-up and the log-on, up to the first block on the line.
+    bool LogIn(const QList<QByteArray>& goAhead = { "\x06\r\x1B[p\r" })
+    {
+        Send("ID=");
+        if (!QTest::qWaitFor([this] { return Received().endsWith(kLogin); }, 5000))
+            return false;
+        for (const QByteArray& chunk : goAhead)
+            SendChunk(chunk);
+        return QTest::qWaitFor([this] { return Received().contains('\x03'); }, 5000);
+    }
 
     PresetPrompt prompt;
     FakeTelephony telephony;
@@ -93,6 +121,7 @@ struct Fixture final : IModemConnectionOwner
     QStringList events;
     std::function<void()> onAccepted;
     int farEnd = -1;
+    int programEnd = -1; // the data handle's descriptor while the call is connected
     QByteArray farEndLog;
 };
 
@@ -115,6 +144,8 @@ private slots:
     void callStates_data();
     void callStates();
     void zeroLedChunkDropped();
+    void chunksWrapAroundTheReadersBuffers();
+    void goAheadSplitAfterItsLineEnd();
     void nothingPassesAfterHangUp();
     void hangUpFromInsideNotification();
     void verdictReadWithLineLossComesFirst();
@@ -186,7 +217,7 @@ void TestModemConnection::callStates()
         fixture.telephony.emitEvent(event.handle, event.message, event.param1);
 
     QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
-    Settle();
+    RunQueuedEvents();
     QCOMPARE(fixture.events, expected);
     QCOMPARE(fixture.telephony.calls.mid(dialled), lineCalls);
     // One data call, the number exactly as given, on a line opened for data calls with
@@ -203,12 +234,42 @@ void TestModemConnection::zeroLedChunkDropped()
     QVERIFY(fixture.Connect(connection));
     // "I" waits in the exchange for the rest of the prompt. Were the zero-led chunk
     // passed on, its zero would hide the prompt from the search and no login follow.
-    fixture.Send("I");
-    QTest::qWait(200);
-    fixture.Send(QByteArray("\0xyz", 4));
-    QTest::qWait(200);
-    fixture.Send("D=");
+    QVERIFY(fixture.SendChunk("I"));
+    QVERIFY(fixture.SendChunk(QByteArray("\0xyz", 4)));
+    QVERIFY(fixture.SendChunk("D="));
     QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
+}
+
+// More chunks than the reader has buffers arrive whole and in order: each is a line of
+// its own, which the owner hears.
+void TestModemConnection::chunksWrapAroundTheReadersBuffers()
+{
+    Fixture fixture;
+    CModemConnection connection;
+    QVERIFY(fixture.Connect(connection));
+    QStringList said { "connected 1" };
+    for (int chunk = 0; chunk < 2 * CModemConnection::kReceiveBuffers + 3; ++chunk) {
+        const QString line
+            = QStringLiteral("%1 chunk %2 of the terminal").arg(200 + chunk).arg(chunk);
+        QVERIFY(fixture.SendChunk(line.toLatin1() + '\r'));
+        said << "said " + line;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, said, 5000);
+    // The exchange still follows the conversation after the wrap.
+    QVERIFY(fixture.SendChunk("ID="));
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
+}
+
+// A slow line ends a read just after a line end with the first byte of the go-ahead.
+void TestModemConnection::goAheadSplitAfterItsLineEnd()
+{
+    Fixture fixture;
+    CModemConnection connection;
+    connection.Exchange().SetPagerId("1");
+    connection.Exchange().SetMessageText("X");
+    QVERIFY(fixture.Connect(connection));
+    QVERIFY(fixture.LogIn({ "110 1.8\r\x06\r\x1B", "[p\r" }));
+    QVERIFY(fixture.Received().endsWith(FormatBlock("1", "X")));
 }
 
 void TestModemConnection::nothingPassesAfterHangUp()
@@ -225,10 +286,9 @@ void TestModemConnection::nothingPassesAfterHangUp()
     QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), QByteArray("\rABEF"), 5000);
     // The prompt is read and queued while the owner's thread is busy; the owner
     // then hangs up before the queue is served.
-    fixture.Send("ID=");
-    Pause(200);
+    QVERIFY(fixture.SendChunk("ID="));
     connection.HangUp();
-    Settle();
+    RunQueuedEvents();
     QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
     connection.CloseLine();
     connection.WriteText("GH");
@@ -252,10 +312,7 @@ void TestModemConnection::hangUpFromInsideNotification()
     // The modem dialog opened meanwhile runs a discovery of its own; the close still
     // ends the application the line was opened under.
     fixture.modems.Discover();
-    fixture.Send("ID=");
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().endsWith(kLogin), 5000);
-    fixture.Send("\x06\r\x1B[p\r");
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().contains('\x03'), 5000);
+    QVERIFY(fixture.LogIn());
     // The verdict makes the owner log out, hang up and close inside the notification.
     fixture.Send("\x06\r");
     const QStringList accepted { "connected 1", "accepted" };
@@ -267,7 +324,7 @@ void TestModemConnection::hangUpFromInsideNotification()
     QCOMPARE(fixture.telephony.calls.filter("lineShutdown"), QStringList { shutdown });
     // Later bytes from the line reach nobody.
     fixture.Send("\x06\r");
-    Settle();
+    RunQueuedEvents();
     QCOMPARE(fixture.events, accepted);
 }
 
@@ -280,15 +337,12 @@ void TestModemConnection::verdictReadWithLineLossComesFirst()
     connection.Exchange().SetPagerId("1");
     connection.Exchange().SetMessageText("X");
     QVERIFY(fixture.Connect(connection));
-    fixture.Send("ID=");
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().endsWith(kLogin), 5000);
-    fixture.Send("\x06\r\x1B[p\r");
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().contains('\x03'), 5000);
+    QVERIFY(fixture.LogIn());
     fixture.Send("\x06\r");
     fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
     const QStringList expected { "connected 1", "accepted", "failed 1 64" };
     QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
-    Settle();
+    RunQueuedEvents();
     QCOMPARE(fixture.events, expected);
 }
 
@@ -309,7 +363,7 @@ void TestModemConnection::destroyedWhileReading()
     connection.reset();
     flooding = false;
     flood.join();
-    Settle();
+    RunQueuedEvents();
     QCOMPARE(fixture.events, QStringList { "connected 1" });
     QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
     QCOMPARE(fixture.telephony.count("lineClose"), 1);
