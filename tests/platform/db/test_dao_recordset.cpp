@@ -2,19 +2,19 @@
 // 255-character limit, the way a queued message is written row by row, transactions,
 // another writer's lock, and every way the database can fail them.
 #include "TempDatabase.h"
+#include "WriteLockHolder.h"
 #include "data/Recordsets.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoWorkspace.h"
 
 #include <QFile>
-#include <QProcess>
+#include <QFileInfo>
 #include <QScopeGuard>
-#include <QSemaphore>
 #include <QSqlQuery>
 #include <QTest>
 #include <optional>
 #include <stdexcept>
-#include <thread>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 namespace {
@@ -85,50 +85,24 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
 }
 
-// By its permissions, or for the superuser whom they do not stop, the immutable attribute.
-bool makeReadOnly(const QString& path, bool readOnly)
+// The file made read-only by its permissions for the rest of the test. The superuser,
+// whom permissions do not stop, hands the folder and the file to an unprivileged user
+// and acts as that user in file accesses of this thread, where the record set opens
+// the file; false when that cannot be done here.
+bool makeReadOnly(const QString& path)
 {
-    if (geteuid() != 0)
-        return QFile::setPermissions(path,
-            readOnly ? QFileDevice::ReadOwner : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return QProcess::execute(QStringLiteral("chattr"),
-               { readOnly ? QStringLiteral("+i") : QStringLiteral("-i"), path })
-        == 0;
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() == 0) {
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        if (chown(folder.constData(), kNobody, kNobody) != 0
+            || chown(QFile::encodeName(path).constData(), kNobody, kNobody) != 0)
+            return false;
+        setfsuid(kNobody);
+        if (setfsuid(kNobody) != int(kNobody))
+            return false;
+    }
+    return QFile::setPermissions(path, QFileDevice::ReadOwner);
 }
-
-// Another program's writer: on a connection of its own thread it takes the file's write
-// lock and adds the group "holder", then commits after `holdMs`, or (-1) when it goes.
-struct WriteLockHolder
-{
-    WriteLockHolder(const QString& path, int holdMs)
-        : thread([this, path, holdMs] {
-            try {
-                DaoConnection connection(path);
-                for (const char* sql :
-                    { "BEGIN IMMEDIATE", "INSERT INTO Groups (GroupName) VALUES ('holder')" })
-                    connection.Execute(QString::fromLatin1(sql), {}, QStringLiteral("holder"));
-                held.release();
-                release.tryAcquire(1, holdMs);
-                connection.Execute(QStringLiteral("COMMIT"), {}, QStringLiteral("holder"));
-            } catch (const CDaoException& failure) {
-                error = failure.reason();
-                held.release();
-            }
-        })
-    {
-        held.acquire();
-    }
-    ~WriteLockHolder()
-    {
-        release.release();
-        thread.join();
-    }
-
-    QSemaphore held;
-    QSemaphore release;
-    QString error;
-    std::thread thread;
-};
 
 } // namespace
 
@@ -203,57 +177,38 @@ void TestDaoRecordset::criteriaFindExactlyTheirRows_data()
     QTest::addColumn<QString>("table");
     QTest::addColumn<QString>("criteria");
     QTest::addColumn<QList<int>>("ids");
-    QTest::newRow("group 7 in any column, not 70/17/-7 nor as provider")
-        << "Users" << groupCriteria(7) << QList<int> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
-    QTest::newRow("group 3 in the other nine columns")
-        << "Users" << groupCriteria(3) << QList<int> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
-    QTest::newRow("group 70 only") << "Users" << groupCriteria(70) << QList<int> { 11 };
-    QTest::newRow("negative group") << "Users" << groupCriteria(-7) << QList<int> { 11 };
-    QTest::newRow("group nobody has") << "Users" << groupCriteria(4) << QList<int> {};
-    QTest::newRow("user by ID") << "Users"
-                                << "ID = 5" << QList<int> { 5 };
-    QTest::newRow("bracketed column, lower case") << "Users"
-                                                  << "[id] = 5" << QList<int> { 5 };
-    QTest::newRow("no such ID") << "Users"
-                                << "ID = 424242" << QList<int> {};
-    QTest::newRow("group by ID") << "Groups"
-                                 << "ID = 2" << QList<int> { 2 };
-    QTest::newRow("provider by ID") << "ServiceProviders"
-                                    << "ID = 3" << QList<int> { 3 };
-    QTest::newRow("default providers, not 2 or 0") << "ServiceProviders"
-                                                   << "UseAsDefault = 1" << QList<int> { 2, 4 };
-    QTest::newRow("all rows of a message") << "Messages"
-                                           << "MessageId = 1" << QList<int> { 1, 2, 4 };
-    QTest::newRow("one recipient of a message")
-        << "Messages"
-        << "MessageId = 1 AND Recipient = 3" << QList<int> { 4 };
-    QTest::newRow("recipient of no row") << "Messages"
-                                         << "MessageId = 1 AND Recipient = 999" << QList<int> {};
+    const auto row
+        = [](const char* name, const char* table, const QString& criteria, const QList<int>& ids) {
+              QTest::newRow(name) << QString(table) << criteria << ids;
+          };
+    const QList<int> members { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
+    row("group 7 in any column, not 70/17/-7 nor as provider", "Users", groupCriteria(7), members);
+    row("group 3 in the other nine columns", "Users", groupCriteria(3), members);
+    row("group 70 only", "Users", groupCriteria(70), { 11 });
+    row("negative group", "Users", groupCriteria(-7), { 11 });
+    row("group nobody has", "Users", groupCriteria(4), {});
+    row("user by ID", "Users", "ID = 5", { 5 });
+    row("bracketed column, lower case", "Users", "[id] = 5", { 5 });
+    row("no such ID", "Users", "ID = 424242", {});
+    row("group by ID", "Groups", "ID = 2", { 2 });
+    row("provider by ID", "ServiceProviders", "ID = 3", { 3 });
+    row("default providers, not 2 or 0", "ServiceProviders", "UseAsDefault = 1", { 2, 4 });
+    row("all rows of a message", "Messages", "MessageId = 1", { 1, 2, 4 });
+    row("one recipient of a message", "Messages", "MessageId = 1 AND Recipient = 3", { 4 });
+    row("recipient of no row", "Messages", "MessageId = 1 AND Recipient = 999", {});
     // Anything but comparisons of a number column with a whole number is refused.
-    QTest::newRow("statement appended") << "Users"
-                                        << "ID = 1; DROP TABLE Users" << Refused;
-    QTest::newRow("comment") << "Users"
-                             << "ID = 1 --" << Refused;
-    QTest::newRow("always true") << "Users"
-                                 << "ID = 1 OR 1 = 1" << Refused;
-    QTest::newRow("subquery") << "Users"
-                              << "ID = (SELECT max(ID) FROM Users)" << Refused;
-    QTest::newRow("string literal") << "Users"
-                                    << "ID = '1'" << Refused;
-    QTest::newRow("text column") << "Users"
-                                 << "Name = 1" << Refused;
-    QTest::newRow("unknown column") << "Users"
-                                    << "Group11 = 7" << Refused;
-    QTest::newRow("other comparison") << "Users"
-                                      << "ID > 0" << Refused;
-    QTest::newRow("dangling AND") << "Messages"
-                                  << "MessageId = 1 AND" << Refused;
-    QTest::newRow("out of range") << "Users"
-                                  << "ID = 99999999999" << Refused;
-    QTest::newRow("empty") << "Groups"
-                           << "" << Refused;
-    QTest::newRow("quoted identifier") << "Users"
-                                       << "\"ID\" = 1" << Refused;
+    row("statement appended", "Users", "ID = 1; DROP TABLE Users", Refused);
+    row("comment", "Users", "ID = 1 --", Refused);
+    row("always true", "Users", "ID = 1 OR 1 = 1", Refused);
+    row("subquery", "Users", "ID = (SELECT max(ID) FROM Users)", Refused);
+    row("string literal", "Users", "ID = '1'", Refused);
+    row("text column", "Users", "Name = 1", Refused);
+    row("unknown column", "Users", "Group11 = 7", Refused);
+    row("other comparison", "Users", "ID > 0", Refused);
+    row("dangling AND", "Messages", "MessageId = 1 AND", Refused);
+    row("out of range", "Users", "ID = 99999999999", Refused);
+    row("empty", "Groups", "", Refused);
+    row("quoted identifier", "Users", "\"ID\" = 1", Refused);
 }
 
 void TestDaoRecordset::criteriaFindExactlyTheirRows()
@@ -261,11 +216,12 @@ void TestDaoRecordset::criteriaFindExactlyTheirRows()
     QFETCH(QString, table);
     QFETCH(QString, criteria);
     QFETCH(QList<int>, ids);
-    QCOMPARE(forTable(table, [&]<typename Recordset>() { return findAll<Recordset>(criteria); }),
-        ids);
+    QCOMPARE(
+        forTable(table, [&]<typename Recordset>() { return findAll<Recordset>(criteria); }), ids);
     // The same criteria as a filter: the record set holds those rows and no others.
     if (!criteria.isEmpty())
-        QCOMPARE(forTable(table, [&]<typename Recordset>() { return filterAll<Recordset>(criteria); }),
+        QCOMPARE(
+            forTable(table, [&]<typename Recordset>() { return filterAll<Recordset>(criteria); }),
             ids);
     QCOMPARE(m_db->scalar(QStringLiteral("SELECT count(*) FROM Users")).toInt(), 12);
 }
@@ -415,12 +371,10 @@ void TestDaoRecordset::failureIsOneExceptionAndChangesNothing()
     }
     if (setup.startsWith(QLatin1String("sql:")))
         m_db->exec(setup.mid(4));
-    if (setup == QLatin1String("read-only") && !makeReadOnly(path, true))
-        QSKIP("the file cannot be made read-only here");
-    auto writable = qScopeGuard([&] {
-        if (setup == QLatin1String("read-only"))
-            makeReadOnly(path, false);
-    });
+    // Acting as the superuser again at the end; the folder goes whoever owns it.
+    auto superuserAgain = qScopeGuard([] { setfsuid(geteuid()); });
+    if (setup == QLatin1String("read-only") && !makeReadOnly(path))
+        QSKIP("neither permissions nor another user can make the file read-only here");
     std::optional<DaoConnection> lock;
     if (setup == QLatin1String("locked")) {
         lock.emplace(path);
@@ -538,7 +492,8 @@ void TestDaoRecordset::writerWaitsForAnotherWritersLock()
         if (transaction)
             transaction->Commit();
     };
-    std::optional<WriteLockHolder> holder(std::in_place, m_db->filePath(), holdMs);
+    std::optional<WriteLockHolder> holder(std::in_place, m_db->filePath(), holdMs,
+        QStringList { QStringLiteral("INSERT INTO Groups (GroupName) VALUES ('holder')") });
     QVERIFY2(holder->error.isEmpty(), qPrintable(holder->error));
     if (holdMs < 0) {
         try {
