@@ -96,7 +96,7 @@ QString shown(const QByteArray& bytes)
 
 } // namespace
 
-QString SimTestLine::talk(const QList<QByteArray>& script, int pieceSize)
+QString SimTestLine::talk(const QList<QByteArray>& script)
 {
     for (qsizetype step = 0; step + 1 < script.size(); step += 2) {
         write(script[step]);
@@ -104,18 +104,15 @@ QString SimTestLine::talk(const QList<QByteArray>& script, int pieceSize)
         const qsizetype length
             = expected.size() + expected.count('#') * 17 + expected.count('~') * 1999;
         QByteArray got = length == 0 ? readFor(kQuietMs) : QByteArray();
-        bool inPieces = true;
         while (got.size() < length) {
             const QByteArray piece = readAtMost(length - got.size());
             if (piece.isEmpty())
                 break;
-            inPieces = inPieces && (pieceSize == 0 || piece.size() <= pieceSize);
             got += piece;
         }
-        if (!inPieces || !replyPattern(expected).match(QString::fromLatin1(got)).hasMatch())
-            return QString("after %1 expected %2%3, got %4")
-                .arg(
-                    shown(script[step]), shown(expected), inPieces ? "" : " in pieces", shown(got));
+        if (!replyPattern(expected).match(QString::fromLatin1(got)).hasMatch())
+            return QString("after %1 expected %2, got %3")
+                .arg(shown(script[step]), shown(expected), shown(got));
     }
     return {};
 }

@@ -2,6 +2,7 @@
 // fault as it shows on the line, a whole session, and the ways a call ends.
 
 #include "PagingSimulator.h"
+#include "ReplyPacer.h"
 #include "SimTestLine.h"
 
 #include <QFile>
@@ -49,6 +50,7 @@ private slots:
     void commandResults();
     void calls_data();
     void calls();
+    void replyPacing();
     void sessionWithTwoPagesAndLogout();
     void callerClosingThePortHangsUpThenCallsAgain();
     void linkThenStopDuringACall();
@@ -73,7 +75,7 @@ void TestSimModem::startSim(const SimConfig& config)
     m_sim = std::make_unique<PagingSimulator>(config);
     QVERIFY2(m_sim->startPty(), qPrintable(m_sim->errorString()));
     QVERIFY(m_line.openPty(m_sim->slavePath()));
-    QCOMPARE(m_line.talk({ "ATE0\r", "ATE0\r" + kOk }, config.faults.chunkSize), QString());
+    QCOMPARE(m_line.talk({ "ATE0\r", "ATE0\r" + kOk }), QString());
 }
 
 void TestSimModem::commandResults_data()
@@ -163,13 +165,16 @@ void TestSimModem::calls_data()
                              << kHungUp;
     QTest::newRow("long run before the prompt") << withFaults({ .longRunWithoutLineEnd = true })
                                                 << dial("ATDT1\r", kConnect + "~") << 0 << kHungUp;
-    QTest::newRow("replies in pieces") << withFaults({ .chunkSize = 3, .chunkPauseMs = 300 })
+    // How the pieces go out is seen on the writer itself, in replyPacing.
+    QTest::newRow("replies in pieces") << withFaults({ .chunkSize = 3, .chunkPauseMs = 50 })
                                        << dial("ATDT1\r", kConnect) << 0 << kHungUp;
+    // Seconds late, so that the quiet window before the reply holds whatever the load.
     QTest::newRow("slow terminal")
-        << withFaults({ .slowReplyMs = 1000 })
+        << withFaults({ .slowReplyMs = 3000 })
         << Script { "ATDT1\r", kConnect, "\r", "", "", "ID=" } << 0 << kHungUp;
+    // Idle for seconds, so that the log-on before it is never cut off by a slow caller.
     QTest::newRow("idle caller cut off")
-        << withFaults({}, 500)
+        << withFaults({}, 3000)
         << kDialAndLogOn + Script { "", "501 Time Out\r\x1b\x04\r" + kNoCarrier } << 0
         << "idle-timeout";
     // "+++" counts only after a guard time of silence, and needs one after it too.
@@ -190,7 +195,7 @@ void TestSimModem::calls()
     QFETCH(QString, end);
 
     startSim(config);
-    QCOMPARE(m_line.talk(script, config.faults.chunkSize), QString());
+    QCOMPARE(m_line.talk(script), QString());
     QCOMPARE(m_sim->pageCount(), pages);
     QCOMPARE(m_sim->callCount(), end.isEmpty() ? 0 : 1);
     m_line.close();
@@ -199,6 +204,28 @@ void TestSimModem::calls()
         QCOMPARE(callEndName(m_sim->callEnds().value(0).how), end);
     }
     QCOMPARE(m_sim->callEnds().size(), end.isEmpty() ? 0 : 1);
+}
+
+// Replies go out in order, in pieces of the size set, and a slow terminal's not at once:
+// seen on the writer itself, where the machine's load cannot merge or split them.
+void TestSimModem::replyPacing()
+{
+    QList<QByteArray> written;
+    ReplyPacer pacer([&written](QByteArrayView bytes) {
+        written << bytes.toByteArray();
+        return bytes.size();
+    });
+    pacer.setPieces(3, 5);
+    pacer.send("ID=");
+    pacer.send("110 1.8\r");
+    QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
+    QCOMPARE(written, QList<QByteArray>({ "ID=", "110", " 1.", "8\r" }));
+
+    pacer.setPieces(0, 0);
+    pacer.send("\x06\r", 50);
+    QVERIFY(written.size() == 4 && !pacer.isIdle());
+    QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
+    QCOMPARE(written.last(), QByteArray("\x06\r"));
 }
 
 void TestSimModem::sessionWithTwoPagesAndLogout()
