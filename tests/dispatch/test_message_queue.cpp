@@ -15,23 +15,9 @@ const QString Suffix = QStringLiteral(": Sent using Quillpost");
 // Every Messages row as "ID MessageId Recipient MessageCount Status Retries", in ID order.
 QStringList rowsOf(const TempDatabase& db)
 {
-    QStringList rows;
-    const int count = db.scalar(QStringLiteral("SELECT COUNT(*) FROM Messages")).toInt();
-    for (int i = 0; i < count; ++i)
-        rows << db.scalar(QStringLiteral("SELECT ID || ' ' || MessageId || ' ' || Recipient || ' ' "
-                                         "|| MessageCount || ' ' || Status || ' ' || Retries "
-                                         "FROM Messages ORDER BY ID LIMIT 1 OFFSET ?"),
-                      { i })
-                    .toString();
-    return rows;
-}
-
-QString columnOfAll(const TempDatabase& db, const QString& column)
-{
-    return db
-        .scalar(QStringLiteral("SELECT GROUP_CONCAT(%1, '|') FROM (SELECT DISTINCT %1 FROM Messages)")
-                .arg(column))
-        .toString();
+    return db.rows("Messages",
+        "ID || ' ' || MessageId || ' ' || Recipient || ' ' || MessageCount || ' ' || Status || ' "
+        "' || Retries");
 }
 
 } // namespace
@@ -59,8 +45,10 @@ void TestMessageQueue::queuedText_data()
     QTest::addColumn<QString>("queued");
 
     const QString x129(129, 'x');
-    QTest::newRow("short") << "Call ward 4" << "Call ward 4" + Suffix;
-    QTest::newRow("blanks only") << "   " << "   " + Suffix;
+    QTest::newRow("short") << "Call ward 4"
+                           << "Call ward 4" + Suffix;
+    QTest::newRow("blanks only") << "   "
+                                 << "   " + Suffix;
     QTest::newRow("129 stays whole") << x129 << x129 + Suffix;
     QTest::newRow("130 loses its last") << x129 + "y" << x129 + Suffix;
     QTest::newRow("240 cut to 129") << QString(240, 'z') << QString(129, 'z') + Suffix;
@@ -90,8 +78,8 @@ void TestMessageQueue::queuesOneRowPerRecipient_data()
     QTest::addColumn<QStringList>("rows");
 
     // Two rows of an earlier message stand first, so the new IDs start at 3.
-    QTest::newRow("one recipient: its own ID is the message's") << QList<int> { 7 }
-                                                                << QStringList { "3 3 7 1 0 0" };
+    QTest::newRow("one recipient: its own ID is the message's")
+        << QList<int> { 7 } << QStringList { "3 3 7 1 0 0" };
     QTest::newRow("three, in the order given")
         << QList<int> { 9, 4, 6 } << QStringList { "3 3 9 3 0 0", "4 3 4 3 0 0", "5 3 6 3 0 0" };
 }
@@ -106,16 +94,20 @@ void TestMessageQueue::queuesOneRowPerRecipient()
     db.addMessageRow(1, 1, "earlier", 1);
     db.addMessageRow(2, 1, "earlier", 2);
 
-    const std::optional<std::int32_t> messageId = QueueMessage("Call ward 4",
-        COleDateTime(2026, 3, 11, 6, 30, 0), std::vector<std::int32_t>(recipients.begin(), recipients.end()));
+    const std::optional<std::int32_t> messageId
+        = QueueMessage("Call ward 4", COleDateTime(2026, 3, 11, 6, 30, 0),
+            std::vector<std::int32_t>(recipients.begin(), recipients.end()));
 
     QCOMPARE(messageId, std::optional<std::int32_t>(3));
     QCOMPARE(rowsOf(db), QStringList({ "1 1 1 1 1 0", "2 1 2 1 2 0" }) + rows);
-    db.exec("DELETE FROM Messages WHERE MessageId = 1");
-    QCOMPARE(columnOfAll(db, "Text"), "Call ward 4" + Suffix);
-    QCOMPARE(columnOfAll(db, "RequiredSendTime"), QStringLiteral("2026-03-11 06:30:00"));
-    QCOMPARE(columnOfAll(db, "RequestTime"), QStringLiteral("2026-03-10 09:15:30"));
-    QCOMPARE(columnOfAll(db, "SendTime"), QStringLiteral("2026-03-10 09:15:30"));
+    // Each new row holds the text and times as local "YYYY-MM-DD HH:MM:SS" text.
+    QCOMPARE(db.rows("Messages",
+                   "Text || '|' || RequiredSendTime || '|' || RequestTime || '|' "
+                   "|| SendTime")
+                 .mid(2),
+        QStringList(rows.size(),
+            "Call ward 4" + Suffix
+                + "|2026-03-11 06:30:00|2026-03-10 09:15:30|2026-03-10 09:15:30"));
 }
 
 void TestMessageQueue::noRecipientWritesNothing()

@@ -71,17 +71,9 @@ void QueueMessage(const TempDatabase& db, const QString& accessNumber, const QLi
     }
 }
 
-// The columns of every row of the table joined by commas, rows in ID order.
-QStringList Rows(const TempDatabase& db, const QString& table, const QStringList& columns)
-{
-    const QString rows = db.scalar(QStringLiteral("SELECT group_concat(%1, ';') FROM (SELECT * "
-                                                  "FROM %2 ORDER BY ID)")
-                                       .arg(columns.join(" || ',' || "), table))
-                             .toString();
-    return rows.isEmpty() ? QStringList() : rows.split(QLatin1Char(';'));
-}
-const QStringList kMessageColumns { "Status", "Retries", "SendTime" };
-const QStringList kLogColumns { "PagerId", "Outcome", "ifnull(TerminalLine, '')" };
+const QString kMessageRow = QStringLiteral("Status || ',' || Retries || ',' || SendTime");
+const QString kLogEntry
+    = QStringLiteral("PagerId || ',' || Outcome || ',' || ifnull(TerminalLine, '')");
 
 QString LogEntry(const char* pagerId, int outcome, const QString& terminalLine = {})
 {
@@ -303,8 +295,8 @@ void TestSendSession::sends()
     CModemList modems([&c] { return c.modem; });
     Send send(modems, c.tickMs);
     QVERIFY(send.Run());
-    QCOMPARE(Rows(db, "Messages", kMessageColumns), c.rows);
-    QCOMPARE(Rows(db, "SendLog", kLogColumns), c.log);
+    QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
+    QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
     QCOMPARE(send.host.statuses.first(), CSendSession::kCalling);
     QCOMPARE(send.host.statuses.last(), c.status);
     // The terminal's last words were shown as they came.
@@ -339,9 +331,9 @@ void TestSendSession::unknownPagerIdNoLongerHoldsUpTheQueue()
     CModemList modems([] { return kSimulatedLineName; });
     for (int sends = 0; sends < 10 && Send(modems).Run(); ++sends) { }
     QCOMPARE(sim.callCount(), 5);
-    QCOMPARE(Rows(db, "Messages", kMessageColumns), QStringList({ "2,4," + kNow, kSentRow }));
+    QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "2,4," + kNow, kSentRow }));
     const QString refused = LogEntry("1001", 0, "511 Invalid Pager ID");
-    QCOMPARE(Rows(db, "SendLog", kLogColumns),
+    QCOMPARE(db.rows("SendLog", kLogEntry),
         QStringList({ refused, refused, refused, LogEntry("1001", 2, "511 Invalid Pager ID"),
             LogEntry("1002", 1, kPageSent) }));
 }
@@ -382,7 +374,7 @@ void TestSendSession::lockedDatabaseWhileRecording()
     QVERIFY(send.Run(60000));
     releaser = {};
     lock.reset();
-    QCOMPARE(Rows(db, "Messages", kMessageColumns), rows);
+    QCOMPARE(db.rows("Messages", kMessageRow), rows);
     QCOMPARE(prompt.shown.size(), releasedSoon ? 0 : 1);
     QVERIFY2(releasedSoon || prompt.shown.first().contains("1001 was accepted"),
         qPrintable(prompt.shown.join('\n')));

@@ -29,6 +29,15 @@ QVariant TempDatabase::scalar(const QString& sql, const QVariantList& values) co
     return query.next() ? query.value(0) : insertedId;
 }
 
+QStringList TempDatabase::rows(const QString& table, const QString& expression) const
+{
+    const QString joined = scalar(QStringLiteral("SELECT group_concat(%1, char(10)) FROM (SELECT "
+                                                 "* FROM %2 ORDER BY ID)")
+                                      .arg(expression, table))
+                               .toString();
+    return joined.isEmpty() ? QStringList() : joined.split(QLatin1Char('\n'));
+}
+
 QString TempDatabase::journalMode(const QString& change) const
 {
     // Not through DaoConnection, which switches every file it opens to write-ahead logging.

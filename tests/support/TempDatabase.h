@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <QVariantList>
@@ -29,6 +30,9 @@ public:
     void exec(const QString& sql, const QVariantList& values = {}) const { scalar(sql, values); }
     // The first column of the first row; for an INSERT, the new row's ID.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
+    // Every row of the table in ID order as the expression over its columns gives it
+    // ("Status || ',' || Retries"); a row the expression makes NULL is left out.
+    QStringList rows(const QString& table, const QString& expression) const;
     // The file's journal mode ("wal", "delete", ...) as a plain SQLite connection reports
     // it, after switching the file to `change` if one is given.
     QString journalMode(const QString& change = {}) const;

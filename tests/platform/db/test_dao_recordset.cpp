@@ -1,6 +1,7 @@
 // Record sets over a temporary database: criteria searches, the field cache and the
-// 255-character limit, the way a queued message is written row by row, transactions,
-// another writer's lock, and every way the database can fail them.
+// 255-character limit, transactions, another writer's lock, and every way the database
+// can fail them. (Rows written the way a queued message is are seen in
+// test_message_queue.)
 #include "TempDatabase.h"
 #include "WriteLockHolder.h"
 #include "data/Recordsets.h"
@@ -119,7 +120,6 @@ private slots:
     void criteriaFindExactlyTheirRows();
     void updateWritesOnlyChangedColumns_data();
     void updateWritesOnlyChangedColumns();
-    void queuedMessageRowsShareTheFirstRowsId();
     void failureIsOneExceptionAndChangesNothing_data();
     void failureIsOneExceptionAndChangesNothing();
     void transactionKeepsOrDropsItsRows_data();
@@ -280,41 +280,6 @@ void TestDaoRecordset::updateWritesOnlyChangedColumns()
             .toString(),
         written.join(QLatin1Char(',')));
     QCOMPARE(m_db->scalar(QStringLiteral("SELECT Group1 FROM Users WHERE ID = 3")).toInt(), 99);
-}
-
-void TestDaoRecordset::queuedMessageRowsShareTheFirstRowsId()
-{
-    // Written the way a queued message is: each row added empty, found as the last row,
-    // then filled in; the first row's ID becomes every row's MessageId.
-    CMessagesRecordset messages;
-    messages.Open();
-    QList<int> rowIds;
-    for (int recipient : { 4, 5, 6 }) {
-        messages.AddNew();
-        messages.Update();
-        messages.MoveLast();
-        rowIds.append(messages.m_ID);
-        messages.Edit();
-        messages.m_Recipient = recipient;
-        messages.m_MessageCount = 3;
-        messages.m_MessageId = rowIds.first();
-        messages.m_Text = QStringLiteral("Fire drill at ten");
-        messages.m_RequiredSendTime = COleDateTime(2032, 2, 29, 9, 30, 0);
-        messages.Update();
-    }
-    QVERIFY(
-        messages.FindFirst(QStringLiteral("MessageId = %1 AND Recipient = 5").arg(rowIds.first())));
-    messages.Delete();
-    messages.Close();
-
-    QCOMPARE(rowIds, (QList<int> { 5, 6, 7 }));
-    QCOMPARE(findAll<CMessagesRecordset>(QStringLiteral("MessageId = 5")), (QList<int> { 5, 7 }));
-    // The same in every row; columns never set hold the default of 0, the time local text.
-    QCOMPARE(m_db->scalar(QStringLiteral("SELECT group_concat(DISTINCT MessageCount || '/' || Text "
-                                         "|| '/' || RequiredSendTime || '/' "
-                                         "|| Status || '/' || Retries) FROM Messages WHERE ID > 4"))
-                 .toString(),
-        QStringLiteral("3/Fire drill at ten/2032-02-29 09:30:00/0/0"));
 }
 
 void TestDaoRecordset::failureIsOneExceptionAndChangesNothing_data()
