@@ -1,6 +1,8 @@
+#include "DialogScript.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
+#include "app/AppSettings.h"
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "app/QuillpostApp.h"
@@ -8,6 +10,7 @@
 #include "dispatch/DispatcherLock.h"
 #include "ui/QuillpostTreeView.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -54,9 +57,8 @@ private slots:
 
     void startsWithDatabaseRows();
     void startsWithoutDatabaseSaysSoOnce();
-    void modemNameRoundTrip_data();
-    void modemNameRoundTrip();
-    void failedSaveIsReported();
+    void selectModem_data();
+    void selectModem();
     void sharesTheDatabaseWithAnotherDispatcher();
 
 private:
@@ -165,9 +167,11 @@ void TestMainFrame::startsWithDatabaseRows()
     QCOMPARE(app.m_pTreeView->GetDocument(), app.m_pDoc);
     QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 2, 1, 1, 1 }));
 
-    // Closing the window forgets the document; the scheduler then does nothing.
+    // Closing the window forgets the document; the scheduler then does nothing, not even
+    // with a message queued meanwhile that an open window would now send.
     app.MainFrame()->close();
     QVERIFY(!app.m_pDoc);
+    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { db.addMessageRow(ann, 0, "Now") });
     app.RunScheduler();
     QVERIFY(!app.m_bSendInProgress);
 }
@@ -224,44 +228,72 @@ void TestMainFrame::sharesTheDatabaseWithAnotherDispatcher()
     QVERIFY(prompt.shown.isEmpty());
 }
 
-void TestMainFrame::modemNameRoundTrip_data()
+void TestMainFrame::selectModem_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::newRow("plain") << "Standard 56000 bps Modem";
-    QTest::newRow("punctuation") << "Hayes = \"Accura\"; #2 [COM3]";
-    QTest::newRow("non-ASCII") << QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5");
-    QTest::newRow("path-like") << "/dev/ttyUSB0 \\ line";
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("picked"); // the dialog's entry chosen; empty: none
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("writable"); // the settings
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<QStringList>("told");
+
+    const QString accura = "Hayes = \"Accura\"; #2 [COM3]";
+    const QString etendu = QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5");
+    const QString gone = "Gone modem";
+    const QStringList none;
+    QTest::newRow("the entry chosen is stored")
+        << "Office" << etendu << true << true << etendu << none;
+    QTest::newRow("punctuation kept") << etendu << accura << true << true << accura << none;
+    QTest::newRow("Cancel keeps the stored name")
+        << "Office" << etendu << false << true << "Office" << none;
+    QTest::newRow("no entry chosen: the stored name stays")
+        << gone << "" << true << true << gone
+        << QStringList { "Cannot find designated modem - please set the modem name" };
+    QTest::newRow("settings that cannot be written: the operator is told")
+        << "Office" << accura << true << false << "Office"
+        << QStringList { "Unable to save the modem name" };
 }
 
-void TestMainFrame::modemNameRoundTrip()
+// System, Select Modem over the lines configured: what the choice leaves stored, as the
+// next start reads it.
+void TestMainFrame::selectModem()
 {
-    QFETCH(QString, name);
-    TempDatabase db;
-    PresetPrompt prompt;
-    {
-        CQuillpostApp app;
-        QVERIFY(app.InitInstance());
-        app.m_strModemName = name;
-        app.SaveModemName();
+    QFETCH(QString, stored);
+    QFETCH(QString, picked);
+    QFETCH(bool, ok);
+    QFETCH(bool, writable);
+    QFETCH(QString, saved);
+    QFETCH(QStringList, told);
+    const QStringList lines { "Office", "Hayes = \"Accura\"; #2 [COM3]",
+        QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5") };
+    QSettings settings("Northmoor", "Quillpost");
+    settings.beginWriteArray("Lines");
+    for (int i = 0; i < lines.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue("name", lines[i]);
+        settings.setValue("device", "/dev/null");
     }
-    QSettings stored(m_settings->filePath(), QSettings::IniFormat);
-    QCOMPARE(stored.value("Quillpost/Modem Name").toString(), name);
-    CQuillpostApp app;
-    QVERIFY(app.InitInstance());
-    QCOMPARE(app.m_strModemName, name);
-    QVERIFY(prompt.shown.isEmpty());
-}
-
-void TestMainFrame::failedSaveIsReported()
-{
+    settings.endArray();
+    settings.sync();
+    QVERIFY(AppSettings::WriteModemName(stored));
     TempDatabase db;
     PresetPrompt prompt;
     CQuillpostApp app;
     QVERIFY(app.InitInstance());
-    m_settings->makeUnwritable();
-    app.m_strModemName = "Line 7";
-    app.SaveModemName();
-    QCOMPARE(prompt.shown, QStringList("Unable to save the modem name"));
+
+    DialogScript script({ [&](QDialog* dlg) {
+        auto* combo = dlg->findChild<QComboBox*>("modemCombo");
+        combo->setCurrentIndex(picked.isEmpty() ? -1 : combo->findText(picked));
+        if (!writable)
+            m_settings->makeUnwritable();
+        ok ? dlg->accept() : dlg->reject();
+    } });
+    app.MainFrame()->CommandAction(ID_SYSTEM_SELECTMODEM)->trigger();
+    QCOMPARE(script.played(), 1);
+    QCOMPARE(prompt.shown, told);
+    QCOMPARE(QSettings(m_settings->filePath(), QSettings::IniFormat).value("Quillpost/Modem Name"),
+        QVariant(saved));
+    QVERIFY(!writable || AppSettings::ReadModemName() == saved);
 }
 
 QTEST_MAIN(TestMainFrame)
