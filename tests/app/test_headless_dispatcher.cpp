@@ -100,6 +100,12 @@ void TestHeadlessDispatcher::init()
 
 void TestHeadlessDispatcher::cleanup()
 {
+    // The simulator program ends cleanly when told to, and takes its link with it.
+    if (m_sim) {
+        m_sim->signal(SIGTERM);
+        QCOMPARE(m_sim->finish(), 0);
+        QVERIFY(!QFile::exists(QDir(m_settings->folder()).filePath("modem")));
+    }
     m_sim.reset();
     m_db.reset();
     m_settings.reset();

@@ -1,13 +1,10 @@
-// The simulator as TCP listener and as the quillpost-sim program: a session over
-// TCP, the command line, and the program run for real against a pseudo-terminal.
+// The simulator as TCP listener and the quillpost-sim program's command line. (The
+// program itself runs for real behind test_headless_dispatcher.)
 
 #include "PagingSimulator.h"
 #include "SimCommandLine.h"
 #include "SimTestLine.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -15,16 +12,8 @@
 using namespace quillpost::sim;
 
 namespace {
-constexpr int kWaitMs = 5000;
 const QByteArray kAccepted = "211 Page(s) Sent\r\x06\r";
 
-// ctest names the folder; run by hand, the test finds it next to its own.
-QString simProgram()
-{
-    const QString binDir = qEnvironmentVariable(
-        "QUILLPOST_BIN_DIR", QCoreApplication::applicationDirPath() + "/../bin");
-    return binDir + QStringLiteral("/quillpost-sim");
-}
 } // namespace
 
 class TestSimProgram : public QObject
@@ -35,7 +24,6 @@ private slots:
     void tcpCallsStartInDataMode();
     void commandLine_data();
     void commandLine();
-    void programRunsACallOverAPseudoTerminal();
 };
 
 // Each connection is a call of its own, in data mode from the first byte,
@@ -158,44 +146,6 @@ void TestSimProgram::commandLine()
         "hangup=" + QString::number(config.hangUpDelayMs) };
     for (const QString& fact : expected.split(' '))
         QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
-}
-
-void TestSimProgram::programRunsACallOverAPseudoTerminal()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString logPath = dir.filePath("pages.jsonl");
-    const QString link = dir.filePath("ttySIM");
-    QProcess program;
-    program.start(
-        simProgram(), { "--pty", "--link", link, "--log", logPath, "--ring-delay", "50" });
-    QVERIFY(program.waitForStarted(kWaitMs));
-    QVERIFY(program.waitForReadyRead(kWaitMs));
-    const QString slave = QString::fromLocal8Bit(program.readLine()).trimmed();
-    QVERIFY2(slave.startsWith("/dev/"), qPrintable(slave));
-
-    SimTestLine line;
-    QVERIFY(line.openPty(link));
-    QCOMPARE(line.talk(
-                 { "ATZ\r", "ATZ\r\r\nOK\r\n", "ATDT5551234\r", "ATDT5551234\r\r\nCONNECT 9600\r\n",
-                     "\r\x1bPG1\r", "ID=110 1.8\r\x06\r\x1b[p\r", tapBlock("5551000", "one"),
-                     kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r\r\nNO CARRIER\r\n" }),
-        QString());
-    line.close();
-
-    program.terminate();
-    QVERIFY(program.waitForFinished(kWaitMs));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    const QByteArray output = program.readAllStandardOutput();
-    QVERIFY2(output.contains("call 1 ended: logout"), output.constData());
-    QVERIFY(!QFile::exists(link));
-
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> entries = log.readAll().split('\n');
-    QCOMPARE(entries.size(), 3); // two lines and the empty rest after the last newline
-    QVERIFY(entries[0].contains("\"text\":\"one\"") && entries[1].contains("\"how\":\"logout\""));
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)
