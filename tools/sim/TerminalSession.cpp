@@ -70,7 +70,7 @@ void TerminalSession::carryOut(const TerminalActions& actions)
         }
         case TerminalAction::Kind::Accept: {
             AcceptedPage page = action.page;
-            page.acknowledged = nextReplyFits(actions, i + 1);
+            page.acknowledged = acknowledgementFits(actions, i + 1);
             m_recorder.recordPage(page);
             break;
         }
@@ -89,12 +89,13 @@ qsizetype TerminalSession::bytesLeft() const
     return std::max<qsizetype>(0, m_dropAtByte - m_bytesSoFar);
 }
 
-// The acknowledgement of an accepted page is the reply that follows it.
-bool TerminalSession::nextReplyFits(const TerminalActions& actions, qsizetype from) const
+// The acknowledgement of an accepted page is the ACK in the reply that follows it; a
+// caller that got the ACK knows the page was taken, whether or not the CR after it came.
+bool TerminalSession::acknowledgementFits(const TerminalActions& actions, qsizetype from) const
 {
     for (qsizetype i = from; i < actions.size(); ++i) {
         if (actions[i].kind == TerminalAction::Kind::Reply)
-            return actions[i].bytes.size() <= bytesLeft();
+            return actions[i].bytes.indexOf('\x06') < bytesLeft();
     }
     return true;
 }

@@ -38,7 +38,7 @@ private:
     void idleTooLong();
     // Bytes the call may still carry before the line drops (dropLineAtByte).
     qsizetype bytesLeft() const;
-    bool nextReplyFits(const TerminalActions& actions, qsizetype from) const;
+    bool acknowledgementFits(const TerminalActions& actions, qsizetype from) const;
     void dropLine();
 
     SimRecorder& m_recorder;
