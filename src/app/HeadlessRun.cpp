@@ -28,11 +28,13 @@ Periods readPeriods()
 {
     Periods periods;
     const QStringList parts = qEnvironmentVariable("QUILLPOST_PERIODS").split(QLatin1Char(','));
-    if (parts.size() == 3) {
+    if (parts.size() == 3 || parts.size() == 4) {
         periods.schedulerMs = qMax(1, parts[0].toInt());
         periods.send.tickMs = qMax(1, parts[1].toInt());
         periods.send.closePauseMs = qMax(0, parts[2].toInt());
     }
+    if (parts.size() == 4)
+        periods.send.hangUpPauseMs = qMax(0, parts[3].toInt());
     return periods;
 }
 

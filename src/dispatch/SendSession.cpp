@@ -23,6 +23,7 @@ CSendSession::CSendSession(SendOrder order, CModemList& modems, ISendHost& host,
     , m_timing(timing)
 {
     m_timer.setInterval(m_timing.tickMs);
+    m_connection.SetHangUpPause(m_timing.hangUpPauseMs);
     connect(&m_timer, &QTimer::timeout, this, &CSendSession::OnTimer);
 }
 

@@ -37,6 +37,7 @@ struct SendTiming
 {
     int tickMs = 100; // the period of the send's timer
     int closePauseMs = 200; // each of the two pauses while closing
+    int hangUpPauseMs = CModemConnection::kHangUpPauseMs; // after dropping the call
 };
 
 // One send: one call to one service provider, delivering one message to every

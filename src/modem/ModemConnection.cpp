@@ -331,7 +331,7 @@ void CModemConnection::HangUp()
         if (telephony.lineDeallocateCall(m_hCall) >= 0)
             m_hCall = 0;
     }
-    QThread::msleep(kHangUpPauseMs);
+    QThread::msleep(static_cast<unsigned long>(m_nHangUpPauseMs));
 }
 
 void CModemConnection::CloseLine()

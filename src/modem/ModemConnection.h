@@ -63,6 +63,9 @@ public:
 
     CModemConnection();
     ~CModemConnection() override;
+    // The pause after dropping a call, which gives a modem time to go on hook; tests
+    // over lines without one shorten it.
+    void SetHangUpPause(int ms) { m_nHangUpPauseMs = ms; }
     CModemConnection(const CModemConnection&) = delete;
     CModemConnection& operator=(const CModemConnection&) = delete;
 
@@ -144,5 +147,6 @@ private:
     // Everything queued to the owner's thread is tied to this object, so nothing
     // queued runs after the connection is gone.
     QObject m_context;
+    int m_nHangUpPauseMs = kHangUpPauseMs;
     QTimer m_redialTimer;
 };
