@@ -1,5 +1,7 @@
 #include "platform/db/DaoConnection.h"
 
+#include "platform/db/DatabaseSchema.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
@@ -129,11 +131,28 @@ void DaoConnection::UseWriteAheadLog()
         && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
         return;
     query.finish();
+    // Switching writes into the file; one without Quillpost's tables may be another
+    // program's database, or a damaged one, and is left exactly as it is.
+    if (!HoldsQuillpostTables(*this))
+        return;
+    m_bTablesChecked = true;
     // A file on a read-only medium, or one another program holds open just now, keeps
     // its journal for the moment; it can still be read, and a later open tries again.
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
         qInfo("The database %s stays in its journal mode: %s", qUtf8Printable(m_path),
             qUtf8Printable(query.lastError().text()));
+}
+
+void DaoConnection::RequireQuillpostTables()
+{
+    if (m_bTablesChecked)
+        return;
+    if (!HoldsQuillpostTables(*this))
+        throw CDaoException(CDaoException::Kind::MissingTableOrColumn,
+            QStringLiteral("%1 lacks some of Quillpost's tables or columns; nothing was written "
+                           "to it (quillpost-db check tells what is missing).")
+                .arg(m_path));
+    m_bTablesChecked = true;
 }
 
 DaoConnection::~DaoConnection()

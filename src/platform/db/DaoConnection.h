@@ -32,10 +32,11 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
 
 // One connection of its own to an existing database file, removed again when the
 // object goes. Opening never creates the file: a missing file, or one that is not an
-// SQLite database, throws CDaoException. The file is switched to write-ahead logging,
-// so that readers (the program's lists, the database tool) and one writer at a time
-// (a command, the sending window, a command-line sender) work on it at once. A
-// statement waits for another connection's lock for BusyTimeoutMs before it fails.
+// SQLite database, throws CDaoException. A file with Quillpost's tables is switched to
+// write-ahead logging, so that readers (the program's lists, the database tool) and
+// one writer at a time (a command, the sending window, a command-line sender) work on
+// it at once. A statement waits for another connection's lock for BusyTimeoutMs
+// before it fails.
 class DaoConnection
 {
 public:
@@ -60,6 +61,10 @@ public:
     QSqlQuery Execute(
         const QString& sql, const QVariantList& values, const QString& failureContext);
     const QString& path() const { return m_path; }
+    // Throws CDaoException unless the file has the four tables with all their columns;
+    // every write asks first, so that a file the program does not understand is never
+    // changed. Checked once per connection.
+    void RequireQuillpostTables();
 
 private:
     void UseWriteAheadLog();
@@ -67,4 +72,5 @@ private:
     QString m_path;
     QString m_connectionName;
     QSqlDatabase m_database;
+    bool m_bTablesChecked = false;
 };

@@ -53,6 +53,7 @@ void CDaoRecordset::Update()
     if (m_editMode == EditMode::None)
         throw CDaoException(CDaoException::Kind::Other,
             QStringLiteral("Update was called without Edit or AddNew."));
+    m_connection->RequireQuillpostTables();
     if (m_editMode == EditMode::Edit)
         writeChangedColumns();
     else
@@ -208,6 +209,7 @@ void CDaoRecordset::insertRow()
 void CDaoRecordset::Delete()
 {
     const Row& current = requireCurrentRow();
+    m_connection->RequireQuillpostTables();
     m_connection->Execute(
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
             .arg(QuotedIdentifier(tableName()), QuotedIdentifier(m_columns.front().name)),

@@ -46,6 +46,7 @@ void CDaoWorkspace::BeginTrans(const QString& path)
     }
 
     auto connection = std::make_shared<DaoConnection>(absolutePath);
+    connection->RequireQuillpostTables();
     // IMMEDIATE takes the write lock now, under the busy time-out: a transaction that
     // read first and wrote later could otherwise fail at its first write when another
     // program committed in between.

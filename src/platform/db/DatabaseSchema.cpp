@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -63,6 +64,9 @@ void createTables(const QString& path)
         execute(query, createStatement(table, false), path);
     execute(query, createStatement(SendLogSchema(), false), path);
     execute(query, QStringLiteral("COMMIT"), path);
+    // Opening switches only a file that already has the tables; a new one is switched
+    // here, once they are there.
+    execute(query, QStringLiteral("PRAGMA journal_mode=WAL"), path);
 }
 
 bool hasIntegerAffinity(const QString& declaredType)
@@ -215,6 +219,25 @@ void CreateQuillpostDatabase(const QString& path)
         QFile::remove(path);
         throw;
     }
+}
+
+bool HoldsQuillpostTables(DaoConnection& connection)
+{
+    QSqlQuery query(connection.database());
+    for (const SchemaTable& table : QuillpostSchema()) {
+        query.prepare(QStringLiteral("SELECT lower(name) FROM pragma_table_info(?)"));
+        query.addBindValue(table.name);
+        if (!query.exec())
+            return false;
+        QSet<QString> names;
+        while (query.next())
+            names.insert(query.value(0).toString());
+        for (const SchemaColumn& column : table.columns) {
+            if (!names.contains(column.name.toLower()))
+                return false;
+        }
+    }
+    return true;
 }
 
 QStringList FindDatabaseProblems(const QString& path)

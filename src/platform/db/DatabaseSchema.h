@@ -36,6 +36,10 @@ void EnsureSendLogTable(DaoConnection& connection);
 // existing file: if `path` exists, throws CDaoException and leaves it as it is.
 void CreateQuillpostDatabase(const QString& path);
 
+// Whether the connection's file has the four tables with all their columns: a file
+// the program understands, and the only kind it ever writes to.
+bool HoldsQuillpostTables(DaoConnection& connection);
+
 // What keeps the file at `path` from being a usable Quillpost database, one readable
 // line per fault; empty when it is usable.
 QStringList FindDatabaseProblems(const QString& path);
