@@ -10,19 +10,26 @@
 // or a TAP terminal on TCP. Settings must point at a temporary folder (TempSettings).
 inline const QString kSimulatedLineName = QStringLiteral("Simulated modem");
 
+// Makes the simulated line the program's one line device and its modem: "hayes" on
+// the pseudo-terminal `device`, or "tcp".
+inline void ConfigureSimulatedLine(const QString& type, const QString& device = {})
+{
+    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    settings.beginWriteArray(QStringLiteral("Lines"));
+    settings.setArrayIndex(0);
+    settings.setValue(QStringLiteral("name"), kSimulatedLineName);
+    settings.setValue(QStringLiteral("type"), type);
+    settings.setValue(QStringLiteral("device"), device);
+    settings.endArray();
+    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kSimulatedLineName);
+}
+
 // Starts the simulator, configures the line for it, stores its name as the modem's,
 // and gives the number to dial.
 inline QString StartSimulatedLine(quillpost::sim::PagingSimulator& sim, bool tcp)
 {
     if (tcp ? !sim.startTcp() : !sim.startPty())
         qFatal("%s", qPrintable(sim.errorString()));
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(0);
-    settings.setValue(QStringLiteral("name"), kSimulatedLineName);
-    settings.setValue(QStringLiteral("type"), tcp ? "tcp" : "hayes");
-    settings.setValue(QStringLiteral("device"), sim.slavePath());
-    settings.endArray();
-    settings.setValue(QStringLiteral("Quillpost/Modem Name"), kSimulatedLineName);
+    ConfigureSimulatedLine(tcp ? QStringLiteral("tcp") : QStringLiteral("hayes"), sim.slavePath());
     return tcp ? QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort()) : QStringLiteral("5551234");
 }
