@@ -82,7 +82,8 @@ private:
     void Start(const SimConfig& config = {}, bool secondDue = true);
     int Status(int row) const
     {
-        return m_db->scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }).toInt();
+        return m_db->scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row })
+            .toInt();
     }
 
     FakeClock m_clock; // 10 March 2026
@@ -115,13 +116,12 @@ void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
 {
     m_sim = std::make_unique<PagingSimulator>(config);
     const QString access = StartSimulatedLine(*m_sim, true);
-    const int provider = m_db->addProvider(
-        QStringLiteral("P1"), access, 1);
+    const int provider = m_db->addProvider(QStringLiteral("P1"), access, 1);
     const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
     const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
     m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);
-    m_m2 = m_db->addMessageRow(
-        bob, 0, QStringLiteral("Second"), 0, secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
+    m_m2 = m_db->addMessageRow(bob, 0, QStringLiteral("Second"), 0,
+        secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
     m_db->exec(QStringLiteral("UPDATE Messages SET MessageId = ID"));
 
     m_app = std::make_unique<CQuillpostApp>();
@@ -179,12 +179,17 @@ void TestSendingDlg::cancel()
     QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
     QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
     QCOMPARE(m_app->m_bSendingDisabled, disable);
-    QCOMPARE(m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(), 0);
+    QCOMPARE(
+        m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(), 0);
 
     if (disable) {
         QVERIFY(!m_app->m_bSendInProgress);
-        // Several scheduler periods pass without a new call.
-        QTest::qWait(500);
+        // Several scheduler runs pass without a new call.
+        int runs = 0;
+        QObject counting; // ends the count with this scope
+        QObject::connect(m_app->MainFrame()->findChild<QTimer*>("schedulerTimer"), &QTimer::timeout,
+            &counting, [&runs] { ++runs; });
+        QTRY_VERIFY_WITH_TIMEOUT(runs >= 5, kWaitMs);
         QCOMPARE(m_sim->callCount(), 1);
         QVERIFY(SendingWindows().isEmpty());
     } else {
