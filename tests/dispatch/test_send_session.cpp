@@ -406,17 +406,17 @@ void TestSendSession::manySendsLeaveNothingBehind()
         QCOMPARE(db.scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }),
             QVariant(1));
         if (i == 0) {
-            // Counted after the first send, once every lazily made resource exists and
-            // the send's threads have ended.
-            QTest::qWait(200);
+            // Counted after the first send, once every lazily made resource exists; what
+            // is still going away then only makes the count more lenient.
             fds = CountEntries("/proc/self/fd");
             threads = CountEntries("/proc/self/task");
         }
     }
     QCOMPARE(sim.pageCount(), kSends);
-    QVERIFY(QTest::qWaitFor([&] { return CountEntries("/proc/self/task") <= threads; }, 5000));
-    QCOMPARE(CountEntries("/proc/self/fd"), fds);
-    QCOMPARE(CountEntries("/proc/self/task"), threads);
+    const auto returned = [&] {
+        return CountEntries("/proc/self/fd") <= fds && CountEntries("/proc/self/task") <= threads;
+    };
+    QVERIFY(QTest::qWaitFor(returned, 5000));
     // Every line application started was shut down, each once.
     QStringList started = telephony.calls.filter(QRegularExpression("^lineInitialize "));
     QStringList ended = telephony.calls.filter(QRegularExpression("^lineShutdown "));
