@@ -149,8 +149,8 @@ void DaoConnection::RequireQuillpostTables()
         return;
     if (!HoldsQuillpostTables(*this))
         throw CDaoException(CDaoException::Kind::MissingTableOrColumn,
-            QStringLiteral("%1 lacks some of Quillpost's tables or columns; nothing was written "
-                           "to it (quillpost-db check tells what is missing).")
+            QStringLiteral("%1 lacks some of Quillpost's tables or columns, so Quillpost does not "
+                           "write to it (quillpost-db check lists what is missing).")
                 .arg(m_path));
     m_bTablesChecked = true;
 }
