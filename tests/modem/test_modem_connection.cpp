@@ -4,6 +4,7 @@
 #include "modem/ModemList.h"
 #include "tap/TapBlock.h"
 
+#include <QDeadlineTimer>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -93,16 +94,17 @@ struct Fixture final : IModemConnectionOwner
         send(farEnd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
     }
     // Sends the bytes and waits until the connection's reader has taken them, so that
-    // they reach the exchange as one chunk of their own, however loaded the machine.
+    // they reach the exchange as one chunk of their own, however loaded the machine. The
+    // wait runs no events: the owner's thread is busy meanwhile, as a window's can be.
     bool SendChunk(const QByteArray& bytes)
     {
         Send(bytes);
-        return QTest::qWaitFor(
-            [this] {
-                int unread = -1;
-                return ioctl(programEnd, FIONREAD, &unread) == 0 && unread == 0;
-            },
-            5000);
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); Pause(1)) {
+            int unread = -1;
+            if (ioctl(programEnd, FIONREAD, &unread) == 0 && unread == 0)
+                return true;
+        }
+        return false;
     }
     // Answers the wake-up and the log-on, up to the first block on the line.
     bool LogIn(const QList<QByteArray>& goAhead = { "\x06\r\x1B[p\r" })
