@@ -1,68 +1,15 @@
 // quillpost --headless as a program, end to end against the simulated provider on a
 // pseudo-terminal, with quillpost-send queuing: delivery, a clean stop on SIGTERM in
 // the middle of a call, and one dispatcher per database.
-#include "ProgramPath.h"
+#include "RunningProgram.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTest>
-
 #include <csignal>
 #include <memory>
-
-namespace {
-
-constexpr int kProgramMs = 60000; // generous: CI runs these under ASan on a loaded machine
-
-// A program whose standard output is collected as it comes.
-class Running
-{
-public:
-    Running(const QString& name, const QStringList& arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QUILLPOST_PERIODS", "300,100,0");
-        m_process.setProcessEnvironment(environment);
-        QObject::connect(&m_process, &QProcess::readyRead,
-            [this] { m_output += QString::fromUtf8(m_process.readAll()); });
-        m_process.start(ProgramPath(name), arguments);
-    }
-    ~Running()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    bool said(const QString& text) { return output().contains(text); }
-    const QString& output()
-    {
-        while (m_process.waitForReadyRead(50))
-            ;
-        return m_output;
-    }
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    // The exit status once the program has ended by itself; -1 when it did not.
-    int finish()
-    {
-        if (!m_process.waitForFinished(kProgramMs))
-            return -1;
-        m_output += QString::fromUtf8(m_process.readAll());
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-    qint64 pid() const { return m_process.processId(); }
-
-private:
-    QProcess m_process;
-    QString m_output;
-};
-
-} // namespace
 
 class TestHeadlessDispatcher : public QObject
 {
@@ -80,13 +27,13 @@ private slots:
 private:
     // The simulated provider behind a modem on a pseudo-terminal, set as the modem.
     void startSimulator(const QStringList& faults = {});
-    std::unique_ptr<Running> startDispatcher();
+    std::unique_ptr<RunningProgram> startDispatcher();
     int queueAndWait(const QString& text);
     int pagesLogged() const;
 
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<TempDatabase> m_db;
-    std::unique_ptr<Running> m_sim;
+    std::unique_ptr<RunningProgram> m_sim;
 };
 
 void TestHeadlessDispatcher::init()
@@ -114,11 +61,11 @@ void TestHeadlessDispatcher::cleanup()
 void TestHeadlessDispatcher::startSimulator(const QStringList& faults)
 {
     const QString link = QDir(m_settings->folder()).filePath("modem");
-    m_sim = std::make_unique<Running>("quillpost-sim",
-        QStringList { "--pty", "--link", link, "--log", QDir(m_settings->folder()).filePath("pages.jsonl"),
-            "--ring-delay", "50" }
+    m_sim = std::make_unique<RunningProgram>("quillpost-sim",
+        QStringList { "--pty", "--link", link, "--log",
+            QDir(m_settings->folder()).filePath("pages.jsonl"), "--ring-delay", "50" }
             + faults);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(link), kProgramMs);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(link), RunningProgram::kProgramMs);
     QSettings settings("Northmoor", "Quillpost");
     settings.beginWriteArray("Lines");
     settings.setArrayIndex(0);
@@ -129,14 +76,15 @@ void TestHeadlessDispatcher::startSimulator(const QStringList& faults)
     settings.setValue("Quillpost/Modem Name", "Simulated modem");
 }
 
-std::unique_ptr<Running> TestHeadlessDispatcher::startDispatcher()
+std::unique_ptr<RunningProgram> TestHeadlessDispatcher::startDispatcher()
 {
-    return std::make_unique<Running>("quillpost", QStringList { "--headless", "--db", m_db->filePath() });
+    return std::make_unique<RunningProgram>(
+        "quillpost", QStringList { "--headless", "--db", m_db->filePath() });
 }
 
 int TestHeadlessDispatcher::queueAndWait(const QString& text)
 {
-    Running send("quillpost-send",
+    RunningProgram send("quillpost-send",
         { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", text });
     return send.finish();
 }
@@ -150,7 +98,7 @@ int TestHeadlessDispatcher::pagesLogged() const
 void TestHeadlessDispatcher::deliversWhatQuillpostSendQueues()
 {
     startSimulator();
-    std::unique_ptr<Running> dispatcher = startDispatcher();
+    std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
     QCOMPARE(queueAndWait("disk full on db1"), 0);
     QCOMPARE(pagesLogged(), 2);
     QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
@@ -168,10 +116,10 @@ void TestHeadlessDispatcher::deliversWhatQuillpostSendQueues()
 void TestHeadlessDispatcher::stopsCleanlyInTheMiddleOfACall()
 {
     startSimulator({ "--silent" });
-    std::unique_ptr<Running> dispatcher = startDispatcher();
+    std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
     QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1); // one statement: never seen half-made
     QTRY_VERIFY2_WITH_TIMEOUT(dispatcher->said("Connected - Sending Message"),
-        qPrintable(dispatcher->output()), kProgramMs);
+        qPrintable(dispatcher->output()), RunningProgram::kProgramMs);
 
     dispatcher->signal(SIGTERM);
     QCOMPARE(dispatcher->finish(), 0);
@@ -187,13 +135,15 @@ void TestHeadlessDispatcher::stopsCleanlyInTheMiddleOfACall()
 void TestHeadlessDispatcher::secondDispatcherWaitsForTheFirstToEnd()
 {
     startSimulator();
-    std::unique_ptr<Running> first = startDispatcher();
-    QTRY_VERIFY_WITH_TIMEOUT(first->said("Holding the dispatcher lock"), kProgramMs);
-    std::unique_ptr<Running> second = startDispatcher();
-    const QString holder
-        = QStringLiteral("another dispatcher is sending from this database: quillpost --headless (process %1")
-              .arg(first->pid());
-    QTRY_VERIFY2_WITH_TIMEOUT(second->said(holder), qPrintable(second->output()), kProgramMs);
+    std::unique_ptr<RunningProgram> first = startDispatcher();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        first->said("Holding the dispatcher lock"), RunningProgram::kProgramMs);
+    std::unique_ptr<RunningProgram> second = startDispatcher();
+    const QString holder = QStringLiteral(
+        "another dispatcher is sending from this database: quillpost --headless (process %1")
+                               .arg(first->pid());
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        second->said(holder), qPrintable(second->output()), RunningProgram::kProgramMs);
 
     first->signal(SIGKILL);
     QCOMPARE(first->finish(), -1);
@@ -208,11 +158,12 @@ void TestHeadlessDispatcher::commandLines_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
     QTest::newRow("help") << QStringList { "--help" } << 0 << "quillpost --headless [--db FILE]";
-    QTest::newRow("--db without a file") << QStringList { "--headless", "--db" } << 2
-                                         << "--db needs a value.";
+    QTest::newRow("--db without a file")
+        << QStringList { "--headless", "--db" } << 2 << "--db needs a value.";
     QTest::newRow("unknown argument")
         << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
-    QTest::newRow("--modem is for --headless") << QStringList { "--modem=x" } << 2 << "--modem is for";
+    QTest::newRow("--modem is for --headless")
+        << QStringList { "--modem=x" } << 2 << "--modem is for";
     QTest::newRow("no database") << QStringList { "--headless", "--db=absent.mdb" } << 1
                                  << "there is no database at";
 }
@@ -222,7 +173,7 @@ void TestHeadlessDispatcher::commandLines()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, said);
-    Running quillpost("quillpost", arguments);
+    RunningProgram quillpost("quillpost", arguments);
     QCOMPARE(quillpost.finish(), status);
     QVERIFY2(quillpost.said(said), qPrintable(quillpost.output()));
 }
