@@ -2,6 +2,7 @@
 // file, and naming what is wrong with a damaged one; in-process, then once as a program.
 #include "DbTool.h"
 #include "PresetPrompt.h"
+#include "ProgramPath.h"
 #include "TempDatabase.h"
 #include "data/QuillTime.h"
 #include "data/QuillpostDoc.h"
@@ -162,8 +163,7 @@ void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
     TempDatabase folder(TempDatabase::Content::NoFile); // the working directory of the program too
     const auto run = [](const QStringList& arguments) {
         QProcess process;
-        process.start(
-            qEnvironmentVariable("QUILLPOST_BIN_DIR") + QStringLiteral("/quillpost-db"), arguments);
+        process.start(ProgramPath(QStringLiteral("quillpost-db")), arguments);
         if (!process.waitForFinished(30000))
             process.kill();
         process.waitForFinished(5000);
@@ -196,9 +196,6 @@ void TestQuillpostDbTool::programMakesABelievableDemoAndChecksIt()
     QCOMPARE(waiting[1], 1);
     QVERIFY(waiting[0] >= 2);
 
-    const QByteArray made = contentOf(folder.filePath());
-    QVERIFY(run({ QStringLiteral("init") }).startsWith(QLatin1String("1 quillpost-db:")));
-    QCOMPARE(contentOf(folder.filePath()), made);
     folder.exec(QStringLiteral("DROP TABLE Groups"));
     const QString damaged = run({ QStringLiteral("check"), QStringLiteral("Quillpost.mdb") });
     QVERIFY2(damaged.startsWith(QLatin1String("1 "))
