@@ -73,8 +73,6 @@ class TestSendOrder : public QObject
 private slots:
     void choosesTheDueSend_data();
     void choosesTheDueSend();
-    void providerLineSettings_data();
-    void providerLineSettings();
     void otherProviderFollowsOnceTheFirstIsRecorded();
     void textFitForTapLine_data();
     void textFitForTapLine();
@@ -86,7 +84,7 @@ void TestSendOrder::choosesTheDueSend_data()
     QTest::addColumn<int>("messageId"); // 0: nothing is due
     QTest::addColumn<QList<int>>("recipients");
     QTest::addColumn<QStringList>("pagerIds");
-    QTest::addColumn<QString>("accessNumber");
+    QTest::addColumn<QString>("line"); // the access number, parity, data and stop bits
 
     const QString T1 = QStringLiteral("07700900001");
     const QString T2 = QStringLiteral("07700900002");
@@ -99,55 +97,72 @@ void TestSendOrder::choosesTheDueSend_data()
     QTest::newRow("table order") << Scene { { 1 }, threeOnDefault,
         { { 1, 9, 0, Yesterday }, { 2, 4, 0, LastWeek } }, {} }
                                  << 9 << QList<int> { 1 } << QStringList { T1 }
-                                 << QStringLiteral("0100");
+                                 << QStringLiteral("0100 E71");
     QTest::newRow("first due tomorrow, second now")
         << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, Tomorrow }, { 2, 2, 0, Now } }, {} } << 2
-        << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100");
+        << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
     QTest::newRow("due this very second")
         << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, Now } }, {} } << 1 << QList<int> { 1 }
-        << QStringList { T1 } << QStringLiteral("0100");
+        << QStringList { T1 } << QStringLiteral("0100 E71");
     QTest::newRow("due one second from now")
         << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, SecondLater } }, {} } << 0 << QList<int> {}
         << QStringList {} << QString();
     QTest::newRow("deleted user passed over")
         << Scene { { 1 }, threeOnDefault, { { 1, 3, 0, Yesterday }, { 2, 3, 0, Yesterday } },
                { QStringLiteral("DELETE FROM Users WHERE ID = 1") } }
-        << 3 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100");
+        << 3 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
     QTest::newRow("no entry reaches a provider, next message served")
         << Scene { { 1 }, { { T1, 2 }, { T2, 0 } },
                { { 1, 3, 0, Yesterday }, { 7, 3, 0, Yesterday }, { 2, 4, 0, Yesterday } }, {} }
-        << 4 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100");
+        << 4 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
     QTest::newRow("no provider at all")
         << Scene { {}, threeOnDefault, { { 1, 1, 0, Yesterday }, { 2, 1, 0, Yesterday } }, {} } << 0
         << QList<int> {} << QStringList {} << QString();
     QTest::newRow("sent and failed entries never taken")
         << Scene { { 1 }, threeOnDefault,
                { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 5, 0, Yesterday } }, {} }
-        << 5 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100");
+        << 5 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100 E71");
     QTest::newRow("sent entry through the same provider not collected") << Scene { { 1 },
         threeOnDefault, { { 1, 5, 0, Yesterday }, { 2, 5, 1, Yesterday }, { 3, 5, 0, Yesterday } },
-        {} } << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100");
+        {} } << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100 E71");
     QTest::newRow("message with nothing waiting passed over") << Scene { { 1 }, threeOnDefault,
         { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 6, 0, Yesterday } },
-        {} } << 6 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100");
+        {} } << 6 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100 E71");
     // Users 1 (provider 0) and 2 (provider 2, the default) share an order; user 3 names
     // provider 1, which is not the default.
     QTest::newRow("default by 0 and by ID alike")
         << Scene { { 0, 1 }, { { T1, 0 }, { T2, 2 }, { T3, 1 } },
                { { 1, 5, 0, Yesterday }, { 3, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} }
-        << 5 << QList<int> { 1, 2 } << QStringList { T1, T2 } << QStringLiteral("0200");
+        << 5 << QList<int> { 1, 2 } << QStringList { T1, T2 } << QStringLiteral("0200 E71");
     QTest::newRow("without a default, 0 means the first provider")
         << Scene { { 0, 0 }, { { T1, 1 }, { T2, 2 }, { T3, 0 } },
                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} }
-        << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100");
+        << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100 E71");
     QTest::newRow("deleted provider not replaced by the default") << Scene {
         { 1, 0 }, { { T1, 2 }, { T2, 0 } }, { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } },
         { QStringLiteral("DELETE FROM ServiceProviders WHERE ID = 2") }
-    } << 5 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100");
+    } << 5 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
     QTest::newRow("no telephone number")
         << Scene { { 1 }, { { QString(), 0 }, { T2, 0 } },
                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} }
-        << 5 << QList<int> { 1, 2 } << QStringList { QString(), T2 } << QStringLiteral("0100");
+        << 5 << QList<int> { 1, 2 } << QStringList { QString(), T2 } << QStringLiteral("0100 E71");
+    // The user names provider 2, whose line settings go with the order; provider 1, the
+    // default, has settings no row uses. Parity 0 is none, 1 even, anything else odd.
+    const auto lineOf = [&](int parity, int dataBits, int stopBits, const char* line) {
+        QTest::addRow("line settings of the provider named, parity %d", parity) << Scene { { 1, 0 },
+            { { T1, 2 } }, { { 1, 1, 0, Yesterday } },
+            { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2 WHERE ID = 1",
+                QStringLiteral("UPDATE ServiceProviders SET Parity = %1, DataBits = %2, "
+                               "StopBits = %3 WHERE ID = 2")
+                    .arg(parity)
+                    .arg(dataBits)
+                    .arg(stopBits) } } << 1 << QList<int> { 1 } << QStringList { T1 }
+                                                                                << QString(line);
+    };
+    lineOf(0, 8, 1, "0200 N81");
+    lineOf(1, 7, 1, "0200 E71");
+    lineOf(2, 7, 2, "0200 O72");
+    lineOf(5, 8, 2, "0200 O82");
 }
 
 void TestSendOrder::choosesTheDueSend()
@@ -156,7 +171,7 @@ void TestSendOrder::choosesTheDueSend()
     QFETCH(int, messageId);
     QFETCH(QList<int>, recipients);
     QFETCH(QStringList, pagerIds);
-    QFETCH(QString, accessNumber);
+    QFETCH(QString, line);
 
     TempDatabase db;
     build(db, scene);
@@ -176,48 +191,11 @@ void TestSendOrder::choosesTheDueSend()
     QCOMPARE(order->text, messageText(messageId));
     QCOMPARE(QList<int>(order->recipients.begin(), order->recipients.end()), recipients);
     QCOMPARE(QStringList(order->pagerIds.begin(), order->pagerIds.end()), pagerIds);
-    QCOMPARE(order->accessNumber, accessNumber);
-}
-
-void TestSendOrder::providerLineSettings_data()
-{
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<char>("letter");
-    QTest::newRow("none") << 0 << 8 << 1 << 'N';
-    QTest::newRow("even") << 1 << 7 << 1 << 'E';
-    QTest::newRow("odd") << 2 << 7 << 2 << 'O';
-    QTest::newRow("unknown code") << 5 << 8 << 2 << 'O';
-}
-
-void TestSendOrder::providerLineSettings()
-{
-    QFETCH(int, parity);
-    QFETCH(int, dataBits);
-    QFETCH(int, stopBits);
-    QFETCH(char, letter);
-
-    // The user names provider 2; provider 1, the default, has settings no row uses.
-    TempDatabase db;
-    build(db,
-        Scene { { 1, 0 }, { { QStringLiteral("555"), 2 } }, { { 1, 1, 0, Yesterday } },
-            { QStringLiteral("UPDATE ServiceProviders SET Parity = 2, DataBits = 6, "
-                             "StopBits = 2 WHERE ID = 1") } });
-    db.exec(QStringLiteral("UPDATE ServiceProviders SET Parity = ?, DataBits = ?, StopBits = ? "
-                           "WHERE ID = 2"),
-        { parity, dataBits, stopBits });
-    FakeClock clock;
-    PresetPrompt prompt;
-    CQuillpostDoc doc;
-    doc.ReloadAll();
-
-    const std::optional<SendOrder> order = ChooseDueSend(doc);
-    QVERIFY(order);
-    QCOMPARE(order->accessNumber, QStringLiteral("0200"));
-    QCOMPARE(order->parity, letter);
-    QCOMPARE(order->dataBits, dataBits);
-    QCOMPARE(order->stopBits, stopBits);
+    QCOMPARE(QStringLiteral("%1 %2%3%4")
+                 .arg(order->accessNumber, QChar(order->parity))
+                 .arg(order->dataBits)
+                 .arg(order->stopBits),
+        line);
 }
 
 void TestSendOrder::otherProviderFollowsOnceTheFirstIsRecorded()
