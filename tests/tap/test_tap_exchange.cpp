@@ -101,6 +101,8 @@ void TestTapExchange::repliesInEachState_data()
     Row("ACK alone", S::LoginSent, { kAck }, {}, S::AwaitGoAhead);
     Row("ACK and go-ahead apart", S::LoginSent, { kAck, kGoAhead }, { kBlock }, S::BlockSent);
     Row("go-ahead split", S::LoginSent, { kAck, "\x1B[", "p\r" }, { kBlock }, S::BlockSent);
+    Row("go-ahead split after a line end", S::LoginSent, { "\x06\r\x1B", "[p\r" }, { kBlock },
+        S::BlockSent);
     Row("NAK to login repeats it identically", S::LoginSent, { "514 bad\r" + kNak, kNak },
         { kLogin, kLogin }, S::LoginSent);
     Row("ACK and NAK at login count as ACK", S::LoginSent, { "\x15\x06\r" }, {}, S::AwaitGoAhead);
