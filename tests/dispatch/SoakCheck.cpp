@@ -20,6 +20,21 @@ QString Describe(const SoakRow& row)
         .arg(row.retries);
 }
 
+// " (call 3 acknowledged, call 5 ACK lost)"; empty without pages.
+QString DescribePages(const QList<AcceptedPage>& pages)
+{
+    QStringList calls;
+    for (const AcceptedPage& page : pages) {
+        calls << QStringLiteral("call %1 %2")
+                     .arg(page.call)
+                     .arg(page.acknowledged ? QStringLiteral("acknowledged")
+                                            : QStringLiteral("ACK lost"));
+    }
+    return calls.isEmpty()
+        ? QString()
+        : QStringLiteral(" (") + calls.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
 // What is wrong with a row given the terminal's pages for it; empty when nothing is.
 QString Contradiction(const SoakRow& row, const QList<AcceptedPage>& pages)
 {
@@ -70,7 +85,7 @@ SoakVerdict CheckSoakRows(const QList<SoakRow>& rows, const QList<AcceptedPage>&
         verdict.givenUp += row.status == kStatusFailed ? 1 : 0;
         const QString wrong = Contradiction(row, own);
         if (!wrong.isEmpty())
-            verdict.lost << Describe(row) + QStringLiteral(": ") + wrong;
+            verdict.lost << Describe(row) + QStringLiteral(": ") + wrong + DescribePages(own);
     }
     for (auto it = pagesByRow.cbegin(); it != pagesByRow.cend(); ++it) {
         verdict.strangers << QStringLiteral("%1 page(s) to pager %2 with \"%3\"")

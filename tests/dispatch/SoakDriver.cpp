@@ -11,17 +11,16 @@
 namespace {
 
 constexpr int kSchedulerMs = 20;
-// A 2 ms tick makes the send's time-out (1200 ticks) some 2.4 s; no pauses while closing.
-constexpr SendTiming kTiming { 2, 0, 0 };
 constexpr int kProgressEveryCalls = 100;
 
 } // namespace
 
 SoakDriver::SoakDriver(quillpost::sim::PagingSimulator& sim, SoakFaultPicker& faults,
-    std::function<int()> waitingRows, bool verbose)
+    std::function<int()> waitingRows, SendTiming timing, bool verbose)
     : m_sim(sim)
     , m_faults(faults)
     , m_waitingRows(std::move(waitingRows))
+    , m_timing(timing)
     , m_verbose(verbose)
 {
 }
@@ -30,7 +29,7 @@ bool SoakDriver::Run(int timeoutMs)
 {
     CModemList modems([] { return kSimulatedLineName; });
     CHeadlessDispatcher dispatcher(
-        modems, [this](const QString& line) { OnLogLine(line); }, kSchedulerMs, kTiming);
+        modems, [this](const QString& line) { OnLogLine(line); }, kSchedulerMs, m_timing);
     QEventLoop loop;
     QObject::connect(
         &dispatcher, &CHeadlessDispatcher::Stopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -42,6 +41,7 @@ bool SoakDriver::Run(int timeoutMs)
         dispatcher.Stop();
     });
     m_sim.setFaults(m_faults.Next());
+    m_clock.start();
     dispatcher.Start();
     loop.exec();
     m_stopDispatcher = nullptr;
@@ -51,7 +51,7 @@ bool SoakDriver::Run(int timeoutMs)
 void SoakDriver::OnLogLine(const QString& line)
 {
     if (m_verbose)
-        std::printf("  %s\n", qPrintable(line));
+        std::printf("%9.3f  %s\n", double(m_clock.elapsed()) / 1000.0, qPrintable(line));
     if (line.startsWith(QLatin1String("Error: "))
         || line.endsWith(QLatin1String("(answered No)"))) {
         m_operatorMessages << line;
@@ -62,6 +62,9 @@ void SoakDriver::OnLogLine(const QString& line)
     if (line.endsWith(QLatin1String(": call ended."))) {
         // Drawn at once: the next call cannot connect before this returns.
         m_sim.setFaults(m_faults.Next());
+        if (m_verbose)
+            std::printf(
+                "           the next call's fault: %s\n", qPrintable(m_faults.PendingKind()));
         // The database is read once the send's own stack has unwound.
         QTimer::singleShot(0, [this] { OnCallEnded(); });
     }

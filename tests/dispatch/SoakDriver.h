@@ -2,7 +2,9 @@
 
 #include "PagingSimulator.h"
 #include "SoakFaults.h"
+#include "dispatch/SendSession.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -16,7 +18,7 @@ class SoakDriver
 public:
     // `waitingRows` counts the rows still to be sent; it is asked after every call.
     SoakDriver(quillpost::sim::PagingSimulator& sim, SoakFaultPicker& faults,
-        std::function<int()> waitingRows, bool verbose);
+        std::function<int()> waitingRows, SendTiming timing, bool verbose);
 
     // True when every row was final before `timeoutMs` passed.
     bool Run(int timeoutMs);
@@ -33,7 +35,9 @@ private:
     quillpost::sim::PagingSimulator& m_sim;
     SoakFaultPicker& m_faults;
     std::function<int()> m_waitingRows;
+    SendTiming m_timing;
     bool m_verbose;
+    QElapsedTimer m_clock; // since the dispatcher started, for the log printed
     std::function<void()> m_stopDispatcher;
     int m_calls = 0;
     int m_timedOutCalls = 0;

@@ -22,10 +22,13 @@ struct FaultKind
     void (*apply)(SimFaults&, Random&);
 };
 
-// The send gives up after 1200 ticks (some 2.4 s at the soak's 2 ms tick, more on a
-// loaded machine). A call carries about seven replies and 150 to 250 bytes, so slow
-// replies stay below 150 ms each and reply pieces below 10 ms apart: an acknowledged
-// page always reaches the program before its time-out.
+// The send gives up after 1200 ticks, some 3.6 s at the soak's 3 ms tick (longer on a
+// loaded machine, never shorter), and wakes the terminal every 20 ticks until it answers.
+// A slow terminal answers each of those wake-ups in turn, so a delay near the wake-up
+// period would pile up answers; delays stay below 50 ms, and pieces of at least two
+// bytes come at most 4 ms apart. A call of seven to ten replies and up to 250 bytes then
+// ends within about half a second, and every page the terminal acknowledges reaches the
+// program seconds before its time-out, as it would at the real periods.
 const FaultKind kKinds[] = {
     { "nakBlock", false, [](SimFaults& f, Random& r) { f.nakBlock = Between(r, 1, 3); } },
     { "nakLoginTimes", false, [](SimFaults& f, Random& r) { f.nakLoginTimes = Between(r, 1, 3); } },
@@ -36,10 +39,10 @@ const FaultKind kKinds[] = {
     { "garbage", false, [](SimFaults& f, Random&) { f.garbage = true; } },
     { "chunkSize", false,
         [](SimFaults& f, Random& r) {
-            f.chunkSize = Between(r, 1, 16);
-            f.chunkPauseMs = Between(r, 1, 8);
+            f.chunkSize = Between(r, 2, 16);
+            f.chunkPauseMs = Between(r, 1, 4);
         } },
-    { "slowReplyMs", false, [](SimFaults& f, Random& r) { f.slowReplyMs = Between(r, 20, 150); } },
+    { "slowReplyMs", false, [](SimFaults& f, Random& r) { f.slowReplyMs = Between(r, 10, 50); } },
     { "silentAfterConnect", false, [](SimFaults& f, Random&) { f.silentAfterConnect = true; } },
     { "longRunWithoutLineEnd", false,
         [](SimFaults& f, Random&) { f.longRunWithoutLineEnd = true; } },

@@ -23,6 +23,8 @@ public:
     // next one is made, i.e. once a call has run with it.
     const std::map<QString, int>& Injected() const { return m_injected; }
     int InjectedTotal() const;
+    // The kind of the last draw; empty for a clean call.
+    const QString& PendingKind() const { return m_pendingKind; }
 
 private:
     quillpost::sim::SimFaults Draw(QString& kind);

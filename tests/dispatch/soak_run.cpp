@@ -195,6 +195,14 @@ SimConfig SoakTerminal()
     return config;
 }
 
+// A 3 ms tick makes the send's time-out (1200 ticks) some 3.6 s; no pauses while closing.
+// A modem keeps the program's pause after dropping a call, which gives it time to leave
+// the call before the next dial.
+SendTiming SoakTiming(bool modemLine)
+{
+    return { 3, 0, modemLine ? CModemConnection::kHangUpPauseMs : 0 };
+}
+
 int WaitingRows(const TempDatabase& db)
 {
     return db.scalar(QStringLiteral("SELECT COUNT(*) FROM Messages WHERE Status = 0")).toInt();
@@ -216,7 +224,8 @@ bool RunSoak(const SoakOptions& options, int timeoutSeconds)
 
     SoakFaultPicker faults(random, options.modemLine, options.faultyPercent);
     SoakDriver driver(
-        sim, faults, [&db] { return WaitingRows(db); }, options.verbose);
+        sim, faults, [&db] { return WaitingRows(db); }, SoakTiming(options.modemLine),
+        options.verbose);
     if (!driver.Run(timeoutSeconds * 1000))
         std::printf("soak: rows still waiting after %d s\n", timeoutSeconds);
     sim.waitForCallEnds(sim.callCount(), 10000);
