@@ -22,12 +22,13 @@ void measure(int recipients, int existingRows)
     const QString path = folder.filePath(QStringLiteral("Quillpost.mdb"));
     CreateQuillpostDatabase(path);
     QDir::setCurrent(folder.path());
-    DaoConnection(path).Execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                           "WHERE i < ?) INSERT INTO Messages (Recipient, MessageCount, "
-                           "MessageId, Text, Status, SendTime, RequestTime, RequiredSendTime, "
-                           "Retries) SELECT i % 1000 + 1, 4, (i - 1) / 4 * 4 + 1, 'queued before', "
-                           "1, '2026-01-01 12:00:00', '2026-01-01 12:00:00', "
-                           "'2026-01-01 12:00:00', 0 FROM n"),
+    DaoConnection(path).Execute(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                       "WHERE i < ?) INSERT INTO Messages (Recipient, MessageCount, "
+                       "MessageId, Text, Status, SendTime, RequestTime, RequiredSendTime, "
+                       "Retries) SELECT i % 1000 + 1, 4, (i - 1) / 4 * 4 + 1, 'queued before', "
+                       "1, '2026-01-01 12:00:00', '2026-01-01 12:00:00', "
+                       "'2026-01-01 12:00:00', 0 FROM n"),
         { existingRows }, QStringLiteral("Filling the Messages table failed"));
     std::vector<std::int32_t> ids;
     for (int i = 1; i <= recipients; ++i)
