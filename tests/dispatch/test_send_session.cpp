@@ -3,7 +3,6 @@
 // line do to it, what each recipient's row and the send log keep, a database held by
 // another program, and what a day of sends leaves behind.
 #include "FakeClock.h"
-#include "FakeTelephony.h"
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
 #include "SimulatedLine.h"
@@ -14,9 +13,7 @@
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
-#include <QDir>
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <QTest>
 #include <thread>
 
@@ -108,13 +105,6 @@ struct Send
     std::unique_ptr<CSendSession> session;
 };
 
-int CountEntries(const char* folder)
-{
-    return int(QDir(QString::fromLatin1(folder))
-                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                   .size());
-}
-
 SimConfig Faults(const SimFaults& faults)
 {
     SimConfig config;
@@ -156,7 +146,6 @@ private slots:
     void unknownPagerIdNoLongerHoldsUpTheQueue();
     void lockedDatabaseWhileRecording_data();
     void lockedDatabaseWhileRecording();
-    void manySendsLeaveNothingBehind();
 };
 
 void TestSendSession::sends_data()
@@ -378,53 +367,6 @@ void TestSendSession::lockedDatabaseWhileRecording()
     QCOMPARE(prompt.shown.size(), releasedSoon ? 0 : 1);
     QVERIFY2(releasedSoon || prompt.shown.first().contains("1001 was accepted"),
         qPrintable(prompt.shown.join('\n')));
-}
-
-// Sends one after the other, as a program that pages all day does: descriptors,
-// threads and line-application handles come back to where they were.
-void TestSendSession::manySendsLeaveNothingBehind()
-{
-    constexpr int kSends = 20;
-    TempSettings settingsFolder;
-    TempDatabase db;
-    PagingSimulator sim;
-    const int provider = db.addProvider(QStringLiteral("P1"), StartSimulatedLine(sim, true), 1);
-    const int user = db.addUser(QStringLiteral("User"), QStringLiteral("1001"), provider);
-
-    const std::unique_ptr<ITelephony> machine = CreateLineTelephony();
-    FakeTelephony telephony(machine.get());
-    CModemList modems([] { return kSimulatedLineName; }, &telephony);
-    int fds = -1;
-    int threads = -1;
-    for (int i = 0; i < kSends; ++i) {
-        const int row = db.addMessageRow(user, 0, QStringLiteral("Page %1").arg(i), 0, kQueued);
-        db.exec(QStringLiteral("UPDATE Messages SET MessageId = ID WHERE ID = ?"), { row });
-        // The Select Modem dialog runs a discovery of its own now and then.
-        modems.Discover();
-        // The document keeps a connection open while it lives; it goes with the send.
-        QVERIFY(Send(modems).Run());
-        QCOMPARE(db.scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row }),
-            QVariant(1));
-        if (i == 0) {
-            // Counted after the first send, once every lazily made resource exists; what
-            // is still going away then only makes the count more lenient.
-            fds = CountEntries("/proc/self/fd");
-            threads = CountEntries("/proc/self/task");
-        }
-    }
-    QCOMPARE(sim.pageCount(), kSends);
-    const auto returned = [&] {
-        return CountEntries("/proc/self/fd") <= fds && CountEntries("/proc/self/task") <= threads;
-    };
-    QVERIFY(QTest::qWaitFor(returned, 5000));
-    // Every line application started was shut down, each once.
-    QStringList started = telephony.calls.filter(QRegularExpression("^lineInitialize "));
-    QStringList ended = telephony.calls.filter(QRegularExpression("^lineShutdown "));
-    started.replaceInStrings("lineInitialize", "");
-    ended.replaceInStrings("lineShutdown", "");
-    started.sort();
-    ended.sort();
-    QCOMPARE(ended, started);
 }
 
 QTEST_GUILESS_MAIN(TestSendSession)
