@@ -46,10 +46,9 @@ private slots:
     void init();
     void cleanup();
 
-    void listsSortedAndRecipientsInListOrder();
+    void listsSortedEnterAcceptsRecipientsInListOrder();
     void textHoldsAtMost240_data();
     void textHoldsAtMost240();
-    void enterPressesOk();
     void okRefusals_data();
     void okRefusals();
     void groupMembersSelected_data();
@@ -68,16 +67,22 @@ private:
         QTest::mouseClick(target->viewport(), Qt::LeftButton, Qt::NoModifier,
             target->visualItemRect(target->item(row)).center());
     }
-    QStringList selectedUsers() const
+    // The entries of the list (only the selected ones, as "name#ID", when `selected`).
+    QStringList entries(const char* listName, bool selected = false) const
     {
         QStringList names;
-        for (int row = 0; row < list("userList")->count(); ++row) {
-            QListWidgetItem* entry = list("userList")->item(row);
-            if (entry->isSelected())
-                names << QStringLiteral("%1#%2").arg(entry->text()).arg(entry->data(Qt::UserRole).toInt());
+        for (int row = 0; row < list(listName)->count(); ++row) {
+            QListWidgetItem* entry = list(listName)->item(row);
+            if (!selected)
+                names << entry->text();
+            else if (entry->isSelected())
+                names << QStringLiteral("%1#%2")
+                             .arg(entry->text())
+                             .arg(entry->data(Qt::UserRole).toInt());
         }
         return names;
     }
+    QStringList selectedUsers() const { return entries("userList", true); }
     void pressOk() const { m_dlg->findChild<QPushButton*>("okButton")->click(); }
 
     std::unique_ptr<TempDatabase> m_db;
@@ -116,24 +121,19 @@ void TestSendMessageDlg::open()
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
 }
 
-void TestSendMessageDlg::listsSortedAndRecipientsInListOrder()
+void TestSendMessageDlg::listsSortedEnterAcceptsRecipientsInListOrder()
 {
     open();
-    QStringList users;
-    for (int row = 0; row < list("userList")->count(); ++row)
-        users << list("userList")->item(row)->text();
-    QCOMPARE(users, QStringList({ "Alice", "Alice", "bob", "carol", "Dave" }));
-    QStringList groups;
-    for (int row = 0; row < list("groupList")->count(); ++row)
-        groups << list("groupList")->item(row)->text();
-    QCOMPARE(groups, QStringList({ "Day shift", "Empty", "night shift" }));
+    QCOMPARE(entries("userList"), QStringList({ "Alice", "Alice", "bob", "carol", "Dave" }));
+    QCOMPARE(entries("groupList"), QStringList({ "Day shift", "Empty", "night shift" }));
 
     // Clicked in the order Dave, bob, the second Alice, then bob again (off).
     for (int row : { 4, 2, 1, 2 })
         click("userList", row);
     QTest::keyClicks(edit(), "Lift 3 stuck");
-    pressOk();
+    QTest::keyClick(edit(), Qt::Key_Return); // Enter presses OK
     QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
+    QVERIFY(!m_dlg->isVisible());
     QCOMPARE(m_dlg->m_listRecipients, Ids({ AliceToo, Dave }));
     QCOMPARE(m_dlg->m_strMessage, QStringLiteral("Lift 3 stuck"));
 }
@@ -147,14 +147,15 @@ void TestSendMessageDlg::textHoldsAtMost240_data()
     QTest::addColumn<QString>("after");
 
     const QString t239(239, 't');
-    QTest::newRow("typing stops at 240") << QString() << 0 << t239 + "xyz" << QString() << t239 + "x";
+    QTest::newRow("typing stops at 240")
+        << QString() << 0 << t239 + "xyz" << QString() << t239 + "x";
     QTest::newRow("paste cut to fit") << t239 << 0 << QString() << "pasted" << t239 + "p";
-    QTest::newRow("paste of 300 into nothing") << QString() << 0 << QString() << QString(300, 'p')
-                                               << QString(240, 'p');
+    QTest::newRow("paste of 300 into nothing")
+        << QString() << 0 << QString() << QString(300, 'p') << QString(240, 'p');
     QTest::newRow("paste replaces the selection")
         << t239 << 4 << QString() << "0123456789" << QString(235, 't') + "01234";
-    QTest::newRow("line breaks pasted become spaces")
-        << "A" << 0 << QString() << "b\r\nc\nd\re" << "Ab c d e";
+    QTest::newRow("line breaks pasted become spaces") << "A" << 0 << QString() << "b\r\nc\nd\re"
+                                                      << "Ab c d e";
     QTest::newRow("typing over a selection at the limit")
         << QString(240, 'u') << 1 << "v" << QString() << QString(239, 'u') + "v";
 }
@@ -186,18 +187,6 @@ void TestSendMessageDlg::textHoldsAtMost240()
     QCOMPARE(m_dlg->m_strMessage, after);
 }
 
-void TestSendMessageDlg::enterPressesOk()
-{
-    open();
-    click("userList", 3);
-    QTest::keyClicks(edit(), "Code blue");
-    QTest::keyClick(edit(), Qt::Key_Return);
-    QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
-    QVERIFY(!m_dlg->isVisible());
-    QCOMPARE(m_dlg->m_strMessage, QStringLiteral("Code blue"));
-    QCOMPARE(m_dlg->m_listRecipients, Ids({ Carol }));
-}
-
 void TestSendMessageDlg::okRefusals_data()
 {
     QTest::addColumn<QString>("text");
@@ -205,7 +194,8 @@ void TestSendMessageDlg::okRefusals_data()
     QTest::addColumn<QString>("refusal"); // empty: accepted
 
     QTest::newRow("empty text") << QString() << true << CSendMessageDlg::kNoTextMessage;
-    QTest::newRow("empty text, no recipient") << QString() << false << CSendMessageDlg::kNoTextMessage;
+    QTest::newRow("empty text, no recipient")
+        << QString() << false << CSendMessageDlg::kNoTextMessage;
     QTest::newRow("no recipient") << "Hi" << false << CSendMessageDlg::kNoRecipientMessage;
     QTest::newRow("blanks only accepted") << "   " << true << QString();
 }
@@ -239,8 +229,8 @@ void TestSendMessageDlg::groupMembersSelected_data()
 
     // Group list rows: 0 "Day shift", 1 "Empty", 2 "night shift".
     QTest::newRow("no group selected") << Ids { Dave } << QList<int> {} << QStringList { "Dave#5" };
-    QTest::newRow("group without members") << Ids { Dave } << QList<int> { 1 }
-                                           << QStringList { "Dave#5" };
+    QTest::newRow("group without members")
+        << Ids { Dave } << QList<int> { 1 } << QStringList { "Dave#5" };
     QTest::newRow("member of both groups, already selected, once")
         << Ids { Alice } << QList<int> { 0, 2 } << QStringList { "Alice#2", "bob#1", "carol#3" };
     QTest::newRow("one group") << Ids {} << QList<int> { 2 } << QStringList { "Alice#2", "bob#1" };
