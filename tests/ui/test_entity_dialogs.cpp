@@ -56,199 +56,197 @@ private slots:
     void init() { m_db = std::make_unique<TempDatabase>(); }
     void cleanup() { m_db.reset(); }
 
-    void userProviders_data();
-    void userProviders();
-    void providerLineSettings_data();
-    void providerLineSettings();
-    void providerPassword_data();
-    void providerPassword();
-    void enterAcceptsEscapeCancels();
+    void userProviders_data()
+    {
+        QTest::addColumn<bool>("unreadableRow");
+        QTest::addColumn<int>("preferred");
+        QTest::addColumn<QString>("choice"); // as for choose(); empty: untouched
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("handedBack");
+
+        const QStringList all { "Default Provider", "Metro", "County", "Rural" };
+        QTest::newRow("stored provider") << false << 7 << "" << all << "County" << 7;
+        QTest::newRow("default provider") << false << 0 << "" << all << "Default Provider" << 0;
+        QTest::newRow("Default Provider chosen")
+            << false << 9 << "0" << all << "Default Provider" << 0;
+        QTest::newRow("provider deleted") << false << 5 << "" << all << "" << 5;
+        QTest::newRow("entry chosen, then text typed")
+            << false << 9 << "1;typed:Nobody" << all << "Nobody" << 9;
+        // The second provider cannot be read: the first stays offered, and no word is said.
+        QTest::newRow("read fails")
+            << true << 9 << "" << QStringList { "Default Provider", "Metro" } << "" << 9;
+    }
+
+    void userProviders()
+    {
+        QFETCH(bool, unreadableRow);
+        QFETCH(int, preferred);
+        QFETCH(QString, choice);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, current);
+        QFETCH(int, handedBack);
+        PresetPrompt prompt;
+        for (const auto& [id, name] : { std::pair(4, "Metro"), { 7, "County" }, { 9, "Rural" } })
+            m_db->exec(
+                "INSERT INTO ServiceProviders (ID, ServiceName) VALUES (?, ?)", { id, name });
+        if (unreadableRow)
+            m_db->exec("UPDATE ServiceProviders SET BaudRate = 'fast' WHERE ID = 7");
+
+        CUserDlg dlg({});
+        dlg.m_nPreferredProvider = preferred;
+        showAndWait(dlg);
+        QComboBox* providers = combo(dlg, "providerCombo");
+        QCOMPARE(entries(providers), shown);
+        if (!choice.isEmpty())
+            choose(providers, choice);
+        QCOMPARE(providers->currentText(), current);
+        dlg.accept();
+        QCOMPARE(dlg.m_nPreferredProvider, handedBack);
+        QVERIFY(prompt.shown.isEmpty());
+    }
+
+    void providerLineSettings_data()
+    {
+        // Baud rate, stop bits, parity, data bits and "Use as default", in that order.
+        QTest::addColumn<QList<int>>("members");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>(
+            "choices"); // one for each list, as for choose(); "" untouched
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QList<int>>("handedBack");
+
+        const auto row = [](const char* name, QList<int> members, const char* shown,
+                             QStringList choices, QList<int> handedBack, bool cancel = false) {
+            QTest::newRow(name) << members << QString(shown) << choices << cancel << handedBack;
+        };
+        const QStringList untouched { "", "", "", "" };
+        row("new provider", { 9600, 1, 0, 8, 0 }, "9600 1 None 8 off", untouched,
+            { 9600, 1, 0, 8, 0 });
+        row("first entries", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", untouched,
+            { 300, 1, 1, 7, 1 });
+        row("last entries", { 38400, 2, 2, 8, 1 }, "38400 2 Odd 8 on", untouched,
+            { 38400, 2, 2, 8, 1 });
+        row("outside the lists", { 57600, 3, 5, 6, 2 }, "38400 1 None 8 off", untouched,
+            { 38400, 1, 0, 8, 0 });
+        row("negative", { -1, -1, -1, -1, -1 }, "38400 1 None 8 off", untouched,
+            { 38400, 1, 0, 8, 0 });
+        row("entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "6", "1", "2", "1" },
+            { 19200, 2, 2, 8, 0 });
+        row("no entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
+            { "-1", "-1", "-1", "-1" }, { 38400, 2, -1, 8, 0 });
+        row("texts typed", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
+            { "typed:57600", "typed:1.5", "typed:Mark", "typed:6" }, { 38400, 2, -1, 8, 0 });
+        row("cancelled", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", { "-1", "0", "", "" },
+            { 38400, 1, 1, 7, 1 }, true);
+    }
+
+    // What the lists show for the numbers preset, and the numbers they give back on closing,
+    // whether by OK or by Cancel.
+    void providerLineSettings()
+    {
+        QFETCH(QList<int>, members);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, choices);
+        QFETCH(bool, cancel);
+        QFETCH(QList<int>, handedBack);
+        CServiceProviderDlg dlg;
+        dlg.m_nBaudRate = members[0];
+        dlg.m_nStopBits = members[1];
+        dlg.m_nParity = members[2];
+        dlg.m_nDataBits = members[3];
+        dlg.m_bUseAsDefault = members[4];
+        showAndWait(dlg);
+        QStringList texts;
+        const char* lists[] = { "baudRateCombo", "stopBitsCombo", "parityCombo", "dataBitsCombo" };
+        for (int i = 0; i < 4; ++i) {
+            texts << combo(dlg, lists[i])->currentText();
+            if (!choices[i].isEmpty())
+                choose(combo(dlg, lists[i]), choices[i]);
+        }
+        texts << (dlg.findChild<QCheckBox*>("useAsDefaultCheck")->isChecked() ? "on" : "off");
+        QCOMPARE(texts.join(' '), shown);
+        // A Text column holds 255 characters; the field takes no more.
+        QTest::keyClicks(dlg.findChild<QLineEdit*>("accessNumberEdit"), QString(256, '5') + "#");
+        cancel ? dlg.reject() : dlg.accept();
+        QCOMPARE(QList<int>({ dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity, dlg.m_nDataBits,
+                     dlg.m_bUseAsDefault }),
+            handedBack);
+        QCOMPARE(dlg.m_strAccessNumber, QString(255, '5'));
+    }
+
+    void providerPassword_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed"); // "-" leaves the field alone
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("handedBack");
+
+        QTest::newRow("kept as stored") << "abc1"
+                                        << "-" << true << "abc1";
+        QTest::newRow("typed") << ""
+                               << "Pw12" << true << "Pw12";
+        QTest::newRow("cleared: no password") << "abc1"
+                                              << "" << true << "";
+        QTest::newRow("seven characters refused") << ""
+                                                  << "abcdefg" << false << "abcdefg";
+        QTest::newRow("punctuation refused") << ""
+                                             << "ab c!" << false << "ab c!";
+        QTest::newRow("accented letter refused") << ""
+                                                 << "caf\u00e9" << false << "caf\u00e9";
+    }
+
+    // The password field is masked; OK takes what a log-on can carry and keeps the dialog
+    // open, with what was typed, for anything else. What OK takes is stored as it is.
+    void providerPassword()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QFETCH(QString, handedBack);
+
+        PresetPrompt prompt;
+        CServiceProviderDlg dlg;
+        dlg.m_strPassword = stored;
+        showAndWait(dlg);
+        auto* field = dlg.findChild<QLineEdit*>("passwordEdit");
+        QCOMPARE(field->echoMode(), QLineEdit::Password);
+        QCOMPARE(field->text(), stored);
+        if (typed != "-") {
+            field->clear();
+            field->insert(typed); // as typed; keyClicks takes ASCII only
+        }
+        dlg.accept();
+        QCOMPARE(dlg.isVisible(), !accepted);
+        QCOMPARE(prompt.shown,
+            accepted ? QStringList() : QStringList { CServiceProviderDlg::kBadPassword });
+        if (!accepted)
+            dlg.reject();
+        QCOMPARE(dlg.m_strPassword, handedBack);
+        if (accepted) {
+            ProviderDetails details;
+            details.password = dlg.m_strPassword;
+            QCOMPARE(ReadProvider(SaveProvider(std::nullopt, details))->password, handedBack);
+        }
+    }
+
+    // Enter, even in a list's field, is OK; Escape is Cancel.
+    void enterAcceptsEscapeCancels()
+    {
+        CServiceProviderDlg provider;
+        showAndWait(provider);
+        QTest::keyClick(combo(provider, "parityCombo"), Qt::Key_Enter);
+        QCOMPARE(provider.result(), int(QDialog::Accepted));
+        CUserDlg user({});
+        showAndWait(user);
+        QTest::keyClick(user.findChild<QLineEdit*>("phoneEdit"), Qt::Key_Escape);
+        QCOMPARE(user.result(), int(QDialog::Rejected));
+        QVERIFY(!provider.isVisible() && !user.isVisible());
+    }
 
 private:
     std::unique_ptr<TempDatabase> m_db;
 };
-
-void TestEntityDialogs::userProviders_data()
-{
-    QTest::addColumn<bool>("unreadableRow");
-    QTest::addColumn<int>("preferred");
-    QTest::addColumn<QString>("choice"); // as for choose(); empty: untouched
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<int>("handedBack");
-
-    const QStringList all { "Default Provider", "Metro", "County", "Rural" };
-    QTest::newRow("stored provider") << false << 7 << "" << all << "County" << 7;
-    QTest::newRow("default provider") << false << 0 << "" << all << "Default Provider" << 0;
-    QTest::newRow("Default Provider chosen") << false << 9 << "0" << all << "Default Provider" << 0;
-    QTest::newRow("provider deleted") << false << 5 << "" << all << "" << 5;
-    QTest::newRow("entry chosen, then text typed")
-        << false << 9 << "1;typed:Nobody" << all << "Nobody" << 9;
-    // The second provider cannot be read: the first stays offered, and no word is said.
-    QTest::newRow("read fails") << true << 9 << "" << QStringList { "Default Provider", "Metro" }
-                                << "" << 9;
-}
-
-void TestEntityDialogs::userProviders()
-{
-    QFETCH(bool, unreadableRow);
-    QFETCH(int, preferred);
-    QFETCH(QString, choice);
-    QFETCH(QStringList, shown);
-    QFETCH(QString, current);
-    QFETCH(int, handedBack);
-    PresetPrompt prompt;
-    for (const auto& [id, name] : { std::pair(4, "Metro"), { 7, "County" }, { 9, "Rural" } })
-        m_db->exec("INSERT INTO ServiceProviders (ID, ServiceName) VALUES (?, ?)", { id, name });
-    if (unreadableRow)
-        m_db->exec("UPDATE ServiceProviders SET BaudRate = 'fast' WHERE ID = 7");
-
-    CUserDlg dlg({});
-    dlg.m_nPreferredProvider = preferred;
-    showAndWait(dlg);
-    QComboBox* providers = combo(dlg, "providerCombo");
-    QCOMPARE(entries(providers), shown);
-    if (!choice.isEmpty())
-        choose(providers, choice);
-    QCOMPARE(providers->currentText(), current);
-    dlg.accept();
-    QCOMPARE(dlg.m_nPreferredProvider, handedBack);
-    QVERIFY(prompt.shown.isEmpty());
-}
-
-void TestEntityDialogs::providerLineSettings_data()
-{
-    // Baud rate, stop bits, parity, data bits and "Use as default", in that order.
-    QTest::addColumn<QList<int>>("members");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QStringList>("choices"); // one for each list, as for choose(); "" untouched
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<QList<int>>("handedBack");
-
-    const auto row = [](const char* name, QList<int> members, const char* shown,
-                         QStringList choices, QList<int> handedBack, bool cancel = false) {
-        QTest::newRow(name) << members << QString(shown) << choices << cancel << handedBack;
-    };
-    const QStringList untouched { "", "", "", "" };
-    row("new provider", { 9600, 1, 0, 8, 0 }, "9600 1 None 8 off", untouched, { 9600, 1, 0, 8, 0 });
-    row("first entries", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", untouched, { 300, 1, 1, 7, 1 });
-    row("last entries", { 38400, 2, 2, 8, 1 }, "38400 2 Odd 8 on", untouched,
-        { 38400, 2, 2, 8, 1 });
-    row("outside the lists", { 57600, 3, 5, 6, 2 }, "38400 1 None 8 off", untouched,
-        { 38400, 1, 0, 8, 0 });
-    row("negative", { -1, -1, -1, -1, -1 }, "38400 1 None 8 off", untouched, { 38400, 1, 0, 8, 0 });
-    row("entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "6", "1", "2", "1" },
-        { 19200, 2, 2, 8, 0 });
-    row("no entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "-1", "-1", "-1", "-1" },
-        { 38400, 2, -1, 8, 0 });
-    row("texts typed", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
-        { "typed:57600", "typed:1.5", "typed:Mark", "typed:6" }, { 38400, 2, -1, 8, 0 });
-    row("cancelled", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", { "-1", "0", "", "" },
-        { 38400, 1, 1, 7, 1 }, true);
-}
-
-// What the lists show for the numbers preset, and the numbers they give back on closing,
-// whether by OK or by Cancel.
-void TestEntityDialogs::providerLineSettings()
-{
-    QFETCH(QList<int>, members);
-    QFETCH(QString, shown);
-    QFETCH(QStringList, choices);
-    QFETCH(bool, cancel);
-    QFETCH(QList<int>, handedBack);
-    CServiceProviderDlg dlg;
-    dlg.m_nBaudRate = members[0];
-    dlg.m_nStopBits = members[1];
-    dlg.m_nParity = members[2];
-    dlg.m_nDataBits = members[3];
-    dlg.m_bUseAsDefault = members[4];
-    showAndWait(dlg);
-    QStringList texts;
-    const char* lists[] = { "baudRateCombo", "stopBitsCombo", "parityCombo", "dataBitsCombo" };
-    for (int i = 0; i < 4; ++i) {
-        texts << combo(dlg, lists[i])->currentText();
-        if (!choices[i].isEmpty())
-            choose(combo(dlg, lists[i]), choices[i]);
-    }
-    texts << (dlg.findChild<QCheckBox*>("useAsDefaultCheck")->isChecked() ? "on" : "off");
-    QCOMPARE(texts.join(' '), shown);
-    // A Text column holds 255 characters; the field takes no more.
-    QTest::keyClicks(dlg.findChild<QLineEdit*>("accessNumberEdit"), QString(256, '5') + "#");
-    cancel ? dlg.reject() : dlg.accept();
-    QCOMPARE(QList<int>({ dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity, dlg.m_nDataBits,
-                 dlg.m_bUseAsDefault }),
-        handedBack);
-    QCOMPARE(dlg.m_strAccessNumber, QString(255, '5'));
-}
-
-void TestEntityDialogs::providerPassword_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("typed"); // "-" leaves the field alone
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QString>("handedBack");
-
-    QTest::newRow("kept as stored") << "abc1"
-                                    << "-" << true << "abc1";
-    QTest::newRow("typed") << ""
-                           << "Pw12" << true << "Pw12";
-    QTest::newRow("cleared: no password") << "abc1"
-                                          << "" << true << "";
-    QTest::newRow("seven characters refused") << ""
-                                              << "abcdefg" << false << "abcdefg";
-    QTest::newRow("punctuation refused") << ""
-                                         << "ab c!" << false << "ab c!";
-    QTest::newRow("accented letter refused") << ""
-                                             << "caf\u00e9" << false << "caf\u00e9";
-}
-
-// The password field is masked; OK takes what a log-on can carry and keeps the dialog
-// open, with what was typed, for anything else. What OK takes is stored as it is.
-void TestEntityDialogs::providerPassword()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, typed);
-    QFETCH(bool, accepted);
-    QFETCH(QString, handedBack);
-
-    PresetPrompt prompt;
-    CServiceProviderDlg dlg;
-    dlg.m_strPassword = stored;
-    showAndWait(dlg);
-    auto* field = dlg.findChild<QLineEdit*>("passwordEdit");
-    QCOMPARE(field->echoMode(), QLineEdit::Password);
-    QCOMPARE(field->text(), stored);
-    if (typed != "-") {
-        field->clear();
-        field->insert(typed); // as typed; keyClicks takes ASCII only
-    }
-    dlg.accept();
-    QCOMPARE(dlg.isVisible(), !accepted);
-    QCOMPARE(
-        prompt.shown, accepted ? QStringList() : QStringList { CServiceProviderDlg::kBadPassword });
-    if (!accepted)
-        dlg.reject();
-    QCOMPARE(dlg.m_strPassword, handedBack);
-    if (accepted) {
-        ProviderDetails details;
-        details.password = dlg.m_strPassword;
-        QCOMPARE(ReadProvider(SaveProvider(std::nullopt, details))->password, handedBack);
-    }
-}
-
-// Enter, even in a list's field, is OK; Escape is Cancel.
-void TestEntityDialogs::enterAcceptsEscapeCancels()
-{
-    CServiceProviderDlg provider;
-    showAndWait(provider);
-    QTest::keyClick(combo(provider, "parityCombo"), Qt::Key_Enter);
-    QCOMPARE(provider.result(), int(QDialog::Accepted));
-    CUserDlg user({});
-    showAndWait(user);
-    QTest::keyClick(user.findChild<QLineEdit*>("phoneEdit"), Qt::Key_Escape);
-    QCOMPARE(user.result(), int(QDialog::Rejected));
-    QVERIFY(!provider.isVisible() && !user.isVisible());
-}
 
 QTEST_MAIN(TestEntityDialogs)
 #include "test_entity_dialogs.moc"

@@ -48,6 +48,19 @@ void compose(QDialog* dlg, const QString& text, const QString& group)
     dlg->findChild<QPushButton*>("okButton")->click();
 }
 
+QStringList tableRows(const QDialog* dlg, const char* name)
+{
+    const auto* table = dlg->findChild<QTableWidget*>(name);
+    QStringList rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column)
+            cells << table->item(row, column)->text();
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
 } // namespace
 
 class TestMessageCommands : public QObject
@@ -55,17 +68,201 @@ class TestMessageCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_db = std::make_unique<TempDatabase>();
+        m_prompt = std::make_unique<PresetPrompt>();
+        m_clock = std::make_unique<FakeClock>();
+        const std::int32_t ward = m_db->addGroup("Ward 4");
+        m_db->addGroup("Theatre");
+        m_db->addUser("Ann", "100", 0, { ward });
+        m_db->addUser("Ben", "200");
+        m_db->addUser("Cai", "300", 0, { 0, ward });
+        // Message 1 went to all three: sent, failed for good, still waiting.
+        m_db->addMessageRow(1, 1, "Fire drill" + Suffix, kStatusSent);
+        m_db->addMessageRow(2, 1, "Fire drill" + Suffix, kStatusFailed);
+        m_db->addMessageRow(3, 1, "Fire drill" + Suffix, kStatusWaiting);
+        m_db->addMessageRow(2, 4, "Lunch", kStatusSent);
 
-    void newMessageForGroup();
-    void resendQueuesCopyToEveryRecipient();
-    void deleteMessage_data();
-    void deleteMessage();
-    void failedQueueingOffersMessageAgain();
-    void resultRecordedWhileDialogOpen();
-    void historyOfAMessage_data();
-    void historyOfAMessage();
+        m_doc = std::make_unique<CQuillpostDoc>();
+        m_view = ShowLoadedTree(*m_doc);
+        QVERIFY(m_view);
+    }
+
+    void cleanup()
+    {
+        m_view.reset();
+        m_doc.reset();
+        m_clock.reset();
+        m_prompt.reset();
+        m_db.reset();
+    }
+
+    // (The Operations menu's New Message is chosen in failedQueueingOffersMessageAgain.)
+    void newMessageForGroup()
+    {
+        DialogScript script({ [](QDialog* dlg) {
+            QCOMPARE(selectedNames(dlg), QStringList());
+            compose(dlg, "Ward 4 meeting moved to 3 pm", "Ward 4");
+        } });
+        choose(m_view->topLevelItem(MessagesCategory), ID_MESSAGES_NEWMESSAGE);
+
+        QCOMPARE(script.played(), 1);
+        const QString text = "Ward 4 meeting moved to 3 pm" + Suffix;
+        QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+        QCOMPARE(messageItems().size(), 3);
+        QVERIFY(!m_view->topLevelItem(MessagesCategory)->isExpanded());
+    }
+
+    void resendQueuesCopyToEveryRecipient()
+    {
+        const QStringList before = rows();
+        // Ben has left since; the copy can only go to the others.
+        m_db->exec("DELETE FROM Users WHERE ID = 2");
+        m_doc->ReloadAll();
+        m_view->RefreshTree();
+        m_view->expandAll();
+
+        DialogScript script({ [](QDialog* dlg) {
+            QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
+            QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+                "Fire drill" + Suffix);
+            dlg->findChild<QPushButton*>("okButton")->click();
+        } });
+        choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+
+        QCOMPARE(script.played(), 1);
+        const QString text = "Fire drill" + Suffix + Suffix;
+        QCOMPARE(rows(), before + QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+    }
+
+    void deleteMessage_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("goneMeanwhile");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<int>("rowsLeft");
+
+        const QString question = QStringLiteral("Are you sure you want to delete this message");
+        QTest::newRow("Yes removes every row, whatever its status")
+            << true << false << QStringList { question } << 1;
+        QTest::newRow("No changes nothing") << false << false << QStringList { question } << 4;
+        QTest::newRow("deleted elsewhere: no question") << true << true << QStringList() << 1;
+    }
+
+    void deleteMessage()
+    {
+        QFETCH(bool, answer);
+        QFETCH(bool, goneMeanwhile);
+        QFETCH(QStringList, shown);
+        QFETCH(int, rowsLeft);
+
+        if (goneMeanwhile)
+            m_db->exec("DELETE FROM Messages WHERE MessageId = 1");
+        m_prompt->answers = { answer };
+        choose(messageItem(0), ID_MESSAGES_DELETEMESSAGE);
+
+        QCOMPARE(m_prompt->shown, shown);
+        QCOMPARE(rows().size(), rowsLeft);
+        QCOMPARE(rows().last(), QStringLiteral("4 2 1 Lunch"));
+        // The tree shows what the table holds once something was deleted.
+        QCOMPARE(messageItems().size(), answer && !goneMeanwhile ? 1 : 2);
+    }
+
+    void failedQueueingOffersMessageAgain()
+    {
+        m_db->exec("CREATE TRIGGER locked BEFORE INSERT ON Messages WHEN NEW.Recipient = 3 "
+                   "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+
+        DialogScript script({ [](QDialog* dlg) { compose(dlg, "Theatre 2 ready", "Ward 4"); },
+            [this](QDialog* dlg) {
+                // Offered again as the operator left it.
+                QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
+                    QStringLiteral("Theatre 2 ready"));
+                QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
+                QCOMPARE(rows().size(), 4);
+                m_db->exec("DROP TRIGGER locked");
+                dlg->findChild<QPushButton*>("okButton")->click();
+            } });
+        m_view->OnCommand(ID_OPERATIONS_NEWMESSAGE);
+
+        QCOMPARE(script.played(), 2);
+        QCOMPARE(m_prompt->shown.size(), 1);
+        QVERIFY2(m_prompt->shown.first().startsWith("The message could not be queued: ")
+                && m_prompt->shown.first().contains("locked"),
+            qPrintable(m_prompt->shown.first()));
+        const QString text = "Theatre 2 ready" + Suffix;
+        QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
+    }
+
+    void resultRecordedWhileDialogOpen()
+    {
+        DialogScript script({ [this](QDialog* dlg) {
+            // What the sending window does when a send records its result: the document
+            // and the tree, the context record included, are made anew.
+            RecordAttemptResult(1, 3, kStatusSent);
+            m_doc->ReloadAll();
+            m_view->RefreshTree();
+            QCOMPARE(m_view->ContextRecord(), nullptr);
+            dlg->findChild<QPushButton*>("okButton")->click();
+        } });
+        choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+
+        QCOMPARE(script.played(), 1);
+        const QString text = "Fire drill" + Suffix + Suffix;
+        QCOMPARE(rows().mid(2),
+            QStringList({ "1 3 1 Fire drill" + Suffix, "4 2 1 Lunch", "5 1 0 " + text,
+                "5 2 0 " + text, "5 3 0 " + text }));
+    }
+
+    void historyOfAMessage_data()
+    {
+        QTest::addColumn<bool>("byDoubleClick");
+        QTest::newRow("from the context menu") << false;
+        QTest::newRow("by double click") << true;
+    }
+
+    // The tooltip and the history window of a message tell each recipient's state and every
+    // attempt with the terminal's words; the tree's texts stay as they were.
+    void historyOfAMessage()
+    {
+        QFETCH(bool, byDoubleClick);
+        const QStringList texts = messageItems();
+        RecordAttemptResult(
+            SendAttempt { 1, 3, kStatusWaiting, "300", "Metro", "511 Invalid Pager ID" });
+        m_doc->ReloadAll();
+        m_view->RefreshTree();
+        m_view->expandAll();
+        QCOMPARE(messageItems(), texts);
+
+        const QPoint at = m_view->visualItemRect(messageItem(0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, m_view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(m_view->viewport(), &help);
+        const QString cai = "Cai: waiting, due 2026-01-01 12:00:00, 1 failed attempt, the last "
+                            "2026-03-10 09:00:00";
+        QTRY_VERIFY2(
+            QToolTip::text().startsWith("Ann: sent 2026-01-01 12:00:00\nBen: failed for good"),
+            qPrintable(QToolTip::text()));
+        QVERIFY2(QToolTip::text().endsWith("\n" + cai), qPrintable(QToolTip::text()));
+
+        for (int opened = 0; opened < 2; ++opened) {
+            if (byDoubleClick)
+                QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            else
+                choose(messageItem(0), ID_MESSAGES_HISTORY);
+        }
+        const auto windows = m_view->findChildren<CMessageHistoryDlg*>();
+        QCOMPARE(windows.size(), 1);
+        QTRY_VERIFY(windows.first()->isVisible());
+        QCOMPARE(tableRows(windows.first(), "recipientTable"),
+            QStringList({ "Ann|sent 2026-01-01 12:00:00",
+                "Ben|failed for good after 0 failed attempts, the last 2026-01-01 12:00:00",
+                QString(cai).replace(": ", "|") }));
+        QCOMPARE(tableRows(windows.first(), "attemptTable"),
+            QStringList { "2026-03-10 09:00:00|Cai|300|Metro|failed|511 Invalid Pager ID" });
+        windows.first()->close();
+        QTRY_VERIFY(m_view->findChildren<CMessageHistoryDlg*>().isEmpty());
+    }
 
 private:
     // Messages rows as "MessageId Recipient Status Text", in ID order.
@@ -85,36 +282,6 @@ private:
     std::unique_ptr<CQuillpostTreeView> m_view;
 };
 
-void TestMessageCommands::init()
-{
-    m_db = std::make_unique<TempDatabase>();
-    m_prompt = std::make_unique<PresetPrompt>();
-    m_clock = std::make_unique<FakeClock>();
-    const std::int32_t ward = m_db->addGroup("Ward 4");
-    m_db->addGroup("Theatre");
-    m_db->addUser("Ann", "100", 0, { ward });
-    m_db->addUser("Ben", "200");
-    m_db->addUser("Cai", "300", 0, { 0, ward });
-    // Message 1 went to all three: sent, failed for good, still waiting.
-    m_db->addMessageRow(1, 1, "Fire drill" + Suffix, kStatusSent);
-    m_db->addMessageRow(2, 1, "Fire drill" + Suffix, kStatusFailed);
-    m_db->addMessageRow(3, 1, "Fire drill" + Suffix, kStatusWaiting);
-    m_db->addMessageRow(2, 4, "Lunch", kStatusSent);
-
-    m_doc = std::make_unique<CQuillpostDoc>();
-    m_view = ShowLoadedTree(*m_doc);
-    QVERIFY(m_view);
-}
-
-void TestMessageCommands::cleanup()
-{
-    m_view.reset();
-    m_doc.reset();
-    m_clock.reset();
-    m_prompt.reset();
-    m_db.reset();
-}
-
 QStringList TestMessageCommands::rows() const
 {
     return m_db->rows("Messages", "MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text");
@@ -131,184 +298,6 @@ QStringList TestMessageCommands::messageItems() const
 void TestMessageCommands::choose(QTreeWidgetItem* item, int commandId)
 {
     ChooseFromContextMenu(*m_view, item, commandId);
-}
-
-// (The Operations menu's New Message is chosen in failedQueueingOffersMessageAgain.)
-void TestMessageCommands::newMessageForGroup()
-{
-    DialogScript script({ [](QDialog* dlg) {
-        QCOMPARE(selectedNames(dlg), QStringList());
-        compose(dlg, "Ward 4 meeting moved to 3 pm", "Ward 4");
-    } });
-    choose(m_view->topLevelItem(MessagesCategory), ID_MESSAGES_NEWMESSAGE);
-
-    QCOMPARE(script.played(), 1);
-    const QString text = "Ward 4 meeting moved to 3 pm" + Suffix;
-    QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
-    QCOMPARE(messageItems().size(), 3);
-    QVERIFY(!m_view->topLevelItem(MessagesCategory)->isExpanded());
-}
-
-void TestMessageCommands::resendQueuesCopyToEveryRecipient()
-{
-    const QStringList before = rows();
-    // Ben has left since; the copy can only go to the others.
-    m_db->exec("DELETE FROM Users WHERE ID = 2");
-    m_doc->ReloadAll();
-    m_view->RefreshTree();
-    m_view->expandAll();
-
-    DialogScript script({ [](QDialog* dlg) {
-        QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
-        QCOMPARE(
-            dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(), "Fire drill" + Suffix);
-        dlg->findChild<QPushButton*>("okButton")->click();
-    } });
-    choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
-
-    QCOMPARE(script.played(), 1);
-    const QString text = "Fire drill" + Suffix + Suffix;
-    QCOMPARE(rows(), before + QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
-}
-
-void TestMessageCommands::deleteMessage_data()
-{
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<bool>("goneMeanwhile");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<int>("rowsLeft");
-
-    const QString question = QStringLiteral("Are you sure you want to delete this message");
-    QTest::newRow("Yes removes every row, whatever its status")
-        << true << false << QStringList { question } << 1;
-    QTest::newRow("No changes nothing") << false << false << QStringList { question } << 4;
-    QTest::newRow("deleted elsewhere: no question") << true << true << QStringList() << 1;
-}
-
-void TestMessageCommands::deleteMessage()
-{
-    QFETCH(bool, answer);
-    QFETCH(bool, goneMeanwhile);
-    QFETCH(QStringList, shown);
-    QFETCH(int, rowsLeft);
-
-    if (goneMeanwhile)
-        m_db->exec("DELETE FROM Messages WHERE MessageId = 1");
-    m_prompt->answers = { answer };
-    choose(messageItem(0), ID_MESSAGES_DELETEMESSAGE);
-
-    QCOMPARE(m_prompt->shown, shown);
-    QCOMPARE(rows().size(), rowsLeft);
-    QCOMPARE(rows().last(), QStringLiteral("4 2 1 Lunch"));
-    // The tree shows what the table holds once something was deleted.
-    QCOMPARE(messageItems().size(), answer && !goneMeanwhile ? 1 : 2);
-}
-
-void TestMessageCommands::failedQueueingOffersMessageAgain()
-{
-    m_db->exec("CREATE TRIGGER locked BEFORE INSERT ON Messages WHEN NEW.Recipient = 3 "
-               "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
-
-    DialogScript script({ [](QDialog* dlg) { compose(dlg, "Theatre 2 ready", "Ward 4"); },
-        [this](QDialog* dlg) {
-            // Offered again as the operator left it.
-            QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
-                QStringLiteral("Theatre 2 ready"));
-            QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
-            QCOMPARE(rows().size(), 4);
-            m_db->exec("DROP TRIGGER locked");
-            dlg->findChild<QPushButton*>("okButton")->click();
-        } });
-    m_view->OnCommand(ID_OPERATIONS_NEWMESSAGE);
-
-    QCOMPARE(script.played(), 2);
-    QCOMPARE(m_prompt->shown.size(), 1);
-    QVERIFY2(m_prompt->shown.first().startsWith("The message could not be queued: ")
-            && m_prompt->shown.first().contains("locked"),
-        qPrintable(m_prompt->shown.first()));
-    const QString text = "Theatre 2 ready" + Suffix;
-    QCOMPARE(rows().mid(4), QStringList({ "5 1 0 " + text, "5 3 0 " + text }));
-}
-
-void TestMessageCommands::resultRecordedWhileDialogOpen()
-{
-    DialogScript script({ [this](QDialog* dlg) {
-        // What the sending window does when a send records its result: the document
-        // and the tree, the context record included, are made anew.
-        RecordAttemptResult(1, 3, kStatusSent);
-        m_doc->ReloadAll();
-        m_view->RefreshTree();
-        QCOMPARE(m_view->ContextRecord(), nullptr);
-        dlg->findChild<QPushButton*>("okButton")->click();
-    } });
-    choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
-
-    QCOMPARE(script.played(), 1);
-    const QString text = "Fire drill" + Suffix + Suffix;
-    QCOMPARE(rows().mid(2),
-        QStringList({ "1 3 1 Fire drill" + Suffix, "4 2 1 Lunch", "5 1 0 " + text, "5 2 0 " + text,
-            "5 3 0 " + text }));
-}
-
-QStringList tableRows(const QDialog* dlg, const char* name)
-{
-    const auto* table = dlg->findChild<QTableWidget*>(name);
-    QStringList rows;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        QStringList cells;
-        for (int column = 0; column < table->columnCount(); ++column)
-            cells << table->item(row, column)->text();
-        rows << cells.join('|');
-    }
-    return rows;
-}
-
-void TestMessageCommands::historyOfAMessage_data()
-{
-    QTest::addColumn<bool>("byDoubleClick");
-    QTest::newRow("from the context menu") << false;
-    QTest::newRow("by double click") << true;
-}
-
-// The tooltip and the history window of a message tell each recipient's state and every
-// attempt with the terminal's words; the tree's texts stay as they were.
-void TestMessageCommands::historyOfAMessage()
-{
-    QFETCH(bool, byDoubleClick);
-    const QStringList texts = messageItems();
-    RecordAttemptResult(
-        SendAttempt { 1, 3, kStatusWaiting, "300", "Metro", "511 Invalid Pager ID" });
-    m_doc->ReloadAll();
-    m_view->RefreshTree();
-    m_view->expandAll();
-    QCOMPARE(messageItems(), texts);
-
-    const QPoint at = m_view->visualItemRect(messageItem(0)).center();
-    QHelpEvent help(QEvent::ToolTip, at, m_view->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(m_view->viewport(), &help);
-    const QString cai = "Cai: waiting, due 2026-01-01 12:00:00, 1 failed attempt, the last "
-                        "2026-03-10 09:00:00";
-    QTRY_VERIFY2(QToolTip::text().startsWith("Ann: sent 2026-01-01 12:00:00\nBen: failed for good"),
-        qPrintable(QToolTip::text()));
-    QVERIFY2(QToolTip::text().endsWith("\n" + cai), qPrintable(QToolTip::text()));
-
-    for (int opened = 0; opened < 2; ++opened) {
-        if (byDoubleClick)
-            QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-        else
-            choose(messageItem(0), ID_MESSAGES_HISTORY);
-    }
-    const auto windows = m_view->findChildren<CMessageHistoryDlg*>();
-    QCOMPARE(windows.size(), 1);
-    QTRY_VERIFY(windows.first()->isVisible());
-    QCOMPARE(tableRows(windows.first(), "recipientTable"),
-        QStringList({ "Ann|sent 2026-01-01 12:00:00",
-            "Ben|failed for good after 0 failed attempts, the last 2026-01-01 12:00:00",
-            QString(cai).replace(": ", "|") }));
-    QCOMPARE(tableRows(windows.first(), "attemptTable"),
-        QStringList { "2026-03-10 09:00:00|Cai|300|Metro|failed|511 Invalid Pager ID" });
-    windows.first()->close();
-    QTRY_VERIFY(m_view->findChildren<CMessageHistoryDlg*>().isEmpty());
 }
 
 QTEST_MAIN(TestMessageCommands)

@@ -46,18 +46,267 @@ class TestRecordCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    // Ann prefers Metro and belongs to Wards; Metro and County are both marked default;
+    // every provider has TAPType 3 and a password.
+    void init()
+    {
+        m_db = std::make_unique<TempDatabase>();
+        m_prompt = std::make_unique<PresetPrompt>();
+        m_metro = m_db->addProvider("Metro", "5550101", 1);
+        m_db->addProvider("County", "5550102", 1);
+        m_db->addProvider("Rural", "5550103");
+        m_db->exec("UPDATE ServiceProviders SET TAPType = 3, Password = 'secret'");
+        m_wards = m_db->addGroup("Wards");
+        m_db->addMessageRow(m_db->addUser("Ann", "100", m_metro, { m_wards }), 1, "Fire drill");
+        m_doc = std::make_unique<CQuillpostDoc>();
+    }
 
-    void saveProvider_data();
-    void saveProvider();
-    void userGroups_data();
-    void userGroups();
-    void deleteRecord_data();
-    void deleteRecord();
-    void failedWriteIsReported_data();
-    void failedWriteIsReported();
-    void unreadableRecordOpensNothing();
+    void cleanup()
+    {
+        m_view.reset();
+        m_doc.reset();
+        m_prompt.reset();
+        m_db.reset();
+    }
+
+    void saveProvider_data()
+    {
+        QTest::addColumn<QString>("provider"); // empty: a new one, Coastal
+        QTest::addColumn<bool>("only"); // the provider edited is the only default at first
+        QTest::addColumn<int>("tick"); // -1: Cancel
+        QTest::addColumn<QString>("defaults"); // the provider saved is named Coastal
+
+        QTest::newRow("new default clears two") << "" << false << 1 << "Coastal";
+        QTest::newRow("only default turned off") << "Metro" << true << 0 << "";
+        QTest::newRow("another made default") << "Rural" << false << 1 << "Coastal";
+        QTest::newRow("default kept") << "County" << false << 1 << "Coastal";
+        QTest::newRow("saved without the flag") << "Rural" << false << 0 << "Metro,County";
+        QTest::newRow("cancelled") << "Rural" << false << -1 << "Metro,County";
+    }
+
+    // A provider saved as the default is the only one; saved without the flag it changes
+    // no other row. It gets TAPType 1 and keeps its password; a new one opens with a new
+    // provider's settings.
+    void saveProvider()
+    {
+        QFETCH(QString, provider);
+        QFETCH(bool, only);
+        QFETCH(int, tick);
+        QFETCH(QString, defaults);
+        if (only)
+            m_db->exec(
+                "UPDATE ServiceProviders SET UseAsDefault = (ServiceName = ?)", { provider });
+        start();
+        const bool isNew = provider.isEmpty();
+        QVERIFY(
+            run(isNew ? ID_OPERATIONS_NEWSERVICEPROVIDER : ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER,
+                isNew ? Operations : Providers, provider, [&](QWidget* dlg) {
+                    QStringList shown { dlg->findChild<QLineEdit*>("nameEdit")->text() };
+                    for (const char* box : { "baudRateCombo", "stopBitsCombo", "parityCombo" })
+                        shown << dlg->findChild<QComboBox*>(box)->currentText();
+                    QCOMPARE(shown.join(' '),
+                        isNew ? QString(" 9600 1 None") : provider + " 1200 1 Even");
+                    type(dlg, "nameEdit", "Coastal");
+                    dlg->findChild<QComboBox*>("baudRateCombo")->setCurrentIndex(0);
+                    if (tick >= 0) {
+                        ::tick(dlg, tick == 1);
+                        ok(dlg);
+                    }
+                }));
+        QCOMPARE(this->defaults(), defaults);
+        const QString saved = query("SELECT BaudRate || ' ' || TAPType || ' ' || ifnull(Password, "
+                                    "'none') FROM ServiceProviders WHERE ServiceName = 'Coastal'");
+        QCOMPARE(saved, QString(tick < 0 ? "" : isNew ? "300 1 none" : "300 1 secret"));
+        QCOMPARE(treeRebuilt(), tick >= 0);
+    }
+
+    void userGroups_data()
+    {
+        QTest::addColumn<bool>("newUser");
+        QTest::addColumn<QString>("stored"); // Group1 to Group10 by name; "gone" a deleted group
+        QTest::addColumn<QString>("clicked");
+        QTest::addColumn<QString>("saved");
+
+        const auto row = [](const char* name, bool newUser, const char* stored, const char* clicked,
+                             const char* saved) {
+            QTest::newRow(name) << newUser << QString(stored) << QString(clicked) << QString(saved);
+        };
+        row("gaps closed, list order", false, "0 Wards 0 gone 0 alarms", "",
+            "alarms Wards 0 0 0 0 0 0 0 0");
+        row("twelve chosen, ten kept", false, "",
+            "alarms kilo Echo bravo Golf delta Hotel charlie India foxtrot Lima juliet",
+            "alarms bravo charlie delta Echo foxtrot Golf Hotel India juliet");
+        row("one taken out", false, "Wards alarms", "Wards", "alarms 0 0 0 0 0 0 0 0 0");
+        row("new user, no groups", true, "", "", "0 0 0 0 0 0 0 0 0 0");
+    }
+
+    // The user dialog lists the groups sorted, shows the stored ones chosen, toggles an
+    // entry per click, and the row keeps the first ten chosen in list order. A send that
+    // reloads the document meanwhile changes none of that.
+    void userGroups()
+    {
+        QFETCH(bool, newUser);
+        QFETCH(QString, stored);
+        QFETCH(QString, clicked);
+        QFETCH(QString, saved);
+        QHash<QString, int> ids { { "0", 0 }, { "gone", 99 }, { "Wards", m_wards } };
+        for (const char* name : { "kilo", "alarms", "juliet", "Echo", "bravo", "Golf", "delta",
+                 "Hotel", "charlie", "India", "foxtrot", "Lima" })
+            ids[name] = m_db->addGroup(name);
+        std::array<std::int32_t, 10> columns {};
+        const QStringList storedNames = stored.split(' ', Qt::SkipEmptyParts);
+        for (int i = 0; i < storedNames.size(); ++i)
+            columns[i] = ids.value(storedNames[i]);
+        const std::int32_t ben = m_db->addUser("Ben", "200", 0, columns);
+        start();
+
+        QVERIFY(run(newUser ? ID_USERS_NEWUSER : ID_USERS_EDITUSER, Users, newUser ? "" : "Ben",
+            [&](QWidget* dlg) {
+                m_doc->ReloadAll();
+                m_view->RefreshTree();
+                auto* list = dlg->findChild<QListWidget*>("groupList");
+                QCOMPARE(
+                    list->item(0)->text() + ' ' + list->item(12)->text(), QString("alarms Wards"));
+                for (const QString& name : clicked.split(' ', Qt::SkipEmptyParts)) {
+                    QListWidgetItem* entry = list->findItems(name, Qt::MatchExactly).value(0);
+                    list->scrollToItem(entry);
+                    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                        list->visualItemRect(entry).center());
+                }
+                if (newUser)
+                    type(dlg, "nameEdit", "Cy");
+                ok(dlg);
+            }));
+        const QVariantList row { newUser ? m_db->scalar("SELECT max(ID) FROM Users") : ben };
+        QStringList savedNames;
+        for (int slot = 1; slot <= 10; ++slot)
+            savedNames << ids.key(
+                query(QStringLiteral("SELECT Group%1 FROM Users WHERE ID = ?").arg(slot), row)
+                    .toInt());
+        QCOMPARE(savedNames.join(' '), saved);
+    }
+
+    void deleteRecord_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("refusing"); // a table whose trigger refuses the delete
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>(
+            "left"); // Ann's references, then Messages, Users, Groups, Providers
+
+        const auto row = [](const char* name, int command, const char* item, bool yes,
+                             const char* question, const char* left, const char* refusing = "") {
+            QTest::newRow(name) << command << QString(item) << yes << QString(refusing)
+                                << "Are you sure you want to delete " + QString(question) << left;
+        };
+        const int user = ID_USERS_DELETEUSER, group = ID_GROUPS_DELETEGROUP,
+                  provider = ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER;
+        row("user, Yes", user, "Ann", true, "user Ann", " 1013");
+        row("user, No", user, "Ann", false, "user Ann", "1 1 1113");
+        row("group, Yes", group, "Wards", true, "group Wards", "1 1 1103");
+        row("group, refused", group, "Wards", true, "group Wards", "1 1 1113", "Groups");
+        row("provider, Yes", provider, "Metro", true, "service provider Metro", "1 1 1112");
+        row("provider, No", provider, "Metro", false, "service provider Metro", "1 1 1113");
+    }
+
+    // A delete removes that row only: Ann keeps a deleted group or provider in her row,
+    // and her messages stay when she goes. A refused delete is reported.
+    void deleteRecord()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, name);
+        QFETCH(bool, yes);
+        QFETCH(QString, refusing);
+        QFETCH(QString, question);
+        QFETCH(QString, left);
+        if (!refusing.isEmpty())
+            m_db->exec("CREATE TRIGGER f BEFORE DELETE ON " + refusing
+                + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
+        start();
+        m_prompt->answers = { yes };
+        QVERIFY(!run(command, Users, name));
+        const QString ann
+            = query("SELECT (PreferredProvider = ?) || ' ' || (Group1 = ?) FROM Users "
+                    "WHERE Name = 'Ann'",
+                { m_metro, m_wards });
+        QCOMPARE(ann + ' '
+                + query(
+                    "SELECT (SELECT count(*) FROM Messages) || (SELECT count(*) FROM Users)"
+                    " || (SELECT count(*) FROM Groups) || (SELECT count(*) FROM ServiceProviders)"),
+            left);
+        QCOMPARE(m_prompt->shown.value(0), question);
+        QCOMPARE(m_prompt->shown.value(1).contains("disk is full"), !refusing.isEmpty());
+        QCOMPARE(treeRebuilt(), yes && refusing.isEmpty());
+    }
+
+    void failedWriteIsReported_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("unchanged"); // a query whose answer must stay as it was
+
+        const auto row = [](const char* name, int command, const char* item, const char* trigger,
+                             const char* what, const char* unchanged) {
+            QTest::newRow(name) << command << QString(item) << QString(trigger)
+                                << QString("The %1 could not be saved: ").arg(what)
+                                << QString(unchanged);
+        };
+        row("new default provider, clearing County fails", ID_OPERATIONS_NEWSERVICEPROVIDER, "",
+            "BEFORE UPDATE ON ServiceProviders WHEN NEW.ServiceName = 'County'", "service provider",
+            "SELECT group_concat(ServiceName || UseAsDefault) FROM ServiceProviders");
+        row("edited user", ID_USERS_EDITUSER, "Ann", "BEFORE UPDATE ON Users", "user",
+            "SELECT group_concat(Name || TelephoneNumber) FROM Users");
+        row("new group", ID_OPERATIONS_NEWGROUP, "", "BEFORE INSERT ON Groups", "group",
+            "SELECT group_concat(GroupName) FROM Groups");
+    }
+
+    // A write the database refuses is told to the operator with its reason, leaves
+    // nothing of itself behind, and the tree still shows what the tables hold.
+    void failedWriteIsReported()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, item);
+        QFETCH(QString, trigger);
+        QFETCH(QString, told);
+        QFETCH(QString, unchanged);
+        m_db->exec(
+            "CREATE TRIGGER f " + trigger + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
+        const QString before = query(unchanged);
+        start();
+        QString offeredAgain;
+        QVERIFY(run(
+            command, item.isEmpty() ? Operations : Users, item,
+            [](QWidget* dlg) {
+                type(dlg, "nameEdit", "Changed");
+                tick(dlg, true);
+                ok(dlg);
+            },
+            [&](QWidget* dlg) { offeredAgain = dlg->findChild<QLineEdit*>("nameEdit")->text(); }));
+        // Nothing typed is lost: the dialog is offered again as the operator left it.
+        QCOMPARE(offeredAgain, QStringLiteral("Changed"));
+        QCOMPARE(query(unchanged), before);
+        QCOMPARE(m_prompt->shown.size(), 1);
+        QVERIFY2(m_prompt->shown[0].startsWith(told) && m_prompt->shown[0].contains("disk is full"),
+            qPrintable(m_prompt->shown[0]));
+        QVERIFY(treeRebuilt());
+    }
+
+    // A row another program removed, or one that cannot be read, opens no dialog and
+    // says nothing: nothing has been written.
+    void unreadableRecordOpensNothing()
+    {
+        start();
+        m_db->exec("UPDATE Users SET Group3 = 'abc'");
+        m_db->exec("DELETE FROM Groups");
+        QVERIFY(!run(ID_USERS_EDITUSER, Users, "Ann"));
+        QVERIFY(!run(ID_GROUPS_EDITGROUP, Groups, "Wards"));
+        QVERIFY(m_prompt->shown.isEmpty());
+        QVERIFY(!treeRebuilt());
+    }
 
 private:
     void start();
@@ -85,29 +334,6 @@ private:
     std::int32_t m_wards = 0, m_metro = 0;
 };
 
-// Ann prefers Metro and belongs to Wards; Metro and County are both marked default;
-// every provider has TAPType 3 and a password.
-void TestRecordCommands::init()
-{
-    m_db = std::make_unique<TempDatabase>();
-    m_prompt = std::make_unique<PresetPrompt>();
-    m_metro = m_db->addProvider("Metro", "5550101", 1);
-    m_db->addProvider("County", "5550102", 1);
-    m_db->addProvider("Rural", "5550103");
-    m_db->exec("UPDATE ServiceProviders SET TAPType = 3, Password = 'secret'");
-    m_wards = m_db->addGroup("Wards");
-    m_db->addMessageRow(m_db->addUser("Ann", "100", m_metro, { m_wards }), 1, "Fire drill");
-    m_doc = std::make_unique<CQuillpostDoc>();
-}
-
-void TestRecordCommands::cleanup()
-{
-    m_view.reset();
-    m_doc.reset();
-    m_prompt.reset();
-    m_db.reset();
-}
-
 void TestRecordCommands::start()
 {
     m_view = ShowLoadedTree(*m_doc);
@@ -133,236 +359,6 @@ bool TestRecordCommands::run(
         : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
     ChooseFromContextMenu(*m_view, item, commandId);
     return dialog.played() > 0;
-}
-
-void TestRecordCommands::saveProvider_data()
-{
-    QTest::addColumn<QString>("provider"); // empty: a new one, Coastal
-    QTest::addColumn<bool>("only"); // the provider edited is the only default at first
-    QTest::addColumn<int>("tick"); // -1: Cancel
-    QTest::addColumn<QString>("defaults"); // the provider saved is named Coastal
-
-    QTest::newRow("new default clears two") << "" << false << 1 << "Coastal";
-    QTest::newRow("only default turned off") << "Metro" << true << 0 << "";
-    QTest::newRow("another made default") << "Rural" << false << 1 << "Coastal";
-    QTest::newRow("default kept") << "County" << false << 1 << "Coastal";
-    QTest::newRow("saved without the flag") << "Rural" << false << 0 << "Metro,County";
-    QTest::newRow("cancelled") << "Rural" << false << -1 << "Metro,County";
-}
-
-// A provider saved as the default is the only one; saved without the flag it changes
-// no other row. It gets TAPType 1 and keeps its password; a new one opens with a new
-// provider's settings.
-void TestRecordCommands::saveProvider()
-{
-    QFETCH(QString, provider);
-    QFETCH(bool, only);
-    QFETCH(int, tick);
-    QFETCH(QString, defaults);
-    if (only)
-        m_db->exec("UPDATE ServiceProviders SET UseAsDefault = (ServiceName = ?)", { provider });
-    start();
-    const bool isNew = provider.isEmpty();
-    QVERIFY(run(isNew ? ID_OPERATIONS_NEWSERVICEPROVIDER : ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER,
-        isNew ? Operations : Providers, provider, [&](QWidget* dlg) {
-            QStringList shown { dlg->findChild<QLineEdit*>("nameEdit")->text() };
-            for (const char* box : { "baudRateCombo", "stopBitsCombo", "parityCombo" })
-                shown << dlg->findChild<QComboBox*>(box)->currentText();
-            QCOMPARE(shown.join(' '), isNew ? QString(" 9600 1 None") : provider + " 1200 1 Even");
-            type(dlg, "nameEdit", "Coastal");
-            dlg->findChild<QComboBox*>("baudRateCombo")->setCurrentIndex(0);
-            if (tick >= 0) {
-                ::tick(dlg, tick == 1);
-                ok(dlg);
-            }
-        }));
-    QCOMPARE(this->defaults(), defaults);
-    const QString saved = query("SELECT BaudRate || ' ' || TAPType || ' ' || ifnull(Password, "
-                                "'none') FROM ServiceProviders WHERE ServiceName = 'Coastal'");
-    QCOMPARE(saved, QString(tick < 0 ? "" : isNew ? "300 1 none" : "300 1 secret"));
-    QCOMPARE(treeRebuilt(), tick >= 0);
-}
-
-void TestRecordCommands::userGroups_data()
-{
-    QTest::addColumn<bool>("newUser");
-    QTest::addColumn<QString>("stored"); // Group1 to Group10 by name; "gone" a deleted group
-    QTest::addColumn<QString>("clicked");
-    QTest::addColumn<QString>("saved");
-
-    const auto row = [](const char* name, bool newUser, const char* stored, const char* clicked,
-                         const char* saved) {
-        QTest::newRow(name) << newUser << QString(stored) << QString(clicked) << QString(saved);
-    };
-    row("gaps closed, list order", false, "0 Wards 0 gone 0 alarms", "",
-        "alarms Wards 0 0 0 0 0 0 0 0");
-    row("twelve chosen, ten kept", false, "",
-        "alarms kilo Echo bravo Golf delta Hotel charlie India foxtrot Lima juliet",
-        "alarms bravo charlie delta Echo foxtrot Golf Hotel India juliet");
-    row("one taken out", false, "Wards alarms", "Wards", "alarms 0 0 0 0 0 0 0 0 0");
-    row("new user, no groups", true, "", "", "0 0 0 0 0 0 0 0 0 0");
-}
-
-// The user dialog lists the groups sorted, shows the stored ones chosen, toggles an
-// entry per click, and the row keeps the first ten chosen in list order. A send that
-// reloads the document meanwhile changes none of that.
-void TestRecordCommands::userGroups()
-{
-    QFETCH(bool, newUser);
-    QFETCH(QString, stored);
-    QFETCH(QString, clicked);
-    QFETCH(QString, saved);
-    QHash<QString, int> ids { { "0", 0 }, { "gone", 99 }, { "Wards", m_wards } };
-    for (const char* name : { "kilo", "alarms", "juliet", "Echo", "bravo", "Golf", "delta", "Hotel",
-             "charlie", "India", "foxtrot", "Lima" })
-        ids[name] = m_db->addGroup(name);
-    std::array<std::int32_t, 10> columns {};
-    const QStringList storedNames = stored.split(' ', Qt::SkipEmptyParts);
-    for (int i = 0; i < storedNames.size(); ++i)
-        columns[i] = ids.value(storedNames[i]);
-    const std::int32_t ben = m_db->addUser("Ben", "200", 0, columns);
-    start();
-
-    QVERIFY(run(newUser ? ID_USERS_NEWUSER : ID_USERS_EDITUSER, Users, newUser ? "" : "Ben",
-        [&](QWidget* dlg) {
-            m_doc->ReloadAll();
-            m_view->RefreshTree();
-            auto* list = dlg->findChild<QListWidget*>("groupList");
-            QCOMPARE(list->item(0)->text() + ' ' + list->item(12)->text(), QString("alarms Wards"));
-            for (const QString& name : clicked.split(' ', Qt::SkipEmptyParts)) {
-                QListWidgetItem* entry = list->findItems(name, Qt::MatchExactly).value(0);
-                list->scrollToItem(entry);
-                QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                    list->visualItemRect(entry).center());
-            }
-            if (newUser)
-                type(dlg, "nameEdit", "Cy");
-            ok(dlg);
-        }));
-    const QVariantList row { newUser ? m_db->scalar("SELECT max(ID) FROM Users") : ben };
-    QStringList savedNames;
-    for (int slot = 1; slot <= 10; ++slot)
-        savedNames << ids.key(
-            query(QStringLiteral("SELECT Group%1 FROM Users WHERE ID = ?").arg(slot), row).toInt());
-    QCOMPARE(savedNames.join(' '), saved);
-}
-
-void TestRecordCommands::deleteRecord_data()
-{
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("yes");
-    QTest::addColumn<QString>("refusing"); // a table whose trigger refuses the delete
-    QTest::addColumn<QString>("question");
-    QTest::addColumn<QString>("left"); // Ann's references, then Messages, Users, Groups, Providers
-
-    const auto row = [](const char* name, int command, const char* item, bool yes,
-                         const char* question, const char* left, const char* refusing = "") {
-        QTest::newRow(name) << command << QString(item) << yes << QString(refusing)
-                            << "Are you sure you want to delete " + QString(question) << left;
-    };
-    const int user = ID_USERS_DELETEUSER, group = ID_GROUPS_DELETEGROUP,
-              provider = ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER;
-    row("user, Yes", user, "Ann", true, "user Ann", " 1013");
-    row("user, No", user, "Ann", false, "user Ann", "1 1 1113");
-    row("group, Yes", group, "Wards", true, "group Wards", "1 1 1103");
-    row("group, refused", group, "Wards", true, "group Wards", "1 1 1113", "Groups");
-    row("provider, Yes", provider, "Metro", true, "service provider Metro", "1 1 1112");
-    row("provider, No", provider, "Metro", false, "service provider Metro", "1 1 1113");
-}
-
-// A delete removes that row only: Ann keeps a deleted group or provider in her row,
-// and her messages stay when she goes. A refused delete is reported.
-void TestRecordCommands::deleteRecord()
-{
-    QFETCH(int, command);
-    QFETCH(QString, name);
-    QFETCH(bool, yes);
-    QFETCH(QString, refusing);
-    QFETCH(QString, question);
-    QFETCH(QString, left);
-    if (!refusing.isEmpty())
-        m_db->exec("CREATE TRIGGER f BEFORE DELETE ON " + refusing
-            + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
-    start();
-    m_prompt->answers = { yes };
-    QVERIFY(!run(command, Users, name));
-    const QString ann = query("SELECT (PreferredProvider = ?) || ' ' || (Group1 = ?) FROM Users "
-                              "WHERE Name = 'Ann'",
-        { m_metro, m_wards });
-    QCOMPARE(ann + ' '
-            + query("SELECT (SELECT count(*) FROM Messages) || (SELECT count(*) FROM Users)"
-                    " || (SELECT count(*) FROM Groups) || (SELECT count(*) FROM ServiceProviders)"),
-        left);
-    QCOMPARE(m_prompt->shown.value(0), question);
-    QCOMPARE(m_prompt->shown.value(1).contains("disk is full"), !refusing.isEmpty());
-    QCOMPARE(treeRebuilt(), yes && refusing.isEmpty());
-}
-
-void TestRecordCommands::failedWriteIsReported_data()
-{
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<QString>("trigger");
-    QTest::addColumn<QString>("told");
-    QTest::addColumn<QString>("unchanged"); // a query whose answer must stay as it was
-
-    const auto row = [](const char* name, int command, const char* item, const char* trigger,
-                         const char* what, const char* unchanged) {
-        QTest::newRow(name) << command << QString(item) << QString(trigger)
-                            << QString("The %1 could not be saved: ").arg(what)
-                            << QString(unchanged);
-    };
-    row("new default provider, clearing County fails", ID_OPERATIONS_NEWSERVICEPROVIDER, "",
-        "BEFORE UPDATE ON ServiceProviders WHEN NEW.ServiceName = 'County'", "service provider",
-        "SELECT group_concat(ServiceName || UseAsDefault) FROM ServiceProviders");
-    row("edited user", ID_USERS_EDITUSER, "Ann", "BEFORE UPDATE ON Users", "user",
-        "SELECT group_concat(Name || TelephoneNumber) FROM Users");
-    row("new group", ID_OPERATIONS_NEWGROUP, "", "BEFORE INSERT ON Groups", "group",
-        "SELECT group_concat(GroupName) FROM Groups");
-}
-
-// A write the database refuses is told to the operator with its reason, leaves
-// nothing of itself behind, and the tree still shows what the tables hold.
-void TestRecordCommands::failedWriteIsReported()
-{
-    QFETCH(int, command);
-    QFETCH(QString, item);
-    QFETCH(QString, trigger);
-    QFETCH(QString, told);
-    QFETCH(QString, unchanged);
-    m_db->exec("CREATE TRIGGER f " + trigger + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
-    const QString before = query(unchanged);
-    start();
-    QString offeredAgain;
-    QVERIFY(run(
-        command, item.isEmpty() ? Operations : Users, item,
-        [](QWidget* dlg) {
-            type(dlg, "nameEdit", "Changed");
-            tick(dlg, true);
-            ok(dlg);
-        },
-        [&](QWidget* dlg) { offeredAgain = dlg->findChild<QLineEdit*>("nameEdit")->text(); }));
-    // Nothing typed is lost: the dialog is offered again as the operator left it.
-    QCOMPARE(offeredAgain, QStringLiteral("Changed"));
-    QCOMPARE(query(unchanged), before);
-    QCOMPARE(m_prompt->shown.size(), 1);
-    QVERIFY2(m_prompt->shown[0].startsWith(told) && m_prompt->shown[0].contains("disk is full"),
-        qPrintable(m_prompt->shown[0]));
-    QVERIFY(treeRebuilt());
-}
-
-// A row another program removed, or one that cannot be read, opens no dialog and
-// says nothing: nothing has been written.
-void TestRecordCommands::unreadableRecordOpensNothing()
-{
-    start();
-    m_db->exec("UPDATE Users SET Group3 = 'abc'");
-    m_db->exec("DELETE FROM Groups");
-    QVERIFY(!run(ID_USERS_EDITUSER, Users, "Ann"));
-    QVERIFY(!run(ID_GROUPS_EDITGROUP, Groups, "Wards"));
-    QVERIFY(m_prompt->shown.isEmpty());
-    QVERIFY(!treeRebuilt());
 }
 
 QTEST_MAIN(TestRecordCommands)

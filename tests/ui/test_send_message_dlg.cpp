@@ -43,18 +43,196 @@ class TestSendMessageDlg : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_db = std::make_unique<TempDatabase>();
+        m_prompt = std::make_unique<PresetPrompt>();
+        m_db->addGroup("night shift");
+        m_db->addGroup("Empty");
+        m_db->addGroup("Day shift");
+        m_db->addUser("bob", "1", 0, { Night });
+        m_db->addUser("Alice", "2", 0, { 0, Day, 0, Night });
+        m_db->addUser("carol", "3", 0, { 0, 0, 0, 0, 0, 0, 0, 0, 0, Day });
+        m_db->addUser("Alice", "4");
+        m_db->addUser("Dave", "5");
+        m_dlg = std::make_unique<CSendMessageDlg>();
+    }
 
-    void listsSortedEnterAcceptsRecipientsInListOrder();
-    void textHoldsAtMost240_data();
-    void textHoldsAtMost240();
-    void okRefusals_data();
-    void okRefusals();
-    void groupMembersSelected_data();
-    void groupMembersSelected();
-    void unknownPreselectionDroppedAndCancelKeepsList();
-    void opensAtNowWhateverWasPreset();
+    void cleanup()
+    {
+        m_dlg.reset();
+        m_prompt.reset();
+        m_db.reset();
+    }
+
+    void listsSortedEnterAcceptsRecipientsInListOrder()
+    {
+        open();
+        QCOMPARE(entries("userList"), QStringList({ "Alice", "Alice", "bob", "carol", "Dave" }));
+        QCOMPARE(entries("groupList"), QStringList({ "Day shift", "Empty", "night shift" }));
+
+        // Clicked in the order Dave, bob, the second Alice, then bob again (off).
+        for (int row : { 4, 2, 1, 2 })
+            click("userList", row);
+        QTest::keyClicks(edit(), "Lift 3 stuck");
+        QTest::keyClick(edit(), Qt::Key_Return); // Enter presses OK
+        QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
+        QVERIFY(!m_dlg->isVisible());
+        QCOMPARE(m_dlg->m_listRecipients, Ids({ AliceToo, Dave }));
+        QCOMPARE(m_dlg->m_strMessage, QStringLiteral("Lift 3 stuck"));
+    }
+
+    void textHoldsAtMost240_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("selectFromEnd"); // characters selected before the paste
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+
+        const QString t239(239, 't');
+        QTest::newRow("typing stops at 240")
+            << QString() << 0 << t239 + "xyz" << QString() << t239 + "x";
+        QTest::newRow("paste cut to fit") << t239 << 0 << QString() << "pasted" << t239 + "p";
+        QTest::newRow("paste of 300 into nothing")
+            << QString() << 0 << QString() << QString(300, 'p') << QString(240, 'p');
+        QTest::newRow("paste replaces the selection")
+            << t239 << 4 << QString() << "0123456789" << QString(235, 't') + "01234";
+        QTest::newRow("line breaks pasted become spaces") << "A" << 0 << QString() << "b\r\nc\nd\re"
+                                                          << "Ab c d e";
+        QTest::newRow("typing over a selection at the limit")
+            << QString(240, 'u') << 1 << "v" << QString() << QString(239, 'u') + "v";
+    }
+
+    void textHoldsAtMost240()
+    {
+        QFETCH(QString, before);
+        QFETCH(int, selectFromEnd);
+        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+
+        m_dlg->m_strMessage = before;
+        open();
+        QTextCursor cursor = edit()->textCursor();
+        cursor.movePosition(QTextCursor::End);
+        cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, selectFromEnd);
+        edit()->setTextCursor(cursor);
+        if (!typed.isEmpty())
+            QTest::keyClicks(edit(), typed);
+        if (!pasted.isEmpty()) {
+            QGuiApplication::clipboard()->setText(pasted);
+            QTest::keySequence(edit(), QKeySequence::Paste);
+        }
+        QCOMPARE(edit()->toPlainText(), after);
+
+        click("userList", 0);
+        pressOk();
+        QCOMPARE(m_dlg->m_strMessage, after);
+    }
+
+    void okRefusals_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("withRecipient");
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+
+        QTest::newRow("empty text") << QString() << true << CSendMessageDlg::kNoTextMessage;
+        QTest::newRow("empty text, no recipient")
+            << QString() << false << CSendMessageDlg::kNoTextMessage;
+        QTest::newRow("no recipient") << "Hi" << false << CSendMessageDlg::kNoRecipientMessage;
+        QTest::newRow("blanks only accepted") << "   " << true << QString();
+    }
+
+    void okRefusals()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, withRecipient);
+        QFETCH(QString, refusal);
+
+        m_dlg->m_listRecipients = { Dave };
+        if (!withRecipient)
+            m_dlg->m_listRecipients.clear();
+        m_dlg->m_strMessage = text;
+        open();
+        pressOk();
+
+        QCOMPARE(m_prompt->shown, refusal.isEmpty() ? QStringList() : QStringList { refusal });
+        QCOMPARE(m_dlg->isVisible(), !refusal.isEmpty());
+        if (refusal.isEmpty())
+            QCOMPARE(m_dlg->m_strMessage, text);
+        else // everything stays as the operator left it
+            QCOMPARE(edit()->toPlainText(), text);
+    }
+
+    void groupMembersSelected_data()
+    {
+        QTest::addColumn<Ids>("preselected");
+        QTest::addColumn<QList<int>>("groupRows"); // rows of the group list clicked
+        QTest::addColumn<QStringList>("selected");
+
+        // Group list rows: 0 "Day shift", 1 "Empty", 2 "night shift".
+        QTest::newRow("no group selected")
+            << Ids { Dave } << QList<int> {} << QStringList { "Dave#5" };
+        QTest::newRow("group without members")
+            << Ids { Dave } << QList<int> { 1 } << QStringList { "Dave#5" };
+        QTest::newRow("member of both groups, already selected, once")
+            << Ids { Alice } << QList<int> { 0, 2 }
+            << QStringList { "Alice#2", "bob#1", "carol#3" };
+        QTest::newRow("one group")
+            << Ids {} << QList<int> { 2 } << QStringList { "Alice#2", "bob#1" };
+    }
+
+    void groupMembersSelected()
+    {
+        QFETCH(Ids, preselected);
+        QFETCH(QList<int>, groupRows);
+        QFETCH(QStringList, selected);
+
+        m_dlg->m_listRecipients = preselected;
+        open();
+        // A member added after the document was read is in no list: it selects nothing.
+        m_db->addUser("Zed", "6", 0, { Night, Day, Empty });
+        for (int row : groupRows)
+            click("groupList", row);
+        m_dlg->findChild<QPushButton*>("addGroupMembersButton")->click();
+
+        QCOMPARE(selectedUsers(), selected);
+        QVERIFY(list("groupList")->selectedItems().isEmpty());
+    }
+
+    void unknownPreselectionDroppedAndCancelKeepsList()
+    {
+        m_dlg->m_listRecipients = { 99, Carol };
+        m_dlg->m_strMessage = "Resent";
+        open();
+        QCOMPARE(selectedUsers(), QStringList({ "carol#3" }));
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+        QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
+        QCOMPARE(m_dlg->m_listRecipients, Ids({ 99, Carol }));
+
+        m_dlg->show();
+        pressOk();
+        QCOMPARE(m_dlg->m_listRecipients, Ids({ Carol }));
+    }
+
+    void opensAtNowWhateverWasPreset()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 7, 1), QTime(23, 59, 58)));
+        m_dlg->m_dateSend = COleDateTime(2020, 1, 2, 3, 4, 5);
+        m_dlg->m_timeSend = COleDateTime(2020, 1, 2, 3, 4, 5);
+        m_dlg->m_listRecipients = { Bob };
+        m_dlg->m_strMessage = "Now";
+        open();
+        QCOMPARE(m_dlg->findChild<QDateEdit*>("dateSend")->date(), QDate(2026, 7, 1));
+        QCOMPARE(m_dlg->findChild<QTimeEdit*>("timeSend")->time(), QTime(23, 59, 58));
+
+        m_dlg->findChild<QDateEdit*>("dateSend")->setDate(QDate(2027, 2, 28));
+        clock.advance(3600);
+        pressOk();
+        QCOMPARE(m_dlg->m_dateSend.ToText().left(10), QStringLiteral("2027-02-28"));
+        QCOMPARE(m_dlg->m_timeSend.ToText().mid(11), QStringLiteral("23:59:58"));
+    }
 
 private:
     void open();
@@ -90,28 +268,6 @@ private:
     std::unique_ptr<CSendMessageDlg> m_dlg;
 };
 
-void TestSendMessageDlg::init()
-{
-    m_db = std::make_unique<TempDatabase>();
-    m_prompt = std::make_unique<PresetPrompt>();
-    m_db->addGroup("night shift");
-    m_db->addGroup("Empty");
-    m_db->addGroup("Day shift");
-    m_db->addUser("bob", "1", 0, { Night });
-    m_db->addUser("Alice", "2", 0, { 0, Day, 0, Night });
-    m_db->addUser("carol", "3", 0, { 0, 0, 0, 0, 0, 0, 0, 0, 0, Day });
-    m_db->addUser("Alice", "4");
-    m_db->addUser("Dave", "5");
-    m_dlg = std::make_unique<CSendMessageDlg>();
-}
-
-void TestSendMessageDlg::cleanup()
-{
-    m_dlg.reset();
-    m_prompt.reset();
-    m_db.reset();
-}
-
 void TestSendMessageDlg::open()
 {
     CQuillpostDoc doc;
@@ -119,172 +275,6 @@ void TestSendMessageDlg::open()
     m_dlg->FillChoices(doc);
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
-}
-
-void TestSendMessageDlg::listsSortedEnterAcceptsRecipientsInListOrder()
-{
-    open();
-    QCOMPARE(entries("userList"), QStringList({ "Alice", "Alice", "bob", "carol", "Dave" }));
-    QCOMPARE(entries("groupList"), QStringList({ "Day shift", "Empty", "night shift" }));
-
-    // Clicked in the order Dave, bob, the second Alice, then bob again (off).
-    for (int row : { 4, 2, 1, 2 })
-        click("userList", row);
-    QTest::keyClicks(edit(), "Lift 3 stuck");
-    QTest::keyClick(edit(), Qt::Key_Return); // Enter presses OK
-    QCOMPARE(m_dlg->result(), int(QDialog::Accepted));
-    QVERIFY(!m_dlg->isVisible());
-    QCOMPARE(m_dlg->m_listRecipients, Ids({ AliceToo, Dave }));
-    QCOMPARE(m_dlg->m_strMessage, QStringLiteral("Lift 3 stuck"));
-}
-
-void TestSendMessageDlg::textHoldsAtMost240_data()
-{
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<int>("selectFromEnd"); // characters selected before the paste
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("pasted");
-    QTest::addColumn<QString>("after");
-
-    const QString t239(239, 't');
-    QTest::newRow("typing stops at 240")
-        << QString() << 0 << t239 + "xyz" << QString() << t239 + "x";
-    QTest::newRow("paste cut to fit") << t239 << 0 << QString() << "pasted" << t239 + "p";
-    QTest::newRow("paste of 300 into nothing")
-        << QString() << 0 << QString() << QString(300, 'p') << QString(240, 'p');
-    QTest::newRow("paste replaces the selection")
-        << t239 << 4 << QString() << "0123456789" << QString(235, 't') + "01234";
-    QTest::newRow("line breaks pasted become spaces") << "A" << 0 << QString() << "b\r\nc\nd\re"
-                                                      << "Ab c d e";
-    QTest::newRow("typing over a selection at the limit")
-        << QString(240, 'u') << 1 << "v" << QString() << QString(239, 'u') + "v";
-}
-
-void TestSendMessageDlg::textHoldsAtMost240()
-{
-    QFETCH(QString, before);
-    QFETCH(int, selectFromEnd);
-    QFETCH(QString, typed);
-    QFETCH(QString, pasted);
-    QFETCH(QString, after);
-
-    m_dlg->m_strMessage = before;
-    open();
-    QTextCursor cursor = edit()->textCursor();
-    cursor.movePosition(QTextCursor::End);
-    cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, selectFromEnd);
-    edit()->setTextCursor(cursor);
-    if (!typed.isEmpty())
-        QTest::keyClicks(edit(), typed);
-    if (!pasted.isEmpty()) {
-        QGuiApplication::clipboard()->setText(pasted);
-        QTest::keySequence(edit(), QKeySequence::Paste);
-    }
-    QCOMPARE(edit()->toPlainText(), after);
-
-    click("userList", 0);
-    pressOk();
-    QCOMPARE(m_dlg->m_strMessage, after);
-}
-
-void TestSendMessageDlg::okRefusals_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("withRecipient");
-    QTest::addColumn<QString>("refusal"); // empty: accepted
-
-    QTest::newRow("empty text") << QString() << true << CSendMessageDlg::kNoTextMessage;
-    QTest::newRow("empty text, no recipient")
-        << QString() << false << CSendMessageDlg::kNoTextMessage;
-    QTest::newRow("no recipient") << "Hi" << false << CSendMessageDlg::kNoRecipientMessage;
-    QTest::newRow("blanks only accepted") << "   " << true << QString();
-}
-
-void TestSendMessageDlg::okRefusals()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, withRecipient);
-    QFETCH(QString, refusal);
-
-    m_dlg->m_listRecipients = { Dave };
-    if (!withRecipient)
-        m_dlg->m_listRecipients.clear();
-    m_dlg->m_strMessage = text;
-    open();
-    pressOk();
-
-    QCOMPARE(m_prompt->shown, refusal.isEmpty() ? QStringList() : QStringList { refusal });
-    QCOMPARE(m_dlg->isVisible(), !refusal.isEmpty());
-    if (refusal.isEmpty())
-        QCOMPARE(m_dlg->m_strMessage, text);
-    else // everything stays as the operator left it
-        QCOMPARE(edit()->toPlainText(), text);
-}
-
-void TestSendMessageDlg::groupMembersSelected_data()
-{
-    QTest::addColumn<Ids>("preselected");
-    QTest::addColumn<QList<int>>("groupRows"); // rows of the group list clicked
-    QTest::addColumn<QStringList>("selected");
-
-    // Group list rows: 0 "Day shift", 1 "Empty", 2 "night shift".
-    QTest::newRow("no group selected") << Ids { Dave } << QList<int> {} << QStringList { "Dave#5" };
-    QTest::newRow("group without members")
-        << Ids { Dave } << QList<int> { 1 } << QStringList { "Dave#5" };
-    QTest::newRow("member of both groups, already selected, once")
-        << Ids { Alice } << QList<int> { 0, 2 } << QStringList { "Alice#2", "bob#1", "carol#3" };
-    QTest::newRow("one group") << Ids {} << QList<int> { 2 } << QStringList { "Alice#2", "bob#1" };
-}
-
-void TestSendMessageDlg::groupMembersSelected()
-{
-    QFETCH(Ids, preselected);
-    QFETCH(QList<int>, groupRows);
-    QFETCH(QStringList, selected);
-
-    m_dlg->m_listRecipients = preselected;
-    open();
-    // A member added after the document was read is in no list: it selects nothing.
-    m_db->addUser("Zed", "6", 0, { Night, Day, Empty });
-    for (int row : groupRows)
-        click("groupList", row);
-    m_dlg->findChild<QPushButton*>("addGroupMembersButton")->click();
-
-    QCOMPARE(selectedUsers(), selected);
-    QVERIFY(list("groupList")->selectedItems().isEmpty());
-}
-
-void TestSendMessageDlg::unknownPreselectionDroppedAndCancelKeepsList()
-{
-    m_dlg->m_listRecipients = { 99, Carol };
-    m_dlg->m_strMessage = "Resent";
-    open();
-    QCOMPARE(selectedUsers(), QStringList({ "carol#3" }));
-    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
-    QCOMPARE(m_dlg->result(), int(QDialog::Rejected));
-    QCOMPARE(m_dlg->m_listRecipients, Ids({ 99, Carol }));
-
-    m_dlg->show();
-    pressOk();
-    QCOMPARE(m_dlg->m_listRecipients, Ids({ Carol }));
-}
-
-void TestSendMessageDlg::opensAtNowWhateverWasPreset()
-{
-    FakeClock clock(QDateTime(QDate(2026, 7, 1), QTime(23, 59, 58)));
-    m_dlg->m_dateSend = COleDateTime(2020, 1, 2, 3, 4, 5);
-    m_dlg->m_timeSend = COleDateTime(2020, 1, 2, 3, 4, 5);
-    m_dlg->m_listRecipients = { Bob };
-    m_dlg->m_strMessage = "Now";
-    open();
-    QCOMPARE(m_dlg->findChild<QDateEdit*>("dateSend")->date(), QDate(2026, 7, 1));
-    QCOMPARE(m_dlg->findChild<QTimeEdit*>("timeSend")->time(), QTime(23, 59, 58));
-
-    m_dlg->findChild<QDateEdit*>("dateSend")->setDate(QDate(2027, 2, 28));
-    clock.advance(3600);
-    pressOk();
-    QCOMPARE(m_dlg->m_dateSend.ToText().left(10), QStringLiteral("2027-02-28"));
-    QCOMPARE(m_dlg->m_timeSend.ToText().mid(11), QStringLiteral("23:59:58"));
 }
 
 QTEST_MAIN(TestSendMessageDlg)

@@ -57,15 +57,202 @@ class TestTreeView : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_view.reset();
+        m_doc = std::make_unique<CQuillpostDoc>();
+        m_view = std::make_unique<CQuillpostTreeView>(*m_doc);
+        m_view->resize(400, 700);
+    }
 
-    void categoriesAndChildren();
-    void contextMenu_data();
-    void contextMenu();
-    void rightClickKeepsSelectionAndEmptySpaceOpensNothing();
-    void keyboardRequestUsesMousePosition_data();
-    void keyboardRequestUsesMousePosition();
-    void refreshAfterReload();
+    void categoriesAndChildren()
+    {
+        fillKnownRows();
+        QCOMPARE(m_view->topLevelItemCount(), 4);
+        QStringList categories;
+        for (int i = 0; i < 4; ++i) {
+            categories << item(i)->text(0);
+            QCOMPARE(m_view->CategoryItem(i), item(i));
+            QVERIFY(!item(i)->isExpanded());
+            QVERIFY(!item(i)->icon(0).isNull());
+        }
+        QCOMPARE(categories, QStringList({ "Users", "Groups", "Service Providers", "Messages" }));
+        QCOMPARE(m_view->iconSize(), QSize(25, 25));
+        QVERIFY(m_view->selectedItems().isEmpty());
+
+        // Each item has its own record, in list order: the two "Ann Lee" items stay apart.
+        QCOMPARE(children(Users), QStringList({ "Ann Lee #11", "Bob Ray #12", "Ann Lee #13" }));
+        QCOMPARE(children(Groups), QStringList());
+        QCOMPARE(children(Providers), QStringList({ "Metro Paging #21", "County Pagers #22" }));
+        QCOMPARE(children(Messages),
+            QStringList({ "Fire drill at 3 pm, all staff #31", "Fire drill at 3 pm, all sta... #35",
+                QString(26, 'a') + "... #36" }));
+
+        // A second EnsureFilled leaves the tree as it is.
+        append(m_doc->m_users, 14).m_name = "Cy Moss";
+        m_view->EnsureFilled();
+        QCOMPARE(item(Users)->childCount(), 3);
+    }
+
+    void contextMenu_data()
+    {
+        QTest::addColumn<int>("category");
+        QTest::addColumn<int>("child");
+        QTest::addColumn<int>("recordId");
+        QTest::addColumn<QString>("enabled"); // of the menu's entries, in order
+
+        // On a category only New can be chosen.
+        QTest::newRow("Users category") << Users << -1 << -1 << "on off off";
+        QTest::newRow("third user") << Users << 2 << 13 << "on on on";
+        QTest::newRow("empty Groups category") << Groups << -1 << -1 << "on off off";
+        QTest::newRow("Service Providers category") << Providers << -1 << -1 << "on off off";
+        QTest::newRow("second provider") << Providers << 1 << 22 << "on on on";
+        QTest::newRow("Messages category") << Messages << -1 << -1 << "on off off off";
+        QTest::newRow("first message") << Messages << 0 << 31 << "on on on on";
+    }
+
+    void contextMenu()
+    {
+        QFETCH(int, category);
+        QFETCH(int, child);
+        QFETCH(int, recordId);
+        QFETCH(QString, enabled);
+
+        fillKnownRows();
+        m_view->expandAll();
+        // A record clicked before must not linger as the context record of a category.
+        QVERIFY(!rightClick(item(Users, 0)).isEmpty());
+
+        QStringList expected { QStringLiteral("contextMenu%1").arg(139 + category) };
+        const QStringList states = enabled.split(' ');
+        for (int position = 0; position < kMenus[category].size(); ++position)
+            expected << kMenus[category][position] + ' ' + states.value(position);
+        QCOMPARE(rightClick(item(category, child)), expected);
+        const CTreeItemRecord* record = m_view->ContextRecord();
+        QCOMPARE(record ? record->m_id : -1, recordId);
+        QCOMPARE(record ? record->m_hItem : nullptr, child < 0 ? nullptr : item(category, child));
+    }
+
+    void rightClickKeepsSelectionAndEmptySpaceOpensNothing()
+    {
+        fillKnownRows();
+        m_view->expandAll();
+        QTreeWidgetItem* selected = item(Users, 1);
+        QTest::mouseClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier,
+            m_view->visualItemRect(selected).center());
+        QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
+
+        QCOMPARE(rightClick(item(Messages, 1)).value(0), QString("contextMenu142"));
+        QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
+        QCOMPARE(m_view->currentItem(), selected);
+        QCOMPARE(m_view->ContextRecord()->m_id, 35);
+
+        const QRect lastRow = m_view->visualItemRect(item(Messages, 2));
+        const QPoint below(lastRow.center().x(), lastRow.bottom() + 40);
+        QVERIFY(m_view->viewport()->rect().contains(below) && !m_view->itemAt(below));
+        QVERIFY(captureMenu([&] { rightClickAt(below); }).isEmpty());
+        // Nothing happens at all: the record of the last menu stays the context record.
+        QCOMPARE(m_view->ContextRecord()->m_id, 35);
+        QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
+    }
+
+    void keyboardRequestUsesMousePosition_data()
+    {
+        QTest::addColumn<bool>("menuKey");
+        QTest::addColumn<int>("category"); // of the item under the mouse; -1: mouse outside
+        QTest::addColumn<int>("child");
+        QTest::addColumn<int>("recordId"); // of the menu's context record; -1: no menu
+
+        QTest::newRow("Shift+F10 over a provider") << false << Providers << 1 << 22;
+        QTest::newRow("menu key over a provider") << true << Providers << 1 << 22;
+        QTest::newRow("Shift+F10 over a user") << false << Users << 2 << 13;
+        QTest::newRow("menu key over a user") << true << Users << 2 << 13;
+        QTest::newRow("Shift+F10 below the tree") << false << -1 << -1 << -1;
+        QTest::newRow("menu key below the tree") << true << -1 << -1 << -1;
+    }
+
+    // The keyboard's request opens the menu of the item under the mouse, not of the
+    // selected item; with the mouse outside the tree it opens nothing.
+    void keyboardRequestUsesMousePosition()
+    {
+        QFETCH(bool, menuKey);
+        QFETCH(int, category);
+        QFETCH(int, child);
+        QFETCH(int, recordId);
+        fillKnownRows();
+        m_view->expandAll();
+        QTreeWidgetItem* selected = item(Users, 0);
+        m_view->setCurrentItem(selected);
+        m_view->setFocus();
+        QPoint inViewport;
+        if (category >= 0) {
+            inViewport = m_view->visualItemRect(item(category, child)).center();
+        } else {
+            // A tree too short for its rows: just below it lies a row scrolled out of sight,
+            // which must not count as the item under the mouse.
+            m_view->resize(400, 150);
+            inViewport = QPoint(100, m_view->viewport()->height() + 15);
+            QVERIFY(m_view->itemAt(inViewport));
+            QVERIFY(!m_view->rect().contains(m_view->viewport()->mapTo(m_view.get(), inViewport)));
+        }
+        const QPoint mouse = m_view->viewport()->mapToGlobal(inViewport);
+        QCursor::setPos(m_view->screen(), mouse);
+        if (QCursor::pos(m_view->screen()) != mouse)
+            QSKIP("this platform cannot move the mouse pointer");
+
+        const QStringList shown = captureMenu([&] {
+            if (!menuKey) {
+                QTest::keyClick(m_view.get(), Qt::Key_F10, Qt::ShiftModifier);
+                return;
+            }
+            // The menu key arrives as a keyboard request at the focused (selected) item.
+            const QPoint at = m_view->visualItemRect(selected).center();
+            QContextMenuEvent event(
+                QContextMenuEvent::Keyboard, at, m_view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(m_view.get(), &event);
+        });
+        QCOMPARE(shown.value(0),
+            category < 0 ? QString() : QStringLiteral("contextMenu%1").arg(139 + category));
+        QCOMPARE(m_view->ContextRecord() ? m_view->ContextRecord()->m_id : -1, recordId);
+        QCOMPARE(m_view->currentItem(), selected);
+    }
+
+    void refreshAfterReload()
+    {
+        TempDatabase db;
+        PresetPrompt prompt;
+        const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
+        m_doc->ReloadAll();
+        m_view->EnsureFilled();
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_view->expandAll();
+        m_view->setCurrentItem(item(Users, 0));
+        QVERIFY(!rightClick(item(Users, 0)).isEmpty());
+        QCOMPARE(m_view->ContextRecord()->m_id, ann);
+
+        const std::int32_t bob = db.addUser("Bob Ray", "555 0102");
+        const std::int32_t group = db.addGroup("Night shift");
+        const std::int32_t provider = db.addProvider("Metro Paging", "5550199", 1);
+        const std::int32_t message = db.addMessageRow(bob, 0, "Back at noon");
+        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { message });
+        m_doc->ReloadAll();
+        m_view->RefreshTree();
+
+        QVERIFY(prompt.shown.isEmpty());
+        const auto row
+            = [](const char* text, int id) { return QStringLiteral("%1 #%2").arg(text).arg(id); };
+        QCOMPARE(children(Users), QStringList({ row("Ann Lee", ann), row("Bob Ray", bob) }));
+        QCOMPARE(children(Groups), QStringList(row("Night shift", group)));
+        QCOMPARE(children(Providers), QStringList(row("Metro Paging", provider)));
+        QCOMPARE(children(Messages), QStringList(row("Back at noon", message)));
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(!item(i)->isExpanded());
+            QCOMPARE(m_view->CategoryItem(i), item(i));
+        }
+        QVERIFY(m_view->selectedItems().isEmpty());
+        QVERIFY(!m_view->ContextRecord());
+    }
 
 private:
     void fillKnownRows();
@@ -109,14 +296,6 @@ private:
     std::unique_ptr<CQuillpostTreeView> m_view;
 };
 
-void TestTreeView::init()
-{
-    m_view.reset();
-    m_doc = std::make_unique<CQuillpostDoc>();
-    m_view = std::make_unique<CQuillpostTreeView>(*m_doc);
-    m_view->resize(400, 700);
-}
-
 // Two users share a name; the groups table is empty; message texts of 29 and 30
 // characters, the last with a two-unit character where it would be cut.
 void TestTreeView::fillKnownRows()
@@ -134,195 +313,6 @@ void TestTreeView::fillKnownRows()
     m_view->EnsureFilled();
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-}
-
-void TestTreeView::categoriesAndChildren()
-{
-    fillKnownRows();
-    QCOMPARE(m_view->topLevelItemCount(), 4);
-    QStringList categories;
-    for (int i = 0; i < 4; ++i) {
-        categories << item(i)->text(0);
-        QCOMPARE(m_view->CategoryItem(i), item(i));
-        QVERIFY(!item(i)->isExpanded());
-        QVERIFY(!item(i)->icon(0).isNull());
-    }
-    QCOMPARE(categories, QStringList({ "Users", "Groups", "Service Providers", "Messages" }));
-    QCOMPARE(m_view->iconSize(), QSize(25, 25));
-    QVERIFY(m_view->selectedItems().isEmpty());
-
-    // Each item has its own record, in list order: the two "Ann Lee" items stay apart.
-    QCOMPARE(children(Users), QStringList({ "Ann Lee #11", "Bob Ray #12", "Ann Lee #13" }));
-    QCOMPARE(children(Groups), QStringList());
-    QCOMPARE(children(Providers), QStringList({ "Metro Paging #21", "County Pagers #22" }));
-    QCOMPARE(children(Messages),
-        QStringList({ "Fire drill at 3 pm, all staff #31", "Fire drill at 3 pm, all sta... #35",
-            QString(26, 'a') + "... #36" }));
-
-    // A second EnsureFilled leaves the tree as it is.
-    append(m_doc->m_users, 14).m_name = "Cy Moss";
-    m_view->EnsureFilled();
-    QCOMPARE(item(Users)->childCount(), 3);
-}
-
-void TestTreeView::contextMenu_data()
-{
-    QTest::addColumn<int>("category");
-    QTest::addColumn<int>("child");
-    QTest::addColumn<int>("recordId");
-    QTest::addColumn<QString>("enabled"); // of the menu's entries, in order
-
-    // On a category only New can be chosen.
-    QTest::newRow("Users category") << Users << -1 << -1 << "on off off";
-    QTest::newRow("third user") << Users << 2 << 13 << "on on on";
-    QTest::newRow("empty Groups category") << Groups << -1 << -1 << "on off off";
-    QTest::newRow("Service Providers category") << Providers << -1 << -1 << "on off off";
-    QTest::newRow("second provider") << Providers << 1 << 22 << "on on on";
-    QTest::newRow("Messages category") << Messages << -1 << -1 << "on off off off";
-    QTest::newRow("first message") << Messages << 0 << 31 << "on on on on";
-}
-
-void TestTreeView::contextMenu()
-{
-    QFETCH(int, category);
-    QFETCH(int, child);
-    QFETCH(int, recordId);
-    QFETCH(QString, enabled);
-
-    fillKnownRows();
-    m_view->expandAll();
-    // A record clicked before must not linger as the context record of a category.
-    QVERIFY(!rightClick(item(Users, 0)).isEmpty());
-
-    QStringList expected { QStringLiteral("contextMenu%1").arg(139 + category) };
-    const QStringList states = enabled.split(' ');
-    for (int position = 0; position < kMenus[category].size(); ++position)
-        expected << kMenus[category][position] + ' ' + states.value(position);
-    QCOMPARE(rightClick(item(category, child)), expected);
-    const CTreeItemRecord* record = m_view->ContextRecord();
-    QCOMPARE(record ? record->m_id : -1, recordId);
-    QCOMPARE(record ? record->m_hItem : nullptr, child < 0 ? nullptr : item(category, child));
-}
-
-void TestTreeView::rightClickKeepsSelectionAndEmptySpaceOpensNothing()
-{
-    fillKnownRows();
-    m_view->expandAll();
-    QTreeWidgetItem* selected = item(Users, 1);
-    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier,
-        m_view->visualItemRect(selected).center());
-    QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
-
-    QCOMPARE(rightClick(item(Messages, 1)).value(0), QString("contextMenu142"));
-    QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
-    QCOMPARE(m_view->currentItem(), selected);
-    QCOMPARE(m_view->ContextRecord()->m_id, 35);
-
-    const QRect lastRow = m_view->visualItemRect(item(Messages, 2));
-    const QPoint below(lastRow.center().x(), lastRow.bottom() + 40);
-    QVERIFY(m_view->viewport()->rect().contains(below) && !m_view->itemAt(below));
-    QVERIFY(captureMenu([&] { rightClickAt(below); }).isEmpty());
-    // Nothing happens at all: the record of the last menu stays the context record.
-    QCOMPARE(m_view->ContextRecord()->m_id, 35);
-    QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
-}
-
-void TestTreeView::keyboardRequestUsesMousePosition_data()
-{
-    QTest::addColumn<bool>("menuKey");
-    QTest::addColumn<int>("category"); // of the item under the mouse; -1: mouse outside
-    QTest::addColumn<int>("child");
-    QTest::addColumn<int>("recordId"); // of the menu's context record; -1: no menu
-
-    QTest::newRow("Shift+F10 over a provider") << false << Providers << 1 << 22;
-    QTest::newRow("menu key over a provider") << true << Providers << 1 << 22;
-    QTest::newRow("Shift+F10 over a user") << false << Users << 2 << 13;
-    QTest::newRow("menu key over a user") << true << Users << 2 << 13;
-    QTest::newRow("Shift+F10 below the tree") << false << -1 << -1 << -1;
-    QTest::newRow("menu key below the tree") << true << -1 << -1 << -1;
-}
-
-// The keyboard's request opens the menu of the item under the mouse, not of the
-// selected item; with the mouse outside the tree it opens nothing.
-void TestTreeView::keyboardRequestUsesMousePosition()
-{
-    QFETCH(bool, menuKey);
-    QFETCH(int, category);
-    QFETCH(int, child);
-    QFETCH(int, recordId);
-    fillKnownRows();
-    m_view->expandAll();
-    QTreeWidgetItem* selected = item(Users, 0);
-    m_view->setCurrentItem(selected);
-    m_view->setFocus();
-    QPoint inViewport;
-    if (category >= 0) {
-        inViewport = m_view->visualItemRect(item(category, child)).center();
-    } else {
-        // A tree too short for its rows: just below it lies a row scrolled out of sight,
-        // which must not count as the item under the mouse.
-        m_view->resize(400, 150);
-        inViewport = QPoint(100, m_view->viewport()->height() + 15);
-        QVERIFY(m_view->itemAt(inViewport));
-        QVERIFY(!m_view->rect().contains(m_view->viewport()->mapTo(m_view.get(), inViewport)));
-    }
-    const QPoint mouse = m_view->viewport()->mapToGlobal(inViewport);
-    QCursor::setPos(m_view->screen(), mouse);
-    if (QCursor::pos(m_view->screen()) != mouse)
-        QSKIP("this platform cannot move the mouse pointer");
-
-    const QStringList shown = captureMenu([&] {
-        if (!menuKey) {
-            QTest::keyClick(m_view.get(), Qt::Key_F10, Qt::ShiftModifier);
-            return;
-        }
-        // The menu key arrives as a keyboard request at the focused (selected) item.
-        const QPoint at = m_view->visualItemRect(selected).center();
-        QContextMenuEvent event(
-            QContextMenuEvent::Keyboard, at, m_view->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(m_view.get(), &event);
-    });
-    QCOMPARE(shown.value(0),
-        category < 0 ? QString() : QStringLiteral("contextMenu%1").arg(139 + category));
-    QCOMPARE(m_view->ContextRecord() ? m_view->ContextRecord()->m_id : -1, recordId);
-    QCOMPARE(m_view->currentItem(), selected);
-}
-
-void TestTreeView::refreshAfterReload()
-{
-    TempDatabase db;
-    PresetPrompt prompt;
-    const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
-    m_doc->ReloadAll();
-    m_view->EnsureFilled();
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    m_view->expandAll();
-    m_view->setCurrentItem(item(Users, 0));
-    QVERIFY(!rightClick(item(Users, 0)).isEmpty());
-    QCOMPARE(m_view->ContextRecord()->m_id, ann);
-
-    const std::int32_t bob = db.addUser("Bob Ray", "555 0102");
-    const std::int32_t group = db.addGroup("Night shift");
-    const std::int32_t provider = db.addProvider("Metro Paging", "5550199", 1);
-    const std::int32_t message = db.addMessageRow(bob, 0, "Back at noon");
-    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { message });
-    m_doc->ReloadAll();
-    m_view->RefreshTree();
-
-    QVERIFY(prompt.shown.isEmpty());
-    const auto row
-        = [](const char* text, int id) { return QStringLiteral("%1 #%2").arg(text).arg(id); };
-    QCOMPARE(children(Users), QStringList({ row("Ann Lee", ann), row("Bob Ray", bob) }));
-    QCOMPARE(children(Groups), QStringList(row("Night shift", group)));
-    QCOMPARE(children(Providers), QStringList(row("Metro Paging", provider)));
-    QCOMPARE(children(Messages), QStringList(row("Back at noon", message)));
-    for (int i = 0; i < 4; ++i) {
-        QVERIFY(!item(i)->isExpanded());
-        QCOMPARE(m_view->CategoryItem(i), item(i));
-    }
-    QVERIFY(m_view->selectedItems().isEmpty());
-    QVERIFY(!m_view->ContextRecord());
 }
 
 QTEST_MAIN(TestTreeView)
