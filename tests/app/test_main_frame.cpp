@@ -49,252 +49,244 @@ class TestMainFrame : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        m_frame.reset();
+        m_settings.reset();
+        m_settings = std::make_unique<TempSettings>();
+        m_doc = std::make_unique<CQuillpostDoc>();
+        m_frame = std::make_unique<CMainFrame>(*m_doc, [] {});
+    }
 
-    void menuEntries();
-    void toolbarOrderAndStates();
-    void timerNeverReentersScheduler();
+    void menuEntries()
+    {
+        QStringList entries;
+        for (QAction* top : m_frame->menuBar()->actions()) {
+            for (QAction* action : top->menu()->actions()) {
+                if (action->isSeparator())
+                    continue;
+                entries << top->text() + ' ' + describe(action);
+                QCOMPARE(m_frame->CommandAction(action->data().toInt()), action);
+            }
+        }
+        // No printing support is linked in, so there is no printer set-up to offer.
+        QCOMPARE(entries,
+            QStringList({ "&File &New\tCtrl+N 57600 off", "&File &Open...\tCtrl+O 57601 off",
+                "&File P&rint Setup... 57606 off", "&File Recent File 57616 off",
+                "&File E&xit 57665 on", "&View &Toolbar 59392 on", "&View &Status Bar 59393 on",
+                "&Operations New &User 32773 on", "&Operations New &Group 32774 on",
+                "&Operations New &Service Provider 32775 on", "&Operations New &Message 32771 on",
+                "&System Select &Modem 32788 on", "&Help &About Quillpost... 57664 on" }));
+        QCOMPARE(m_frame->windowTitle(), QString("Quillpost"));
+    }
 
-    void startsWithDatabaseRows();
-    void startsWithoutDatabaseSaysSoOnce();
-    void selectModem_data();
-    void selectModem();
-    void sharesTheDatabaseWithAnotherDispatcher();
+    void toolbarOrderAndStates()
+    {
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        auto* toolbar = m_frame->findChild<QToolBar*>("mainToolBar");
+        QVERIFY(toolbar && toolbar->isVisible());
+        QStringList buttons;
+        for (QAction* action : toolbar->actions()) {
+            // Each button follows its action's state.
+            const QWidget* button = toolbar->widgetForAction(action);
+            buttons << (action->isSeparator() ? QString("|") : describe(action).section(' ', -2));
+            QVERIFY(action->isSeparator() || button->isEnabled() == action->isEnabled());
+        }
+        QCOMPARE(buttons,
+            QStringList({ "57600 off", "57601 off", "57603 off", "|", "57635 off", "57634 off",
+                "57637 off", "|", "57607 off", "|", "57664 on" }));
+    }
+
+    // A scheduler run that keeps the event loop busy (as a modal box or dialog does) must
+    // not be entered again by the next tick: the timer is stopped during each run and
+    // started again after it, unless the window was closed during the run.
+    void timerNeverReentersScheduler()
+    {
+        QCOMPARE(schedulerTimer(*m_frame)->interval(), 5000);
+        QVERIFY(schedulerTimer(*m_frame)->isActive());
+
+        CMainFrame* frame = nullptr;
+        int runs = 0;
+        bool inside = false, reentered = false, timerRanDuringRun = false;
+        const auto run = [&] {
+            reentered = reentered || inside;
+            inside = true;
+            timerRanDuringRun = timerRanDuringRun || schedulerTimer(*frame)->isActive();
+            QDialog dialog(frame);
+            QTimer::singleShot(60, &dialog, &QDialog::accept);
+            dialog.exec();
+            if (++runs == 3)
+                frame->close();
+            inside = false;
+        };
+        CMainFrame fastFrame(*m_doc, run, 5);
+        frame = &fastFrame;
+        fastFrame.show();
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 3, 10000);
+        QVERIFY(!reentered);
+        QVERIFY(!timerRanDuringRun);
+        QVERIFY(!schedulerTimer(fastFrame)->isActive());
+    }
+
+    void startsWithDatabaseRows()
+    {
+        TempDatabase db;
+        const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
+        db.addUser("Bob Ray", "555 0102");
+        db.addGroup("Night shift");
+        db.addProvider("Metro Paging", "5550199", 1);
+        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
+            { db.addMessageRow(ann, 0, "Call the office") });
+        PresetPrompt prompt;
+        CQuillpostApp app;
+        QVERIFY(app.InitInstance());
+
+        QVERIFY(prompt.shown.isEmpty());
+        QVERIFY(app.m_strModemName.isEmpty() && !app.m_bSendInProgress && !app.m_bSendingDisabled);
+        QVERIFY(app.MainFrame()->isVisible());
+        QCOMPARE(app.MainFrame()->View(), app.m_pTreeView);
+        QCOMPARE(app.m_pTreeView->GetDocument(), app.m_pDoc);
+        QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 2, 1, 1, 1 }));
+
+        // Closing the window forgets the document; the scheduler then does nothing, not even
+        // with a message queued meanwhile that an open window would now send.
+        app.MainFrame()->close();
+        QVERIFY(!app.m_pDoc);
+        db.exec(
+            "UPDATE Messages SET MessageId = ID WHERE ID = ?", { db.addMessageRow(ann, 0, "Now") });
+        app.RunScheduler();
+        QVERIFY(!app.m_bSendInProgress);
+    }
+
+    void startsWithoutDatabaseSaysSoOnce()
+    {
+        TempDatabase db(TempDatabase::Content::NoFile);
+        PresetPrompt prompt;
+        CQuillpostApp app;
+        QVERIFY(app.InitInstance());
+        // The program runs on: a scheduler run on the empty document is harmless.
+        app.RunScheduler();
+
+        QCOMPARE(prompt.shown,
+            QStringList(
+                "Unable to open database properly - check database is in working directory"));
+        QVERIFY(!QFile::exists(db.filePath()));
+        QVERIFY(app.MainFrame()->isVisible());
+        QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 0, 0, 0, 0 }));
+    }
+
+    void selectModem_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("picked"); // the dialog's entry chosen; empty: none
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("writable"); // the settings
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QStringList>("told");
+
+        const QString accura = "Hayes = \"Accura\"; #2 [COM3]";
+        const QString etendu = QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5");
+        const QString gone = "Gone modem";
+        const QStringList none;
+        QTest::newRow("the entry chosen is stored")
+            << "Office" << etendu << true << true << etendu << none;
+        QTest::newRow("punctuation kept") << etendu << accura << true << true << accura << none;
+        QTest::newRow("Cancel keeps the stored name")
+            << "Office" << etendu << false << true << "Office" << none;
+        QTest::newRow("no entry chosen: the stored name stays")
+            << gone << "" << true << true << gone
+            << QStringList { "Cannot find designated modem - please set the modem name" };
+        QTest::newRow("settings that cannot be written: the operator is told")
+            << "Office" << accura << true << false << "Office"
+            << QStringList { "Unable to save the modem name" };
+    }
+
+    // System, Select Modem over the lines configured: what the choice leaves stored, as the
+    // next start reads it.
+    void selectModem()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, picked);
+        QFETCH(bool, ok);
+        QFETCH(bool, writable);
+        QFETCH(QString, saved);
+        QFETCH(QStringList, told);
+        const QStringList lines { "Office", "Hayes = \"Accura\"; #2 [COM3]",
+            QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5") };
+        QSettings settings("Northmoor", "Quillpost");
+        settings.beginWriteArray("Lines");
+        for (int i = 0; i < lines.size(); ++i) {
+            settings.setArrayIndex(i);
+            settings.setValue("name", lines[i]);
+            settings.setValue("device", "/dev/null");
+        }
+        settings.endArray();
+        settings.sync();
+        QVERIFY(AppSettings::WriteModemName(stored));
+        TempDatabase db;
+        PresetPrompt prompt;
+        CQuillpostApp app;
+        QVERIFY(app.InitInstance());
+
+        DialogScript script({ [&](QDialog* dlg) {
+            auto* combo = dlg->findChild<QComboBox*>("modemCombo");
+            combo->setCurrentIndex(picked.isEmpty() ? -1 : combo->findText(picked));
+            if (!writable)
+                m_settings->makeUnwritable();
+            ok ? dlg->accept() : dlg->reject();
+        } });
+        app.MainFrame()->CommandAction(ID_SYSTEM_SELECTMODEM)->trigger();
+        QCOMPARE(script.played(), 1);
+        QCOMPARE(prompt.shown, told);
+        QCOMPARE(
+            QSettings(m_settings->filePath(), QSettings::IniFormat).value("Quillpost/Modem Name"),
+            QVariant(saved));
+        QVERIFY(!writable || AppSettings::ReadModemName() == saved);
+    }
+
+    // While another program holds the dispatcher lock the window says who it is and sends
+    // nothing, but shows what other programs queue; once the lock is free it takes over.
+    void sharesTheDatabaseWithAnotherDispatcher()
+    {
+        TempDatabase db;
+        const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
+        db.addProvider("Metro Paging", "5550199", 1);
+        CDispatcherLock other(QStringLiteral("quillpost --headless"));
+        QVERIFY(other.TryAcquire());
+        PresetPrompt prompt;
+        CQuillpostApp app;
+        QVERIFY(app.InitInstance());
+        const auto* pane = app.MainFrame()->findChild<QLabel*>("dispatcherStatus");
+        QVERIFY(pane && pane->isVisible());
+        QVERIFY2(
+            pane->text().startsWith("Another dispatcher is sending: quillpost --headless (process "
+                + QString::number(QCoreApplication::applicationPid())),
+            qPrintable(pane->text()));
+
+        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
+            { db.addMessageRow(ann, 0, "Call the office") });
+        app.RunScheduler();
+        QCOMPARE(app.m_pDoc->m_messages.size(), std::size_t(1));
+        QVERIFY(!app.m_bSendInProgress);
+        QVERIFY(pane->isVisible());
+
+        other.Release();
+        app.m_bSendingDisabled = true; // no send is wanted here, only the lock
+        app.RunScheduler();
+        QVERIFY(!pane->isVisible());
+        CDispatcherLock probe(QStringLiteral("probe"));
+        QVERIFY(!probe.TryAcquire());
+        QVERIFY2(probe.RefusalReason().startsWith("the Quillpost desktop program"),
+            qPrintable(probe.RefusalReason()));
+        QVERIFY(prompt.shown.isEmpty());
+    }
 
 private:
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<CQuillpostDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
 };
-
-void TestMainFrame::init()
-{
-    m_frame.reset();
-    m_settings.reset();
-    m_settings = std::make_unique<TempSettings>();
-    m_doc = std::make_unique<CQuillpostDoc>();
-    m_frame = std::make_unique<CMainFrame>(*m_doc, [] {});
-}
-
-void TestMainFrame::menuEntries()
-{
-    QStringList entries;
-    for (QAction* top : m_frame->menuBar()->actions()) {
-        for (QAction* action : top->menu()->actions()) {
-            if (action->isSeparator())
-                continue;
-            entries << top->text() + ' ' + describe(action);
-            QCOMPARE(m_frame->CommandAction(action->data().toInt()), action);
-        }
-    }
-    // No printing support is linked in, so there is no printer set-up to offer.
-    QCOMPARE(entries,
-        QStringList({ "&File &New\tCtrl+N 57600 off", "&File &Open...\tCtrl+O 57601 off",
-            "&File P&rint Setup... 57606 off", "&File Recent File 57616 off",
-            "&File E&xit 57665 on", "&View &Toolbar 59392 on", "&View &Status Bar 59393 on",
-            "&Operations New &User 32773 on", "&Operations New &Group 32774 on",
-            "&Operations New &Service Provider 32775 on", "&Operations New &Message 32771 on",
-            "&System Select &Modem 32788 on", "&Help &About Quillpost... 57664 on" }));
-    QCOMPARE(m_frame->windowTitle(), QString("Quillpost"));
-}
-
-void TestMainFrame::toolbarOrderAndStates()
-{
-    m_frame->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-    auto* toolbar = m_frame->findChild<QToolBar*>("mainToolBar");
-    QVERIFY(toolbar && toolbar->isVisible());
-    QStringList buttons;
-    for (QAction* action : toolbar->actions()) {
-        // Each button follows its action's state.
-        const QWidget* button = toolbar->widgetForAction(action);
-        buttons << (action->isSeparator() ? QString("|") : describe(action).section(' ', -2));
-        QVERIFY(action->isSeparator() || button->isEnabled() == action->isEnabled());
-    }
-    QCOMPARE(buttons,
-        QStringList({ "57600 off", "57601 off", "57603 off", "|", "57635 off", "57634 off",
-            "57637 off", "|", "57607 off", "|", "57664 on" }));
-}
-
-// A scheduler run that keeps the event loop busy (as a modal box or dialog does) must
-// not be entered again by the next tick: the timer is stopped during each run and
-// started again after it, unless the window was closed during the run.
-void TestMainFrame::timerNeverReentersScheduler()
-{
-    QCOMPARE(schedulerTimer(*m_frame)->interval(), 5000);
-    QVERIFY(schedulerTimer(*m_frame)->isActive());
-
-    CMainFrame* frame = nullptr;
-    int runs = 0;
-    bool inside = false, reentered = false, timerRanDuringRun = false;
-    const auto run = [&] {
-        reentered = reentered || inside;
-        inside = true;
-        timerRanDuringRun = timerRanDuringRun || schedulerTimer(*frame)->isActive();
-        QDialog dialog(frame);
-        QTimer::singleShot(60, &dialog, &QDialog::accept);
-        dialog.exec();
-        if (++runs == 3)
-            frame->close();
-        inside = false;
-    };
-    CMainFrame fastFrame(*m_doc, run, 5);
-    frame = &fastFrame;
-    fastFrame.show();
-    QTRY_COMPARE_WITH_TIMEOUT(runs, 3, 10000);
-    QVERIFY(!reentered);
-    QVERIFY(!timerRanDuringRun);
-    QVERIFY(!schedulerTimer(fastFrame)->isActive());
-}
-
-void TestMainFrame::startsWithDatabaseRows()
-{
-    TempDatabase db;
-    const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
-    db.addUser("Bob Ray", "555 0102");
-    db.addGroup("Night shift");
-    db.addProvider("Metro Paging", "5550199", 1);
-    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
-        { db.addMessageRow(ann, 0, "Call the office") });
-    PresetPrompt prompt;
-    CQuillpostApp app;
-    QVERIFY(app.InitInstance());
-
-    QVERIFY(prompt.shown.isEmpty());
-    QVERIFY(app.m_strModemName.isEmpty() && !app.m_bSendInProgress && !app.m_bSendingDisabled);
-    QVERIFY(app.MainFrame()->isVisible());
-    QCOMPARE(app.MainFrame()->View(), app.m_pTreeView);
-    QCOMPARE(app.m_pTreeView->GetDocument(), app.m_pDoc);
-    QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 2, 1, 1, 1 }));
-
-    // Closing the window forgets the document; the scheduler then does nothing, not even
-    // with a message queued meanwhile that an open window would now send.
-    app.MainFrame()->close();
-    QVERIFY(!app.m_pDoc);
-    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { db.addMessageRow(ann, 0, "Now") });
-    app.RunScheduler();
-    QVERIFY(!app.m_bSendInProgress);
-}
-
-void TestMainFrame::startsWithoutDatabaseSaysSoOnce()
-{
-    TempDatabase db(TempDatabase::Content::NoFile);
-    PresetPrompt prompt;
-    CQuillpostApp app;
-    QVERIFY(app.InitInstance());
-    // The program runs on: a scheduler run on the empty document is harmless.
-    app.RunScheduler();
-
-    QCOMPARE(prompt.shown,
-        QStringList("Unable to open database properly - check database is in working directory"));
-    QVERIFY(!QFile::exists(db.filePath()));
-    QVERIFY(app.MainFrame()->isVisible());
-    QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 0, 0, 0, 0 }));
-}
-
-// While another program holds the dispatcher lock the window says who it is and sends
-// nothing, but shows what other programs queue; once the lock is free it takes over.
-void TestMainFrame::sharesTheDatabaseWithAnotherDispatcher()
-{
-    TempDatabase db;
-    const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
-    db.addProvider("Metro Paging", "5550199", 1);
-    CDispatcherLock other(QStringLiteral("quillpost --headless"));
-    QVERIFY(other.TryAcquire());
-    PresetPrompt prompt;
-    CQuillpostApp app;
-    QVERIFY(app.InitInstance());
-    const auto* pane = app.MainFrame()->findChild<QLabel*>("dispatcherStatus");
-    QVERIFY(pane && pane->isVisible());
-    QVERIFY2(pane->text().startsWith("Another dispatcher is sending: quillpost --headless (process "
-                 + QString::number(QCoreApplication::applicationPid())),
-        qPrintable(pane->text()));
-
-    db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
-        { db.addMessageRow(ann, 0, "Call the office") });
-    app.RunScheduler();
-    QCOMPARE(app.m_pDoc->m_messages.size(), std::size_t(1));
-    QVERIFY(!app.m_bSendInProgress);
-    QVERIFY(pane->isVisible());
-
-    other.Release();
-    app.m_bSendingDisabled = true; // no send is wanted here, only the lock
-    app.RunScheduler();
-    QVERIFY(!pane->isVisible());
-    CDispatcherLock probe(QStringLiteral("probe"));
-    QVERIFY(!probe.TryAcquire());
-    QVERIFY2(probe.RefusalReason().startsWith("the Quillpost desktop program"),
-        qPrintable(probe.RefusalReason()));
-    QVERIFY(prompt.shown.isEmpty());
-}
-
-void TestMainFrame::selectModem_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("picked"); // the dialog's entry chosen; empty: none
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<bool>("writable"); // the settings
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<QStringList>("told");
-
-    const QString accura = "Hayes = \"Accura\"; #2 [COM3]";
-    const QString etendu = QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5");
-    const QString gone = "Gone modem";
-    const QStringList none;
-    QTest::newRow("the entry chosen is stored")
-        << "Office" << etendu << true << true << etendu << none;
-    QTest::newRow("punctuation kept") << etendu << accura << true << true << accura << none;
-    QTest::newRow("Cancel keeps the stored name")
-        << "Office" << etendu << false << true << "Office" << none;
-    QTest::newRow("no entry chosen: the stored name stays")
-        << gone << "" << true << true << gone
-        << QStringList { "Cannot find designated modem - please set the modem name" };
-    QTest::newRow("settings that cannot be written: the operator is told")
-        << "Office" << accura << true << false << "Office"
-        << QStringList { "Unable to save the modem name" };
-}
-
-// System, Select Modem over the lines configured: what the choice leaves stored, as the
-// next start reads it.
-void TestMainFrame::selectModem()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, picked);
-    QFETCH(bool, ok);
-    QFETCH(bool, writable);
-    QFETCH(QString, saved);
-    QFETCH(QStringList, told);
-    const QStringList lines { "Office", "Hayes = \"Accura\"; #2 [COM3]",
-        QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5") };
-    QSettings settings("Northmoor", "Quillpost");
-    settings.beginWriteArray("Lines");
-    for (int i = 0; i < lines.size(); ++i) {
-        settings.setArrayIndex(i);
-        settings.setValue("name", lines[i]);
-        settings.setValue("device", "/dev/null");
-    }
-    settings.endArray();
-    settings.sync();
-    QVERIFY(AppSettings::WriteModemName(stored));
-    TempDatabase db;
-    PresetPrompt prompt;
-    CQuillpostApp app;
-    QVERIFY(app.InitInstance());
-
-    DialogScript script({ [&](QDialog* dlg) {
-        auto* combo = dlg->findChild<QComboBox*>("modemCombo");
-        combo->setCurrentIndex(picked.isEmpty() ? -1 : combo->findText(picked));
-        if (!writable)
-            m_settings->makeUnwritable();
-        ok ? dlg->accept() : dlg->reject();
-    } });
-    app.MainFrame()->CommandAction(ID_SYSTEM_SELECTMODEM)->trigger();
-    QCOMPARE(script.played(), 1);
-    QCOMPARE(prompt.shown, told);
-    QCOMPARE(QSettings(m_settings->filePath(), QSettings::IniFormat).value("Quillpost/Modem Name"),
-        QVariant(saved));
-    QVERIFY(!writable || AppSettings::ReadModemName() == saved);
-}
 
 QTEST_MAIN(TestMainFrame)
 #include "test_main_frame.moc"

@@ -42,252 +42,247 @@ class TestQuillpostDoc : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void localTimeBecomesUtcSeconds_data();
-    void localTimeBecomesUtcSeconds();
-    void nowIsTheInstalledClocksTime_data();
-    void nowIsTheInstalledClocksTime();
-    void everyColumnReachesItsField();
-    void messagesAreRunsOfEqualMessageIds_data();
-    void messagesAreRunsOfEqualMessageIds();
-    void failedLoadKeepsWhatWasLoadedBefore_data();
-    void failedLoadKeepsWhatWasLoadedBefore();
-    void providerLookups_data();
-    void providerLookups();
-};
-
-void TestQuillpostDoc::initTestCase()
-{
-    // UK rules as a POSIX rule, so the test needs no zone database: GMT in winter, BST
-    // (+1) from the last Sunday of March 01:00 to the last Sunday of October 02:00 local.
-    qputenv("TZ", "GMT0BST,M3.5.0/1,M10.5.0");
-    tzset();
-}
-
-void TestQuillpostDoc::localTimeBecomesUtcSeconds_data()
-{
-    QTest::addColumn<COleDateTime>("local");
-    QTest::addColumn<qint64>("earliest"); // the seconds lie in [earliest, latest]
-    QTest::addColumn<qint64>("latest");
-    QTest::addColumn<bool>("roundTrip"); // the seconds convert back to `local`
-    QTest::newRow("winter") << COleDateTime(2026, 1, 15, 9, 0, 0) << utc(2026, 1, 15, 9, 0)
-                            << utc(2026, 1, 15, 9, 0) << true;
-    QTest::newRow("summer, one hour ahead")
-        << COleDateTime(2026, 7, 15, 9, 0, 0) << utc(2026, 7, 15, 8, 0) << utc(2026, 7, 15, 8, 0)
-        << true;
-    QTest::newRow("epoch") << COleDateTime(1970, 1, 1, 0, 0, 0) << qint64(0) << qint64(0) << true;
-    QTest::newRow("before 1970") << COleDateTime(1960, 1, 1, 0, 0, 0) << utc(1960, 1, 1, 0, 0)
-                                 << utc(1960, 1, 1, 0, 0) << true;
-    QTest::newRow("last second") << COleDateTime(2038, 1, 19, 3, 14, 7) << Latest << Latest << true;
-    QTest::newRow("first second") << COleDateTime(1901, 12, 13, 20, 45, 52) << Earliest << Earliest
-                                  << true;
-    // Outside the 32-bit range: clamped to the nearest end.
-    QTest::newRow("zero date-time") << COleDateTime() << Earliest << Earliest << false;
-    QTest::newRow("one second late")
-        << COleDateTime(2038, 1, 19, 3, 14, 8) << Latest << Latest << false;
-    QTest::newRow("year 9999") << COleDateTime(9999, 12, 31, 23, 59, 59) << Latest << Latest
-                               << false;
-    // 01:30 on 29 March 2026 does not exist; 01:30 on 25 October 2026 exists twice.
-    QTest::newRow("skipped hour") << COleDateTime(2026, 3, 29, 1, 30, 0) << utc(2026, 3, 29, 0, 30)
-                                  << utc(2026, 3, 29, 1, 30) << false;
-    QTest::newRow("repeated hour") << COleDateTime(2026, 10, 25, 1, 30, 0)
-                                   << utc(2026, 10, 25, 0, 30) << utc(2026, 10, 25, 1, 30) << true;
-}
-
-void TestQuillpostDoc::localTimeBecomesUtcSeconds()
-{
-    QFETCH(COleDateTime, local);
-    QFETCH(qint64, earliest);
-    QFETCH(qint64, latest);
-    QFETCH(bool, roundTrip);
-    const qint64 seconds = ToQuillTime(local);
-    QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
-    if (roundTrip)
-        QCOMPARE(FromQuillTime(QuillTime(seconds)), local);
-}
-
-void TestQuillpostDoc::nowIsTheInstalledClocksTime_data()
-{
-    QTest::addColumn<qint64>("set");
-    QTest::addColumn<int>("advance"); // seconds, after the clock is set
-    QTest::addColumn<COleDateTime>("local");
-    QTest::addColumn<qint64>("seconds");
-    QTest::newRow("winter") << utc(2026, 1, 15, 9, 0) << 0 << COleDateTime(2026, 1, 15, 9, 0, 0)
-                            << utc(2026, 1, 15, 9, 0);
-    QTest::newRow("advanced into summer time")
-        << utc(2026, 3, 29, 0, 59, 30) << 60 << COleDateTime(2026, 3, 29, 2, 0, 30)
-        << utc(2026, 3, 29, 1, 0, 30);
-    QTest::newRow("after 2038: the date goes on, the seconds stop")
-        << utc(2040, 6, 1, 12, 0) << 0 << COleDateTime(2040, 6, 1, 13, 0, 0) << Latest;
-}
-
-void TestQuillpostDoc::nowIsTheInstalledClocksTime()
-{
-    QFETCH(qint64, set);
-    QFETCH(int, advance);
-    QFETCH(COleDateTime, local);
-    QFETCH(qint64, seconds);
+    void initTestCase()
     {
-        FakeClock clock;
-        clock.set(QDateTime::fromSecsSinceEpoch(set));
-        clock.advance(advance);
-        QCOMPARE(COleDateTime::GetCurrentTime(), local);
-        QCOMPARE(qint64(CurrentQuillTime()), seconds);
+        // UK rules as a POSIX rule, so the test needs no zone database: GMT in winter, BST
+        // (+1) from the last Sunday of March 01:00 to the last Sunday of October 02:00 local.
+        qputenv("TZ", "GMT0BST,M3.5.0/1,M10.5.0");
+        tzset();
     }
-    // Without it, the system clock again.
-    const std::time_t before = std::time(nullptr);
-    const QuillTime now = CurrentQuillTime();
-    QVERIFY(now >= before && now <= std::time(nullptr));
-}
 
-void TestQuillpostDoc::everyColumnReachesItsField()
-{
-    TempDatabase db;
-    db.addUser(QStringLiteral("Ann Hale"), QStringLiteral("07700900123"), 4,
-        { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 });
-    db.addGroup(QStringLiteral("Wardens"));
-    db.exec(QStringLiteral(
-        "INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, Parity, "
-        "DataBits, TAPType, "
-        "UseAsDefault, Password) VALUES ('North', '01632960100', 2400, 2, 3, 8, 5, 1, 'secret')"));
-    db.addMessageRow(
-        1, 6, QStringLiteral("Gate code changed"), 2, QStringLiteral("2026-03-02 07:30:00"));
-    db.exec(QStringLiteral("UPDATE Messages SET SendTime = '2026-03-01 08:00:05', RequestTime = "
-                           "'2026-03-01 08:00:00', Retries = 4"));
-    const LoadedDoc doc;
-    QVERIFY(doc.prompt.shown.isEmpty());
+    void localTimeBecomesUtcSeconds_data()
+    {
+        QTest::addColumn<COleDateTime>("local");
+        QTest::addColumn<qint64>("earliest"); // the seconds lie in [earliest, latest]
+        QTest::addColumn<qint64>("latest");
+        QTest::addColumn<bool>("roundTrip"); // the seconds convert back to `local`
+        QTest::newRow("winter") << COleDateTime(2026, 1, 15, 9, 0, 0) << utc(2026, 1, 15, 9, 0)
+                                << utc(2026, 1, 15, 9, 0) << true;
+        QTest::newRow("summer, one hour ahead")
+            << COleDateTime(2026, 7, 15, 9, 0, 0) << utc(2026, 7, 15, 8, 0)
+            << utc(2026, 7, 15, 8, 0) << true;
+        QTest::newRow("epoch") << COleDateTime(1970, 1, 1, 0, 0, 0) << qint64(0) << qint64(0)
+                               << true;
+        QTest::newRow("before 1970") << COleDateTime(1960, 1, 1, 0, 0, 0) << utc(1960, 1, 1, 0, 0)
+                                     << utc(1960, 1, 1, 0, 0) << true;
+        QTest::newRow("last second")
+            << COleDateTime(2038, 1, 19, 3, 14, 7) << Latest << Latest << true;
+        QTest::newRow("first second")
+            << COleDateTime(1901, 12, 13, 20, 45, 52) << Earliest << Earliest << true;
+        // Outside the 32-bit range: clamped to the nearest end.
+        QTest::newRow("zero date-time") << COleDateTime() << Earliest << Earliest << false;
+        QTest::newRow("one second late")
+            << COleDateTime(2038, 1, 19, 3, 14, 8) << Latest << Latest << false;
+        QTest::newRow("year 9999")
+            << COleDateTime(9999, 12, 31, 23, 59, 59) << Latest << Latest << false;
+        // 01:30 on 29 March 2026 does not exist; 01:30 on 25 October 2026 exists twice.
+        QTest::newRow("skipped hour")
+            << COleDateTime(2026, 3, 29, 1, 30, 0) << utc(2026, 3, 29, 0, 30)
+            << utc(2026, 3, 29, 1, 30) << false;
+        QTest::newRow("repeated hour")
+            << COleDateTime(2026, 10, 25, 1, 30, 0) << utc(2026, 10, 25, 0, 30)
+            << utc(2026, 10, 25, 1, 30) << true;
+    }
 
-    const CUser& u = *doc.m_users.at(0);
-    QCOMPARE(QStringList({ QString::number(u.m_id), u.m_name, u.m_telephoneNumber,
-                 QString::number(u.m_preferredProvider) }),
-        QStringList({ "1", "Ann Hale", "07700900123", "4" }));
-    QCOMPARE(u.m_groupIds, (std::array<std::int32_t, 10> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
-    QCOMPARE(doc.m_groups.at(0)->m_name, QStringLiteral("Wardens"));
-    const CServiceProvider& p = *doc.m_providers.at(0);
-    QCOMPARE(
-        p.m_serviceName + QLatin1Char('/') + p.m_accessNumber, QStringLiteral("North/01632960100"));
-    QCOMPARE((QList<int> { p.m_baudRate, p.m_stopBits, p.m_parity, p.m_dataBits, p.m_tapType,
-                 p.m_useAsDefault }),
-        (QList<int> { 2400, 2, 3, 8, 5, 1 }));
-    const CSendJob& job = *doc.m_messages.at(0);
-    const CRecipientEntry& entry = *job.m_recipients.at(0);
-    QCOMPARE((QList<int> { job.m_id, job.m_messageId, job.m_status, entry.m_recipient,
-                 entry.m_messageId, entry.m_status }),
-        (QList<int> { 1, 6, 2, 1, 6, 2 }));
-    QCOMPARE(job.m_text, QStringLiteral("Gate code changed"));
-    QCOMPARE((QList<QuillTime> { job.m_requestTime, job.m_requiredSendTime, entry.m_sendTime }),
-        (QList<QuillTime> { ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 0)),
-            ToQuillTime(COleDateTime(2026, 3, 2, 7, 30, 0)),
-            ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 5)) }));
-}
+    void localTimeBecomesUtcSeconds()
+    {
+        QFETCH(COleDateTime, local);
+        QFETCH(qint64, earliest);
+        QFETCH(qint64, latest);
+        QFETCH(bool, roundTrip);
+        const qint64 seconds = ToQuillTime(local);
+        QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
+        if (roundTrip)
+            QCOMPARE(FromQuillTime(QuillTime(seconds)), local);
+    }
 
-void TestQuillpostDoc::messagesAreRunsOfEqualMessageIds_data()
-{
-    QTest::addColumn<QList<int>>("messageIds"); // of the rows, in table order
-    QTest::addColumn<QList<int>>("entriesPerMessage");
-    QTest::newRow("5 5 7 5") << QList<int> { 5, 5, 7, 5 } << QList<int> { 2, 1, 1 };
-    QTest::newRow("one message") << QList<int> { 9, 9, 9 } << QList<int> { 3 };
-    QTest::newRow("alternating") << QList<int> { 1, 2, 1, 2 } << QList<int> { 1, 1, 1, 1 };
-    // -1 is where the previous MessageId starts; the first row still makes a message.
-    QTest::newRow("minus one first") << QList<int> { -1, -1, 0 } << QList<int> { 2, 1 };
-}
+    void nowIsTheInstalledClocksTime_data()
+    {
+        QTest::addColumn<qint64>("set");
+        QTest::addColumn<int>("advance"); // seconds, after the clock is set
+        QTest::addColumn<COleDateTime>("local");
+        QTest::addColumn<qint64>("seconds");
+        QTest::newRow("winter") << utc(2026, 1, 15, 9, 0) << 0 << COleDateTime(2026, 1, 15, 9, 0, 0)
+                                << utc(2026, 1, 15, 9, 0);
+        QTest::newRow("advanced into summer time")
+            << utc(2026, 3, 29, 0, 59, 30) << 60 << COleDateTime(2026, 3, 29, 2, 0, 30)
+            << utc(2026, 3, 29, 1, 0, 30);
+        QTest::newRow("after 2038: the date goes on, the seconds stop")
+            << utc(2040, 6, 1, 12, 0) << 0 << COleDateTime(2040, 6, 1, 13, 0, 0) << Latest;
+    }
 
-void TestQuillpostDoc::messagesAreRunsOfEqualMessageIds()
-{
-    QFETCH(QList<int>, messageIds);
-    QFETCH(QList<int>, entriesPerMessage);
-    // Row i has Status 1 when i is even, so each message's first row differs from its second.
-    TempDatabase db;
-    for (int i = 0; i < messageIds.size(); ++i)
-        db.addMessageRow(100 + i, messageIds[i], QStringLiteral("text %1").arg(i), (i + 1) % 2);
-    LoadedDoc doc;
-    doc.ReloadAll(); // a reload replaces the lists, it does not add to them
-
-    QList<int> entries;
-    int row = 0;
-    for (const auto& job : doc.m_messages) {
-        entries.append(int(job->m_recipients.size()));
-        QCOMPARE((QList<int> { job->m_id, job->m_messageId, job->m_status }),
-            (QList<int> { row + 1, messageIds[row], (row + 1) % 2 }));
-        QCOMPARE(job->m_text, QStringLiteral("text %1").arg(row));
-        for (const auto& entry : job->m_recipients) {
-            QCOMPARE((QList<int> { entry->m_recipient, entry->m_messageId, entry->m_status }),
-                (QList<int> { 100 + row, messageIds[row], (row + 1) % 2 }));
-            ++row;
+    void nowIsTheInstalledClocksTime()
+    {
+        QFETCH(qint64, set);
+        QFETCH(int, advance);
+        QFETCH(COleDateTime, local);
+        QFETCH(qint64, seconds);
+        {
+            FakeClock clock;
+            clock.set(QDateTime::fromSecsSinceEpoch(set));
+            clock.advance(advance);
+            QCOMPARE(COleDateTime::GetCurrentTime(), local);
+            QCOMPARE(qint64(CurrentQuillTime()), seconds);
         }
+        // Without it, the system clock again.
+        const std::time_t before = std::time(nullptr);
+        const QuillTime now = CurrentQuillTime();
+        QVERIFY(now >= before && now <= std::time(nullptr));
     }
-    QCOMPARE(entries, entriesPerMessage);
-    QCOMPARE(row, messageIds.size());
-}
 
-void TestQuillpostDoc::failedLoadKeepsWhatWasLoadedBefore_data()
-{
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QList<int>>("sizes"); // users, groups, messages, providers
-    QTest::newRow("no file") << "" << QList<int> { 0, 0, 0, 0 };
-    QTest::newRow("Messages missing") << "DROP TABLE Messages" << QList<int> { 2, 1, 0, 0 };
-    QTest::newRow("Users missing") << "DROP TABLE Users" << QList<int> { 0, 0, 0, 0 };
-    QTest::newRow("Password column missing")
-        << "ALTER TABLE ServiceProviders DROP COLUMN Password" << QList<int> { 2, 1, 2, 0 };
-    QTest::newRow("unreadable date in last row")
-        << "UPDATE Messages SET RequestTime = 'soon' WHERE ID = 2" << QList<int> { 2, 1, 1, 0 };
-}
-
-void TestQuillpostDoc::failedLoadKeepsWhatWasLoadedBefore()
-{
-    QFETCH(QString, damage);
-    QFETCH(QList<int>, sizes);
-    TempDatabase db(
-        damage.isEmpty() ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
-    if (!damage.isEmpty()) {
-        for (int user : { 1, 2 })
-            db.addMessageRow(db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("1")),
-                user, QStringLiteral("a"));
+    void everyColumnReachesItsField()
+    {
+        TempDatabase db;
+        db.addUser(QStringLiteral("Ann Hale"), QStringLiteral("07700900123"), 4,
+            { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 });
         db.addGroup(QStringLiteral("Wardens"));
-        db.addProvider(QStringLiteral("North"), QStringLiteral("1"), 1);
-        db.exec(damage);
+        db.exec(QStringLiteral(
+            "INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, Parity, "
+            "DataBits, TAPType, "
+            "UseAsDefault, Password) VALUES ('North', '01632960100', 2400, 2, 3, 8, 5, 1, "
+            "'secret')"));
+        db.addMessageRow(
+            1, 6, QStringLiteral("Gate code changed"), 2, QStringLiteral("2026-03-02 07:30:00"));
+        db.exec(
+            QStringLiteral("UPDATE Messages SET SendTime = '2026-03-01 08:00:05', RequestTime = "
+                           "'2026-03-01 08:00:00', Retries = 4"));
+        const LoadedDoc doc;
+        QVERIFY(doc.prompt.shown.isEmpty());
+
+        const CUser& u = *doc.m_users.at(0);
+        QCOMPARE(QStringList({ QString::number(u.m_id), u.m_name, u.m_telephoneNumber,
+                     QString::number(u.m_preferredProvider) }),
+            QStringList({ "1", "Ann Hale", "07700900123", "4" }));
+        QCOMPARE(u.m_groupIds, (std::array<std::int32_t, 10> { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
+        QCOMPARE(doc.m_groups.at(0)->m_name, QStringLiteral("Wardens"));
+        const CServiceProvider& p = *doc.m_providers.at(0);
+        QCOMPARE(p.m_serviceName + QLatin1Char('/') + p.m_accessNumber,
+            QStringLiteral("North/01632960100"));
+        QCOMPARE((QList<int> { p.m_baudRate, p.m_stopBits, p.m_parity, p.m_dataBits, p.m_tapType,
+                     p.m_useAsDefault }),
+            (QList<int> { 2400, 2, 3, 8, 5, 1 }));
+        const CSendJob& job = *doc.m_messages.at(0);
+        const CRecipientEntry& entry = *job.m_recipients.at(0);
+        QCOMPARE((QList<int> { job.m_id, job.m_messageId, job.m_status, entry.m_recipient,
+                     entry.m_messageId, entry.m_status }),
+            (QList<int> { 1, 6, 2, 1, 6, 2 }));
+        QCOMPARE(job.m_text, QStringLiteral("Gate code changed"));
+        QCOMPARE((QList<QuillTime> { job.m_requestTime, job.m_requiredSendTime, entry.m_sendTime }),
+            (QList<QuillTime> { ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 0)),
+                ToQuillTime(COleDateTime(2026, 3, 2, 7, 30, 0)),
+                ToQuillTime(COleDateTime(2026, 3, 1, 8, 0, 5)) }));
     }
-    const LoadedDoc doc;
-    QCOMPARE(doc.prompt.shown, QStringList { LoadFailed });
-    QCOMPARE((QList<int> { int(doc.m_users.size()), int(doc.m_groups.size()),
-                 int(doc.m_messages.size()), int(doc.m_providers.size()) }),
-        sizes);
-    QCOMPARE(QFile::exists(db.filePath()), !damage.isEmpty());
-}
 
-void TestQuillpostDoc::providerLookups_data()
-{
-    QTest::addColumn<QList<int>>("flags"); // UseAsDefault of the providers, in list order
-    QTest::addColumn<int>("lookup"); // a provider ID; 0 the default
-    QTest::addColumn<int>("expected"); // index of the provider found, -1 for none
-    QTest::newRow("first flagged of two") << QList<int> { 0, 1, 1 } << 0 << 1;
-    QTest::newRow("none flagged: the first") << QList<int> { 0, 0, 0 } << 0 << 0;
-    QTest::newRow("2 is not the flag") << QList<int> { 0, 2, 1 } << 0 << 2;
-    QTest::newRow("only 2: the first") << QList<int> { 2, 2 } << 0 << 0;
-    QTest::newRow("by ID") << QList<int> { 1, 0, 0 } << 3 << 2;
-    QTest::newRow("unknown ID, default exists") << QList<int> { 1, 0 } << 42 << -1;
-    QTest::newRow("no providers") << QList<int> {} << 0 << -1;
-    QTest::newRow("no providers, by ID") << QList<int> {} << 1 << -1;
-}
+    void messagesAreRunsOfEqualMessageIds_data()
+    {
+        QTest::addColumn<QList<int>>("messageIds"); // of the rows, in table order
+        QTest::addColumn<QList<int>>("entriesPerMessage");
+        QTest::newRow("5 5 7 5") << QList<int> { 5, 5, 7, 5 } << QList<int> { 2, 1, 1 };
+        QTest::newRow("one message") << QList<int> { 9, 9, 9 } << QList<int> { 3 };
+        QTest::newRow("alternating") << QList<int> { 1, 2, 1, 2 } << QList<int> { 1, 1, 1, 1 };
+        // -1 is where the previous MessageId starts; the first row still makes a message.
+        QTest::newRow("minus one first") << QList<int> { -1, -1, 0 } << QList<int> { 2, 1 };
+    }
 
-void TestQuillpostDoc::providerLookups()
-{
-    QFETCH(QList<int>, flags);
-    QFETCH(int, lookup);
-    QFETCH(int, expected);
-    TempDatabase db;
-    for (int i = 0; i < flags.size(); ++i)
-        db.addProvider(QStringLiteral("P%1").arg(i + 1), QString::number(i), flags[i]);
-    const int user = db.addUser(QStringLiteral("Ann"), QStringLiteral("07700900001"), lookup);
-    const LoadedDoc doc;
-    const CServiceProvider* provider = expected < 0 ? nullptr : doc.m_providers.at(expected).get();
-    QCOMPARE(doc.FindProvider(lookup), provider);
-    QCOMPARE(doc.FindProviderForUser(user), provider);
-    QCOMPARE(doc.GetTelephoneNumber(user), QStringLiteral("07700900001"));
-    // A user who is not in the list has no provider and no number.
-    QCOMPARE(doc.FindProviderForUser(user + 1), nullptr);
-    QCOMPARE(doc.GetTelephoneNumber(user + 1), QString());
-}
+    void messagesAreRunsOfEqualMessageIds()
+    {
+        QFETCH(QList<int>, messageIds);
+        QFETCH(QList<int>, entriesPerMessage);
+        // Row i has Status 1 when i is even, so each message's first row differs from its second.
+        TempDatabase db;
+        for (int i = 0; i < messageIds.size(); ++i)
+            db.addMessageRow(100 + i, messageIds[i], QStringLiteral("text %1").arg(i), (i + 1) % 2);
+        LoadedDoc doc;
+        doc.ReloadAll(); // a reload replaces the lists, it does not add to them
+
+        QList<int> entries;
+        int row = 0;
+        for (const auto& job : doc.m_messages) {
+            entries.append(int(job->m_recipients.size()));
+            QCOMPARE((QList<int> { job->m_id, job->m_messageId, job->m_status }),
+                (QList<int> { row + 1, messageIds[row], (row + 1) % 2 }));
+            QCOMPARE(job->m_text, QStringLiteral("text %1").arg(row));
+            for (const auto& entry : job->m_recipients) {
+                QCOMPARE((QList<int> { entry->m_recipient, entry->m_messageId, entry->m_status }),
+                    (QList<int> { 100 + row, messageIds[row], (row + 1) % 2 }));
+                ++row;
+            }
+        }
+        QCOMPARE(entries, entriesPerMessage);
+        QCOMPARE(row, messageIds.size());
+    }
+
+    void failedLoadKeepsWhatWasLoadedBefore_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QList<int>>("sizes"); // users, groups, messages, providers
+        QTest::newRow("no file") << "" << QList<int> { 0, 0, 0, 0 };
+        QTest::newRow("Messages missing") << "DROP TABLE Messages" << QList<int> { 2, 1, 0, 0 };
+        QTest::newRow("Users missing") << "DROP TABLE Users" << QList<int> { 0, 0, 0, 0 };
+        QTest::newRow("Password column missing")
+            << "ALTER TABLE ServiceProviders DROP COLUMN Password" << QList<int> { 2, 1, 2, 0 };
+        QTest::newRow("unreadable date in last row")
+            << "UPDATE Messages SET RequestTime = 'soon' WHERE ID = 2" << QList<int> { 2, 1, 1, 0 };
+    }
+
+    void failedLoadKeepsWhatWasLoadedBefore()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QList<int>, sizes);
+        TempDatabase db(
+            damage.isEmpty() ? TempDatabase::Content::NoFile : TempDatabase::Content::Schema);
+        if (!damage.isEmpty()) {
+            for (int user : { 1, 2 })
+                db.addMessageRow(
+                    db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("1")), user,
+                    QStringLiteral("a"));
+            db.addGroup(QStringLiteral("Wardens"));
+            db.addProvider(QStringLiteral("North"), QStringLiteral("1"), 1);
+            db.exec(damage);
+        }
+        const LoadedDoc doc;
+        QCOMPARE(doc.prompt.shown, QStringList { LoadFailed });
+        QCOMPARE((QList<int> { int(doc.m_users.size()), int(doc.m_groups.size()),
+                     int(doc.m_messages.size()), int(doc.m_providers.size()) }),
+            sizes);
+        QCOMPARE(QFile::exists(db.filePath()), !damage.isEmpty());
+    }
+
+    void providerLookups_data()
+    {
+        QTest::addColumn<QList<int>>("flags"); // UseAsDefault of the providers, in list order
+        QTest::addColumn<int>("lookup"); // a provider ID; 0 the default
+        QTest::addColumn<int>("expected"); // index of the provider found, -1 for none
+        QTest::newRow("first flagged of two") << QList<int> { 0, 1, 1 } << 0 << 1;
+        QTest::newRow("none flagged: the first") << QList<int> { 0, 0, 0 } << 0 << 0;
+        QTest::newRow("2 is not the flag") << QList<int> { 0, 2, 1 } << 0 << 2;
+        QTest::newRow("only 2: the first") << QList<int> { 2, 2 } << 0 << 0;
+        QTest::newRow("by ID") << QList<int> { 1, 0, 0 } << 3 << 2;
+        QTest::newRow("unknown ID, default exists") << QList<int> { 1, 0 } << 42 << -1;
+        QTest::newRow("no providers") << QList<int> {} << 0 << -1;
+        QTest::newRow("no providers, by ID") << QList<int> {} << 1 << -1;
+    }
+
+    void providerLookups()
+    {
+        QFETCH(QList<int>, flags);
+        QFETCH(int, lookup);
+        QFETCH(int, expected);
+        TempDatabase db;
+        for (int i = 0; i < flags.size(); ++i)
+            db.addProvider(QStringLiteral("P%1").arg(i + 1), QString::number(i), flags[i]);
+        const int user = db.addUser(QStringLiteral("Ann"), QStringLiteral("07700900001"), lookup);
+        const LoadedDoc doc;
+        const CServiceProvider* provider
+            = expected < 0 ? nullptr : doc.m_providers.at(expected).get();
+        QCOMPARE(doc.FindProvider(lookup), provider);
+        QCOMPARE(doc.FindProviderForUser(user), provider);
+        QCOMPARE(doc.GetTelephoneNumber(user), QStringLiteral("07700900001"));
+        // A user who is not in the list has no provider and no number.
+        QCOMPARE(doc.FindProviderForUser(user + 1), nullptr);
+        QCOMPARE(doc.GetTelephoneNumber(user + 1), QString());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestQuillpostDoc)
 #include "test_quillpost_doc.moc"

@@ -17,59 +17,56 @@ class TestTapBlock : public QObject
     Q_OBJECT
 
 private slots:
-    void formatBlock_data();
-    void formatBlock();
+    void formatBlock_data()
+    {
+        QTest::addColumn<QByteArray>("pagerId");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("block");
+
+        const QByteArray zs(255, 'z');
+        const QByteArray e9s(4, '\xE9');
+        const QByteArray fourteen = QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
+        QTest::newRow("the 14-byte block, sum 379")
+            << QByteArray("123") << QByteArray("ABC") << fourteen;
+        QTest::newRow("abc, sum 475")
+            << QByteArray("123") << QByteArray("abc") << Block("123", "abc", "1=;");
+        QTest::newRow("empty text, sum 181")
+            << QByteArray("123") << QByteArray() << Block("123", "", "0;5");
+        QTest::newRow("sum 31291 over 4095") << QByteArray("123") << zs << Block("123", zs, ":3;");
+        QTest::newRow("0xA3 counts as -93") << QByteArray("123")
+                                            << QByteArray("A\xA3"
+                                                          "C")
+                                            << Block("123",
+                                                   "A\xA3"
+                                                   "C",
+                                                   "0=<");
+        QTest::newRow("negative sum -61") << QByteArray() << e9s << Block("", e9s, "?<3");
+        QTest::newRow("control bytes sent as they are")
+            << QByteArray("9") << QByteArray("a=b\x03\r\x06") << Block("9", "a=b\x03\r\x06", "16>");
+        QTest::newRow("text ends at a zero byte")
+            << QByteArray("123") << QByteArray("ABC\0DEF", 7) << fourteen;
+        // Identifier and text together never exceed 1015 bytes: the text is cut first.
+        const QByteArray id15(15, '7');
+        const QByteArray m1000(1000, 'm');
+        QTest::newRow("1015 bytes fit exactly") << id15 << m1000 << Block(id15, m1000, "=20");
+        QTest::newRow("1016 bytes lose the last text byte")
+            << id15 << m1000 + 'x' << Block(id15, m1000, "=20");
+        QTest::newRow("identifier alone too long") << QByteArray(1200, '7') << QByteArray("text")
+                                                   << Block(QByteArray(1015, '7'), "", ":30");
+        QTest::newRow("identifier ends at a zero byte") << QByteArray("123\0"
+                                                                      "99",
+            6) << QByteArray("ABC") << fourteen;
+    }
+
+    void formatBlock()
+    {
+        QFETCH(QByteArray, pagerId);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, block);
+        QCOMPARE(FormatBlock(pagerId, text), block);
+        QCOMPARE(TapChecksum(block.chopped(4)), block.right(4).left(3));
+    }
 };
-
-void TestTapBlock::formatBlock_data()
-{
-    QTest::addColumn<QByteArray>("pagerId");
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("block");
-
-    const QByteArray zs(255, 'z');
-    const QByteArray e9s(4, '\xE9');
-    const QByteArray fourteen = QByteArray::fromHex("02313233 0D 414243 0D 03 31373B 0D");
-    QTest::newRow("the 14-byte block, sum 379")
-        << QByteArray("123") << QByteArray("ABC") << fourteen;
-    QTest::newRow("abc, sum 475") << QByteArray("123") << QByteArray("abc")
-                                  << Block("123", "abc", "1=;");
-    QTest::newRow("empty text, sum 181")
-        << QByteArray("123") << QByteArray() << Block("123", "", "0;5");
-    QTest::newRow("sum 31291 over 4095") << QByteArray("123") << zs << Block("123", zs, ":3;");
-    QTest::newRow("0xA3 counts as -93") << QByteArray("123")
-                                        << QByteArray("A\xA3"
-                                                      "C")
-                                        << Block("123",
-                                               "A\xA3"
-                                               "C",
-                                               "0=<");
-    QTest::newRow("negative sum -61") << QByteArray() << e9s << Block("", e9s, "?<3");
-    QTest::newRow("control bytes sent as they are")
-        << QByteArray("9") << QByteArray("a=b\x03\r\x06") << Block("9", "a=b\x03\r\x06", "16>");
-    QTest::newRow("text ends at a zero byte")
-        << QByteArray("123") << QByteArray("ABC\0DEF", 7) << fourteen;
-    // Identifier and text together never exceed 1015 bytes: the text is cut first.
-    const QByteArray id15(15, '7');
-    const QByteArray m1000(1000, 'm');
-    QTest::newRow("1015 bytes fit exactly") << id15 << m1000 << Block(id15, m1000, "=20");
-    QTest::newRow("1016 bytes lose the last text byte")
-        << id15 << m1000 + 'x' << Block(id15, m1000, "=20");
-    QTest::newRow("identifier alone too long")
-        << QByteArray(1200, '7') << QByteArray("text") << Block(QByteArray(1015, '7'), "", ":30");
-    QTest::newRow("identifier ends at a zero byte") << QByteArray("123\0"
-                                                                  "99",
-        6) << QByteArray("ABC") << fourteen;
-}
-
-void TestTapBlock::formatBlock()
-{
-    QFETCH(QByteArray, pagerId);
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, block);
-    QCOMPARE(FormatBlock(pagerId, text), block);
-    QCOMPARE(TapChecksum(block.chopped(4)), block.right(4).left(3));
-}
 
 QTEST_GUILESS_MAIN(TestTapBlock)
 #include "test_tap_block.moc"

@@ -64,271 +64,265 @@ class TestTapExchange : public QObject
     Q_OBJECT
 
 private slots:
-    void repliesInEachState_data();
-    void repliesInEachState();
-    void chunkCountBelowOneDoesNothing();
-    void ownerDestroysExchangeInsideNotification();
-    void threeRecipients_data();
-    void threeRecipients();
-    void refusedSecondBlockEndsTheExchange();
-    void terminalLines_data();
-    void terminalLines();
-    void loginCarriesThePassword_data();
-    void loginCarriesThePassword();
-};
+    void repliesInEachState_data()
+    {
+        QTest::addColumn<TapState>("start");
+        QTest::addColumn<TapScript>("script");
+        QTest::addColumn<Events>("events");
+        QTest::addColumn<TapState>("end");
 
-void TestTapExchange::repliesInEachState_data()
-{
-    QTest::addColumn<TapState>("start");
-    QTest::addColumn<TapScript>("script");
-    QTest::addColumn<Events>("events");
-    QTest::addColumn<TapState>("end");
+        using S = TapState;
+        const QByteArray x1022(1022, 'x');
+        Row("prompt behind other text", S::Waking, { "110 1.8 ID=" }, { kLogin }, S::LoginSent);
+        Row("prompt split as I, D=", S::Waking, { "I", "D=" }, { kLogin }, S::LoginSent);
+        Row("prompt split as ID, =", S::Waking, { "ID", "=" }, { kLogin }, S::LoginSent);
+        Row("only an unfinished pattern is kept", S::Waking, { "\rIX", "D=" }, {}, S::Waking);
+        Row("prompt parsed once", S::Waking, { "ID=", "\r" }, { kLogin }, S::LoginSent);
+        Row("no wake-up by tick 20", S::Waking, { Ticks(20) }, {}, S::Waking);
+        Row("wake-ups on ticks 21, 42, 63", S::Waking, { Ticks(63) }, { "\r", "\r", "\r" },
+            S::Waking);
+        Row("prompt ends the wake-ups", S::Waking, { Ticks(21), "ID=", Ticks(100) },
+            { "\r", kLogin }, S::LoginSent);
 
-    using S = TapState;
-    const QByteArray x1022(1022, 'x');
-    Row("prompt behind other text", S::Waking, { "110 1.8 ID=" }, { kLogin }, S::LoginSent);
-    Row("prompt split as I, D=", S::Waking, { "I", "D=" }, { kLogin }, S::LoginSent);
-    Row("prompt split as ID, =", S::Waking, { "ID", "=" }, { kLogin }, S::LoginSent);
-    Row("only an unfinished pattern is kept", S::Waking, { "\rIX", "D=" }, {}, S::Waking);
-    Row("prompt parsed once", S::Waking, { "ID=", "\r" }, { kLogin }, S::LoginSent);
-    Row("no wake-up by tick 20", S::Waking, { Ticks(20) }, {}, S::Waking);
-    Row("wake-ups on ticks 21, 42, 63", S::Waking, { Ticks(63) }, { "\r", "\r", "\r" }, S::Waking);
-    Row("prompt ends the wake-ups", S::Waking, { Ticks(21), "ID=", Ticks(100) }, { "\r", kLogin },
-        S::LoginSent);
+        Row("ACK and go-ahead together", S::LoginSent, { kAck + kGoAhead }, { kBlock },
+            S::BlockSent);
+        Row("ACK alone", S::LoginSent, { kAck }, {}, S::AwaitGoAhead);
+        Row("ACK and go-ahead apart", S::LoginSent, { kAck, kGoAhead }, { kBlock }, S::BlockSent);
+        Row("go-ahead split", S::LoginSent, { kAck, "\x1B[", "p\r" }, { kBlock }, S::BlockSent);
+        Row("go-ahead split after a line end", S::LoginSent, { "\x06\r\x1B", "[p\r" }, { kBlock },
+            S::BlockSent);
+        Row("NAK to login repeats it identically", S::LoginSent, { "514 bad\r" + kNak, kNak },
+            { kLogin, kLogin }, S::LoginSent);
+        Row("ACK and NAK at login count as ACK", S::LoginSent, { "\x15\x06\r" }, {},
+            S::AwaitGoAhead);
+        Row("go-ahead without ACK", S::LoginSent, { kGoAhead }, { kBlock }, S::BlockSent);
+        Row("NAK with go-ahead", S::LoginSent, { kNak + kGoAhead }, { kLogin }, S::LoginSent);
+        Row("prompt ignored after login", S::LoginSent, { "ID=" }, {}, S::LoginSent);
+        Row("NAK awaiting go-ahead ignored", S::AwaitGoAhead, { kNak }, {}, S::AwaitGoAhead);
 
-    Row("ACK and go-ahead together", S::LoginSent, { kAck + kGoAhead }, { kBlock }, S::BlockSent);
-    Row("ACK alone", S::LoginSent, { kAck }, {}, S::AwaitGoAhead);
-    Row("ACK and go-ahead apart", S::LoginSent, { kAck, kGoAhead }, { kBlock }, S::BlockSent);
-    Row("go-ahead split", S::LoginSent, { kAck, "\x1B[", "p\r" }, { kBlock }, S::BlockSent);
-    Row("go-ahead split after a line end", S::LoginSent, { "\x06\r\x1B", "[p\r" }, { kBlock },
-        S::BlockSent);
-    Row("NAK to login repeats it identically", S::LoginSent, { "514 bad\r" + kNak, kNak },
-        { kLogin, kLogin }, S::LoginSent);
-    Row("ACK and NAK at login count as ACK", S::LoginSent, { "\x15\x06\r" }, {}, S::AwaitGoAhead);
-    Row("go-ahead without ACK", S::LoginSent, { kGoAhead }, { kBlock }, S::BlockSent);
-    Row("NAK with go-ahead", S::LoginSent, { kNak + kGoAhead }, { kLogin }, S::LoginSent);
-    Row("prompt ignored after login", S::LoginSent, { "ID=" }, {}, S::LoginSent);
-    Row("NAK awaiting go-ahead ignored", S::AwaitGoAhead, { kNak }, {}, S::AwaitGoAhead);
+        Row("ACK to a block", S::BlockSent, { "211 sent\r" + kAck }, { kAccepted }, S::BlockSent);
+        Row("ACK and NAK to a block count as ACK", S::BlockSent, { "\x15\x06\r" }, { kAccepted },
+            S::BlockSent);
+        Row("NAK to a block: logout, pause, refusal", S::BlockSent, { kNak },
+            { kLogout, kPaused100, kRefused }, S::BlockSent);
+        Row("a block is refused once", S::BlockSent, { kNak, kNak, kAck },
+            { kLogout, kPaused100, kRefused }, S::BlockSent);
+        Row("a block is accepted once", S::BlockSent, { kAck, kAck, kNak }, { kAccepted },
+            S::BlockSent);
+        Row("RS to a block: logout, pause, refusal", S::BlockSent,
+            { "511 Invalid Pager ID\r" + kRs }, { kLogout, kPaused100, kRefused }, S::BlockSent);
+        Row("ACK and RS to a block count as ACK", S::BlockSent, { "\x1E\x06\r" }, { kAccepted },
+            S::BlockSent);
+        Row("ESC EOT to a block ends at once", S::BlockSent, { "501 Time Out\r" + kGoAway },
+            { kEnded }, S::Ended);
+        Row("ESC EOT split from its CR", S::BlockSent, { "\r\x1B", "\x04\r" }, { kEnded },
+            S::Ended);
+        Row("ACK and ESC EOT: accepted, then ended", S::BlockSent,
+            { "211 Page Sent\r" + kAck + "512 Call Again\r" + kGoAway }, { kAcceptedThenEnded },
+            S::Ended);
+        Row("ESC EOT after the verdict", S::BlockSent, { kAck, kGoAway }, { kAccepted, kEnded },
+            S::Ended);
+        Row("ESC EOT refuses the login", S::LoginSent, { "509 Invalid Password\r" + kGoAway },
+            { kEnded }, S::Ended);
+        Row("ESC EOT while waking", S::Waking, { kGoAway, Ticks(100) }, { kEnded }, S::Ended);
+        Row("nothing after the end", S::Ended,
+            { "ID=", kAck + kGoAhead, kNak, kGoAway, Ticks(100) }, {}, S::Ended);
+        Row("prompt and go-ahead ignored after a block", S::BlockSent, { "ID=", kGoAhead }, {},
+            S::BlockSent);
 
-    Row("ACK to a block", S::BlockSent, { "211 sent\r" + kAck }, { kAccepted }, S::BlockSent);
-    Row("ACK and NAK to a block count as ACK", S::BlockSent, { "\x15\x06\r" }, { kAccepted },
-        S::BlockSent);
-    Row("NAK to a block: logout, pause, refusal", S::BlockSent, { kNak },
-        { kLogout, kPaused100, kRefused }, S::BlockSent);
-    Row("a block is refused once", S::BlockSent, { kNak, kNak, kAck },
-        { kLogout, kPaused100, kRefused }, S::BlockSent);
-    Row("a block is accepted once", S::BlockSent, { kAck, kAck, kNak }, { kAccepted },
-        S::BlockSent);
-    Row("RS to a block: logout, pause, refusal", S::BlockSent, { "511 Invalid Pager ID\r" + kRs },
-        { kLogout, kPaused100, kRefused }, S::BlockSent);
-    Row("ACK and RS to a block count as ACK", S::BlockSent, { "\x1E\x06\r" }, { kAccepted },
-        S::BlockSent);
-    Row("ESC EOT to a block ends at once", S::BlockSent, { "501 Time Out\r" + kGoAway }, { kEnded },
-        S::Ended);
-    Row("ESC EOT split from its CR", S::BlockSent, { "\r\x1B", "\x04\r" }, { kEnded }, S::Ended);
-    Row("ACK and ESC EOT: accepted, then ended", S::BlockSent,
-        { "211 Page Sent\r" + kAck + "512 Call Again\r" + kGoAway }, { kAcceptedThenEnded },
-        S::Ended);
-    Row("ESC EOT after the verdict", S::BlockSent, { kAck, kGoAway }, { kAccepted, kEnded },
-        S::Ended);
-    Row("ESC EOT refuses the login", S::LoginSent, { "509 Invalid Password\r" + kGoAway },
-        { kEnded }, S::Ended);
-    Row("ESC EOT while waking", S::Waking, { kGoAway, Ticks(100) }, { kEnded }, S::Ended);
-    Row("nothing after the end", S::Ended, { "ID=", kAck + kGoAhead, kNak, kGoAway, Ticks(100) },
-        {}, S::Ended);
-    Row("prompt and go-ahead ignored after a block", S::BlockSent, { "ID=", kGoAhead }, {},
-        S::BlockSent);
+        Row("zero byte hides the rest", S::Waking, { QByteArray("x\0ID=", 5) }, {}, S::Waking);
+        Row("zero byte hides only its line", S::Waking, { QByteArray("\0ID=", 4), "ID=" },
+            { kLogin }, S::LoginSent);
+        Row("bytes before a zero byte count", S::BlockSent, { QByteArray("\x06\0\x15\r", 4) },
+            { kAccepted }, S::BlockSent);
 
-    Row("zero byte hides the rest", S::Waking, { QByteArray("x\0ID=", 5) }, {}, S::Waking);
-    Row("zero byte hides only its line", S::Waking, { QByteArray("\0ID=", 4), "ID=" }, { kLogin },
-        S::LoginSent);
-    Row("bytes before a zero byte count", S::BlockSent, { QByteArray("\x06\0\x15\r", 4) },
-        { kAccepted }, S::BlockSent);
+        // A run without CR, LF or "=" keeps its newest 1024 bytes.
+        Row("ACK within the newest 1024 bytes", S::BlockSent, { "\x06", x1022, "\r" },
+            { kAccepted }, S::BlockSent);
+        Row("ACK pushed out by one byte", S::BlockSent, { "\x06", x1022 + 'x', "\r" }, {},
+            S::BlockSent);
+        Row("chunk larger than the buffer", S::BlockSent, { QByteArray(3000, 'x') + kAck },
+            { kAccepted }, S::BlockSent);
+        Row("line emptied after an overflow", S::Waking, { QByteArray(5000, 'z'), "\r", "ID=" },
+            { kLogin }, S::LoginSent);
 
-    // A run without CR, LF or "=" keeps its newest 1024 bytes.
-    Row("ACK within the newest 1024 bytes", S::BlockSent, { "\x06", x1022, "\r" }, { kAccepted },
-        S::BlockSent);
-    Row("ACK pushed out by one byte", S::BlockSent, { "\x06", x1022 + 'x', "\r" }, {},
-        S::BlockSent);
-    Row("chunk larger than the buffer", S::BlockSent, { QByteArray(3000, 'x') + kAck },
-        { kAccepted }, S::BlockSent);
-    Row("line emptied after an overflow", S::Waking, { QByteArray(5000, 'z'), "\r", "ID=" },
-        { kLogin }, S::LoginSent);
+        const TapScript everything { "ID=", kAck, kNak, kGoAhead, kRs, kGoAway, Ticks(100) };
+        Row("connected ignores everything", S::Connected, everything, {}, S::Connected);
+    }
 
-    const TapScript everything { "ID=", kAck, kNak, kGoAhead, kRs, kGoAway, Ticks(100) };
-    Row("connected ignores everything", S::Connected, everything, {}, S::Connected);
-}
+    void repliesInEachState()
+    {
+        QFETCH(TapState, start);
+        QFETCH(TapScript, script);
+        QFETCH(Events, events);
+        QFETCH(TapState, end);
 
-void TestTapExchange::repliesInEachState()
-{
-    QFETCH(TapState, start);
-    QFETCH(TapScript, script);
-    QFETCH(Events, events);
-    QFETCH(TapState, end);
-
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    exchange.SetPagerId("123");
-    exchange.SetMessageText("ABC");
-    exchange.SetState(start);
-    RunScript(exchange, script);
-    QCOMPARE(recorder.events, events);
-    QCOMPARE(exchange.State(), end);
-}
-
-void TestTapExchange::chunkCountBelowOneDoesNothing()
-{
-    for (const auto& [count, bytes] : QList<QPair<std::int32_t, const char*>> {
-             { 0, "ID=" }, { -1, "ID=" }, { INT32_MIN, "ID=" }, { 3, nullptr } }) {
         TapRecorder recorder;
         CTapExchange exchange(recorder, recorder);
-        exchange.SetState(TapState::Waking);
-        exchange.OnReceived(count, bytes);
-        // Nothing was kept either: a later "D=" does not complete a prompt.
-        Feed(exchange, "D=");
-        QVERIFY(recorder.events.isEmpty());
-        QCOMPARE(exchange.State(), TapState::Waking);
+        exchange.SetPagerId("123");
+        exchange.SetMessageText("ABC");
+        exchange.SetState(start);
+        RunScript(exchange, script);
+        QCOMPARE(recorder.events, events);
+        QCOMPARE(exchange.State(), end);
     }
-}
 
-// The sending window closes, destroying the exchange, while it handles the verdict; the
-// exchange must not touch itself afterwards (the sanitizer build reports any use after free).
-void TestTapExchange::ownerDestroysExchangeInsideNotification()
-{
-    for (const QByteArray& reply : { kAck, kNak }) {
+    void chunkCountBelowOneDoesNothing()
+    {
+        for (const auto& [count, bytes] : QList<QPair<std::int32_t, const char*>> {
+                 { 0, "ID=" }, { -1, "ID=" }, { INT32_MIN, "ID=" }, { 3, nullptr } }) {
+            TapRecorder recorder;
+            CTapExchange exchange(recorder, recorder);
+            exchange.SetState(TapState::Waking);
+            exchange.OnReceived(count, bytes);
+            // Nothing was kept either: a later "D=" does not complete a prompt.
+            Feed(exchange, "D=");
+            QVERIFY(recorder.events.isEmpty());
+            QCOMPARE(exchange.State(), TapState::Waking);
+        }
+    }
+
+    // The sending window closes, destroying the exchange, while it handles the verdict; the
+    // exchange must not touch itself afterwards (the sanitizer build reports any use after free).
+    void ownerDestroysExchangeInsideNotification()
+    {
+        for (const QByteArray& reply : { kAck, kNak }) {
+            TapRecorder recorder;
+            auto exchange = std::make_unique<CTapExchange>(recorder, recorder);
+            recorder.onAccepted = recorder.onRefused = [&exchange] { exchange.reset(); };
+            exchange->SetState(TapState::BlockSent);
+            Feed(*exchange, reply);
+            QVERIFY(!exchange);
+            QCOMPARE(recorder.events.last(), reply == kAck ? kAccepted : kRefused);
+        }
+    }
+
+    void threeRecipients_data()
+    {
+        QTest::addColumn<TapScript>("terminal");
+        QTest::addColumn<int>("wakeUps");
+        QTest::addColumn<int>("logins");
+
+        QTest::newRow("prompt at once, replies together")
+            << TapScript { "ID=", "110 1.8\r" + kAck + kGoAhead, kAck, kAck, "211 sent\r" + kAck }
+            << 1 << 1;
+        QTest::newRow("prompt after two wake-ups, replies apart")
+            << TapScript { Ticks(42), "I", "D=", kAck, kGoAhead, kAck, kAck, kAck } << 3 << 1;
+        // A terminal so fast that its reply arrives while the write is still in progress: the
+        // exchange must already be in the state that reads that reply.
+        QTest::newRow("replies inside each write") << TapScript {} << 1 << 1;
+        QTest::newRow("login refused once, replies byte by byte") << TapScript { Ticks(5),
+            "ID=", kNak, kAck, "\x1B", "[", "p", "\r", "\x06", "\r", "\x06", "\n", "\x06", "\r" }
+                                                                  << 1 << 2;
+    }
+
+    void threeRecipients()
+    {
+        QFETCH(TapScript, terminal);
+        QFETCH(int, wakeUps);
+        QFETCH(int, logins);
+
         TapRecorder recorder;
-        auto exchange = std::make_unique<CTapExchange>(recorder, recorder);
-        recorder.onAccepted = recorder.onRefused = [&exchange] { exchange.reset(); };
-        exchange->SetState(TapState::BlockSent);
-        Feed(*exchange, reply);
-        QVERIFY(!exchange);
-        QCOMPARE(recorder.events.last(), reply == kAck ? kAccepted : kRefused);
+        CTapExchange exchange(recorder, recorder);
+        if (terminal.isEmpty()) {
+            recorder.onWrite = [&exchange](const QByteArray& written) {
+                if (written == "\r")
+                    Feed(exchange, "ID=");
+                else if (written == kLogin)
+                    Feed(exchange, kAck + kGoAhead);
+                else if (written.startsWith('\x02'))
+                    Feed(exchange, kAck);
+            };
+        }
+        StartSending(recorder, exchange);
+        RunScript(exchange, terminal);
+
+        QCOMPARE(recorder.events, Conversation(wakeUps, logins));
     }
-}
 
-void TestTapExchange::threeRecipients_data()
-{
-    QTest::addColumn<TapScript>("terminal");
-    QTest::addColumn<int>("wakeUps");
-    QTest::addColumn<int>("logins");
+    void refusedSecondBlockEndsTheExchange()
+    {
+        TapRecorder recorder;
+        CTapExchange exchange(recorder, recorder);
+        StartSending(recorder, exchange);
+        RunScript(
+            exchange, { "ID=", kAck + kGoAhead, kAck, "514 bad\r" + kNak, kAck, kNak, Ticks(50) });
 
-    QTest::newRow("prompt at once, replies together")
-        << TapScript { "ID=", "110 1.8\r" + kAck + kGoAhead, kAck, kAck, "211 sent\r" + kAck } << 1
-        << 1;
-    QTest::newRow("prompt after two wake-ups, replies apart")
-        << TapScript { Ticks(42), "I", "D=", kAck, kGoAhead, kAck, kAck, kAck } << 3 << 1;
-    // A terminal so fast that its reply arrives while the write is still in progress: the
-    // exchange must already be in the state that reads that reply.
-    QTest::newRow("replies inside each write") << TapScript {} << 1 << 1;
-    QTest::newRow("login refused once, replies byte by byte") << TapScript { Ticks(5), "ID=", kNak,
-        kAck, "\x1B", "[", "p", "\r", "\x06", "\r", "\x06", "\n", "\x06", "\r" }
-                                                              << 1 << 2;
-}
-
-void TestTapExchange::threeRecipients()
-{
-    QFETCH(TapScript, terminal);
-    QFETCH(int, wakeUps);
-    QFETCH(int, logins);
-
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    if (terminal.isEmpty()) {
-        recorder.onWrite = [&exchange](const QByteArray& written) {
-            if (written == "\r")
-                Feed(exchange, "ID=");
-            else if (written == kLogin)
-                Feed(exchange, kAck + kGoAhead);
-            else if (written.startsWith('\x02'))
-                Feed(exchange, kAck);
-        };
+        const Events events
+            = Conversation(1, 1).mid(0, 5) + Events { kLogout, kPaused100, kRefused };
+        QCOMPARE(recorder.events, events);
+        QCOMPARE(recorder.wire, "\r" + kLogin + events[2] + events[4] + kLogout);
     }
-    StartSending(recorder, exchange);
-    RunScript(exchange, terminal);
 
-    QCOMPARE(recorder.events, Conversation(wakeUps, logins));
-}
+    void terminalLines_data()
+    {
+        QTest::addColumn<TapScript>("script");
+        QTest::addColumn<QStringList>("reported");
+        QTest::addColumn<QString>("kept"); // TerminalLine() at the end
 
-void TestTapExchange::refusedSecondBlockEndsTheExchange()
-{
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    StartSending(recorder, exchange);
-    RunScript(
-        exchange, { "ID=", kAck + kGoAhead, kAck, "514 bad\r" + kNak, kAck, kNak, Ticks(50) });
+        const QByteArray x100(100, 'x');
+        QTest::newRow("code and text before ACK")
+            << TapScript { "211 Page Sent\r" + kAck } << QStringList { "211 Page Sent" }
+            << "211 Page Sent";
+        QTest::newRow("CR LF line ends") << TapScript { "213 Deferred\r\n\x06\r\n" }
+                                         << QStringList { "213 Deferred" } << "213 Deferred";
+        QTest::newRow("the last of several") << TapScript { "211 Sent\r212 Truncated\r" + kAck }
+                                             << QStringList { "212 Truncated" } << "212 Truncated";
+        QTest::newRow("a line cut by the end of a read")
+            << TapScript { "\r51", "1 Invalid Pager ID\r" + kRs }
+            << QStringList { "511 Invalid Pager ID" } << "511 Invalid Pager ID";
+        QTest::newRow("control bytes dropped, cut to 80")
+            << TapScript { "511 Bad\x01 ID " + x100 + "\r" }
+            << QStringList { "511 Bad ID " + QString(69, 'x') } << "511 Bad ID " + QString(69, 'x');
+        QTest::newRow("a code alone") << TapScript { "115\r" } << QStringList { "115" } << "115";
+        QTest::newRow("not message-sequence lines")
+            << TapScript { "ID=\r", "21X no\r2113\r 211 late\r" } << QStringList() << QString();
+        QTest::newRow("a line without its end")
+            << TapScript { "211 Page Sent" } << QStringList() << QString();
+    }
 
-    const Events events = Conversation(1, 1).mid(0, 5) + Events { kLogout, kPaused100, kRefused };
-    QCOMPARE(recorder.events, events);
-    QCOMPARE(recorder.wire, "\r" + kLogin + events[2] + events[4] + kLogout);
-}
+    // The terminal's words reach the owner as they come and stay until the next block.
+    void terminalLines()
+    {
+        QFETCH(TapScript, script);
+        QFETCH(QStringList, reported);
+        QFETCH(QString, kept);
 
-void TestTapExchange::terminalLines_data()
-{
-    QTest::addColumn<TapScript>("script");
-    QTest::addColumn<QStringList>("reported");
-    QTest::addColumn<QString>("kept"); // TerminalLine() at the end
+        TapRecorder recorder;
+        CTapExchange exchange(recorder, recorder);
+        exchange.SetState(TapState::BlockSent);
+        RunScript(exchange, script);
+        QCOMPARE(recorder.lines, reported);
+        QCOMPARE(exchange.TerminalLine(), kept);
+        exchange.SendBlock();
+        QCOMPARE(exchange.TerminalLine(), QString());
+    }
 
-    const QByteArray x100(100, 'x');
-    QTest::newRow("code and text before ACK") << TapScript { "211 Page Sent\r" + kAck }
-                                              << QStringList { "211 Page Sent" } << "211 Page Sent";
-    QTest::newRow("CR LF line ends") << TapScript { "213 Deferred\r\n\x06\r\n" }
-                                     << QStringList { "213 Deferred" } << "213 Deferred";
-    QTest::newRow("the last of several") << TapScript { "211 Sent\r212 Truncated\r" + kAck }
-                                         << QStringList { "212 Truncated" } << "212 Truncated";
-    QTest::newRow("a line cut by the end of a read")
-        << TapScript { "\r51", "1 Invalid Pager ID\r" + kRs }
-        << QStringList { "511 Invalid Pager ID" } << "511 Invalid Pager ID";
-    QTest::newRow("control bytes dropped, cut to 80")
-        << TapScript { "511 Bad\x01 ID " + x100 + "\r" }
-        << QStringList { "511 Bad ID " + QString(69, 'x') } << "511 Bad ID " + QString(69, 'x');
-    QTest::newRow("a code alone") << TapScript { "115\r" } << QStringList { "115" } << "115";
-    QTest::newRow("not message-sequence lines")
-        << TapScript { "ID=\r", "21X no\r2113\r 211 late\r" } << QStringList() << QString();
-    QTest::newRow("a line without its end")
-        << TapScript { "211 Page Sent" } << QStringList() << QString();
-}
+    void loginCarriesThePassword_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("login");
+        QTest::newRow("none: the login as ever") << QByteArray() << kLogin;
+        QTest::newRow("six characters") << QByteArray("abc123") << QByteArray("\x1BPG1abc123\r");
+        QTest::newRow("control bytes left out") << QByteArray("ab\r\x1B"
+                                                              "c")
+                                                << QByteArray("\x1BPG1abc\r");
+    }
 
-// The terminal's words reach the owner as they come and stay until the next block.
-void TestTapExchange::terminalLines()
-{
-    QFETCH(TapScript, script);
-    QFETCH(QStringList, reported);
-    QFETCH(QString, kept);
+    // The password goes with every login, a repeated one too.
+    void loginCarriesThePassword()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, login);
 
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    exchange.SetState(TapState::BlockSent);
-    RunScript(exchange, script);
-    QCOMPARE(recorder.lines, reported);
-    QCOMPARE(exchange.TerminalLine(), kept);
-    exchange.SendBlock();
-    QCOMPARE(exchange.TerminalLine(), QString());
-}
-
-void TestTapExchange::loginCarriesThePassword_data()
-{
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<QByteArray>("login");
-    QTest::newRow("none: the login as ever") << QByteArray() << kLogin;
-    QTest::newRow("six characters") << QByteArray("abc123") << QByteArray("\x1BPG1abc123\r");
-    QTest::newRow("control bytes left out") << QByteArray("ab\r\x1B"
-                                                          "c")
-                                            << QByteArray("\x1BPG1abc\r");
-}
-
-// The password goes with every login, a repeated one too.
-void TestTapExchange::loginCarriesThePassword()
-{
-    QFETCH(QByteArray, password);
-    QFETCH(QByteArray, login);
-
-    TapRecorder recorder;
-    CTapExchange exchange(recorder, recorder);
-    exchange.SetPassword(password);
-    exchange.SetState(TapState::Waking);
-    RunScript(exchange, { "ID=", kNak });
-    QCOMPARE(recorder.events, Events({ login, login }));
-}
+        TapRecorder recorder;
+        CTapExchange exchange(recorder, recorder);
+        exchange.SetPassword(password);
+        exchange.SetState(TapState::Waking);
+        RunScript(exchange, { "ID=", kNak });
+        QCOMPARE(recorder.events, Events({ login, login }));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestTapExchange)
 #include "test_tap_exchange.moc"
