@@ -69,13 +69,116 @@ class TestSendingDlg : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_settings = std::make_unique<TempSettings>();
+        m_db = std::make_unique<TempDatabase>();
+    }
 
-    void scheduledSendsOneWindowAtATime();
-    void cancel_data();
-    void cancel();
-    void lastBlockAcceptedWhileCancelQuestionIsOpen();
+    void cleanup()
+    {
+        // A window still sending is closed by the time-out at the latest; wait for it, so
+        // that nothing outlives the database and the simulator.
+        QTRY_VERIFY_WITH_TIMEOUT(SendingWindows().isEmpty(), kWaitMs);
+        m_app.reset();
+        m_sim.reset();
+        m_db.reset();
+        m_settings.reset();
+    }
+
+    // Messages go in table order, one window at a time; a tick during a send opens nothing.
+    void scheduledSendsOneWindowAtATime()
+    {
+        PresetPrompt prompt;
+        // Slow replies keep each call open for seconds, so that its window is there to be
+        // seen whatever the load.
+        SimConfig slow;
+        slow.faults.slowReplyMs = 1000;
+        Start(slow);
+        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+        QVERIFY(m_app->m_bSendInProgress);
+        m_app->RunScheduler();
+        QCOMPARE(SendingWindows().size(), 1);
+
+        QTRY_COMPARE_WITH_TIMEOUT(Status(m_m2), 1, kWaitMs);
+        QCOMPARE(Status(m_m1), 1);
+        QCOMPARE(m_sim->pages().first().text, QByteArray("First"));
+        QCOMPARE(m_sim->pages().last().text, QByteArray("Second"));
+        QCOMPARE(m_sim->callCount(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_app->m_bSendInProgress, kWaitMs);
+        QCOMPARE(prompt.shown, QStringList());
+    }
+
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("disable");
+        QTest::newRow("No: sending goes on") << false;
+        QTest::newRow("Yes: sending stops until the program starts again") << true;
+    }
+
+    // The operator cancels a call the terminal never answers: nothing is recorded, and
+    // only Yes keeps the scheduler from starting further sends.
+    void cancel()
+    {
+        QFETCH(bool, disable);
+        PresetPrompt prompt;
+        prompt.answers = { disable };
+        SimConfig config;
+        config.faults.silentAfterConnect = true;
+        Start(config);
+        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+        QPointer<CSendingDlg> window = SendingWindows().first();
+        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("statusText")->text(),
+            QStringLiteral("Connected - Sending Message"), kWaitMs);
+
+        QTest::keyClick(window, Qt::Key_Escape);
+        QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
+        QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
+        QCOMPARE(m_app->m_bSendingDisabled, disable);
+        QCOMPARE(
+            m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(),
+            0);
+
+        if (disable) {
+            QVERIFY(!m_app->m_bSendInProgress);
+            // Several scheduler runs pass without a new call.
+            int runs = 0;
+            QObject counting; // ends the count with this scope
+            QObject::connect(m_app->MainFrame()->findChild<QTimer*>("schedulerTimer"),
+                &QTimer::timeout, &counting, [&runs] { ++runs; });
+            QTRY_VERIFY_WITH_TIMEOUT(runs >= 5, kWaitMs);
+            QCOMPARE(m_sim->callCount(), 1);
+            QVERIFY(SendingWindows().isEmpty());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
+            prompt.answers = { true };
+            QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+            SendingWindows().first()->OnCancel();
+        }
+    }
+
+    // The terminal accepts the last block while the Cancel question is still open: the
+    // page is recorded as sent, the window goes, and the Yes still switches sending off.
+    void lastBlockAcceptedWhileCancelQuestionIsOpen()
+    {
+        QPointer<CSendingDlg> window;
+        SlowPrompt prompt([&window] { QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs); }, true);
+        SimConfig config;
+        config.faults.slowReplyMs = 1500;
+        // With nothing else due, no send starts while the question is open.
+        Start(config, false);
+        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
+        window = SendingWindows().first();
+        // The block is on its way when the operator presses Cancel.
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->received().contains('\x03'), kWaitMs);
+        window->OnCancel();
+
+        QVERIFY(!window);
+        QCOMPARE(Status(m_m1), 1);
+        QVERIFY(m_app->m_bSendingDisabled);
+        QVERIFY(!m_app->m_bSendInProgress);
+        QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
+    }
 
 private:
     // M2 is due as well, or only next year.
@@ -95,23 +198,6 @@ private:
     int m_m2 = 0;
 };
 
-void TestSendingDlg::init()
-{
-    m_settings = std::make_unique<TempSettings>();
-    m_db = std::make_unique<TempDatabase>();
-}
-
-void TestSendingDlg::cleanup()
-{
-    // A window still sending is closed by the time-out at the latest; wait for it, so
-    // that nothing outlives the database and the simulator.
-    QTRY_VERIFY_WITH_TIMEOUT(SendingWindows().isEmpty(), kWaitMs);
-    m_app.reset();
-    m_sim.reset();
-    m_db.reset();
-    m_settings.reset();
-}
-
 void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
 {
     m_sim = std::make_unique<PagingSimulator>(config);
@@ -128,99 +214,6 @@ void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
     m_app->m_nSchedulerIntervalMs = 20;
     m_app->m_sendTiming = { 20, 0 };
     QVERIFY(m_app->InitInstance());
-}
-
-// Messages go in table order, one window at a time; a tick during a send opens nothing.
-void TestSendingDlg::scheduledSendsOneWindowAtATime()
-{
-    PresetPrompt prompt;
-    // Slow replies keep each call open for seconds, so that its window is there to be
-    // seen whatever the load.
-    SimConfig slow;
-    slow.faults.slowReplyMs = 1000;
-    Start(slow);
-    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
-    QVERIFY(m_app->m_bSendInProgress);
-    m_app->RunScheduler();
-    QCOMPARE(SendingWindows().size(), 1);
-
-    QTRY_COMPARE_WITH_TIMEOUT(Status(m_m2), 1, kWaitMs);
-    QCOMPARE(Status(m_m1), 1);
-    QCOMPARE(m_sim->pages().first().text, QByteArray("First"));
-    QCOMPARE(m_sim->pages().last().text, QByteArray("Second"));
-    QCOMPARE(m_sim->callCount(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_app->m_bSendInProgress, kWaitMs);
-    QCOMPARE(prompt.shown, QStringList());
-}
-
-void TestSendingDlg::cancel_data()
-{
-    QTest::addColumn<bool>("disable");
-    QTest::newRow("No: sending goes on") << false;
-    QTest::newRow("Yes: sending stops until the program starts again") << true;
-}
-
-// The operator cancels a call the terminal never answers: nothing is recorded, and
-// only Yes keeps the scheduler from starting further sends.
-void TestSendingDlg::cancel()
-{
-    QFETCH(bool, disable);
-    PresetPrompt prompt;
-    prompt.answers = { disable };
-    SimConfig config;
-    config.faults.silentAfterConnect = true;
-    Start(config);
-    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
-    QPointer<CSendingDlg> window = SendingWindows().first();
-    QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("statusText")->text(),
-        QStringLiteral("Connected - Sending Message"), kWaitMs);
-
-    QTest::keyClick(window, Qt::Key_Escape);
-    QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
-    QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
-    QCOMPARE(m_app->m_bSendingDisabled, disable);
-    QCOMPARE(
-        m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(), 0);
-
-    if (disable) {
-        QVERIFY(!m_app->m_bSendInProgress);
-        // Several scheduler runs pass without a new call.
-        int runs = 0;
-        QObject counting; // ends the count with this scope
-        QObject::connect(m_app->MainFrame()->findChild<QTimer*>("schedulerTimer"), &QTimer::timeout,
-            &counting, [&runs] { ++runs; });
-        QTRY_VERIFY_WITH_TIMEOUT(runs >= 5, kWaitMs);
-        QCOMPARE(m_sim->callCount(), 1);
-        QVERIFY(SendingWindows().isEmpty());
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
-        prompt.answers = { true };
-        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
-        SendingWindows().first()->OnCancel();
-    }
-}
-
-// The terminal accepts the last block while the Cancel question is still open: the
-// page is recorded as sent, the window goes, and the Yes still switches sending off.
-void TestSendingDlg::lastBlockAcceptedWhileCancelQuestionIsOpen()
-{
-    QPointer<CSendingDlg> window;
-    SlowPrompt prompt([&window] { QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs); }, true);
-    SimConfig config;
-    config.faults.slowReplyMs = 1500;
-    // With nothing else due, no send starts while the question is open.
-    Start(config, false);
-    QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
-    window = SendingWindows().first();
-    // The block is on its way when the operator presses Cancel.
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->received().contains('\x03'), kWaitMs);
-    window->OnCancel();
-
-    QVERIFY(!window);
-    QCOMPARE(Status(m_m1), 1);
-    QVERIFY(m_app->m_bSendingDisabled);
-    QVERIFY(!m_app->m_bSendInProgress);
-    QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
 }
 
 QTEST_MAIN(TestSendingDlg)

@@ -143,303 +143,290 @@ class TestModemConnection : public QObject
     Q_OBJECT
 
 private slots:
-    void callStates_data();
-    void callStates();
-    void zeroLedChunkDropped();
-    void chunksWrapAroundTheReadersBuffers();
-    void goAheadSplitAfterItsLineEnd();
-    void nothingPassesAfterHangUp();
-    void hangUpFromInsideNotification();
-    void verdictReadWithLineLossComesFirst();
-    void destroyedWhileReading();
-    void failedDialRetriedOnce_data();
-    void failedDialRetriedOnce();
-    void idleCallDeallocated_data();
-    void idleCallDeallocated();
-};
+    void callStates_data()
+    {
+        QTest::addColumn<QList<LineEvent>>("events");
+        QTest::addColumn<std::int32_t>("answerResult");
+        QTest::addColumn<bool>("withPort");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("lineCalls"); // calls after dialling, in order
 
-void TestModemConnection::callStates_data()
-{
-    QTest::addColumn<QList<LineEvent>>("events");
-    QTest::addColumn<std::int32_t>("answerResult");
-    QTest::addColumn<bool>("withPort");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("lineCalls"); // calls after dialling, in order
+        const LineEvent connected { LINE_CALLSTATE, LINECALLSTATE_CONNECTED };
+        const LineEvent busy { LINE_CALLSTATE, LINECALLSTATE_BUSY };
+        const LineEvent disconnected { LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED };
+        const LineEvent offered { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 77 };
+        const LineEvent ringing { LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 78 };
+        const QString getId = QStringLiteral("lineGetID 102 4 comm/datamodem");
+        const QStringList none;
 
-    const LineEvent connected { LINE_CALLSTATE, LINECALLSTATE_CONNECTED };
-    const LineEvent busy { LINE_CALLSTATE, LINECALLSTATE_BUSY };
-    const LineEvent disconnected { LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED };
-    const LineEvent offered { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 77 };
-    const LineEvent ringing { LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 78 };
-    const QString getId = QStringLiteral("lineGetID 102 4 comm/datamodem");
-    const QStringList none;
-
-    QTest::newRow("busy: one failure, no redial, no hang-up")
-        << QList { busy } << 0 << true << QStringList { "failed 1 64" } << none;
-    QTest::newRow("disconnected before connecting")
-        << QList { disconnected } << 0 << true << QStringList { "failed 1 64" } << none;
-    QTest::newRow("connected") << QList { connected } << 0 << true << QStringList { "connected 1" }
-                               << QStringList { getId };
-    QTest::newRow("far end hangs up before the exchange: hung up at once")
-        << QList { connected, disconnected } << 0 << true
-        << QStringList { "connected 1", "failed 1 0" }
-        << QStringList { getId, "lineDrop 102", "lineDeallocateCall 102" };
-    QTest::newRow("no data handle") << QList { connected } << 0 << false
-                                    << QStringList { "failed 1 64" } << QStringList { getId };
-    QTest::newRow("offered call answered, then ended")
-        << QList { offered, disconnected } << 0 << true << QStringList { "failed 1 0" }
-        << QStringList { "lineAnswer 77", "lineDrop 77", "lineDeallocateCall 77" };
-    QTest::newRow("ringing answered")
-        << QList { ringing } << 0 << true << none << QStringList { "lineAnswer 78" };
-    QTest::newRow("refused answer leaves the call alone")
-        << QList { ringing, disconnected } << LINEERR_INVALCALLHANDLE << true
-        << QStringList { "failed 1 64" } << QStringList { "lineAnswer 78" };
-    QTest::newRow("other line states ignored")
-        << QList<LineEvent> { { LINE_LINEDEVSTATE, 0x4 }, { LINE_CALLSTATE, 0x20 } } << 0 << true
-        << none << none;
-}
-
-void TestModemConnection::callStates()
-{
-    QFETCH(QList<LineEvent>, events);
-    QFETCH(std::int32_t, answerResult);
-    QFETCH(bool, withPort);
-    QFETCH(QStringList, expected);
-    QFETCH(QStringList, lineCalls);
-
-    Fixture fixture;
-    fixture.telephony.answerResult = answerResult;
-    if (!withPort)
-        fixture.telephony.makePort = nullptr;
-    CModemConnection connection;
-    fixture.Dial(connection);
-    QCOMPARE(fixture.telephony.lastCall, CallHandle(102));
-    const qsizetype dialled = fixture.telephony.calls.size();
-    for (const LineEvent& event : events)
-        fixture.telephony.emitEvent(event.handle, event.message, event.param1);
-
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
-    RunQueuedEvents();
-    QCOMPARE(fixture.events, expected);
-    QCOMPARE(fixture.telephony.calls.mid(dialled), lineCalls);
-    // One data call, the number exactly as given, on a line opened for data calls with
-    // owner privileges.
-    QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
-        QStringList { "lineMakeCall 9,555 1234 16" });
-    QVERIFY(fixture.telephony.calls.contains(QStringLiteral("lineOpen 1 4 16")));
-}
-
-void TestModemConnection::zeroLedChunkDropped()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    QVERIFY(fixture.Connect(connection));
-    // "I" waits in the exchange for the rest of the prompt. Were the zero-led chunk
-    // passed on, its zero would hide the prompt from the search and no login follow.
-    QVERIFY(fixture.SendChunk("I"));
-    QVERIFY(fixture.SendChunk(QByteArray("\0xyz", 4)));
-    QVERIFY(fixture.SendChunk("D="));
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
-}
-
-// More chunks than the reader has buffers arrive whole and in order: each is a line of
-// its own, which the owner hears.
-void TestModemConnection::chunksWrapAroundTheReadersBuffers()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    QVERIFY(fixture.Connect(connection));
-    QStringList said { "connected 1" };
-    for (int chunk = 0; chunk < 2 * CModemConnection::kReceiveBuffers + 3; ++chunk) {
-        const QString line
-            = QStringLiteral("%1 chunk %2 of the terminal").arg(200 + chunk).arg(chunk);
-        QVERIFY(fixture.SendChunk(line.toLatin1() + '\r'));
-        said << "said " + line;
+        QTest::newRow("busy: one failure, no redial, no hang-up")
+            << QList { busy } << 0 << true << QStringList { "failed 1 64" } << none;
+        QTest::newRow("disconnected before connecting")
+            << QList { disconnected } << 0 << true << QStringList { "failed 1 64" } << none;
+        QTest::newRow("connected") << QList { connected } << 0 << true
+                                   << QStringList { "connected 1" } << QStringList { getId };
+        QTest::newRow("far end hangs up before the exchange: hung up at once")
+            << QList { connected, disconnected } << 0 << true
+            << QStringList { "connected 1", "failed 1 0" }
+            << QStringList { getId, "lineDrop 102", "lineDeallocateCall 102" };
+        QTest::newRow("no data handle") << QList { connected } << 0 << false
+                                        << QStringList { "failed 1 64" } << QStringList { getId };
+        QTest::newRow("offered call answered, then ended")
+            << QList { offered, disconnected } << 0 << true << QStringList { "failed 1 0" }
+            << QStringList { "lineAnswer 77", "lineDrop 77", "lineDeallocateCall 77" };
+        QTest::newRow("ringing answered")
+            << QList { ringing } << 0 << true << none << QStringList { "lineAnswer 78" };
+        QTest::newRow("refused answer leaves the call alone")
+            << QList { ringing, disconnected } << LINEERR_INVALCALLHANDLE << true
+            << QStringList { "failed 1 64" } << QStringList { "lineAnswer 78" };
+        QTest::newRow("other line states ignored")
+            << QList<LineEvent> { { LINE_LINEDEVSTATE, 0x4 }, { LINE_CALLSTATE, 0x20 } } << 0
+            << true << none << none;
     }
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, said, 5000);
-    // The exchange still follows the conversation after the wrap.
-    QVERIFY(fixture.SendChunk("ID="));
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
-}
 
-// A slow line ends a read just after a line end with the first byte of the go-ahead.
-void TestModemConnection::goAheadSplitAfterItsLineEnd()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    connection.Exchange().SetPagerId("1");
-    connection.Exchange().SetMessageText("X");
-    QVERIFY(fixture.Connect(connection));
-    QVERIFY(fixture.LogIn({ "110 1.8\r\x06\r\x1B", "[p\r" }));
-    QVERIFY(fixture.Received().endsWith(FormatBlock("1", "X")));
-}
+    void callStates()
+    {
+        QFETCH(QList<LineEvent>, events);
+        QFETCH(std::int32_t, answerResult);
+        QFETCH(bool, withPort);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, lineCalls);
 
-void TestModemConnection::nothingPassesAfterHangUp()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    QVERIFY(fixture.Connect(connection));
-    // A socket takes any framing and ignores it; a framing no port has is refused.
-    QVERIFY(connection.SetPortFraming('N', 8, 1));
-    QVERIFY(!connection.SetPortFraming('N', 9, 1));
-    // Bytes after a zero byte are never sent.
-    connection.WriteText(QByteArray("AB\0CD", 5));
-    connection.WriteText("EF");
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), QByteArray("\rABEF"), 5000);
-    // The prompt is read and queued while the owner's thread is busy; the owner
-    // then hangs up before the queue is served.
-    QVERIFY(fixture.SendChunk("ID="));
-    connection.HangUp();
-    RunQueuedEvents();
-    QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
-    connection.CloseLine();
-    connection.WriteText("GH");
-    QVERIFY(!connection.SetPortFraming('N', 8, 1));
-    QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
-}
+        Fixture fixture;
+        fixture.telephony.answerResult = answerResult;
+        if (!withPort)
+            fixture.telephony.makePort = nullptr;
+        CModemConnection connection;
+        fixture.Dial(connection);
+        QCOMPARE(fixture.telephony.lastCall, CallHandle(102));
+        const qsizetype dialled = fixture.telephony.calls.size();
+        for (const LineEvent& event : events)
+            fixture.telephony.emitEvent(event.handle, event.message, event.param1);
 
-void TestModemConnection::hangUpFromInsideNotification()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    fixture.onAccepted = [&] {
-        connection.Exchange().SendLogout();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
+        RunQueuedEvents();
+        QCOMPARE(fixture.events, expected);
+        QCOMPARE(fixture.telephony.calls.mid(dialled), lineCalls);
+        // One data call, the number exactly as given, on a line opened for data calls with
+        // owner privileges.
+        QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
+            QStringList { "lineMakeCall 9,555 1234 16" });
+        QVERIFY(fixture.telephony.calls.contains(QStringLiteral("lineOpen 1 4 16")));
+    }
+
+    void zeroLedChunkDropped()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        QVERIFY(fixture.Connect(connection));
+        // "I" waits in the exchange for the rest of the prompt. Were the zero-led chunk
+        // passed on, its zero would hide the prompt from the search and no login follow.
+        QVERIFY(fixture.SendChunk("I"));
+        QVERIFY(fixture.SendChunk(QByteArray("\0xyz", 4)));
+        QVERIFY(fixture.SendChunk("D="));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
+    }
+
+    // More chunks than the reader has buffers arrive whole and in order: each is a line of
+    // its own, which the owner hears.
+    void chunksWrapAroundTheReadersBuffers()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        QVERIFY(fixture.Connect(connection));
+        QStringList said { "connected 1" };
+        for (int chunk = 0; chunk < 2 * CModemConnection::kReceiveBuffers + 3; ++chunk) {
+            const QString line
+                = QStringLiteral("%1 chunk %2 of the terminal").arg(200 + chunk).arg(chunk);
+            QVERIFY(fixture.SendChunk(line.toLatin1() + '\r'));
+            said << "said " + line;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.events, said, 5000);
+        // The exchange still follows the conversation after the wrap.
+        QVERIFY(fixture.SendChunk("ID="));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
+    }
+
+    // A slow line ends a read just after a line end with the first byte of the go-ahead.
+    void goAheadSplitAfterItsLineEnd()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        connection.Exchange().SetPagerId("1");
+        connection.Exchange().SetMessageText("X");
+        QVERIFY(fixture.Connect(connection));
+        QVERIFY(fixture.LogIn({ "110 1.8\r\x06\r\x1B", "[p\r" }));
+        QVERIFY(fixture.Received().endsWith(FormatBlock("1", "X")));
+    }
+
+    void nothingPassesAfterHangUp()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        QVERIFY(fixture.Connect(connection));
+        // A socket takes any framing and ignores it; a framing no port has is refused.
+        QVERIFY(connection.SetPortFraming('N', 8, 1));
+        QVERIFY(!connection.SetPortFraming('N', 9, 1));
+        // Bytes after a zero byte are never sent.
+        connection.WriteText(QByteArray("AB\0CD", 5));
+        connection.WriteText("EF");
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), QByteArray("\rABEF"), 5000);
+        // The prompt is read and queued while the owner's thread is busy; the owner
+        // then hangs up before the queue is served.
+        QVERIFY(fixture.SendChunk("ID="));
         connection.HangUp();
+        RunQueuedEvents();
+        QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
         connection.CloseLine();
-    };
-    connection.Exchange().SetPagerId("1");
-    connection.Exchange().SetMessageText("X");
-    QVERIFY(fixture.Connect(connection));
-    const QString shutdown = QStringLiteral("lineShutdown %1").arg(fixture.modems.AppHandle());
-    // The modem dialog opened meanwhile runs a discovery of its own; the close still
-    // ends the application the line was opened under.
-    fixture.modems.Discover();
-    QVERIFY(fixture.LogIn());
-    // The verdict makes the owner log out, hang up and close inside the notification.
-    fixture.Send("\x06\r");
-    const QStringList accepted { "connected 1", "accepted" };
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, accepted, 5000);
-    QVERIFY(fixture.Received().endsWith("\x04\r"));
-    QVERIFY(!connection.IsConnected());
-    QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
-    QCOMPARE(fixture.telephony.count("lineClose"), 1);
-    QCOMPARE(fixture.telephony.calls.filter("lineShutdown"), QStringList { shutdown });
-    // Later bytes from the line reach nobody.
-    fixture.Send("\x06\r");
-    RunQueuedEvents();
-    QCOMPARE(fixture.events, accepted);
-}
+        connection.WriteText("GH");
+        QVERIFY(!connection.SetPortFraming('N', 8, 1));
+        QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
+    }
 
-// The terminal's ACK and the loss of the line arrive together (the modem's NO CARRIER
-// in the same read): the owner hears the verdict before the failure.
-void TestModemConnection::verdictReadWithLineLossComesFirst()
-{
-    Fixture fixture;
-    CModemConnection connection;
-    connection.Exchange().SetPagerId("1");
-    connection.Exchange().SetMessageText("X");
-    QVERIFY(fixture.Connect(connection));
-    QVERIFY(fixture.LogIn());
-    fixture.Send("\x06\r");
-    fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
-    const QStringList expected { "connected 1", "accepted", "failed 1 64" };
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
-    RunQueuedEvents();
-    QCOMPARE(fixture.events, expected);
-}
+    void hangUpFromInsideNotification()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        fixture.onAccepted = [&] {
+            connection.Exchange().SendLogout();
+            connection.HangUp();
+            connection.CloseLine();
+        };
+        connection.Exchange().SetPagerId("1");
+        connection.Exchange().SetMessageText("X");
+        QVERIFY(fixture.Connect(connection));
+        const QString shutdown = QStringLiteral("lineShutdown %1").arg(fixture.modems.AppHandle());
+        // The modem dialog opened meanwhile runs a discovery of its own; the close still
+        // ends the application the line was opened under.
+        fixture.modems.Discover();
+        QVERIFY(fixture.LogIn());
+        // The verdict makes the owner log out, hang up and close inside the notification.
+        fixture.Send("\x06\r");
+        const QStringList accepted { "connected 1", "accepted" };
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.events, accepted, 5000);
+        QVERIFY(fixture.Received().endsWith("\x04\r"));
+        QVERIFY(!connection.IsConnected());
+        QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
+        QCOMPARE(fixture.telephony.count("lineClose"), 1);
+        QCOMPARE(fixture.telephony.calls.filter("lineShutdown"), QStringList { shutdown });
+        // Later bytes from the line reach nobody.
+        fixture.Send("\x06\r");
+        RunQueuedEvents();
+        QCOMPARE(fixture.events, accepted);
+    }
 
-void TestModemConnection::destroyedWhileReading()
-{
-    Fixture fixture;
-    auto connection = std::make_unique<CModemConnection>();
-    QVERIFY(fixture.Connect(*connection));
-    // Chunks are read and queued while the owner's thread is busy; the connection
-    // then goes without hanging up. The queued chunks and the reader must not touch
-    // it afterwards (the sanitizer build would see it).
-    std::atomic<bool> flooding { true };
-    std::thread flood([&] {
-        for (; flooding; Pause(5))
-            fixture.Send("ID=\r");
-    });
-    Pause(300);
-    connection.reset();
-    flooding = false;
-    flood.join();
-    RunQueuedEvents();
-    QCOMPARE(fixture.events, QStringList { "connected 1" });
-    QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
-    QCOMPARE(fixture.telephony.count("lineClose"), 1);
-}
+    // The terminal's ACK and the loss of the line arrive together (the modem's NO CARRIER
+    // in the same read): the owner hears the verdict before the failure.
+    void verdictReadWithLineLossComesFirst()
+    {
+        Fixture fixture;
+        CModemConnection connection;
+        connection.Exchange().SetPagerId("1");
+        connection.Exchange().SetMessageText("X");
+        QVERIFY(fixture.Connect(connection));
+        QVERIFY(fixture.LogIn());
+        fixture.Send("\x06\r");
+        fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
+        const QStringList expected { "connected 1", "accepted", "failed 1 64" };
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.events, expected, 5000);
+        RunQueuedEvents();
+        QCOMPARE(fixture.events, expected);
+    }
 
-void TestModemConnection::failedDialRetriedOnce_data()
-{
-    QTest::addColumn<QList<std::int32_t>>("results"); // of lineMakeCall, in order
-    QTest::addColumn<QString>("cancel"); // what the owner does right after dialling
-    QTest::addColumn<int>("attempts");
-    const std::int32_t failed = LINEERR_OPERATIONFAILED;
+    void destroyedWhileReading()
+    {
+        Fixture fixture;
+        auto connection = std::make_unique<CModemConnection>();
+        QVERIFY(fixture.Connect(*connection));
+        // Chunks are read and queued while the owner's thread is busy; the connection
+        // then goes without hanging up. The queued chunks and the reader must not touch
+        // it afterwards (the sanitizer build would see it).
+        std::atomic<bool> flooding { true };
+        std::thread flood([&] {
+            for (; flooding; Pause(5))
+                fixture.Send("ID=\r");
+        });
+        Pause(300);
+        connection.reset();
+        flooding = false;
+        flood.join();
+        RunQueuedEvents();
+        QCOMPARE(fixture.events, QStringList { "connected 1" });
+        QCOMPARE(fixture.telephony.count("lineDrop 102"), 1);
+        QCOMPARE(fixture.telephony.count("lineClose"), 1);
+    }
 
-    QTest::newRow("second attempt connects") << QList { failed } << QString() << 2;
-    QTest::newRow("second attempt fails too: no third") << QList { failed, failed } << "" << 2;
-    QTest::newRow("hang-up cancels the second attempt") << QList { failed } << "hang up" << 1;
-    QTest::newRow("closing cancels the second attempt") << QList { failed } << "close" << 1;
-}
+    void failedDialRetriedOnce_data()
+    {
+        QTest::addColumn<QList<std::int32_t>>("results"); // of lineMakeCall, in order
+        QTest::addColumn<QString>("cancel"); // what the owner does right after dialling
+        QTest::addColumn<int>("attempts");
+        const std::int32_t failed = LINEERR_OPERATIONFAILED;
 
-void TestModemConnection::failedDialRetriedOnce()
-{
-    QFETCH(QList<std::int32_t>, results);
-    QFETCH(QString, cancel);
-    QFETCH(int, attempts);
-    Fixture fixture;
-    fixture.telephony.makeCallResults = results;
-    CModemConnection connection;
-    fixture.Dial(connection);
-    // The pause before the second attempt does not hold up the caller.
-    QCOMPARE(fixture.telephony.count("lineMakeCall"), 1);
-    if (cancel == "hang up")
+        QTest::newRow("second attempt connects") << QList { failed } << QString() << 2;
+        QTest::newRow("second attempt fails too: no third") << QList { failed, failed } << "" << 2;
+        QTest::newRow("hang-up cancels the second attempt") << QList { failed } << "hang up" << 1;
+        QTest::newRow("closing cancels the second attempt") << QList { failed } << "close" << 1;
+    }
+
+    void failedDialRetriedOnce()
+    {
+        QFETCH(QList<std::int32_t>, results);
+        QFETCH(QString, cancel);
+        QFETCH(int, attempts);
+        Fixture fixture;
+        fixture.telephony.makeCallResults = results;
+        CModemConnection connection;
+        fixture.Dial(connection);
+        // The pause before the second attempt does not hold up the caller.
+        QCOMPARE(fixture.telephony.count("lineMakeCall"), 1);
+        if (cancel == "hang up")
+            connection.HangUp();
+        else if (cancel == "close")
+            connection.CloseLine();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.count("lineMakeCall"), attempts, 5000);
+        // Past the time the second attempt is due, and again as long: nothing more is dialled.
+        QTest::qWait(2 * CModemConnection::kRedialDelayMs);
+        QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
+            QStringList(attempts, QStringLiteral("lineMakeCall 9,555 1234 16")));
+        const bool connects = attempts == 2 && results.size() == 1;
+        if (connects)
+            fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            fixture.events, connects ? QStringList { "connected 1" } : QStringList(), 5000);
+    }
+
+    void idleCallDeallocated_data()
+    {
+        QTest::addColumn<QList<std::int32_t>>("results"); // of lineDeallocateCall, in order
+        QTest::addColumn<int>("deallocations");
+        const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
+
+        QTest::newRow("accepted at once") << QList<std::int32_t>() << 1;
+        QTest::newRow("wrong call state three times") << QList<std::int32_t>(3, wrongState) << 4;
+        QTest::newRow("another error is not repeated")
+            << QList { LINEERR_OPERATIONFAILED, wrongState } << 1;
+        QTest::newRow("wrong call state for ever: given up")
+            << QList<std::int32_t>(1000, wrongState) << 10;
+    }
+
+    void idleCallDeallocated()
+    {
+        QFETCH(QList<std::int32_t>, results);
+        QFETCH(int, deallocations);
+        Fixture fixture;
+        fixture.telephony.deallocateResults = results;
+        CModemConnection connection;
+        fixture.Dial(connection);
+        fixture.telephony.emitCallState(LINECALLSTATE_IDLE);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            fixture.telephony.count("lineDeallocateCall"), deallocations, 5000);
+        // The handle is then forgotten: a hang-up neither drops nor deallocates it again.
         connection.HangUp();
-    else if (cancel == "close")
-        connection.CloseLine();
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.count("lineMakeCall"), attempts, 5000);
-    // Past the time the second attempt is due, and again as long: nothing more is dialled.
-    QTest::qWait(2 * CModemConnection::kRedialDelayMs);
-    QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
-        QStringList(attempts, QStringLiteral("lineMakeCall 9,555 1234 16")));
-    const bool connects = attempts == 2 && results.size() == 1;
-    if (connects)
-        fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        fixture.events, connects ? QStringList { "connected 1" } : QStringList(), 5000);
-}
-
-void TestModemConnection::idleCallDeallocated_data()
-{
-    QTest::addColumn<QList<std::int32_t>>("results"); // of lineDeallocateCall, in order
-    QTest::addColumn<int>("deallocations");
-    const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
-
-    QTest::newRow("accepted at once") << QList<std::int32_t>() << 1;
-    QTest::newRow("wrong call state three times") << QList<std::int32_t>(3, wrongState) << 4;
-    QTest::newRow("another error is not repeated")
-        << QList { LINEERR_OPERATIONFAILED, wrongState } << 1;
-    QTest::newRow("wrong call state for ever: given up")
-        << QList<std::int32_t>(1000, wrongState) << 10;
-}
-
-void TestModemConnection::idleCallDeallocated()
-{
-    QFETCH(QList<std::int32_t>, results);
-    QFETCH(int, deallocations);
-    Fixture fixture;
-    fixture.telephony.deallocateResults = results;
-    CModemConnection connection;
-    fixture.Dial(connection);
-    fixture.telephony.emitCallState(LINECALLSTATE_IDLE);
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.count("lineDeallocateCall"), deallocations, 5000);
-    // The handle is then forgotten: a hang-up neither drops nor deallocates it again.
-    connection.HangUp();
-    QCOMPARE(fixture.telephony.count("lineDeallocateCall 102"), deallocations);
-    QCOMPARE(fixture.telephony.count("lineDrop"), 0);
-}
+        QCOMPARE(fixture.telephony.count("lineDeallocateCall 102"), deallocations);
+        QCOMPARE(fixture.telephony.count("lineDrop"), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestModemConnection)
 #include "test_modem_connection.moc"

@@ -34,144 +34,137 @@ class TestCommFraming : public QObject
     Q_OBJECT
 
 private slots:
-    void everyCombination_data();
-    void everyCombination();
-    void modeTexts();
-    void appliedToTerminal();
-    void writeAfterPeerGone_data();
-    void writeAfterPeerGone();
+    void everyCombination_data()
+    {
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<uint>("parityFlags");
+
+        const std::pair<char, tcflag_t> parities[] = { { 'N', 0 }, { 'E', PARENB },
+            { 'O', PARENB | PARODD }, { 'M', PARENB | PARODD | CMSPAR }, { 'S', PARENB | CMSPAR } };
+        for (const auto& [letter, flags] : parities)
+            for (int data = 5; data <= 8; ++data)
+                for (int stop = 1; stop <= 2; ++stop)
+                    QTest::newRow(FormatCommMode(letter, data, stop).constData())
+                        << letter << data << stop << uint(flags);
+    }
+
+    void everyCombination()
+    {
+        QFETCH(char, parity);
+        QFETCH(int, dataBits);
+        QFETCH(int, stopBits);
+        QFETCH(uint, parityFlags);
+
+        const std::optional<CommFraming> framing
+            = ParseCommMode(FormatCommMode(parity, dataBits, stopBits));
+        QVERIFY(framing);
+
+        // A port at 1200 baud with odd parity, two stop bits and hardware flow control.
+        termios settings = {};
+        cfmakeraw(&settings);
+        settings.c_cflag |= CREAD | CLOCAL | CRTSCTS | PARENB | PARODD | CSTOPB;
+        cfsetspeed(&settings, B1200);
+        const termios before = settings;
+        QVERIFY(ApplyFraming(settings, *framing));
+        const tcflag_t sizes[] = { CS5, CS6, CS7, CS8 };
+        QCOMPARE(uint(settings.c_cflag & (PARENB | PARODD | CMSPAR)), parityFlags);
+        QCOMPARE(uint(settings.c_cflag & CSIZE), uint(sizes[dataBits - 5]));
+        QCOMPARE(bool(settings.c_cflag & CSTOPB), stopBits == 2);
+        QCOMPARE(uint(settings.c_cflag & CRTSCTS), 0u);
+        // The speed and everything else stay as they were.
+        QCOMPARE(cfgetospeed(&settings), speed_t(B1200));
+        QCOMPARE(cfgetispeed(&settings), speed_t(B1200));
+        QCOMPARE(settings.c_cflag & (CREAD | CLOCAL), before.c_cflag & (CREAD | CLOCAL));
+        QVERIFY(settings.c_iflag == before.c_iflag && settings.c_lflag == before.c_lflag
+            && settings.c_oflag == before.c_oflag);
+    }
+
+    // The text a provider's settings make, and texts no port can take.
+    void modeTexts()
+    {
+        QCOMPARE(FormatCommMode('E', 7, 1), QByteArray("parity=E data=7 stop=1"));
+        QCOMPARE(FormatCommMode('S', 5, 2), QByteArray("parity=S data=5 stop=2"));
+        for (const QByteArray& mode :
+            { QByteArray("parity=X data=8 stop=1"), FormatCommMode('\0', 8, 1),
+                QByteArray("parity=N data=4 stop=1"), QByteArray("parity=N data=9 stop=1"),
+                QByteArray("parity=N data=8 stop=3"), QByteArray("parity=N data=8 stop=1.5"),
+                QByteArray("parity=N baud=9600"), QByteArray("parity= data=8 stop=1") })
+            QVERIFY2(!ParseCommMode(mode), mode.constData());
+    }
+
+    void appliedToTerminal()
+    {
+        int master = -1;
+        int slave = -1;
+        termios start = {};
+        cfmakeraw(&start);
+        start.c_cflag |= CRTSCTS;
+        cfsetspeed(&start, B2400);
+        QVERIFY(openpty(&master, &slave, nullptr, &start, nullptr) == 0);
+        const auto closeMaster = qScopeGuard([master] { close(master); });
+        QVERIFY(tcgetattr(slave, &start) == 0);
+        CCommPort port(slave);
+        QVERIFY(port.IsTerminal());
+
+        // A refused framing leaves the terminal as it was.
+        QVERIFY(!port.SetMode(FormatCommMode('Q', 8, 1)));
+        QVERIFY(!port.AppliedSettings());
+        termios now = {};
+        QVERIFY(tcgetattr(port.Handle(), &now) == 0);
+        QCOMPARE(now.c_cflag, start.c_cflag);
+
+        // A pseudo-terminal carries neither parity nor 7-bit characters (it ignores or
+        // refuses them, by kernel), so 8 bits with 2 stop bits is what it can show;
+        // every other combination is checked on the computed settings.
+        QVERIFY(port.SetMode("parity=N data=8 stop=2"));
+        const std::optional<termios> applied = port.AppliedSettings();
+        QVERIFY(applied);
+        QCOMPARE(uint(applied->c_cflag & (PARENB | PARODD | CMSPAR | CSIZE)), uint(CS8));
+        QVERIFY(applied->c_cflag & CSTOPB);
+        QCOMPARE(uint(applied->c_cflag & CRTSCTS), 0u);
+        QVERIFY(tcgetattr(port.Handle(), &now) == 0);
+        QVERIFY(now.c_cflag & CSTOPB);
+        QCOMPARE(cfgetospeed(&now), speed_t(B2400));
+        QCOMPARE(uint(now.c_cflag & CRTSCTS), 0u);
+    }
+
+    void writeAfterPeerGone_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("local socket pair") << false;
+        QTest::newRow("TCP over loopback") << true;
+    }
+
+    // The far end of the call's socket goes away: writing reports the shortfall, and no
+    // SIGPIPE is raised. The signal is held back on this thread meanwhile, so that one
+    // raised shows as pending instead of ending the test program.
+    void writeAfterPeerGone()
+    {
+        QFETCH(bool, tcp);
+        int pair[2] = { -1, -1 };
+        QVERIFY(tcp ? tcpPair(pair) : socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
+        CCommPort port(pair[0]);
+        close(pair[1]);
+        sigset_t pipeSignal, previous, pending;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        QVERIFY(pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous) == 0);
+        // TCP learns that the peer has gone only from the answer to a first write.
+        const QByteArray block(4096, 'x');
+        int written = int(block.size());
+        for (int attempt = 0; attempt < 50 && written == block.size(); ++attempt)
+            written = port.Write(block.constData(), int(block.size()), 200);
+        sigpending(&pending);
+        const bool raised = sigismember(&pending, SIGPIPE) == 1;
+        if (int taken = 0; raised)
+            sigwait(&pipeSignal, &taken); // taken here, it cannot end the program when let through
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        QVERIFY(!raised);
+        QVERIFY(written < block.size());
+    }
 };
-
-void TestCommFraming::everyCombination_data()
-{
-    QTest::addColumn<char>("parity");
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<uint>("parityFlags");
-
-    const std::pair<char, tcflag_t> parities[] = { { 'N', 0 }, { 'E', PARENB },
-        { 'O', PARENB | PARODD }, { 'M', PARENB | PARODD | CMSPAR }, { 'S', PARENB | CMSPAR } };
-    for (const auto& [letter, flags] : parities)
-        for (int data = 5; data <= 8; ++data)
-            for (int stop = 1; stop <= 2; ++stop)
-                QTest::newRow(FormatCommMode(letter, data, stop).constData())
-                    << letter << data << stop << uint(flags);
-}
-
-void TestCommFraming::everyCombination()
-{
-    QFETCH(char, parity);
-    QFETCH(int, dataBits);
-    QFETCH(int, stopBits);
-    QFETCH(uint, parityFlags);
-
-    const std::optional<CommFraming> framing
-        = ParseCommMode(FormatCommMode(parity, dataBits, stopBits));
-    QVERIFY(framing);
-
-    // A port at 1200 baud with odd parity, two stop bits and hardware flow control.
-    termios settings = {};
-    cfmakeraw(&settings);
-    settings.c_cflag |= CREAD | CLOCAL | CRTSCTS | PARENB | PARODD | CSTOPB;
-    cfsetspeed(&settings, B1200);
-    const termios before = settings;
-    QVERIFY(ApplyFraming(settings, *framing));
-    const tcflag_t sizes[] = { CS5, CS6, CS7, CS8 };
-    QCOMPARE(uint(settings.c_cflag & (PARENB | PARODD | CMSPAR)), parityFlags);
-    QCOMPARE(uint(settings.c_cflag & CSIZE), uint(sizes[dataBits - 5]));
-    QCOMPARE(bool(settings.c_cflag & CSTOPB), stopBits == 2);
-    QCOMPARE(uint(settings.c_cflag & CRTSCTS), 0u);
-    // The speed and everything else stay as they were.
-    QCOMPARE(cfgetospeed(&settings), speed_t(B1200));
-    QCOMPARE(cfgetispeed(&settings), speed_t(B1200));
-    QCOMPARE(settings.c_cflag & (CREAD | CLOCAL), before.c_cflag & (CREAD | CLOCAL));
-    QVERIFY(settings.c_iflag == before.c_iflag && settings.c_lflag == before.c_lflag
-        && settings.c_oflag == before.c_oflag);
-}
-
-// The text a provider's settings make, and texts no port can take.
-void TestCommFraming::modeTexts()
-{
-    QCOMPARE(FormatCommMode('E', 7, 1), QByteArray("parity=E data=7 stop=1"));
-    QCOMPARE(FormatCommMode('S', 5, 2), QByteArray("parity=S data=5 stop=2"));
-    for (const QByteArray& mode :
-        { QByteArray("parity=X data=8 stop=1"), FormatCommMode('\0', 8, 1),
-            QByteArray("parity=N data=4 stop=1"), QByteArray("parity=N data=9 stop=1"),
-            QByteArray("parity=N data=8 stop=3"), QByteArray("parity=N data=8 stop=1.5"),
-            QByteArray("parity=N baud=9600"), QByteArray("parity= data=8 stop=1") })
-        QVERIFY2(!ParseCommMode(mode), mode.constData());
-}
-
-void TestCommFraming::appliedToTerminal()
-{
-    int master = -1;
-    int slave = -1;
-    termios start = {};
-    cfmakeraw(&start);
-    start.c_cflag |= CRTSCTS;
-    cfsetspeed(&start, B2400);
-    QVERIFY(openpty(&master, &slave, nullptr, &start, nullptr) == 0);
-    const auto closeMaster = qScopeGuard([master] { close(master); });
-    QVERIFY(tcgetattr(slave, &start) == 0);
-    CCommPort port(slave);
-    QVERIFY(port.IsTerminal());
-
-    // A refused framing leaves the terminal as it was.
-    QVERIFY(!port.SetMode(FormatCommMode('Q', 8, 1)));
-    QVERIFY(!port.AppliedSettings());
-    termios now = {};
-    QVERIFY(tcgetattr(port.Handle(), &now) == 0);
-    QCOMPARE(now.c_cflag, start.c_cflag);
-
-    // A pseudo-terminal carries neither parity nor 7-bit characters (it ignores or
-    // refuses them, by kernel), so 8 bits with 2 stop bits is what it can show;
-    // every other combination is checked on the computed settings.
-    QVERIFY(port.SetMode("parity=N data=8 stop=2"));
-    const std::optional<termios> applied = port.AppliedSettings();
-    QVERIFY(applied);
-    QCOMPARE(uint(applied->c_cflag & (PARENB | PARODD | CMSPAR | CSIZE)), uint(CS8));
-    QVERIFY(applied->c_cflag & CSTOPB);
-    QCOMPARE(uint(applied->c_cflag & CRTSCTS), 0u);
-    QVERIFY(tcgetattr(port.Handle(), &now) == 0);
-    QVERIFY(now.c_cflag & CSTOPB);
-    QCOMPARE(cfgetospeed(&now), speed_t(B2400));
-    QCOMPARE(uint(now.c_cflag & CRTSCTS), 0u);
-}
-
-void TestCommFraming::writeAfterPeerGone_data()
-{
-    QTest::addColumn<bool>("tcp");
-    QTest::newRow("local socket pair") << false;
-    QTest::newRow("TCP over loopback") << true;
-}
-
-// The far end of the call's socket goes away: writing reports the shortfall, and no
-// SIGPIPE is raised. The signal is held back on this thread meanwhile, so that one
-// raised shows as pending instead of ending the test program.
-void TestCommFraming::writeAfterPeerGone()
-{
-    QFETCH(bool, tcp);
-    int pair[2] = { -1, -1 };
-    QVERIFY(tcp ? tcpPair(pair) : socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
-    CCommPort port(pair[0]);
-    close(pair[1]);
-    sigset_t pipeSignal, previous, pending;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    QVERIFY(pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous) == 0);
-    // TCP learns that the peer has gone only from the answer to a first write.
-    const QByteArray block(4096, 'x');
-    int written = int(block.size());
-    for (int attempt = 0; attempt < 50 && written == block.size(); ++attempt)
-        written = port.Write(block.constData(), int(block.size()), 200);
-    sigpending(&pending);
-    const bool raised = sigismember(&pending, SIGPIPE) == 1;
-    if (int taken = 0; raised)
-        sigwait(&pipeSignal, &taken); // taken here, it cannot end the program when let through
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    QVERIFY(!raised);
-    QVERIFY(written < block.size());
-}
 
 QTEST_GUILESS_MAIN(TestCommFraming)
 #include "test_comm_framing.moc"

@@ -143,286 +143,277 @@ class TestLineTelephony : public QObject
     Q_OBJECT
 
 private slots:
-    void configuredLines();
-    void dialResults_data();
-    void dialResults();
-    void offeredCallAnswered_data();
-    void offeredCallAnswered();
-    void dropWhileDiallingOnABusyLine();
-    void directAndTcpLines_data();
-    void directAndTcpLines();
-    void dataModeCall_data();
-    void dataModeCall();
-};
+    void configuredLines()
+    {
+        TempSettings folder;
+        QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+        settings.beginWriteArray(QStringLiteral("Lines"));
+        const QList<QStringList> lines { { "Office modem", "hayes", "/dev/null" },
+            { "", "hayes", "/dev/null" }, { "Encoder", "DIRECT", "/dev/zero", {}, "1200" },
+            { "Pigeon", "carrier-pigeon", "/dev/null" }, { "Provider over TCP", "tcp", "", "AT&F" },
+            { "Fast modem", "hayes", "/dev/null", "AT&F1", "57600" },
+            { "Bad speed", "hayes", "/dev/null", {}, "fast" } };
+        const char* keys[] = { "name", "type", "device", "init", "speed" };
+        for (int i = 0; i < lines.size(); ++i) {
+            settings.setArrayIndex(i);
+            for (int key = 0; key < lines[i].size(); ++key)
+                if (!lines[i][key].isNull())
+                    settings.setValue(QLatin1String(keys[key]), lines[i][key]);
+        }
+        settings.endArray();
+        settings.sync();
+        for (int load = 0; load < 2; ++load) {
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression("Line 2 in the settings is left out"));
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression("Line 4 .*left out.*carrier-pigeon"));
+        }
 
-void TestLineTelephony::configuredLines()
-{
-    TempSettings folder;
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    const QList<QStringList> lines { { "Office modem", "hayes", "/dev/null" },
-        { "", "hayes", "/dev/null" }, { "Encoder", "DIRECT", "/dev/zero", {}, "1200" },
-        { "Pigeon", "carrier-pigeon", "/dev/null" }, { "Provider over TCP", "tcp", "", "AT&F" },
-        { "Fast modem", "hayes", "/dev/null", "AT&F1", "57600" },
-        { "Bad speed", "hayes", "/dev/null", {}, "fast" } };
-    const char* keys[] = { "name", "type", "device", "init", "speed" };
-    for (int i = 0; i < lines.size(); ++i) {
-        settings.setArrayIndex(i);
-        for (int key = 0; key < lines[i].size(); ++key)
-            if (!lines[i][key].isNull())
-                settings.setValue(QLatin1String(keys[key]), lines[i][key]);
+        // Each configured line as name, kind, device, init and speed; then every serial port
+        // of the machine, driven as a modem. A speed that is no number cannot be set: the
+        // call on it fails rather than running at a guessed speed.
+        const QList<LineDevice> devices = LoadLineDevices();
+        QStringList seen;
+        for (const LineDevice& device : devices)
+            seen << QStringLiteral("%1|%2|%3|%4|%5")
+                        .arg(device.name)
+                        .arg(int(device.kind))
+                        .arg(device.device, QString(device.init))
+                        .arg(device.speed);
+        QCOMPARE(seen.mid(0, 5),
+            (QStringList { "Office modem|0|/dev/null|ATZ|9600", "Encoder|1|/dev/zero|ATZ|1200",
+                "Provider over TCP|2||AT&F|9600", "Fast modem|0|/dev/null|AT&F1|57600",
+                "Bad speed|0|/dev/null|ATZ|0" }));
+        const QList<LineDevice> ports = devices.mid(5);
+        for (const LineDevice& port : ports) {
+            struct stat status = {};
+            QVERIFY2(stat(QFile::encodeName(port.device).constData(), &status) == 0
+                    && S_ISCHR(status.st_mode) && port.kind == LineDevice::Kind::Hayes,
+                qPrintable(port.device));
+        }
+        if (ports.isEmpty())
+            QSKIP("no serial port here for a configured line to take over");
+
+        // A configured line on a serial port, reached through a link, takes the port's place.
+        const QString link = QDir(folder.folder()).filePath(QStringLiteral("ttyLinked"));
+        QVERIFY(QFile::link(ports.first().device, link));
+        settings.beginWriteArray(QStringLiteral("Lines"));
+        settings.setArrayIndex(int(lines.size()));
+        settings.setValue("name", "Linked modem");
+        settings.setValue("device", link);
+        settings.endArray();
+        settings.sync();
+        const QList<LineDevice> again = LoadLineDevices();
+        QCOMPARE(again.size(), devices.size());
+        QCOMPARE(again.at(5).device, link);
+        for (const LineDevice& port : again.mid(6))
+            QVERIFY(port.device != ports.first().device);
     }
-    settings.endArray();
-    settings.sync();
-    for (int load = 0; load < 2; ++load) {
-        QTest::ignoreMessage(
-            QtWarningMsg, QRegularExpression("Line 2 in the settings is left out"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Line 4 .*left out.*carrier-pigeon"));
+
+    void dialResults_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QByteArray>("initReply");
+        QTest::addColumn<QByteArray>("dialReply");
+        QTest::addColumn<std::uint32_t>("state");
+        QTest::addColumn<bool>("dialled");
+
+        const QString number = QStringLiteral("9,5551234");
+        const QByteArray ok("OK");
+        const std::uint32_t disconnected = LINECALLSTATE_DISCONNECTED;
+        QTest::newRow("connect") << number << ok << QByteArray("CONNECT 9600")
+                                 << LINECALLSTATE_CONNECTED << true;
+        QTest::newRow("busy") << number << ok << QByteArray("BUSY") << LINECALLSTATE_BUSY << true;
+        for (const char* failure : { "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR", "" })
+            QTest::addRow("dial answered \"%s\"", failure)
+                << number << ok << QByteArray(failure) << disconnected << true;
+        // Numeric result codes: 0 OK, 1 CONNECT, 7 BUSY, 3 NO CARRIER.
+        QTest::newRow("numeric connect")
+            << number << QByteArray("0") << QByteArray("1") << LINECALLSTATE_CONNECTED << true;
+        QTest::newRow("numeric busy")
+            << number << QByteArray("0") << QByteArray("7") << LINECALLSTATE_BUSY << true;
+        QTest::newRow("numeric no carrier")
+            << number << QByteArray("0") << QByteArray("3") << disconnected << true;
+        QTest::newRow("the line closes while dialling")
+            << number << ok << kCloseLine << disconnected << true;
+        QTest::newRow("init refused")
+            << number << QByteArray("ERROR") << QByteArray() << disconnected << false;
+        QTest::newRow("silent modem")
+            << number << QByteArray() << QByteArray() << disconnected << false;
+        // A CR would end the dial command and start another; so might any control character.
+        for (const char* unsafe : { "555\rATZ", "555\n", "555\u00e9" })
+            QTest::addRow("number %s", QByteArray(unsafe).toPercentEncoding().constData())
+                << QString::fromUtf8(unsafe) << ok << QByteArray("CONNECT") << disconnected
+                << false;
     }
 
-    // Each configured line as name, kind, device, init and speed; then every serial port
-    // of the machine, driven as a modem. A speed that is no number cannot be set: the
-    // call on it fails rather than running at a guessed speed.
-    const QList<LineDevice> devices = LoadLineDevices();
-    QStringList seen;
-    for (const LineDevice& device : devices)
-        seen << QStringLiteral("%1|%2|%3|%4|%5")
-                    .arg(device.name)
-                    .arg(int(device.kind))
-                    .arg(device.device, QString(device.init))
-                    .arg(device.speed);
-    QCOMPARE(seen.mid(0, 5),
-        (QStringList { "Office modem|0|/dev/null|ATZ|9600", "Encoder|1|/dev/zero|ATZ|1200",
-            "Provider over TCP|2||AT&F|9600", "Fast modem|0|/dev/null|AT&F1|57600",
-            "Bad speed|0|/dev/null|ATZ|0" }));
-    const QList<LineDevice> ports = devices.mid(5);
-    for (const LineDevice& port : ports) {
-        struct stat status = {};
-        QVERIFY2(stat(QFile::encodeName(port.device).constData(), &status) == 0
-                && S_ISCHR(status.st_mode) && port.kind == LineDevice::Kind::Hayes,
-            qPrintable(port.device));
+    void dialResults()
+    {
+        QFETCH(QString, number);
+        QFETCH(QByteArray, initReply);
+        QFETCH(QByteArray, dialReply);
+        QFETCH(std::uint32_t, state);
+        QFETCH(bool, dialled);
+
+        ScriptedModem modem([&](const QByteArray& line) {
+            return line.startsWith("ATDT") ? dialReply
+                : line.startsWith("AT")    ? initReply
+                                           : QByteArray();
+        });
+        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
+        const CallHandle call = open.Dial(number);
+        QVERIFY(call != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
+        QVERIFY(!open.offThread);
+        QCOMPARE(modem.lines.first(), QStringLiteral("ATZ"));
+        QCOMPARE(modem.lines.filter(QRegularExpression("^ATD")),
+            dialled ? QStringList { "ATDT" + number } : QStringList());
+        // The call cannot be released while it is up; dropping ends it.
+        if (state != LINECALLSTATE_DISCONNECTED)
+            QCOMPARE(open.telephony.lineDeallocateCall(call), LINEERR_INVALCALLSTATE);
+        QCOMPARE(open.telephony.lineDrop(call), 0);
+        QCOMPARE(open.telephony.lineDeallocateCall(call), 0);
+        QCOMPARE(open.telephony.lineDeallocateCall(call), LINEERR_INVALCALLHANDLE);
     }
-    if (ports.isEmpty())
-        QSKIP("no serial port here for a configured line to take over");
 
-    // A configured line on a serial port, reached through a link, takes the port's place.
-    const QString link = QDir(folder.folder()).filePath(QStringLiteral("ttyLinked"));
-    QVERIFY(QFile::link(ports.first().device, link));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(int(lines.size()));
-    settings.setValue("name", "Linked modem");
-    settings.setValue("device", link);
-    settings.endArray();
-    settings.sync();
-    const QList<LineDevice> again = LoadLineDevices();
-    QCOMPARE(again.size(), devices.size());
-    QCOMPARE(again.at(5).device, link);
-    for (const LineDevice& port : again.mid(6))
-        QVERIFY(port.device != ports.first().device);
-}
+    void offeredCallAnswered_data()
+    {
+        QTest::addColumn<bool>("ringsAtInit");
+        QTest::newRow("RING instead of the dial's verdict") << false;
+        QTest::newRow("RING before the dial") << true;
+    }
 
-void TestLineTelephony::dialResults_data()
-{
-    QTest::addColumn<QString>("number");
-    QTest::addColumn<QByteArray>("initReply");
-    QTest::addColumn<QByteArray>("dialReply");
-    QTest::addColumn<std::uint32_t>("state");
-    QTest::addColumn<bool>("dialled");
-
-    const QString number = QStringLiteral("9,5551234");
-    const QByteArray ok("OK");
-    const std::uint32_t disconnected = LINECALLSTATE_DISCONNECTED;
-    QTest::newRow("connect") << number << ok << QByteArray("CONNECT 9600")
-                             << LINECALLSTATE_CONNECTED << true;
-    QTest::newRow("busy") << number << ok << QByteArray("BUSY") << LINECALLSTATE_BUSY << true;
-    for (const char* failure : { "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR", "" })
-        QTest::addRow("dial answered \"%s\"", failure)
-            << number << ok << QByteArray(failure) << disconnected << true;
-    // Numeric result codes: 0 OK, 1 CONNECT, 7 BUSY, 3 NO CARRIER.
-    QTest::newRow("numeric connect")
-        << number << QByteArray("0") << QByteArray("1") << LINECALLSTATE_CONNECTED << true;
-    QTest::newRow("numeric busy") << number << QByteArray("0") << QByteArray("7")
-                                  << LINECALLSTATE_BUSY << true;
-    QTest::newRow("numeric no carrier")
-        << number << QByteArray("0") << QByteArray("3") << disconnected << true;
-    QTest::newRow("the line closes while dialling")
-        << number << ok << kCloseLine << disconnected << true;
-    QTest::newRow("init refused") << number << QByteArray("ERROR") << QByteArray() << disconnected
-                                  << false;
-    QTest::newRow("silent modem") << number << QByteArray() << QByteArray() << disconnected
-                                  << false;
-    // A CR would end the dial command and start another; so might any control character.
-    for (const char* unsafe : { "555\rATZ", "555\n", "555\u00e9" })
-        QTest::addRow("number %s", QByteArray(unsafe).toPercentEncoding().constData())
-            << QString::fromUtf8(unsafe) << ok << QByteArray("CONNECT") << disconnected << false;
-}
-
-void TestLineTelephony::dialResults()
-{
-    QFETCH(QString, number);
-    QFETCH(QByteArray, initReply);
-    QFETCH(QByteArray, dialReply);
-    QFETCH(std::uint32_t, state);
-    QFETCH(bool, dialled);
-
-    ScriptedModem modem([&](const QByteArray& line) {
-        return line.startsWith("ATDT") ? dialReply
-            : line.startsWith("AT")    ? initReply
-                                       : QByteArray();
-    });
-    OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-    const CallHandle call = open.Dial(number);
-    QVERIFY(call != 0);
-    QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
-    QVERIFY(!open.offThread);
-    QCOMPARE(modem.lines.first(), QStringLiteral("ATZ"));
-    QCOMPARE(modem.lines.filter(QRegularExpression("^ATD")),
-        dialled ? QStringList { "ATDT" + number } : QStringList());
-    // The call cannot be released while it is up; dropping ends it.
-    if (state != LINECALLSTATE_DISCONNECTED)
-        QCOMPARE(open.telephony.lineDeallocateCall(call), LINEERR_INVALCALLSTATE);
-    QCOMPARE(open.telephony.lineDrop(call), 0);
-    QCOMPARE(open.telephony.lineDeallocateCall(call), 0);
-    QCOMPARE(open.telephony.lineDeallocateCall(call), LINEERR_INVALCALLHANDLE);
-}
-
-void TestLineTelephony::offeredCallAnswered_data()
-{
-    QTest::addColumn<bool>("ringsAtInit");
-    QTest::newRow("RING instead of the dial's verdict") << false;
-    QTest::newRow("RING before the dial") << true;
-}
-
-// The modem offers a call: it is reported as ringing on the call's handle, and
-// answering it there makes the modem pick up and the call connect.
-void TestLineTelephony::offeredCallAnswered()
-{
-    QFETCH(bool, ringsAtInit);
-    ScriptedModem modem([ringsAtInit](const QByteArray& line) {
-        if (line == "ATA")
-            return QByteArray("CONNECT 2400");
-        return line.startsWith("ATDT") || ringsAtInit ? QByteArray("RING") : QByteArray("OK");
-    });
-    OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-    const CallHandle call = open.Dial(QStringLiteral("5551234"));
-    QCOMPARE(open.telephony.lineAnswer(call), LINEERR_INVALCALLSTATE); // nothing offered yet
-    const QString ringing = QStringLiteral("line 2 %1").arg(call);
-    QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { ringing }, 15000);
-    QCOMPARE(open.telephony.lineAnswer(call), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        open.events, QStringList({ ringing, CallState(LINECALLSTATE_CONNECTED, call) }), 15000);
-    QCOMPARE(modem.lines.last(), QStringLiteral("ATA"));
-    QCOMPARE(modem.lines.filter("ATDT").size(), ringsAtInit ? 0 : 1);
-}
-
-// A line carries one call at a time; a call dropped while the modem dials ends the dial
-// with a character and goes idle without any other verdict.
-void TestLineTelephony::dropWhileDiallingOnABusyLine()
-{
-    ScriptedModem modem(
-        [](const QByteArray& line) { return QByteArray(line.startsWith("ATDT") ? "" : "OK"); });
-    OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-    const CallHandle call = open.Dial(QStringLiteral("5551234"));
-    CallHandle second = 0;
-    QCOMPARE(open.telephony.lineMakeCall(open.line, &second, "5550000", 0, nullptr),
-        LINEERR_RESOURCEUNAVAIL);
-    QTRY_VERIFY_WITH_TIMEOUT(modem.lines.contains("ATDT5551234"), 15000);
-    QCOMPARE(open.telephony.lineDrop(call), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        open.events, QStringList { CallState(LINECALLSTATE_IDLE, call) }, 15000);
-    QCOMPARE(modem.lines.last(), QStringLiteral("ATH"));
-    // The line is free again.
-    QVERIFY(open.Dial(QStringLiteral("5551234")) != 0);
-}
-
-void TestLineTelephony::directAndTcpLines_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("address"); // "listening": a port something listens on
-    QTest::addColumn<std::uint32_t>("state");
-
-    const int direct = int(LineDevice::Kind::Direct), tcp = int(LineDevice::Kind::Tcp);
-    QTest::newRow("direct link: connected at once, nothing dialled")
-        << direct << "5551234" << LINECALLSTATE_CONNECTED;
-    QTest::newRow("TCP") << tcp << "listening" << LINECALLSTATE_CONNECTED;
-    QTest::newRow("TCP connection refused") << tcp << "refused" << LINECALLSTATE_DISCONNECTED;
-    QTest::newRow("TCP access number that is not host:port")
-        << tcp << "5551234" << LINECALLSTATE_DISCONNECTED;
-}
-
-void TestLineTelephony::directAndTcpLines()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, address);
-    QFETCH(std::uint32_t, state);
-    ScriptedModem encoder([](const QByteArray&) { return QByteArray("OK"); });
-    QTcpServer listening;
-    QVERIFY(listening.listen(QHostAddress::LocalHost));
-    const QString local = QStringLiteral("127.0.0.1:%1").arg(listening.serverPort());
-    if (address == "refused")
-        listening.close();
-    if (address == "listening" || address == "refused")
-        address = local;
-    else if (kind == int(LineDevice::Kind::Tcp))
-        QTest::ignoreMessage(QtWarningMsg, "The access number \"5551234\" is not host:port");
-
-    OpenLine open(Device(LineDevice::Kind(kind), encoder.slavePath));
-    const CallHandle call = open.Dial(address);
-    QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
-    std::unique_ptr<CCommPort> port;
-    QCOMPARE(open.GetPort(call, &port) == 0, state == LINECALLSTATE_CONNECTED);
-    QCOMPARE(encoder.lines, QStringList());
-}
-
-void TestLineTelephony::dataModeCall_data()
-{
-    QTest::addColumn<bool>("carrierLost");
-    QTest::newRow("hung up by the program: escape, then ATH") << false;
-    QTest::newRow("carrier lost, the modem's result split over two reads") << true;
-}
-
-void TestLineTelephony::dataModeCall()
-{
-    QFETCH(bool, carrierLost);
-    ScriptedModem modem([](const QByteArray& line) {
-        return QByteArray(line.startsWith("ATDT") ? "CONNECT" : "OK");
-    });
-    OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-    const CallHandle call = open.Dial(QStringLiteral("5551234"));
-    std::unique_ptr<CCommPort> port;
-    // Nothing to hand over before the call connects, nor for another device class.
-    QCOMPARE(open.GetPort(call, &port), LINEERR_INVALCALLSTATE);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        open.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
-    QCOMPARE(open.GetPort(call, &port, QStringLiteral("comm/voice")), LINEERR_INVALDEVICECLASS);
-    QCOMPARE(open.GetPort(call, &port), 0);
-    QVERIFY(port && port->IsTerminal());
-    port->Write("DATA", 4);
-    QTRY_VERIFY_WITH_TIMEOUT(modem.received.endsWith("DATA"), 5000);
-    const QByteArray reply = carrierLost ? "ID=\r\nNO CAR" : "REPLY";
-    modem.send(reply);
-    char buffer[64];
-    const CCommPort::ReadResult read = port->Read(buffer, sizeof buffer, 5000);
-    QCOMPARE(QByteArray(buffer, read.count), reply);
-    if (carrierLost) {
-        // Half of the result is not yet its end: the call is still up once all that is
-        // queued has run.
-        for (int round = 0; round < 5; ++round)
-            QCoreApplication::sendPostedEvents();
-        QCOMPARE(open.events.size(), 1);
-        modem.send("RIER\r\n");
-        QCOMPARE(port->Read(buffer, sizeof buffer, 5000).status, CCommPort::ReadStatus::Data);
+    // The modem offers a call: it is reported as ringing on the call's handle, and
+    // answering it there makes the modem pick up and the call connect.
+    void offeredCallAnswered()
+    {
+        QFETCH(bool, ringsAtInit);
+        ScriptedModem modem([ringsAtInit](const QByteArray& line) {
+            if (line == "ATA")
+                return QByteArray("CONNECT 2400");
+            return line.startsWith("ATDT") || ringsAtInit ? QByteArray("RING") : QByteArray("OK");
+        });
+        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
+        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        QCOMPARE(open.telephony.lineAnswer(call), LINEERR_INVALCALLSTATE); // nothing offered yet
+        const QString ringing = QStringLiteral("line 2 %1").arg(call);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { ringing }, 15000);
+        QCOMPARE(open.telephony.lineAnswer(call), 0);
         QTRY_COMPARE_WITH_TIMEOUT(
-            open.events.last(), CallState(LINECALLSTATE_DISCONNECTED, call), 5000);
+            open.events, QStringList({ ringing, CallState(LINECALLSTATE_CONNECTED, call) }), 15000);
+        QCOMPARE(modem.lines.last(), QStringLiteral("ATA"));
+        QCOMPARE(modem.lines.filter("ATDT").size(), ringsAtInit ? 0 : 1);
     }
-    // The program closes its handle; the line's own hang-up still reaches the modem, with
-    // the escape only while the modem is in data mode.
-    port.reset();
-    QCOMPARE(open.telephony.lineDrop(call), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(open.events.last(), CallState(LINECALLSTATE_IDLE, call), 10000);
-    QCOMPARE(modem.received.contains("+++"), !carrierLost);
-    QVERIFY(carrierLost || modem.lines.last().endsWith("ATH"));
-}
+
+    // A line carries one call at a time; a call dropped while the modem dials ends the dial
+    // with a character and goes idle without any other verdict.
+    void dropWhileDiallingOnABusyLine()
+    {
+        ScriptedModem modem(
+            [](const QByteArray& line) { return QByteArray(line.startsWith("ATDT") ? "" : "OK"); });
+        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
+        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        CallHandle second = 0;
+        QCOMPARE(open.telephony.lineMakeCall(open.line, &second, "5550000", 0, nullptr),
+            LINEERR_RESOURCEUNAVAIL);
+        QTRY_VERIFY_WITH_TIMEOUT(modem.lines.contains("ATDT5551234"), 15000);
+        QCOMPARE(open.telephony.lineDrop(call), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            open.events, QStringList { CallState(LINECALLSTATE_IDLE, call) }, 15000);
+        QCOMPARE(modem.lines.last(), QStringLiteral("ATH"));
+        // The line is free again.
+        QVERIFY(open.Dial(QStringLiteral("5551234")) != 0);
+    }
+
+    void directAndTcpLines_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("address"); // "listening": a port something listens on
+        QTest::addColumn<std::uint32_t>("state");
+
+        const int direct = int(LineDevice::Kind::Direct), tcp = int(LineDevice::Kind::Tcp);
+        QTest::newRow("direct link: connected at once, nothing dialled")
+            << direct << "5551234" << LINECALLSTATE_CONNECTED;
+        QTest::newRow("TCP") << tcp << "listening" << LINECALLSTATE_CONNECTED;
+        QTest::newRow("TCP connection refused") << tcp << "refused" << LINECALLSTATE_DISCONNECTED;
+        QTest::newRow("TCP access number that is not host:port")
+            << tcp << "5551234" << LINECALLSTATE_DISCONNECTED;
+    }
+
+    void directAndTcpLines()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, address);
+        QFETCH(std::uint32_t, state);
+        ScriptedModem encoder([](const QByteArray&) { return QByteArray("OK"); });
+        QTcpServer listening;
+        QVERIFY(listening.listen(QHostAddress::LocalHost));
+        const QString local = QStringLiteral("127.0.0.1:%1").arg(listening.serverPort());
+        if (address == "refused")
+            listening.close();
+        if (address == "listening" || address == "refused")
+            address = local;
+        else if (kind == int(LineDevice::Kind::Tcp))
+            QTest::ignoreMessage(QtWarningMsg, "The access number \"5551234\" is not host:port");
+
+        OpenLine open(Device(LineDevice::Kind(kind), encoder.slavePath));
+        const CallHandle call = open.Dial(address);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
+        std::unique_ptr<CCommPort> port;
+        QCOMPARE(open.GetPort(call, &port) == 0, state == LINECALLSTATE_CONNECTED);
+        QCOMPARE(encoder.lines, QStringList());
+    }
+
+    void dataModeCall_data()
+    {
+        QTest::addColumn<bool>("carrierLost");
+        QTest::newRow("hung up by the program: escape, then ATH") << false;
+        QTest::newRow("carrier lost, the modem's result split over two reads") << true;
+    }
+
+    void dataModeCall()
+    {
+        QFETCH(bool, carrierLost);
+        ScriptedModem modem([](const QByteArray& line) {
+            return QByteArray(line.startsWith("ATDT") ? "CONNECT" : "OK");
+        });
+        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
+        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        std::unique_ptr<CCommPort> port;
+        // Nothing to hand over before the call connects, nor for another device class.
+        QCOMPARE(open.GetPort(call, &port), LINEERR_INVALCALLSTATE);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            open.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
+        QCOMPARE(open.GetPort(call, &port, QStringLiteral("comm/voice")), LINEERR_INVALDEVICECLASS);
+        QCOMPARE(open.GetPort(call, &port), 0);
+        QVERIFY(port && port->IsTerminal());
+        port->Write("DATA", 4);
+        QTRY_VERIFY_WITH_TIMEOUT(modem.received.endsWith("DATA"), 5000);
+        const QByteArray reply = carrierLost ? "ID=\r\nNO CAR" : "REPLY";
+        modem.send(reply);
+        char buffer[64];
+        const CCommPort::ReadResult read = port->Read(buffer, sizeof buffer, 5000);
+        QCOMPARE(QByteArray(buffer, read.count), reply);
+        if (carrierLost) {
+            // Half of the result is not yet its end: the call is still up once all that is
+            // queued has run.
+            for (int round = 0; round < 5; ++round)
+                QCoreApplication::sendPostedEvents();
+            QCOMPARE(open.events.size(), 1);
+            modem.send("RIER\r\n");
+            QCOMPARE(port->Read(buffer, sizeof buffer, 5000).status, CCommPort::ReadStatus::Data);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                open.events.last(), CallState(LINECALLSTATE_DISCONNECTED, call), 5000);
+        }
+        // The program closes its handle; the line's own hang-up still reaches the modem, with
+        // the escape only while the modem is in data mode.
+        port.reset();
+        QCOMPARE(open.telephony.lineDrop(call), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events.last(), CallState(LINECALLSTATE_IDLE, call), 10000);
+        QCOMPARE(modem.received.contains("+++"), !carrierLost);
+        QVERIFY(carrierLost || modem.lines.last().endsWith("ATH"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLineTelephony)
 #include "test_line_telephony.moc"
