@@ -42,15 +42,225 @@ class TestSimModem : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
+    void cleanup()
+    {
+        m_line.close();
+        m_sim.reset();
+    }
 
-    void commandResults_data();
-    void commandResults();
-    void calls_data();
-    void calls();
-    void replyPacing();
-    void callerClosingThePortHangsUpThenCallsAgain();
-    void linkThenStopDuringACall();
+    void commandResults_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("answer");
+
+        QTest::newRow("reset brings echo back") << QByteArray("ATZ\rATE0") << kOk + "ATE0\r" + kOk;
+        QTest::newRow("factory settings") << QByteArray("AT&F\rATE0") << kOk + "ATE0\r" + kOk;
+        QTest::newRow("several settings") << QByteArray("ATV1Q0X4&C1&D2") << kOk;
+        QTest::newRow("lower case and spaces") << QByteArray("at e0 v1 x4") << kOk;
+        QTest::newRow("read a register") << QByteArray("ATS7=60S7?") << "\r\n060\r\n" + kOk;
+        QTest::newRow("hang up on hook") << QByteArray("ATH0") << kOk;
+        QTest::newRow("escape sent in command mode") << QByteArray("+++ATH") << kOk;
+        QTest::newRow("not a command") << QByteArray("hello\rAT") << kOk;
+        QTest::newRow("identify") << QByteArray("ATI") << "\r\nQuillpost simulated modem\r\n" + kOk;
+        QTest::newRow("numeric results") << QByteArray("ATV0") << QByteArray("0\r");
+        QTest::newRow("unknown command") << QByteArray("ATJ") << kError;
+        QTest::newRow("value out of range") << QByteArray("ATX9") << kError;
+        QTest::newRow("register value too big") << QByteArray("ATS7=300") << kError;
+        QTest::newRow("answer with nobody calling") << QByteArray("ATA") << kNoCarrier;
+        QTest::newRow("online without a call") << QByteArray("ATO") << kNoCarrier;
+        QTest::newRow("line too long") << "AT" + QByteArray(300, 'E') << kError;
+    }
+
+    void commandResults()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, answer);
+
+        startSim();
+        // Whatever the line did, the modem still answers.
+        QCOMPARE(m_line.talk({ command + "\r", answer, "ATV1\r", kOk }), QString());
+    }
+
+    // Each call from the dial on: what is said on the line (see SimTestLine::talk),
+    // the pages taken, and how the call ended once the caller closes the port
+    // (empty: no call was connected).
+    void calls_data()
+    {
+        QTest::addColumn<SimConfig>("config");
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<QString>("end");
+
+        const SimConfig none = withFaults({});
+        const QByteArray block = tapBlock("1", "a");
+        const auto dial = [](const QByteArray& command, const QByteArray& answer) {
+            return Script { command, answer, "\r", "ID=" };
+        };
+        QTest::newRow("tone") << none << dial("ATDT5551234\r", kConnect) << 0 << kHungUp;
+        QTest::newRow("pulse") << none << dial("ATDP5551234\r", kConnect) << 0 << kHungUp;
+        QTest::newRow("plain") << none << dial("ATD 555-1234\r", kConnect) << 0 << kHungUp;
+        QTest::newRow("line feed after CR") << none << dial("ATDT1\r\n", kConnect) << 0 << kHungUp;
+        QTest::newRow("basic results")
+            << none << dial("ATX0DT1\r", "\r\nCONNECT\r\n") << 0 << kHungUp;
+        QTest::newRow("numeric results") << none << dial("ATV0DT1\r", "12\r") << 0 << kHungUp;
+        QTest::newRow("echo back on")
+            << none << Script { "ATE1\r", kOk, "AT\r", "AT\r" + kOk } << 0 << QString();
+        QTest::newRow("busy") << withFaults({ .busy = true })
+                              << Script { "ATDT1\r", "\r\nBUSY\r\n", "AT\r", kOk } << 0
+                              << QString();
+        QTest::newRow("no answer")
+            << withFaults({ .noAnswer = true })
+            << Script { "ATDT1\r", "\r\nNO ANSWER\r\n", "AT\r", kOk } << 0 << QString();
+        QTest::newRow("no carrier")
+            << withFaults({ .noCarrier = true }) << Script { "ATDT1\r", kNoCarrier, "AT\r", kOk }
+            << 0 << QString();
+        // What follows the dropped call is read as (bad) command lines, not as a page.
+        QTest::newRow("drop after block") << withFaults({ .dropLineAfterBlock = 1 })
+                                          << kDialAndLogOn
+                + Script { block, kSent + kNoCarrier, tapBlock("2", "b") + "AT\r", kOk }
+                                          << 1 << "dropped-by-fault";
+        const QByteArray logOn = "\x1bPG1\r";
+        QTest::newRow("log-on refused twice")
+            << withFaults({ .nakLoginTimes = 2 })
+            << Script { "ATDT1\r", kConnect, logOn, "\x15\r", logOn, "\x15\r", logOn, kLoggedOn }
+            << 0 << kHungUp;
+        QTest::newRow("second block refused, then a logout") << withFaults({ .nakBlock = 2 })
+                                                             << kDialAndLogOn
+                + Script { block, kSent, block, "514 Checksum Error\r\x15\r", block, kSent,
+                      "\x04\r", "115 Goodbye\r\x1b\x04\r" + kNoCarrier }
+                                                             << 2 << "logout";
+        // Deaf as well as dumb, and that wins over the long run.
+        QTest::newRow("silent") << withFaults(
+            { .silentAfterConnect = true, .longRunWithoutLineEnd = true })
+                                << Script { "ATDT1\r", kConnect, "\r\r" + logOn + block + "\x04\r",
+                                       "" }
+                                << 0 << kHungUp;
+        QTest::newRow("garbage") << withFaults({ .garbage = true })
+                                 << Script { "ATDT1\r", kConnect, "\r" + logOn + block, "###" } << 0
+                                 << kHungUp;
+        QTest::newRow("long run before the prompt")
+            << withFaults({ .longRunWithoutLineEnd = true }) << dial("ATDT1\r", kConnect + "~") << 0
+            << kHungUp;
+        // How the pieces go out is seen on the writer itself, in replyPacing.
+        QTest::newRow("replies in pieces") << withFaults({ .chunkSize = 3, .chunkPauseMs = 50 })
+                                           << dial("ATDT1\r", kConnect) << 0 << kHungUp;
+        // Seconds late, so that the quiet window before the reply holds whatever the load.
+        QTest::newRow("slow terminal")
+            << withFaults({ .slowReplyMs = 3000 })
+            << Script { "ATDT1\r", kConnect, "\r", "", "", "ID=" } << 0 << kHungUp;
+        // Idle for seconds, so that the log-on before it is never cut off by a slow caller.
+        QTest::newRow("idle caller cut off")
+            << withFaults({}, 3000)
+            << kDialAndLogOn + Script { "", "501 Time Out\r\x1b\x04\r" + kNoCarrier } << 0
+            << "idle-timeout";
+        // "+++" counts only after a guard time of silence, and needs one after it too.
+        QTest::newRow("escape and hang up")
+            << none << kDialAndLogOn + Script { "", "", "+++", kOk, "ATH\r", kOk } << 0 << kHungUp;
+        QTest::newRow("escape and back online")
+            << none
+            << kDialAndLogOn + Script { "", "", "+++", kOk, "ATO\r", kConnect, block, kSent } << 1
+            << kHungUp;
+        QTest::newRow("escape without silence before is data")
+            << none << kDialAndLogOn + Script { "x+++", "", block, kSent } << 1 << kHungUp;
+    }
+
+    void calls()
+    {
+        QFETCH(SimConfig, config);
+        QFETCH(Script, script);
+        QFETCH(int, pages);
+        QFETCH(QString, end);
+
+        startSim(config);
+        QCOMPARE(m_line.talk(script), QString());
+        QCOMPARE(m_sim->pageCount(), pages);
+        QCOMPARE(m_sim->callCount(), end.isEmpty() ? 0 : 1);
+        m_line.close();
+        if (!end.isEmpty()) {
+            QVERIFY(m_sim->waitForCallEnds(1, kWaitMs));
+            QCOMPARE(callEndName(m_sim->callEnds().value(0).how), end);
+        }
+        QCOMPARE(m_sim->callEnds().size(), end.isEmpty() ? 0 : 1);
+    }
+
+    // Replies go out in order, in pieces of the size set, and a slow terminal's not at once:
+    // seen on the writer itself, where the machine's load cannot merge or split them.
+    void replyPacing()
+    {
+        QList<QByteArray> written;
+        ReplyPacer pacer([&written](QByteArrayView bytes) {
+            written << bytes.toByteArray();
+            return bytes.size();
+        });
+        pacer.setPieces(3, 5);
+        pacer.send("ID=");
+        pacer.send("110 1.8\r");
+        QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
+        QCOMPARE(written, QList<QByteArray>({ "ID=", "110", " 1.", "8\r" }));
+
+        pacer.setPieces(0, 0);
+        pacer.send("\x06\r", 50);
+        QVERIFY(written.size() == 4 && !pacer.isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
+        QCOMPARE(written.last(), QByteArray("\x06\r"));
+    }
+
+    void callerClosingThePortHangsUpThenCallsAgain()
+    {
+        startSim();
+        QCOMPARE(m_line.talk(kDialAndLogOn), QString());
+        // Leave a reply unread: it must not greet the next caller.
+        m_line.write(tapBlock("1", "unread"));
+        QVERIFY(m_sim->waitForPages(1, kWaitMs));
+        m_line.close();
+        QVERIFY(m_sim->waitForCallEnds(1, kWaitMs));
+
+        QVERIFY(m_line.openPty(m_sim->slavePath()));
+        // Echo stays off, nothing stale comes first, and new faults count from the next dial.
+        m_sim->setFaults({ .busy = true });
+        QCOMPARE(m_line.talk({ "AT\r", kOk, "ATDT1\r", "\r\nBUSY\r\n" }), QString());
+        m_sim->setFaults({});
+        QCOMPARE(m_line.talk({ "ATDT1\r", kConnect }), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
+    }
+
+    // The simulator as the command line runs it: behind a link, stopped mid-call;
+    // and refusing to start when it cannot do so properly.
+    void linkThenStopDuringACall()
+    {
+        const QString link = m_dir.filePath("modem");
+        QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run
+        SimConfig config;
+        config.logPath = m_dir.filePath("stopped.jsonl");
+        m_sim = std::make_unique<PagingSimulator>(config);
+        QVERIFY2(m_sim->startPty(link), qPrintable(m_sim->errorString()));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), m_sim->slavePath());
+        QVERIFY(m_line.openPty(link));
+        QCOMPARE(m_line.talk(Script { "ATE0\r", "ATE0\r" + kOk } + kDialAndLogOn), QString());
+        m_sim->stop();
+        QVERIFY(!m_sim->isRunning());
+        QCOMPARE(m_sim->callEnds().value(0).how, CallEnd::Stopped);
+        QFile log(config.logPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("\"how\":\"stopped\""));
+        QVERIFY(!QFileInfo(link).isSymLink());
+        m_sim->stop(); // twice is harmless
+
+        // A real file in the way is not replaced.
+        QFile blocker(link);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        PagingSimulator refused;
+        QVERIFY(!refused.startPty(link));
+        QVERIFY(refused.errorString().contains(link));
+        QVERIFY(!refused.isRunning());
+        // So is a log that cannot be written.
+        config.logPath = "/nonexistent-folder/pages.jsonl";
+        PagingSimulator unlogged(config);
+        QVERIFY(!unlogged.startPty());
+        QVERIFY2(
+            unlogged.errorString().contains(config.logPath), qPrintable(unlogged.errorString()));
+    }
 
 private:
     // Starts the simulator and switches the modem's echo off, seeing it echoed.
@@ -61,225 +271,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestSimModem::cleanup()
-{
-    m_line.close();
-    m_sim.reset();
-}
-
 void TestSimModem::startSim(const SimConfig& config)
 {
     m_sim = std::make_unique<PagingSimulator>(config);
     QVERIFY2(m_sim->startPty(), qPrintable(m_sim->errorString()));
     QVERIFY(m_line.openPty(m_sim->slavePath()));
     QCOMPARE(m_line.talk({ "ATE0\r", "ATE0\r" + kOk }), QString());
-}
-
-void TestSimModem::commandResults_data()
-{
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<QByteArray>("answer");
-
-    QTest::newRow("reset brings echo back") << QByteArray("ATZ\rATE0") << kOk + "ATE0\r" + kOk;
-    QTest::newRow("factory settings") << QByteArray("AT&F\rATE0") << kOk + "ATE0\r" + kOk;
-    QTest::newRow("several settings") << QByteArray("ATV1Q0X4&C1&D2") << kOk;
-    QTest::newRow("lower case and spaces") << QByteArray("at e0 v1 x4") << kOk;
-    QTest::newRow("read a register") << QByteArray("ATS7=60S7?") << "\r\n060\r\n" + kOk;
-    QTest::newRow("hang up on hook") << QByteArray("ATH0") << kOk;
-    QTest::newRow("escape sent in command mode") << QByteArray("+++ATH") << kOk;
-    QTest::newRow("not a command") << QByteArray("hello\rAT") << kOk;
-    QTest::newRow("identify") << QByteArray("ATI") << "\r\nQuillpost simulated modem\r\n" + kOk;
-    QTest::newRow("numeric results") << QByteArray("ATV0") << QByteArray("0\r");
-    QTest::newRow("unknown command") << QByteArray("ATJ") << kError;
-    QTest::newRow("value out of range") << QByteArray("ATX9") << kError;
-    QTest::newRow("register value too big") << QByteArray("ATS7=300") << kError;
-    QTest::newRow("answer with nobody calling") << QByteArray("ATA") << kNoCarrier;
-    QTest::newRow("online without a call") << QByteArray("ATO") << kNoCarrier;
-    QTest::newRow("line too long") << "AT" + QByteArray(300, 'E') << kError;
-}
-
-void TestSimModem::commandResults()
-{
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, answer);
-
-    startSim();
-    // Whatever the line did, the modem still answers.
-    QCOMPARE(m_line.talk({ command + "\r", answer, "ATV1\r", kOk }), QString());
-}
-
-// Each call from the dial on: what is said on the line (see SimTestLine::talk),
-// the pages taken, and how the call ended once the caller closes the port
-// (empty: no call was connected).
-void TestSimModem::calls_data()
-{
-    QTest::addColumn<SimConfig>("config");
-    QTest::addColumn<Script>("script");
-    QTest::addColumn<int>("pages");
-    QTest::addColumn<QString>("end");
-
-    const SimConfig none = withFaults({});
-    const QByteArray block = tapBlock("1", "a");
-    const auto dial = [](const QByteArray& command, const QByteArray& answer) {
-        return Script { command, answer, "\r", "ID=" };
-    };
-    QTest::newRow("tone") << none << dial("ATDT5551234\r", kConnect) << 0 << kHungUp;
-    QTest::newRow("pulse") << none << dial("ATDP5551234\r", kConnect) << 0 << kHungUp;
-    QTest::newRow("plain") << none << dial("ATD 555-1234\r", kConnect) << 0 << kHungUp;
-    QTest::newRow("line feed after CR") << none << dial("ATDT1\r\n", kConnect) << 0 << kHungUp;
-    QTest::newRow("basic results") << none << dial("ATX0DT1\r", "\r\nCONNECT\r\n") << 0 << kHungUp;
-    QTest::newRow("numeric results") << none << dial("ATV0DT1\r", "12\r") << 0 << kHungUp;
-    QTest::newRow("echo back on") << none << Script { "ATE1\r", kOk, "AT\r", "AT\r" + kOk } << 0
-                                  << QString();
-    QTest::newRow("busy") << withFaults({ .busy = true })
-                          << Script { "ATDT1\r", "\r\nBUSY\r\n", "AT\r", kOk } << 0 << QString();
-    QTest::newRow("no answer") << withFaults({ .noAnswer = true })
-                               << Script { "ATDT1\r", "\r\nNO ANSWER\r\n", "AT\r", kOk } << 0
-                               << QString();
-    QTest::newRow("no carrier") << withFaults({ .noCarrier = true })
-                                << Script { "ATDT1\r", kNoCarrier, "AT\r", kOk } << 0 << QString();
-    // What follows the dropped call is read as (bad) command lines, not as a page.
-    QTest::newRow("drop after block")
-        << withFaults({ .dropLineAfterBlock = 1 })
-        << kDialAndLogOn + Script { block, kSent + kNoCarrier, tapBlock("2", "b") + "AT\r", kOk }
-        << 1 << "dropped-by-fault";
-    const QByteArray logOn = "\x1bPG1\r";
-    QTest::newRow("log-on refused twice")
-        << withFaults({ .nakLoginTimes = 2 })
-        << Script { "ATDT1\r", kConnect, logOn, "\x15\r", logOn, "\x15\r", logOn, kLoggedOn } << 0
-        << kHungUp;
-    QTest::newRow("second block refused, then a logout") << withFaults({ .nakBlock = 2 })
-                                                         << kDialAndLogOn
-            + Script { block, kSent, block, "514 Checksum Error\r\x15\r", block, kSent, "\x04\r",
-                  "115 Goodbye\r\x1b\x04\r" + kNoCarrier }
-                                                         << 2 << "logout";
-    // Deaf as well as dumb, and that wins over the long run.
-    QTest::newRow("silent") << withFaults(
-        { .silentAfterConnect = true, .longRunWithoutLineEnd = true })
-                            << Script { "ATDT1\r", kConnect, "\r\r" + logOn + block + "\x04\r", "" }
-                            << 0 << kHungUp;
-    QTest::newRow("garbage") << withFaults({ .garbage = true })
-                             << Script { "ATDT1\r", kConnect, "\r" + logOn + block, "###" } << 0
-                             << kHungUp;
-    QTest::newRow("long run before the prompt") << withFaults({ .longRunWithoutLineEnd = true })
-                                                << dial("ATDT1\r", kConnect + "~") << 0 << kHungUp;
-    // How the pieces go out is seen on the writer itself, in replyPacing.
-    QTest::newRow("replies in pieces") << withFaults({ .chunkSize = 3, .chunkPauseMs = 50 })
-                                       << dial("ATDT1\r", kConnect) << 0 << kHungUp;
-    // Seconds late, so that the quiet window before the reply holds whatever the load.
-    QTest::newRow("slow terminal")
-        << withFaults({ .slowReplyMs = 3000 })
-        << Script { "ATDT1\r", kConnect, "\r", "", "", "ID=" } << 0 << kHungUp;
-    // Idle for seconds, so that the log-on before it is never cut off by a slow caller.
-    QTest::newRow("idle caller cut off")
-        << withFaults({}, 3000)
-        << kDialAndLogOn + Script { "", "501 Time Out\r\x1b\x04\r" + kNoCarrier } << 0
-        << "idle-timeout";
-    // "+++" counts only after a guard time of silence, and needs one after it too.
-    QTest::newRow("escape and hang up")
-        << none << kDialAndLogOn + Script { "", "", "+++", kOk, "ATH\r", kOk } << 0 << kHungUp;
-    QTest::newRow("escape and back online")
-        << none << kDialAndLogOn + Script { "", "", "+++", kOk, "ATO\r", kConnect, block, kSent }
-        << 1 << kHungUp;
-    QTest::newRow("escape without silence before is data")
-        << none << kDialAndLogOn + Script { "x+++", "", block, kSent } << 1 << kHungUp;
-}
-
-void TestSimModem::calls()
-{
-    QFETCH(SimConfig, config);
-    QFETCH(Script, script);
-    QFETCH(int, pages);
-    QFETCH(QString, end);
-
-    startSim(config);
-    QCOMPARE(m_line.talk(script), QString());
-    QCOMPARE(m_sim->pageCount(), pages);
-    QCOMPARE(m_sim->callCount(), end.isEmpty() ? 0 : 1);
-    m_line.close();
-    if (!end.isEmpty()) {
-        QVERIFY(m_sim->waitForCallEnds(1, kWaitMs));
-        QCOMPARE(callEndName(m_sim->callEnds().value(0).how), end);
-    }
-    QCOMPARE(m_sim->callEnds().size(), end.isEmpty() ? 0 : 1);
-}
-
-// Replies go out in order, in pieces of the size set, and a slow terminal's not at once:
-// seen on the writer itself, where the machine's load cannot merge or split them.
-void TestSimModem::replyPacing()
-{
-    QList<QByteArray> written;
-    ReplyPacer pacer([&written](QByteArrayView bytes) {
-        written << bytes.toByteArray();
-        return bytes.size();
-    });
-    pacer.setPieces(3, 5);
-    pacer.send("ID=");
-    pacer.send("110 1.8\r");
-    QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
-    QCOMPARE(written, QList<QByteArray>({ "ID=", "110", " 1.", "8\r" }));
-
-    pacer.setPieces(0, 0);
-    pacer.send("\x06\r", 50);
-    QVERIFY(written.size() == 4 && !pacer.isIdle());
-    QTRY_VERIFY_WITH_TIMEOUT(pacer.isIdle(), kWaitMs);
-    QCOMPARE(written.last(), QByteArray("\x06\r"));
-}
-
-void TestSimModem::callerClosingThePortHangsUpThenCallsAgain()
-{
-    startSim();
-    QCOMPARE(m_line.talk(kDialAndLogOn), QString());
-    // Leave a reply unread: it must not greet the next caller.
-    m_line.write(tapBlock("1", "unread"));
-    QVERIFY(m_sim->waitForPages(1, kWaitMs));
-    m_line.close();
-    QVERIFY(m_sim->waitForCallEnds(1, kWaitMs));
-
-    QVERIFY(m_line.openPty(m_sim->slavePath()));
-    // Echo stays off, nothing stale comes first, and new faults count from the next dial.
-    m_sim->setFaults({ .busy = true });
-    QCOMPARE(m_line.talk({ "AT\r", kOk, "ATDT1\r", "\r\nBUSY\r\n" }), QString());
-    m_sim->setFaults({});
-    QCOMPARE(m_line.talk({ "ATDT1\r", kConnect }), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
-}
-
-// The simulator as the command line runs it: behind a link, stopped mid-call;
-// and refusing to start when it cannot do so properly.
-void TestSimModem::linkThenStopDuringACall()
-{
-    const QString link = m_dir.filePath("modem");
-    QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run
-    SimConfig config;
-    config.logPath = m_dir.filePath("stopped.jsonl");
-    m_sim = std::make_unique<PagingSimulator>(config);
-    QVERIFY2(m_sim->startPty(link), qPrintable(m_sim->errorString()));
-    QCOMPARE(QFileInfo(link).symLinkTarget(), m_sim->slavePath());
-    QVERIFY(m_line.openPty(link));
-    QCOMPARE(m_line.talk(Script { "ATE0\r", "ATE0\r" + kOk } + kDialAndLogOn), QString());
-    m_sim->stop();
-    QVERIFY(!m_sim->isRunning());
-    QCOMPARE(m_sim->callEnds().value(0).how, CallEnd::Stopped);
-    QFile log(config.logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("\"how\":\"stopped\""));
-    QVERIFY(!QFileInfo(link).isSymLink());
-    m_sim->stop(); // twice is harmless
-
-    // A real file in the way is not replaced.
-    QFile blocker(link);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    PagingSimulator refused;
-    QVERIFY(!refused.startPty(link));
-    QVERIFY(refused.errorString().contains(link));
-    QVERIFY(!refused.isRunning());
-    // So is a log that cannot be written.
-    config.logPath = "/nonexistent-folder/pages.jsonl";
-    PagingSimulator unlogged(config);
-    QVERIFY(!unlogged.startPty());
-    QVERIFY2(unlogged.errorString().contains(config.logPath), qPrintable(unlogged.errorString()));
 }
 
 QTEST_GUILESS_MAIN(TestSimModem)

@@ -21,132 +21,130 @@ class TestSimProgram : public QObject
     Q_OBJECT
 
 private slots:
-    void tcpCallsStartInDataMode();
-    void commandLine_data();
-    void commandLine();
-};
+    // Each connection is a call of its own, in data mode from the first byte,
+    // counted and ended on its own; threads waiting on the simulator are woken.
+    void tcpCallsStartInDataMode()
+    {
+        SimConfig config;
+        config.faults.nakBlock = 1;
+        PagingSimulator sim(config);
+        QVERIFY2(sim.startTcp(0), qPrintable(sim.errorString()));
+        QVERIFY(!sim.startPty()); // one line at a time
+        QVERIFY(sim.errorString().contains("already running"));
+        PagingSimulator samePort;
+        QVERIFY(!samePort.startTcp(sim.tcpPort()));
+        QVERIFY2(samePort.errorString().contains(QString::number(sim.tcpPort())),
+            qPrintable(samePort.errorString()));
+        QVERIFY(!samePort.isRunning());
+        QVERIFY(!sim.waitForPages(1, 50)); // nothing comes: the wait ends by itself
 
-// Each connection is a call of its own, in data mode from the first byte,
-// counted and ended on its own; threads waiting on the simulator are woken.
-void TestSimProgram::tcpCallsStartInDataMode()
-{
-    SimConfig config;
-    config.faults.nakBlock = 1;
-    PagingSimulator sim(config);
-    QVERIFY2(sim.startTcp(0), qPrintable(sim.errorString()));
-    QVERIFY(!sim.startPty()); // one line at a time
-    QVERIFY(sim.errorString().contains("already running"));
-    PagingSimulator samePort;
-    QVERIFY(!samePort.startTcp(sim.tcpPort()));
-    QVERIFY2(samePort.errorString().contains(QString::number(sim.tcpPort())),
-        qPrintable(samePort.errorString()));
-    QVERIFY(!samePort.isRunning());
-    QVERIFY(!sim.waitForPages(1, 50)); // nothing comes: the wait ends by itself
+        std::atomic<bool> pagesSeen = false;
+        std::atomic<bool> endsSeen = false;
+        // jthreads join even when a check below fails and returns early.
+        std::jthread pageWaiter([&] { pagesSeen = sim.waitForPages(3, 20000); });
+        std::jthread endWaiter([&] { endsSeen = sim.waitForCallEnds(2, 20000); });
+        SimTestLine first;
+        SimTestLine second;
+        QVERIFY(first.connectTcp(sim.tcpPort()));
+        QVERIFY(second.connectTcp(sim.tcpPort()));
+        const QList<QByteArray> logOnAndRefusal { "\x1bPG1\r", "110 1.8\r\x06\r\x1b[p\r",
+            tapBlock("1", "first block of the call"), "514 Checksum Error\r\x15\r" };
+        QCOMPARE(first.talk(QList<QByteArray> { "AT\r", "ID=" } + logOnAndRefusal
+                     + QList<QByteArray> { tapBlock("42", "over TCP") + tapBlock("43", "twice"),
+                         kAccepted + kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r" }),
+            QString());
+        QVERIFY(first.waitForClose());
+        QCOMPARE(
+            second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kAccepted }),
+            QString());
+        second.close();
+        pageWaiter.join();
+        endWaiter.join();
+        QVERIFY(pagesSeen && endsSeen);
 
-    std::atomic<bool> pagesSeen = false;
-    std::atomic<bool> endsSeen = false;
-    // jthreads join even when a check below fails and returns early.
-    std::jthread pageWaiter([&] { pagesSeen = sim.waitForPages(3, 20000); });
-    std::jthread endWaiter([&] { endsSeen = sim.waitForCallEnds(2, 20000); });
-    SimTestLine first;
-    SimTestLine second;
-    QVERIFY(first.connectTcp(sim.tcpPort()));
-    QVERIFY(second.connectTcp(sim.tcpPort()));
-    const QList<QByteArray> logOnAndRefusal { "\x1bPG1\r", "110 1.8\r\x06\r\x1b[p\r",
-        tapBlock("1", "first block of the call"), "514 Checksum Error\r\x15\r" };
-    QCOMPARE(first.talk(QList<QByteArray> { "AT\r", "ID=" } + logOnAndRefusal
-                 + QList<QByteArray> { tapBlock("42", "over TCP") + tapBlock("43", "twice"),
-                     kAccepted + kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r" }),
-        QString());
-    QVERIFY(first.waitForClose());
-    QCOMPARE(second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kAccepted }),
-        QString());
-    second.close();
-    pageWaiter.join();
-    endWaiter.join();
-    QVERIFY(pagesSeen && endsSeen);
-
-    QCOMPARE(sim.callEnds().value(0).how, CallEnd::Logout);
-    QCOMPARE(sim.callEnds().value(1).how, CallEnd::CallerHungUp);
-    const QList<AcceptedPage> pages = sim.pages();
-    QCOMPARE(pages.size(), 3);
-    QCOMPARE(pages[0].pagerId, QByteArray("42"));
-    QCOMPARE(pages[1].call, pages[0].call);
-    QCOMPARE(pages[0].call + pages[2].call, 3); // one call each, numbered 1 and 2
-    QVERIFY(sim.received().startsWith("AT\r\x1bPG1\r"));
-}
-
-void TestSimProgram::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("valid");
-    // Facts about what was understood, or part of the complaint.
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("defaults") << QStringList {} << true
-                              << "pty ring=1000 guard=1000 seq=1 faults=0,0,0,0,0,0,0,0,0,50,0,0";
-    QTest::newRow("pty with all settings")
-        << QStringList { "--pty", "--link", "/tmp/m", "--log", "p.jsonl", "--ring-delay", "10",
-               "--guard-time", "20", "--idle-timeout", "30", "--max-block", "100" }
-        << true << "pty link=/tmp/m log=p.jsonl ring=10 guard=20 idle=30 max=100";
-    QTest::newRow("tcp") << QStringList { "--tcp", "7777", "--no-message-sequences" } << true
-                         << "tcp port=7777 seq=0";
-    QTest::newRow("every fault") << QStringList { "--busy", "--no-answer", "--no-carrier",
-        "--drop-after-block", "2", "--nak-login", "3", "--nak-block", "4", "--silent", "--garbage",
-        "--chunk-size", "5", "--chunk-pause", "6", "--slow", "7", "--long-run" }
-                                 << true << "faults=1,1,1,2,3,4,1,1,5,6,7,1";
-    QTest::newRow("a terminal of the field") << QStringList { "--tcp", "1", "--unknown-pager",
-        "999", "--unknown-pager", "5", "--password", "abc1", "--crlf", "--deferred",
-        "--pages-per-call", "3", "--hang-up-delay",
-        "40" } << true << "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40";
-    QTest::newRow("both modes") << QStringList { "--pty", "--tcp", "1" } << false << "either";
-    QTest::newRow("link with tcp")
-        << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
-    QTest::newRow("port out of range") << QStringList { "--tcp", "70000" } << false << "port";
-    QTest::newRow("count not a number")
-        << QStringList { "--nak-block", "two" } << false << "--nak-block";
-    QTest::newRow("count too small")
-        << QStringList { "--drop-after-block", "0" } << false << "at least 1";
-    QTest::newRow("negative pause")
-        << QStringList { "--chunk-pause", "-5" } << false << "--chunk-pause";
-    QTest::newRow("unknown option") << QStringList { "--frobnicate" } << false << "frobnicate";
-    QTest::newRow("stray argument") << QStringList { "extra" } << false << "extra";
-}
-
-void TestSimProgram::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, valid);
-    QFETCH(QString, expected);
-
-    SimInvocation invocation;
-    QCOMPARE(parseSimArguments(QStringList { "quillpost-sim" } + arguments, invocation), valid);
-    if (!valid) {
-        QVERIFY2(invocation.message.contains(expected), qPrintable(invocation.message));
-        return;
+        QCOMPARE(sim.callEnds().value(0).how, CallEnd::Logout);
+        QCOMPARE(sim.callEnds().value(1).how, CallEnd::CallerHungUp);
+        const QList<AcceptedPage> pages = sim.pages();
+        QCOMPARE(pages.size(), 3);
+        QCOMPARE(pages[0].pagerId, QByteArray("42"));
+        QCOMPARE(pages[1].call, pages[0].call);
+        QCOMPARE(pages[0].call + pages[2].call, 3); // one call each, numbered 1 and 2
+        QVERIFY(sim.received().startsWith("AT\r\x1bPG1\r"));
     }
-    const SimConfig& config = invocation.config;
-    const SimFaults& f = config.faults;
-    QStringList faults; // in the order SimFaults declares them
-    for (int value : { int(f.busy), int(f.noAnswer), int(f.noCarrier), f.dropLineAfterBlock,
-             f.nakLoginTimes, f.nakBlock, int(f.silentAfterConnect), int(f.garbage), f.chunkSize,
-             f.chunkPauseMs, f.slowReplyMs, int(f.longRunWithoutLineEnd) })
-        faults.append(QString::number(value));
-    const QStringList facts { invocation.mode == SimInvocation::Mode::Pty ? "pty" : "tcp",
-        "port=" + QString::number(invocation.tcpPort), "link=" + invocation.linkPath,
-        "log=" + config.logPath, "ring=" + QString::number(config.ringDelayMs),
-        "guard=" + QString::number(config.guardTimeMs),
-        "idle=" + QString::number(config.idleTimeoutMs),
-        "max=" + QString::number(config.maxBlockLength),
-        "seq=" + QString::number(config.messageSequences), "faults=" + faults.join(','),
-        "unknown=" + config.unknownPagerIds.join(','), "password=" + config.password,
-        "crlf=" + QString::number(config.crLfLineEnds),
-        "deferred=" + QString::number(config.deferredDelivery),
-        "pages=" + QString::number(config.maxPagesPerCall),
-        "hangup=" + QString::number(config.hangUpDelayMs) };
-    for (const QString& fact : expected.split(' '))
-        QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
-}
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        // Facts about what was understood, or part of the complaint.
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("defaults")
+            << QStringList {} << true
+            << "pty ring=1000 guard=1000 seq=1 faults=0,0,0,0,0,0,0,0,0,50,0,0";
+        QTest::newRow("pty with all settings")
+            << QStringList { "--pty", "--link", "/tmp/m", "--log", "p.jsonl", "--ring-delay", "10",
+                   "--guard-time", "20", "--idle-timeout", "30", "--max-block", "100" }
+            << true << "pty link=/tmp/m log=p.jsonl ring=10 guard=20 idle=30 max=100";
+        QTest::newRow("tcp") << QStringList { "--tcp", "7777", "--no-message-sequences" } << true
+                             << "tcp port=7777 seq=0";
+        QTest::newRow("every fault") << QStringList { "--busy", "--no-answer", "--no-carrier",
+            "--drop-after-block", "2", "--nak-login", "3", "--nak-block", "4", "--silent",
+            "--garbage", "--chunk-size", "5", "--chunk-pause", "6", "--slow", "7", "--long-run" }
+                                     << true << "faults=1,1,1,2,3,4,1,1,5,6,7,1";
+        QTest::newRow("a terminal of the field") << QStringList { "--tcp", "1", "--unknown-pager",
+            "999", "--unknown-pager", "5", "--password", "abc1", "--crlf", "--deferred",
+            "--pages-per-call", "3", "--hang-up-delay",
+            "40" } << true << "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40";
+        QTest::newRow("both modes") << QStringList { "--pty", "--tcp", "1" } << false << "either";
+        QTest::newRow("link with tcp")
+            << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
+        QTest::newRow("port out of range") << QStringList { "--tcp", "70000" } << false << "port";
+        QTest::newRow("count not a number")
+            << QStringList { "--nak-block", "two" } << false << "--nak-block";
+        QTest::newRow("count too small")
+            << QStringList { "--drop-after-block", "0" } << false << "at least 1";
+        QTest::newRow("negative pause")
+            << QStringList { "--chunk-pause", "-5" } << false << "--chunk-pause";
+        QTest::newRow("unknown option") << QStringList { "--frobnicate" } << false << "frobnicate";
+        QTest::newRow("stray argument") << QStringList { "extra" } << false << "extra";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        QFETCH(QString, expected);
+
+        SimInvocation invocation;
+        QCOMPARE(parseSimArguments(QStringList { "quillpost-sim" } + arguments, invocation), valid);
+        if (!valid) {
+            QVERIFY2(invocation.message.contains(expected), qPrintable(invocation.message));
+            return;
+        }
+        const SimConfig& config = invocation.config;
+        const SimFaults& f = config.faults;
+        QStringList faults; // in the order SimFaults declares them
+        for (int value : { int(f.busy), int(f.noAnswer), int(f.noCarrier), f.dropLineAfterBlock,
+                 f.nakLoginTimes, f.nakBlock, int(f.silentAfterConnect), int(f.garbage),
+                 f.chunkSize, f.chunkPauseMs, f.slowReplyMs, int(f.longRunWithoutLineEnd) })
+            faults.append(QString::number(value));
+        const QStringList facts { invocation.mode == SimInvocation::Mode::Pty ? "pty" : "tcp",
+            "port=" + QString::number(invocation.tcpPort), "link=" + invocation.linkPath,
+            "log=" + config.logPath, "ring=" + QString::number(config.ringDelayMs),
+            "guard=" + QString::number(config.guardTimeMs),
+            "idle=" + QString::number(config.idleTimeoutMs),
+            "max=" + QString::number(config.maxBlockLength),
+            "seq=" + QString::number(config.messageSequences), "faults=" + faults.join(','),
+            "unknown=" + config.unknownPagerIds.join(','), "password=" + config.password,
+            "crlf=" + QString::number(config.crLfLineEnds),
+            "deferred=" + QString::number(config.deferredDelivery),
+            "pages=" + QString::number(config.maxPagesPerCall),
+            "hangup=" + QString::number(config.hangUpDelayMs) };
+        for (const QString& fact : expected.split(' '))
+            QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSimProgram)
 #include "test_sim_program.moc"

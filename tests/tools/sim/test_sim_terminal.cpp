@@ -68,202 +68,199 @@ class TestSimTerminal : public QObject
     Q_OBJECT
 
 private slots:
-    void wakeUpAndLogOn_data();
-    void wakeUpAndLogOn();
-    void blockVerdicts_data();
-    void blockVerdicts();
-    void configuredTerminal_data();
-    void configuredTerminal();
-    void logEscapesEveryByte();
-};
+    void wakeUpAndLogOn_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("loggedIn");
 
-void TestSimTerminal::wakeUpAndLogOn_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("loggedIn");
-
-    QTest::newRow("wake-up") << QByteArray("\r") << QByteArray("ID=") << false;
-    QTest::newRow("line feeds ignored") << QByteArray("\r\n\r\n") << QByteArray("ID=ID=") << false;
-    QTest::newRow("log-on") << QByteArray("\x1bPG1\r") << kGoAhead << true;
-    QTest::newRow("log-on with password") << QByteArray("\x1bPG1abc123\r") << kGoAhead << true;
-    QTest::newRow("log-on after noise") << QByteArray("xx\x1bPG1\r") << kGoAhead << true;
-    QTest::newRow("password too long")
-        << QByteArray("\x1bPG1abcdefg\r") << QByteArray("\x15\r") << false;
-    QTest::newRow("other service") << QByteArray("\x1bPG3\r") << QByteArray("\x15\r") << false;
-    QTest::newRow("no CR yet") << QByteArray("\x1bPG1") << QByteArray() << false;
-    QTest::newRow("go away") << QByteArray("\x04\r") << QByteArray("\x1b\x04\r") << false;
-}
-
-void TestSimTerminal::wakeUpAndLogOn()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, reply);
-    QFETCH(bool, loggedIn);
-
-    PagingTerminal terminal(plainConfig(), 1);
-    QCOMPARE(outcomeOf(terminal.receive(input)).replies, reply);
-    QCOMPARE(terminal.loggedIn(), loggedIn);
-}
-
-// What the caller sends after logging on (one block or several), what the
-// terminal answers, and the page it takes (pager id, CR, text; empty: none).
-void TestSimTerminal::blockVerdicts_data()
-{
-    QTest::addColumn<QByteArray>("blocks");
-    QTest::addColumn<QByteArray>("replies");
-    QTest::addColumn<QByteArray>("accepted");
-
-    const QByteArray none;
-    const QByteArray good = tapBlock("123", "ABC");
-    const QByteArray tooLong = "513 Message Too Long\r\x1e\r";
-    const QByteArray ack = "\x06\r";
-    QTest::newRow("good") << good << kSent << QByteArray("123\rABC");
-    QTest::newRow("empty text") << tapBlock("1", "") << kSent << QByteArray("1\r");
-    QTest::newRow("control and high bytes kept")
-        << tapBlock("1", "a\x01\xa3=") << kSent << QByteArray("1\ra\x01\xa3=");
-    QTest::newRow("CR inside the text kept")
-        << tapBlock("1", "two\rlines") << kSent << QByteArray("1\rtwo\rlines");
-    QTest::newRow("longest block")
-        << tapBlock("1234", QByteArray(244, 'x')) << kSent << "1234\r" + QByteArray(244, 'x');
-    QTest::newRow("wrong check") << altered(good, 2, '0') << kBadCheck << none;
-    QTest::newRow("check character out of range") << altered(good, 3, 'A') << kBadCheck << none;
-    QTest::newRow("check cut short") << good.left(good.size() - 2) + "\r" << kBadCheck << none;
-    QTest::newRow("bytes after the check") << good.chopped(1) + "junk\r" << kBadFormat << none;
-    QTest::newRow("missing message field") << block("123\r", "0:8") << kBadFormat << none;
-    QTest::newRow("no CR before ETX") << block("123\rABC", "16>") << kBadFormat << none;
-    QTest::newRow("empty pager id") << tapBlock("", "A") << kBadPagerId << none;
-    QTest::newRow("pager id too long") << tapBlock(QByteArray(17, '9'), "A") << kBadPagerId << none;
-    QTest::newRow("control byte in pager id") << tapBlock("12\x01", "A") << kBadPagerId << none;
-    QTest::newRow("block over 256 bytes")
-        << tapBlock("1234", QByteArray(245, 'x')) << tooLong << none;
-    QTest::newRow("runaway block not hoarded")
-        << "\x02" + QByteArray(1 << 16, 'x') + "\r\x03" + "000\r" << tooLong << none;
-    QTest::newRow("noise before STX ignored")
-        << "\r\nzz" + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
-    QTest::newRow("restart on a second STX")
-        << "\x02" + QByteArray("12") + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
-    QTest::newRow("fields split by ETB") << block("123\r", "0;<", '\x17') + block("Hello\r", "206")
-                                         << ack + kSent << QByteArray("123\rHello");
-    QTest::newRow("field continued with US") << block("123\rHel\x1f", "1?4", '\x17')
-            + block("lo\x1f", "113", '\x17') + block("\r", "012")
-                                             << ack + ack + kSent << QByteArray("123\rHello");
-    QTest::newRow("pager id continued") << block("12\x1f", "09;", '\x17') + block("3\rHi\r", "103")
-                                        << ack + kSent << QByteArray("123\rHi");
-    QTest::newRow("US in the last block") << block("123\rHel\x1f", "1>0") << kBadFormat << none;
-    QTest::newRow("refused middle block sent again")
-        << block("123\rA\x1f", "11<", '\x17') + block("C\r", "054") + block("B\r", "054")
-        << ack + kBadCheck + kSent << QByteArray("123\rAB");
-}
-
-void TestSimTerminal::blockVerdicts()
-{
-    QFETCH(QByteArray, blocks);
-    QFETCH(QByteArray, replies);
-    QFETCH(QByteArray, accepted);
-
-    PagingTerminal terminal(SimConfig {}, 4);
-    QCOMPARE(outcomeOf(terminal.receive("\r\x1bPG1\r")).replies, "ID=110 1.8\r" + kGoAhead);
-    const Outcome outcome = outcomeOf(terminal.receive(blocks));
-    QCOMPARE(outcome.replies, replies);
-    QCOMPARE(outcome.pages.size(), accepted.isEmpty() ? 0 : 1);
-    if (!accepted.isEmpty()) {
-        const AcceptedPage& page = outcome.pages[0];
-        QCOMPARE(page.pagerId + "\r" + page.text, accepted);
-        QCOMPARE(page.call, 4);
-        QCOMPARE(page.checksum, blocks.right(4).left(3));
+        QTest::newRow("wake-up") << QByteArray("\r") << QByteArray("ID=") << false;
+        QTest::newRow("line feeds ignored")
+            << QByteArray("\r\n\r\n") << QByteArray("ID=ID=") << false;
+        QTest::newRow("log-on") << QByteArray("\x1bPG1\r") << kGoAhead << true;
+        QTest::newRow("log-on with password") << QByteArray("\x1bPG1abc123\r") << kGoAhead << true;
+        QTest::newRow("log-on after noise") << QByteArray("xx\x1bPG1\r") << kGoAhead << true;
+        QTest::newRow("password too long")
+            << QByteArray("\x1bPG1abcdefg\r") << QByteArray("\x15\r") << false;
+        QTest::newRow("other service") << QByteArray("\x1bPG3\r") << QByteArray("\x15\r") << false;
+        QTest::newRow("no CR yet") << QByteArray("\x1bPG1") << QByteArray() << false;
+        QTest::newRow("go away") << QByteArray("\x04\r") << QByteArray("\x1b\x04\r") << false;
     }
-    // No verdict ends the call: the terminal is ready for the next block.
-    QCOMPARE(outcomeOf(terminal.receive(tapBlock("55", "next"))).replies, kSent);
 
-    // The same bytes one at a time get the same verdicts.
-    PagingTerminal piecemeal(SimConfig {}, 4);
-    TerminalActions byteByByte = piecemeal.receive("\r\x1bPG1\r");
-    for (char byte : blocks)
-        byteByByte += piecemeal.receive(QByteArrayView(&byte, 1));
-    const Outcome pieces = outcomeOf(byteByByte);
-    QCOMPARE(pieces.replies, "ID=110 1.8\r" + kGoAhead + replies);
-    QCOMPARE(pieces.pages.size(), outcome.pages.size());
-}
+    void wakeUpAndLogOn()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, loggedIn);
 
-// A terminal set up like a TAP 1.8 one in the field: what it answers a whole call.
-void TestSimTerminal::configuredTerminal_data()
-{
-    QTest::addColumn<SimConfig>("config");
-    QTest::addColumn<QByteArray>("call"); // what the caller sends after the wake-up
-    QTest::addColumn<QByteArray>("replies"); // after "ID="
-    QTest::addColumn<bool>("ended");
+        PagingTerminal terminal(plainConfig(), 1);
+        QCOMPARE(outcomeOf(terminal.receive(input)).replies, reply);
+        QCOMPARE(terminal.loggedIn(), loggedIn);
+    }
 
-    const QByteArray loggedOn = "110 1.8\r" + kGoAhead;
-    const QByteArray goAway = "\x1b\x04\r";
-    SimConfig password;
-    password.password = "abc1";
-    SimConfig unknown;
-    unknown.unknownPagerIds = { "999" };
-    SimConfig crLf;
-    crLf.crLfLineEnds = true;
-    SimConfig onePage;
-    onePage.maxPagesPerCall = 1;
-    SimConfig deferred;
-    deferred.deferredDelivery = true;
-    const QByteArray twoPages = tapBlock("123", "A") + tapBlock("124", "B");
+    // What the caller sends after logging on (one block or several), what the
+    // terminal answers, and the page it takes (pager id, CR, text; empty: none).
+    void blockVerdicts_data()
+    {
+        QTest::addColumn<QByteArray>("blocks");
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<QByteArray>("accepted");
 
-    QTest::newRow("the password required")
-        << password << QByteArray("\x1bPG1abc1\r") << loggedOn << false;
-    QTest::newRow("a wrong password ends the call")
-        << password << QByteArray("\x1bPG1abc2\r") << "509 Invalid Password\r" + goAway << true;
-    QTest::newRow("no password where one is required")
-        << password << QByteArray("\x1bPG1\r") << "509 Invalid Password\r" + goAway << true;
-    QTest::newRow("an unknown pager ID is abandoned, the next page taken")
-        << unknown << "\x1bPG1\r" + tapBlock("999", "A") + tapBlock("123", "B")
-        << loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent << false;
-    QTest::newRow("lines end with CR LF")
-        << crLf << "\x1bPG1\r" + tapBlock("123", "A") + "\x04\r"
-        << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) "
-                      "Sent\r\n\x06\r\n115 Goodbye\r\n\x1b\x04\r\n")
-        << true;
-    QTest::newRow("a page over the limit ends the call")
-        << onePage << "\x1bPG1\r" + twoPages
-        << loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway << true;
-    QTest::newRow("deferred delivery")
-        << deferred << "\x1bPG1\r" + tapBlock("123", "A")
-        << loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r" << false;
-}
+        const QByteArray none;
+        const QByteArray good = tapBlock("123", "ABC");
+        const QByteArray tooLong = "513 Message Too Long\r\x1e\r";
+        const QByteArray ack = "\x06\r";
+        QTest::newRow("good") << good << kSent << QByteArray("123\rABC");
+        QTest::newRow("empty text") << tapBlock("1", "") << kSent << QByteArray("1\r");
+        QTest::newRow("control and high bytes kept")
+            << tapBlock("1", "a\x01\xa3=") << kSent << QByteArray("1\ra\x01\xa3=");
+        QTest::newRow("CR inside the text kept")
+            << tapBlock("1", "two\rlines") << kSent << QByteArray("1\rtwo\rlines");
+        QTest::newRow("longest block")
+            << tapBlock("1234", QByteArray(244, 'x')) << kSent << "1234\r" + QByteArray(244, 'x');
+        QTest::newRow("wrong check") << altered(good, 2, '0') << kBadCheck << none;
+        QTest::newRow("check character out of range") << altered(good, 3, 'A') << kBadCheck << none;
+        QTest::newRow("check cut short") << good.left(good.size() - 2) + "\r" << kBadCheck << none;
+        QTest::newRow("bytes after the check") << good.chopped(1) + "junk\r" << kBadFormat << none;
+        QTest::newRow("missing message field") << block("123\r", "0:8") << kBadFormat << none;
+        QTest::newRow("no CR before ETX") << block("123\rABC", "16>") << kBadFormat << none;
+        QTest::newRow("empty pager id") << tapBlock("", "A") << kBadPagerId << none;
+        QTest::newRow("pager id too long")
+            << tapBlock(QByteArray(17, '9'), "A") << kBadPagerId << none;
+        QTest::newRow("control byte in pager id") << tapBlock("12\x01", "A") << kBadPagerId << none;
+        QTest::newRow("block over 256 bytes")
+            << tapBlock("1234", QByteArray(245, 'x')) << tooLong << none;
+        QTest::newRow("runaway block not hoarded")
+            << "\x02" + QByteArray(1 << 16, 'x') + "\r\x03" + "000\r" << tooLong << none;
+        QTest::newRow("noise before STX ignored")
+            << "\r\nzz" + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
+        QTest::newRow("restart on a second STX")
+            << "\x02" + QByteArray("12") + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
+        QTest::newRow("fields split by ETB")
+            << block("123\r", "0;<", '\x17') + block("Hello\r", "206") << ack + kSent
+            << QByteArray("123\rHello");
+        QTest::newRow("field continued with US") << block("123\rHel\x1f", "1?4", '\x17')
+                + block("lo\x1f", "113", '\x17') + block("\r", "012")
+                                                 << ack + ack + kSent << QByteArray("123\rHello");
+        QTest::newRow("pager id continued")
+            << block("12\x1f", "09;", '\x17') + block("3\rHi\r", "103") << ack + kSent
+            << QByteArray("123\rHi");
+        QTest::newRow("US in the last block") << block("123\rHel\x1f", "1>0") << kBadFormat << none;
+        QTest::newRow("refused middle block sent again")
+            << block("123\rA\x1f", "11<", '\x17') + block("C\r", "054") + block("B\r", "054")
+            << ack + kBadCheck + kSent << QByteArray("123\rAB");
+    }
 
-void TestSimTerminal::configuredTerminal()
-{
-    QFETCH(SimConfig, config);
-    QFETCH(QByteArray, call);
-    QFETCH(QByteArray, replies);
-    QFETCH(bool, ended);
+    void blockVerdicts()
+    {
+        QFETCH(QByteArray, blocks);
+        QFETCH(QByteArray, replies);
+        QFETCH(QByteArray, accepted);
 
-    PagingTerminal terminal(config, 1);
-    QCOMPARE(outcomeOf(terminal.receive("\r")).replies, QByteArray("ID="));
-    QCOMPARE(outcomeOf(terminal.receive(call)).replies, replies);
-    QCOMPARE(terminal.ended(), ended);
-}
+        PagingTerminal terminal(SimConfig {}, 4);
+        QCOMPARE(outcomeOf(terminal.receive("\r\x1bPG1\r")).replies, "ID=110 1.8\r" + kGoAhead);
+        const Outcome outcome = outcomeOf(terminal.receive(blocks));
+        QCOMPARE(outcome.replies, replies);
+        QCOMPARE(outcome.pages.size(), accepted.isEmpty() ? 0 : 1);
+        if (!accepted.isEmpty()) {
+            const AcceptedPage& page = outcome.pages[0];
+            QCOMPARE(page.pagerId + "\r" + page.text, accepted);
+            QCOMPARE(page.call, 4);
+            QCOMPARE(page.checksum, blocks.right(4).left(3));
+        }
+        // No verdict ends the call: the terminal is ready for the next block.
+        QCOMPARE(outcomeOf(terminal.receive(tapBlock("55", "next"))).replies, kSent);
 
-void TestSimTerminal::logEscapesEveryByte()
-{
-    QByteArray everyByte;
-    for (int value = 0; value < 256; ++value)
-        everyByte += static_cast<char>(value);
-    AcceptedPage page { "12\"3", everyByte, "17;", 3, QDateTime::currentDateTimeUtc() };
-    const QByteArray line = pageLogLine(page);
-    QVERIFY(line.endsWith("}\n"));
-    QCOMPARE(line.count('\n'), 1);
+        // The same bytes one at a time get the same verdicts.
+        PagingTerminal piecemeal(SimConfig {}, 4);
+        TerminalActions byteByByte = piecemeal.receive("\r\x1bPG1\r");
+        for (char byte : blocks)
+            byteByByte += piecemeal.receive(QByteArrayView(&byte, 1));
+        const Outcome pieces = outcomeOf(byteByByte);
+        QCOMPARE(pieces.replies, "ID=110 1.8\r" + kGoAhead + replies);
+        QCOMPARE(pieces.pages.size(), outcome.pages.size());
+    }
 
-    QJsonParseError error {};
-    const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(object.value("event").toString(), QString("page"));
-    QCOMPARE(object.value("pagerId").toString(), QString("12\"3"));
-    QCOMPARE(object.value("call").toInt(), 3);
-    QCOMPARE(object.value("checksum").toString(), QString("17;"));
-    // Each \u00XX stands for one byte, so Latin-1 gives the bytes back.
-    QCOMPARE(object.value("text").toString().toLatin1(), everyByte);
-    QVERIFY(QDateTime::fromString(object.value("time").toString(), Qt::ISODateWithMs).isValid());
-}
+    // A terminal set up like a TAP 1.8 one in the field: what it answers a whole call.
+    void configuredTerminal_data()
+    {
+        QTest::addColumn<SimConfig>("config");
+        QTest::addColumn<QByteArray>("call"); // what the caller sends after the wake-up
+        QTest::addColumn<QByteArray>("replies"); // after "ID="
+        QTest::addColumn<bool>("ended");
+
+        const QByteArray loggedOn = "110 1.8\r" + kGoAhead;
+        const QByteArray goAway = "\x1b\x04\r";
+        SimConfig password;
+        password.password = "abc1";
+        SimConfig unknown;
+        unknown.unknownPagerIds = { "999" };
+        SimConfig crLf;
+        crLf.crLfLineEnds = true;
+        SimConfig onePage;
+        onePage.maxPagesPerCall = 1;
+        SimConfig deferred;
+        deferred.deferredDelivery = true;
+        const QByteArray twoPages = tapBlock("123", "A") + tapBlock("124", "B");
+
+        QTest::newRow("the password required")
+            << password << QByteArray("\x1bPG1abc1\r") << loggedOn << false;
+        QTest::newRow("a wrong password ends the call")
+            << password << QByteArray("\x1bPG1abc2\r") << "509 Invalid Password\r" + goAway << true;
+        QTest::newRow("no password where one is required")
+            << password << QByteArray("\x1bPG1\r") << "509 Invalid Password\r" + goAway << true;
+        QTest::newRow("an unknown pager ID is abandoned, the next page taken")
+            << unknown << "\x1bPG1\r" + tapBlock("999", "A") + tapBlock("123", "B")
+            << loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent << false;
+        QTest::newRow("lines end with CR LF")
+            << crLf << "\x1bPG1\r" + tapBlock("123", "A") + "\x04\r"
+            << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) "
+                          "Sent\r\n\x06\r\n115 Goodbye\r\n\x1b\x04\r\n")
+            << true;
+        QTest::newRow("a page over the limit ends the call")
+            << onePage << "\x1bPG1\r" + twoPages
+            << loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway << true;
+        QTest::newRow("deferred delivery")
+            << deferred << "\x1bPG1\r" + tapBlock("123", "A")
+            << loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r" << false;
+    }
+
+    void configuredTerminal()
+    {
+        QFETCH(SimConfig, config);
+        QFETCH(QByteArray, call);
+        QFETCH(QByteArray, replies);
+        QFETCH(bool, ended);
+
+        PagingTerminal terminal(config, 1);
+        QCOMPARE(outcomeOf(terminal.receive("\r")).replies, QByteArray("ID="));
+        QCOMPARE(outcomeOf(terminal.receive(call)).replies, replies);
+        QCOMPARE(terminal.ended(), ended);
+    }
+
+    void logEscapesEveryByte()
+    {
+        QByteArray everyByte;
+        for (int value = 0; value < 256; ++value)
+            everyByte += static_cast<char>(value);
+        AcceptedPage page { "12\"3", everyByte, "17;", 3, QDateTime::currentDateTimeUtc() };
+        const QByteArray line = pageLogLine(page);
+        QVERIFY(line.endsWith("}\n"));
+        QCOMPARE(line.count('\n'), 1);
+
+        QJsonParseError error {};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(object.value("event").toString(), QString("page"));
+        QCOMPARE(object.value("pagerId").toString(), QString("12\"3"));
+        QCOMPARE(object.value("call").toInt(), 3);
+        QCOMPARE(object.value("checksum").toString(), QString("17;"));
+        // Each \u00XX stands for one byte, so Latin-1 gives the bytes back.
+        QCOMPARE(object.value("text").toString().toLatin1(), everyByte);
+        QVERIFY(
+            QDateTime::fromString(object.value("time").toString(), Qt::ISODateWithMs).isValid());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSimTerminal)
 #include "test_sim_terminal.moc"
