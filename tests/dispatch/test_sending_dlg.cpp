@@ -182,7 +182,23 @@ private slots:
 
 private:
     // M2 is due as well, or only next year.
-    void Start(const SimConfig& config = {}, bool secondDue = true);
+    void Start(const SimConfig& config = {}, bool secondDue = true)
+    {
+        m_sim = std::make_unique<PagingSimulator>(config);
+        const QString access = StartSimulatedLine(*m_sim, true);
+        const int provider = m_db->addProvider(QStringLiteral("P1"), access, 1);
+        const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
+        const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
+        m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);
+        m_m2 = m_db->addMessageRow(bob, 0, QStringLiteral("Second"), 0,
+            secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
+        m_db->exec(QStringLiteral("UPDATE Messages SET MessageId = ID"));
+
+        m_app = std::make_unique<CQuillpostApp>();
+        m_app->m_nSchedulerIntervalMs = 20;
+        m_app->m_sendTiming = { 20, 0 };
+        QVERIFY(m_app->InitInstance());
+    }
     int Status(int row) const
     {
         return m_db->scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row })
@@ -197,24 +213,6 @@ private:
     int m_m1 = 0;
     int m_m2 = 0;
 };
-
-void TestSendingDlg::Start(const SimConfig& config, bool secondDue)
-{
-    m_sim = std::make_unique<PagingSimulator>(config);
-    const QString access = StartSimulatedLine(*m_sim, true);
-    const int provider = m_db->addProvider(QStringLiteral("P1"), access, 1);
-    const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
-    const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
-    m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);
-    m_m2 = m_db->addMessageRow(bob, 0, QStringLiteral("Second"), 0,
-        secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
-    m_db->exec(QStringLiteral("UPDATE Messages SET MessageId = ID"));
-
-    m_app = std::make_unique<CQuillpostApp>();
-    m_app->m_nSchedulerIntervalMs = 20;
-    m_app->m_sendTiming = { 20, 0 };
-    QVERIFY(m_app->InitInstance());
-}
 
 QTEST_MAIN(TestSendingDlg)
 #include "test_sending_dlg.moc"

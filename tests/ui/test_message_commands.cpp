@@ -266,10 +266,23 @@ private slots:
 
 private:
     // Messages rows as "MessageId Recipient Status Text", in ID order.
-    QStringList rows() const;
-    QStringList messageItems() const;
+    QStringList rows() const
+    {
+        return m_db->rows(
+            "Messages", "MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text");
+    }
+    QStringList messageItems() const
+    {
+        QStringList texts;
+        for (int i = 0; i < m_view->topLevelItem(MessagesCategory)->childCount(); ++i)
+            texts << messageItem(i)->text(0);
+        return texts;
+    }
     // Right-clicks the item and chooses the entry of the command from its menu.
-    void choose(QTreeWidgetItem* item, int commandId);
+    void choose(QTreeWidgetItem* item, int commandId)
+    {
+        ChooseFromContextMenu(*m_view, item, commandId);
+    }
     QTreeWidgetItem* messageItem(int index) const
     {
         return m_view->topLevelItem(MessagesCategory)->child(index);
@@ -281,24 +294,6 @@ private:
     std::unique_ptr<CQuillpostDoc> m_doc;
     std::unique_ptr<CQuillpostTreeView> m_view;
 };
-
-QStringList TestMessageCommands::rows() const
-{
-    return m_db->rows("Messages", "MessageId || ' ' || Recipient || ' ' || Status || ' ' || Text");
-}
-
-QStringList TestMessageCommands::messageItems() const
-{
-    QStringList texts;
-    for (int i = 0; i < m_view->topLevelItem(MessagesCategory)->childCount(); ++i)
-        texts << messageItem(i)->text(0);
-    return texts;
-}
-
-void TestMessageCommands::choose(QTreeWidgetItem* item, int commandId)
-{
-    ChooseFromContextMenu(*m_view, item, commandId);
-}
 
 QTEST_MAIN(TestMessageCommands)
 #include "test_message_commands.moc"

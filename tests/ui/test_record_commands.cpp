@@ -309,12 +309,34 @@ private slots:
     }
 
 private:
-    void start();
+    void start()
+    {
+        m_view = ShowLoadedTree(*m_doc);
+        QVERIFY(m_view);
+    }
     // Runs the command from the context menu of the named item (of the category when
     // `name` is empty), or from the Operations menu; `drive` gets its dialog, `thenDrive`
     // the dialog shown again after it. False when no dialog opened.
     bool run(int commandId, int category, const QString& name, const Drive& drive = {},
-        const Drive& thenDrive = {});
+        const Drive& thenDrive = {})
+    {
+        QList<DialogScript::Step> steps;
+        for (const Drive& step : { drive, thenDrive })
+            steps << [step](QDialog* dlg) {
+                if (step)
+                    step(dlg);
+            };
+        DialogScript dialog(steps);
+        if (category < 0) {
+            m_view->OnCommand(commandId);
+            return dialog.played() > 0;
+        }
+        QTreeWidgetItem* item = name.isEmpty()
+            ? m_view->topLevelItem(category)
+            : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        ChooseFromContextMenu(*m_view, item, commandId);
+        return dialog.played() > 0;
+    }
     QString query(const QString& sql, const QVariantList& values = {}) const
     {
         return m_db->scalar(sql, values).toString();
@@ -333,33 +355,6 @@ private:
     std::unique_ptr<CQuillpostTreeView> m_view;
     std::int32_t m_wards = 0, m_metro = 0;
 };
-
-void TestRecordCommands::start()
-{
-    m_view = ShowLoadedTree(*m_doc);
-    QVERIFY(m_view);
-}
-
-bool TestRecordCommands::run(
-    int commandId, int category, const QString& name, const Drive& drive, const Drive& thenDrive)
-{
-    QList<DialogScript::Step> steps;
-    for (const Drive& step : { drive, thenDrive })
-        steps << [step](QDialog* dlg) {
-            if (step)
-                step(dlg);
-        };
-    DialogScript dialog(steps);
-    if (category < 0) {
-        m_view->OnCommand(commandId);
-        return dialog.played() > 0;
-    }
-    QTreeWidgetItem* item = name.isEmpty()
-        ? m_view->topLevelItem(category)
-        : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
-    ChooseFromContextMenu(*m_view, item, commandId);
-    return dialog.played() > 0;
-}
 
 QTEST_MAIN(TestRecordCommands)
 #include "test_record_commands.moc"

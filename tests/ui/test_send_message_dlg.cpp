@@ -235,7 +235,14 @@ private slots:
     }
 
 private:
-    void open();
+    void open()
+    {
+        CQuillpostDoc doc;
+        doc.ReloadAll();
+        m_dlg->FillChoices(doc);
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
     QListWidget* list(const char* name) const { return m_dlg->findChild<QListWidget*>(name); }
     QPlainTextEdit* edit() const { return m_dlg->findChild<QPlainTextEdit*>("messageEdit"); }
     // Clicks the entry of the list, as the operator toggles it.
@@ -267,15 +274,6 @@ private:
     std::unique_ptr<PresetPrompt> m_prompt;
     std::unique_ptr<CSendMessageDlg> m_dlg;
 };
-
-void TestSendMessageDlg::open()
-{
-    CQuillpostDoc doc;
-    doc.ReloadAll();
-    m_dlg->FillChoices(doc);
-    m_dlg->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
-}
 
 QTEST_MAIN(TestSendMessageDlg)
 #include "test_send_message_dlg.moc"

@@ -255,7 +255,24 @@ private slots:
     }
 
 private:
-    void fillKnownRows();
+    // Two users share a name; the groups table is empty; message texts of 29 and 30
+    // characters, the last with a two-unit character where it would be cut.
+    void fillKnownRows()
+    {
+        append(m_doc->m_users, 11).m_name = "Ann Lee";
+        append(m_doc->m_users, 12).m_name = "Bob Ray";
+        append(m_doc->m_users, 13).m_name = "Ann Lee";
+        append(m_doc->m_providers, 21).m_serviceName = "Metro Paging";
+        append(m_doc->m_providers, 22).m_serviceName = "County Pagers";
+        append(m_doc->m_messages, 31).m_text = "Fire drill at 3 pm, all staff";
+        append(m_doc->m_messages, 35).m_text = "Fire drill at 3 pm, all staff!";
+        // A character outside the basic plane takes two UTF-16 units; it is never halved.
+        append(m_doc->m_messages, 36).m_text
+            = QString(26, 'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + "bc";
+        m_view->EnsureFilled();
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    }
     QTreeWidgetItem* item(int category, int child = -1) const
     {
         QTreeWidgetItem* top = m_view->topLevelItem(category);
@@ -295,25 +312,6 @@ private:
     std::unique_ptr<CQuillpostDoc> m_doc;
     std::unique_ptr<CQuillpostTreeView> m_view;
 };
-
-// Two users share a name; the groups table is empty; message texts of 29 and 30
-// characters, the last with a two-unit character where it would be cut.
-void TestTreeView::fillKnownRows()
-{
-    append(m_doc->m_users, 11).m_name = "Ann Lee";
-    append(m_doc->m_users, 12).m_name = "Bob Ray";
-    append(m_doc->m_users, 13).m_name = "Ann Lee";
-    append(m_doc->m_providers, 21).m_serviceName = "Metro Paging";
-    append(m_doc->m_providers, 22).m_serviceName = "County Pagers";
-    append(m_doc->m_messages, 31).m_text = "Fire drill at 3 pm, all staff";
-    append(m_doc->m_messages, 35).m_text = "Fire drill at 3 pm, all staff!";
-    // A character outside the basic plane takes two UTF-16 units; it is never halved.
-    append(m_doc->m_messages, 36).m_text
-        = QString(26, 'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + "bc";
-    m_view->EnsureFilled();
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-}
 
 QTEST_MAIN(TestTreeView)
 #include "test_tree_view.moc"

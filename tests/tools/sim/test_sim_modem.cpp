@@ -264,20 +264,18 @@ private slots:
 
 private:
     // Starts the simulator and switches the modem's echo off, seeing it echoed.
-    void startSim(const SimConfig& config = {});
+    void startSim(const SimConfig& config = {})
+    {
+        m_sim = std::make_unique<PagingSimulator>(config);
+        QVERIFY2(m_sim->startPty(), qPrintable(m_sim->errorString()));
+        QVERIFY(m_line.openPty(m_sim->slavePath()));
+        QCOMPARE(m_line.talk({ "ATE0\r", "ATE0\r" + kOk }), QString());
+    }
 
     std::unique_ptr<PagingSimulator> m_sim;
     SimTestLine m_line;
     QTemporaryDir m_dir;
 };
-
-void TestSimModem::startSim(const SimConfig& config)
-{
-    m_sim = std::make_unique<PagingSimulator>(config);
-    QVERIFY2(m_sim->startPty(), qPrintable(m_sim->errorString()));
-    QVERIFY(m_line.openPty(m_sim->slavePath()));
-    QCOMPARE(m_line.talk({ "ATE0\r", "ATE0\r" + kOk }), QString());
-}
 
 QTEST_GUILESS_MAIN(TestSimModem)
 #include "test_sim_modem.moc"
