@@ -62,6 +62,24 @@ void build(const TempDatabase& db, const Scene& scene)
         db.exec(statement);
 }
 
+// "MessageId recipients pagerIds line", lists joined by commas, the line as access
+// number, parity, data and stop bits; "none" when nothing is due.
+QString describe(const std::optional<SendOrder>& order)
+{
+    if (!order)
+        return QStringLiteral("none");
+    QStringList recipients;
+    for (std::int32_t recipient : order->recipients)
+        recipients << QString::number(recipient);
+    return QStringLiteral("%1 %2 %3 %4 %5%6%7")
+        .arg(order->job->m_messageId)
+        .arg(recipients.join(','),
+            QStringList(order->pagerIds.begin(), order->pagerIds.end()).join(','),
+            order->accessNumber, QChar(order->parity))
+        .arg(order->dataBits)
+        .arg(order->stopBits);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Scene)
@@ -74,98 +92,85 @@ private slots:
     void choosesTheDueSend_data()
     {
         QTest::addColumn<Scene>("scene");
-        QTest::addColumn<int>("messageId"); // 0: nothing is due
-        QTest::addColumn<QList<int>>("recipients");
-        QTest::addColumn<QStringList>("pagerIds");
-        QTest::addColumn<QString>("line"); // the access number, parity, data and stop bits
+        QTest::addColumn<QString>("order"); // as describe() gives it
 
-        const QString T1 = QStringLiteral("07700900001");
-        const QString T2 = QStringLiteral("07700900002");
-        const QString T3 = QStringLiteral("07700900003");
-        const QList<User> threeOnDefault { { T1, 0 }, { T2, 0 }, { T3, 0 } };
-
-        QTest::newRow("no messages") << Scene { { 1 }, threeOnDefault, {}, {} } << 0
-                                     << QList<int> {} << QStringList {} << QString();
+        const QList<User> threeOnDefault { { "111", 0 }, { "222", 0 }, { "333", 0 } };
+        const auto row = [](const char* name, const Scene& scene, const char* order) {
+            QTest::newRow(name) << scene << QString(order);
+        };
+        row("no messages", { { 1 }, threeOnDefault, {}, {} }, "none");
         // Neither the lower MessageId nor the older due time comes first.
-        QTest::newRow("table order")
-            << Scene { { 1 }, threeOnDefault, { { 1, 9, 0, Yesterday }, { 2, 4, 0, LastWeek } },
-                   {} }
-            << 9 << QList<int> { 1 } << QStringList { T1 } << QStringLiteral("0100 E71");
-        QTest::newRow("first due tomorrow, second now")
-            << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, Tomorrow }, { 2, 2, 0, Now } }, {} } << 2
-            << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
-        QTest::newRow("due this very second")
-            << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, Now } }, {} } << 1 << QList<int> { 1 }
-            << QStringList { T1 } << QStringLiteral("0100 E71");
-        QTest::newRow("due one second from now")
-            << Scene { { 1 }, threeOnDefault, { { 1, 1, 0, SecondLater } }, {} } << 0
-            << QList<int> {} << QStringList {} << QString();
-        QTest::newRow("deleted user passed over")
-            << Scene { { 1 }, threeOnDefault, { { 1, 3, 0, Yesterday }, { 2, 3, 0, Yesterday } },
-                   { QStringLiteral("DELETE FROM Users WHERE ID = 1") } }
-            << 3 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
-        QTest::newRow("no entry reaches a provider, next message served")
-            << Scene { { 1 }, { { T1, 2 }, { T2, 0 } },
-                   { { 1, 3, 0, Yesterday }, { 7, 3, 0, Yesterday }, { 2, 4, 0, Yesterday } }, {} }
-            << 4 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
-        QTest::newRow("no provider at all")
-            << Scene { {}, threeOnDefault, { { 1, 1, 0, Yesterday }, { 2, 1, 0, Yesterday } }, {} }
-            << 0 << QList<int> {} << QStringList {} << QString();
-        QTest::newRow("sent and failed entries never taken")
-            << Scene { { 1 }, threeOnDefault,
-                   { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 5, 0, Yesterday } }, {} }
-            << 5 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100 E71");
-        QTest::newRow("sent entry through the same provider not collected")
-            << Scene { { 1 }, threeOnDefault,
-                   { { 1, 5, 0, Yesterday }, { 2, 5, 1, Yesterday }, { 3, 5, 0, Yesterday } }, {} }
-            << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100 E71");
-        QTest::newRow("message with nothing waiting passed over") << Scene { { 1 }, threeOnDefault,
-            { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 6, 0, Yesterday } },
-            {} } << 6 << QList<int> { 3 } << QStringList { T3 } << QStringLiteral("0100 E71");
+        row("table order",
+            { { 1 }, threeOnDefault, { { 1, 9, 0, Yesterday }, { 2, 4, 0, LastWeek } }, {} },
+            "9 1 111 0100 E71");
+        row("first due tomorrow, second now",
+            { { 1 }, threeOnDefault, { { 1, 1, 0, Tomorrow }, { 2, 2, 0, Now } }, {} },
+            "2 2 222 0100 E71");
+        row("due this very second", { { 1 }, threeOnDefault, { { 1, 1, 0, Now } }, {} },
+            "1 1 111 0100 E71");
+        row("due one second from now", { { 1 }, threeOnDefault, { { 1, 1, 0, SecondLater } }, {} },
+            "none");
+        row("deleted user passed over",
+            { { 1 }, threeOnDefault, { { 1, 3, 0, Yesterday }, { 2, 3, 0, Yesterday } },
+                { "DELETE FROM Users WHERE ID = 1" } },
+            "3 2 222 0100 E71");
+        row("no entry reaches a provider, next message served",
+            { { 1 }, { { "111", 2 }, { "222", 0 } },
+                { { 1, 3, 0, Yesterday }, { 7, 3, 0, Yesterday }, { 2, 4, 0, Yesterday } }, {} },
+            "4 2 222 0100 E71");
+        row("no provider at all",
+            { {}, threeOnDefault, { { 1, 1, 0, Yesterday }, { 2, 1, 0, Yesterday } }, {} }, "none");
+        row("sent and failed entries never taken",
+            { { 1 }, threeOnDefault,
+                { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
+            "5 3 333 0100 E71");
+        row("sent entry through the same provider not collected",
+            { { 1 }, threeOnDefault,
+                { { 1, 5, 0, Yesterday }, { 2, 5, 1, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
+            "5 1,3 111,333 0100 E71");
+        row("message with nothing waiting passed over",
+            { { 1 }, threeOnDefault,
+                { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 6, 0, Yesterday } }, {} },
+            "6 3 333 0100 E71");
         // Users 1 (provider 0) and 2 (provider 2, the default) share an order; user 3 names
         // provider 1, which is not the default.
-        QTest::newRow("default by 0 and by ID alike")
-            << Scene { { 0, 1 }, { { T1, 0 }, { T2, 2 }, { T3, 1 } },
-                   { { 1, 5, 0, Yesterday }, { 3, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} }
-            << 5 << QList<int> { 1, 2 } << QStringList { T1, T2 } << QStringLiteral("0200 E71");
-        QTest::newRow("without a default, 0 means the first provider")
-            << Scene { { 0, 0 }, { { T1, 1 }, { T2, 2 }, { T3, 0 } },
-                   { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} }
-            << 5 << QList<int> { 1, 3 } << QStringList { T1, T3 } << QStringLiteral("0100 E71");
-        QTest::newRow("deleted provider not replaced by the default") << Scene {
-            { 1, 0 }, { { T1, 2 }, { T2, 0 } }, { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } },
-            { QStringLiteral("DELETE FROM ServiceProviders WHERE ID = 2") }
-        } << 5 << QList<int> { 2 } << QStringList { T2 } << QStringLiteral("0100 E71");
-        QTest::newRow("no telephone number") << Scene { { 1 }, { { QString(), 0 }, { T2, 0 } },
-            { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } },
-            {} } << 5 << QList<int> { 1, 2 } << QStringList { QString(), T2 }
-                                             << QStringLiteral("0100 E71");
+        row("default by 0 and by ID alike",
+            { { 0, 1 }, { { "111", 0 }, { "222", 2 }, { "333", 1 } },
+                { { 1, 5, 0, Yesterday }, { 3, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} },
+            "5 1,2 111,222 0200 E71");
+        row("without a default, 0 means the first provider",
+            { { 0, 0 }, { { "111", 1 }, { "222", 2 }, { "333", 0 } },
+                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
+            "5 1,3 111,333 0100 E71");
+        row("deleted provider not replaced by the default",
+            { { 1, 0 }, { { "111", 2 }, { "222", 0 } },
+                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } },
+                { "DELETE FROM ServiceProviders WHERE ID = 2" } },
+            "5 2 222 0100 E71");
+        row("no telephone number",
+            { { 1 }, { { "", 0 }, { "222", 0 } },
+                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} },
+            "5 1,2 ,222 0100 E71");
         // The user names provider 2, whose line settings go with the order; provider 1, the
         // default, has settings no row uses. Parity 0 is none, 1 even, anything else odd.
-        const auto lineOf = [&](int parity, int dataBits, int stopBits, const char* line) {
-            QTest::addRow("line settings of the provider named, parity %d", parity) << Scene {
-                { 1, 0 }, { { T1, 2 } }, { { 1, 1, 0, Yesterday } },
-                { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2 WHERE ID = 1",
-                    QStringLiteral("UPDATE ServiceProviders SET Parity = %1, DataBits = %2, "
-                                   "StopBits = %3 WHERE ID = 2")
-                        .arg(parity)
-                        .arg(dataBits)
-                        .arg(stopBits) }
-            } << 1 << QList<int> { 1 } << QStringList { T1 } << QString(line);
-        };
-        lineOf(0, 8, 1, "0200 N81");
-        lineOf(1, 7, 1, "0200 E71");
-        lineOf(2, 7, 2, "0200 O72");
-        lineOf(5, 8, 2, "0200 O82");
+        for (const auto& [parity, dataBits, stopBits, line] : { std::tuple { 0, 8, 1, "N81" },
+                 { 1, 7, 1, "E71" }, { 2, 7, 2, "O72" }, { 5, 8, 2, "O82" } })
+            QTest::addRow("line settings of the provider named, parity %d", parity)
+                << Scene { { 1, 0 }, { { "111", 2 } }, { { 1, 1, 0, Yesterday } },
+                       { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2 "
+                         "WHERE ID = 1",
+                           QStringLiteral("UPDATE ServiceProviders SET Parity = %1, DataBits = "
+                                          "%2, StopBits = %3 WHERE ID = 2")
+                               .arg(parity)
+                               .arg(dataBits)
+                               .arg(stopBits) } }
+                << QStringLiteral("1 1 111 0200 %1").arg(line);
     }
 
     void choosesTheDueSend()
     {
         QFETCH(Scene, scene);
-        QFETCH(int, messageId);
-        QFETCH(QList<int>, recipients);
-        QFETCH(QStringList, pagerIds);
-        QFETCH(QString, line);
+        QFETCH(QString, order);
 
         TempDatabase db;
         build(db, scene);
@@ -174,22 +179,11 @@ private slots:
         CQuillpostDoc doc;
         doc.ReloadAll();
 
-        const std::optional<SendOrder> order = ChooseDueSend(doc);
+        const std::optional<SendOrder> chosen = ChooseDueSend(doc);
         QCOMPARE(prompt.shown, QStringList());
-        if (messageId == 0) {
-            QVERIFY(!order);
-            return;
-        }
-        QVERIFY(order);
-        QCOMPARE(order->job->m_messageId, messageId);
-        QCOMPARE(order->text, messageText(messageId));
-        QCOMPARE(QList<int>(order->recipients.begin(), order->recipients.end()), recipients);
-        QCOMPARE(QStringList(order->pagerIds.begin(), order->pagerIds.end()), pagerIds);
-        QCOMPARE(QStringLiteral("%1 %2%3%4")
-                     .arg(order->accessNumber, QChar(order->parity))
-                     .arg(order->dataBits)
-                     .arg(order->stopBits),
-            line);
+        QCOMPARE(describe(chosen), order);
+        if (chosen)
+            QCOMPARE(chosen->text, messageText(chosen->job->m_messageId));
     }
 
     void otherProviderFollowsOnceTheFirstIsRecorded()
@@ -197,9 +191,7 @@ private slots:
         // Entries A (provider 1), B (provider 2), C (provider 1) of one message.
         TempDatabase db;
         build(db,
-            Scene { { 0, 0 },
-                { { QStringLiteral("111"), 1 }, { QStringLiteral("222"), 2 },
-                    { QStringLiteral("333"), 1 } },
+            Scene { { 0, 0 }, { { "111", 1 }, { "222", 2 }, { "333", 1 } },
                 { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} });
         FakeClock clock;
         PresetPrompt prompt;
@@ -207,12 +199,7 @@ private slots:
         doc.ReloadAll();
 
         const std::optional<SendOrder> first = ChooseDueSend(doc);
-        QVERIFY(first);
-        QCOMPARE(
-            QList<int>(first->recipients.begin(), first->recipients.end()), (QList<int> { 1, 3 }));
-        QCOMPARE(QStringList(first->pagerIds.begin(), first->pagerIds.end()),
-            (QStringList { QStringLiteral("111"), QStringLiteral("333") }));
-        QCOMPARE(first->accessNumber, QStringLiteral("0100"));
+        QCOMPARE(describe(first), QStringLiteral("5 1,3 111,333 0100 E71"));
 
         db.exec(QStringLiteral("UPDATE Messages SET Status = 1 WHERE Recipient IN (1, 3)"));
         doc.ReloadAll();
@@ -223,15 +210,7 @@ private slots:
         QCOMPARE(first->job->m_recipients.size(), std::size_t(3));
         QCOMPARE(first->job->m_recipients[2]->m_status, 0);
 
-        const std::optional<SendOrder> second = ChooseDueSend(doc);
-        QVERIFY(second);
-        QCOMPARE(second->job->m_messageId, 5);
-        QCOMPARE(
-            QList<int>(second->recipients.begin(), second->recipients.end()), QList<int> { 2 });
-        QCOMPARE(QStringList(second->pagerIds.begin(), second->pagerIds.end()),
-            QStringList { QStringLiteral("222") });
-        QCOMPARE(second->accessNumber, QStringLiteral("0200"));
-
+        QCOMPARE(describe(ChooseDueSend(doc)), QStringLiteral("5 2 222 0200 E71"));
         db.exec(QStringLiteral("UPDATE Messages SET Status = 1 WHERE Recipient = 2"));
         doc.ReloadAll();
         QVERIFY(!ChooseDueSend(doc));
