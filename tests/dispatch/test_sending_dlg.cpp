@@ -12,7 +12,6 @@
 #include <QPointer>
 #include <QSettings>
 #include <QTest>
-#include <functional>
 #include <memory>
 
 using quillpost::sim::PagingSimulator;
@@ -33,32 +32,6 @@ QList<CSendingDlg*> SendingWindows()
     }
     return windows;
 }
-
-// A prompt that runs `whileAsking` inside the question, as the operator takes their
-// time over it, then answers.
-class SlowPrompt final : public Prompt
-{
-public:
-    SlowPrompt(std::function<void()> whileAsking, bool answer)
-        : m_whileAsking(std::move(whileAsking))
-        , m_answer(answer)
-    {
-        Prompt::install(this);
-    }
-    ~SlowPrompt() override { Prompt::install(nullptr); }
-    void inform(const QString& text) override { shown << text; }
-    bool askYesNo(const QString& text) override
-    {
-        shown << text;
-        m_whileAsking();
-        return m_answer;
-    }
-    QStringList shown;
-
-private:
-    std::function<void()> m_whileAsking;
-    bool m_answer;
-};
 
 } // namespace
 
@@ -162,7 +135,9 @@ private slots:
     void lastBlockAcceptedWhileCancelQuestionIsOpen()
     {
         QPointer<CSendingDlg> window;
-        SlowPrompt prompt([&window] { QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs); }, true);
+        PresetPrompt prompt;
+        prompt.answers = { true };
+        prompt.whileAsking = [&window] { QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs); };
         SimConfig config;
         config.faults.slowReplyMs = 1500;
         // With nothing else due, no send starts while the question is open.

@@ -3,6 +3,7 @@
 #include "platform/Prompt.h"
 
 #include <QStringList>
+#include <functional>
 
 // A prompt whose answers are preset and whose messages are recorded, installed for
 // the lifetime of the object.
@@ -16,6 +17,8 @@ public:
     bool askYesNo(const QString& text) override
     {
         shown.append(text);
+        if (whileAsking)
+            whileAsking();
         return answers.isEmpty() ? false : answers.takeFirst();
     }
 
@@ -23,4 +26,6 @@ public:
     QList<bool> answers;
     // Everything shown, in order, questions included.
     QStringList shown;
+    // Run inside each question before it is answered, as an operator takes their time.
+    std::function<void()> whileAsking;
 };
