@@ -33,10 +33,8 @@ private slots:
         QTest::addColumn<QString>("queued");
 
         const QString x129(129, 'x');
-        QTest::newRow("short") << "Call ward 4"
-                               << "Call ward 4" + Suffix;
-        QTest::newRow("blanks only") << "   "
-                                     << "   " + Suffix;
+        QTest::newRow("short") << QString("Call ward 4") << "Call ward 4" + Suffix;
+        QTest::newRow("blanks only") << QString("   ") << "   " + Suffix;
         QTest::newRow("129 stays whole") << x129 << x129 + Suffix;
         QTest::newRow("130 loses its last") << x129 + "y" << x129 + Suffix;
         QTest::newRow("240 cut to 129") << QString(240, 'z') << QString(129, 'z') + Suffix;

@@ -182,18 +182,13 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("handedBack");
 
-        QTest::newRow("kept as stored") << "abc1"
-                                        << "-" << true << "abc1";
-        QTest::newRow("typed") << ""
-                               << "Pw12" << true << "Pw12";
-        QTest::newRow("cleared: no password") << "abc1"
-                                              << "" << true << "";
-        QTest::newRow("seven characters refused") << ""
-                                                  << "abcdefg" << false << "abcdefg";
-        QTest::newRow("punctuation refused") << ""
-                                             << "ab c!" << false << "ab c!";
-        QTest::newRow("accented letter refused") << ""
-                                                 << "caf\u00e9" << false << "caf\u00e9";
+        QTest::newRow("kept as stored") << QString("abc1") << "-" << true << "abc1";
+        QTest::newRow("typed") << QString("") << "Pw12" << true << "Pw12";
+        QTest::newRow("cleared: no password") << QString("abc1") << "" << true << "";
+        QTest::newRow("seven characters refused") << QString("") << "abcdefg" << false << "abcdefg";
+        QTest::newRow("punctuation refused") << QString("") << "ab c!" << false << "ab c!";
+        QTest::newRow("accented letter refused")
+            << QString("") << "caf\u00e9" << false << "caf\u00e9";
     }
 
     // The password field is masked; OK takes what a log-on can carry and keeps the dialog
