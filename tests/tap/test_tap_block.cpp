@@ -33,13 +33,8 @@ private slots:
         QTest::newRow("empty text, sum 181")
             << QByteArray("123") << QByteArray() << Block("123", "", "0;5");
         QTest::newRow("sum 31291 over 4095") << QByteArray("123") << zs << Block("123", zs, ":3;");
-        QTest::newRow("0xA3 counts as -93") << QByteArray("123")
-                                            << QByteArray("A\xA3"
-                                                          "C")
-                                            << Block("123",
-                                                   "A\xA3"
-                                                   "C",
-                                                   "0=<");
+        QTest::newRow("0xA3 counts as -93")
+            << QByteArray("123") << QByteArray("A\xA3\x43") << Block("123", "A\xA3\x43", "0=<");
         QTest::newRow("negative sum -61") << QByteArray() << e9s << Block("", e9s, "?<3");
         QTest::newRow("control bytes sent as they are")
             << QByteArray("9") << QByteArray("a=b\x03\r\x06") << Block("9", "a=b\x03\r\x06", "16>");
@@ -53,9 +48,8 @@ private slots:
             << id15 << m1000 + 'x' << Block(id15, m1000, "=20");
         QTest::newRow("identifier alone too long") << QByteArray(1200, '7') << QByteArray("text")
                                                    << Block(QByteArray(1015, '7'), "", ":30");
-        QTest::newRow("identifier ends at a zero byte") << QByteArray("123\0"
-                                                                      "99",
-            6) << QByteArray("ABC") << fourteen;
+        QTest::newRow("identifier ends at a zero byte")
+            << QByteArray("123\00099", 6) << QByteArray("ABC") << fourteen;
     }
 
     void formatBlock()
