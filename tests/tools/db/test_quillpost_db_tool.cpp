@@ -74,16 +74,16 @@ void TestQuillpostDbTool::commands_data()
     QTest::newRow("init") << "none" << QStringList { "init" } << 0 << "Created Quillpost.mdb.";
     QTest::newRow("init --demo FILE")
         << "none" << QStringList { "init", "--demo", "Quillpost.mdb" } << 0 << "with demo data";
-    QTest::newRow("init over a text file") << "file:precious notes\n"
-                                           << QStringList { "init" } << 1 << "already exists";
+    QTest::newRow("init over a text file")
+        << QString("file:precious notes\n") << QStringList { "init" } << 1 << "already exists";
     QTest::newRow("init --demo over an empty file")
         << "file:" << QStringList { "init", "--demo" } << 1 << "already exists";
     QTest::newRow("init over a Jet database")
         << jet << QStringList { "init", "Quillpost.mdb" } << 1 << "already exists";
     QTest::newRow("check a fresh database") << "" << check << 0 << "is a usable Quillpost database";
     QTest::newRow("check, no file") << "none" << check << 1 << "is not a usable Quillpost database";
-    QTest::newRow("check a text file") << "file:Name,Number\n"
-                                       << check << 1 << "not an SQLite database";
+    QTest::newRow("check a text file")
+        << QString("file:Name,Number\n") << check << 1 << "not an SQLite database";
     QTest::newRow("check a Jet database")
         << jet << QStringList { "check", "Quillpost.mdb" } << 1 << "Jet/Access";
     QTest::newRow("check an empty file") << "file:" << check << 1 << "empty file";
@@ -118,8 +118,8 @@ void TestQuillpostDbTool::commands_data()
     QTest::newRow("log, no send log yet")
         << "DROP TABLE SendLog" << QStringList { "log", "Quillpost.mdb" } << 0 << "";
     QTest::newRow("log, no file") << "none" << QStringList { "log" } << 1 << "does not exist";
-    QTest::newRow("log of a text file") << "file:Name,Number\n"
-                                        << QStringList { "log" } << 1 << "not an SQLite database";
+    QTest::newRow("log of a text file")
+        << QString("file:Name,Number\n") << QStringList { "log" } << 1 << "not an SQLite database";
     QTest::newRow("no command") << "none" << QStringList {} << 2 << "Usage:";
     QTest::newRow("unknown command") << "none" << QStringList { "create" } << 2 << "Usage:";
     QTest::newRow("two files") << "none" << QStringList { "init", "a.mdb", "b.mdb" } << 2
