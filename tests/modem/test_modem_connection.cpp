@@ -70,9 +70,11 @@ struct Fixture final : IModemConnectionOwner
         connection.OpenLine(modems, modems.SelectedDevice(), this);
         connection.PlaceCall(QStringLiteral("9,555 1234"));
     }
-    // Dials, lets the call connect and sends the wake-up.
+    // Dials, lets the call connect and sends the wake-up; the block to go is pager 1, "X".
     bool Connect(CModemConnection& connection)
     {
+        connection.Exchange().SetPagerId("1");
+        connection.Exchange().SetMessageText("X");
         Dial(connection);
         telephony.emitCallState(LINECALLSTATE_CONNECTED);
         if (!QTest::qWaitFor([&] { return events == QStringList { "connected 1" }; }, 5000))
@@ -252,8 +254,6 @@ private slots:
     {
         Fixture fixture;
         CModemConnection connection;
-        connection.Exchange().SetPagerId("1");
-        connection.Exchange().SetMessageText("X");
         QVERIFY(fixture.Connect(connection));
         QVERIFY(fixture.LogIn({ "110 1.8\r\x06\r\x1B", "[p\r" }));
         QVERIFY(fixture.Received().endsWith(FormatBlock("1", "X")));
@@ -292,8 +292,6 @@ private slots:
             connection.HangUp();
             connection.CloseLine();
         };
-        connection.Exchange().SetPagerId("1");
-        connection.Exchange().SetMessageText("X");
         QVERIFY(fixture.Connect(connection));
         const QString shutdown = QStringLiteral("lineShutdown %1").arg(fixture.modems.AppHandle());
         // The modem dialog opened meanwhile runs a discovery of its own; the close still
@@ -321,8 +319,6 @@ private slots:
     {
         Fixture fixture;
         CModemConnection connection;
-        connection.Exchange().SetPagerId("1");
-        connection.Exchange().SetMessageText("X");
         QVERIFY(fixture.Connect(connection));
         QVERIFY(fixture.LogIn());
         fixture.Send("\x06\r");
