@@ -2,7 +2,8 @@
 // fault drawn at random for about a third of the calls. It queues many messages, lets
 // the dispatcher send, retry and give up until no row waits, and then checks every row
 // against the pages the terminal took. Exits 0 when every row agrees, 1 when a row was
-// lost or is stuck, 2 on a bad command line, 3 when the run hangs.
+// lost or is stuck, a page belongs to no row or the program had something to tell the
+// operator, 2 on a bad command line, 3 when the run hangs.
 #include "ReliabilityFigures.h"
 #include "SimulatedLine.h"
 #include "SoakCheck.h"
