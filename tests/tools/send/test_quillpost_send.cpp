@@ -47,41 +47,35 @@ private slots:
         QTest::addColumn<QString>("said"); // part of what was written to out or err
         // Users 1 Alice Marsh, 2 Ben Okafor, 3 Pat (also a group), 4 Pat Kerr; groups
         // 1 Night Shift (Ben, Alice), 2 Pat (Pat Kerr), 3 Empty.
-        const QStringList none;
-        QTest::newRow("user name, any case")
-            << QStringList { "--to", "alice MARSH", "disk", "full" } << "" << 0
-            << QStringList { "1" } << "Queued message 1 for 1 recipient(s)";
-        QTest::newRow("group expands in table order, each user once")
-            << QStringList { "-t", "#2", "--to=night shift", "x" } << "" << 0
-            << QStringList { "2", "1" } << "";
-        QTest::newRow("user: and group: choose between one name")
-            << QStringList { "--to", "user:pat", "--to", "group:Pat", "x" } << "" << 0
-            << QStringList { "3", "4" } << "";
-        QTest::newRow("group by ID")
-            << QStringList { "--to", "group:#1", "x" } << "" << 0 << QStringList { "1", "2" } << "";
-        QTest::newRow("text from standard input, lines joined")
-            << QStringList { "--to", "#1" } << "line one\nline two\n"
-            << 0 << QStringList { "1" } << "";
-        QTest::newRow("ambiguous name lists both") << QStringList { "--to", "#1", "--to", "pat",
-            "x" } << "" << 1 << none << "group \"Pat\" (#2)";
-        QTest::newRow("unknown name lists resembling ones") << QStringList { "--to", "#1", "--to",
-            "okaf", "x" } << "" << 1 << none << "user \"Ben Okafor\" (#2)";
-        QTest::newRow("unknown user ID")
-            << QStringList { "--to", "#99", "x" } << "" << 1 << none << "There is no user \"#99\"";
-        QTest::newRow("group without members")
-            << QStringList { "--to", "empty", "x" } << "" << 1 << none << "has no members";
-        QTest::newRow("no text") << QStringList { "--to", "#1" } << " \n" << 1 << none << "no text";
-        QTest::newRow("241 characters")
-            << QStringList { "--to", "#1", QString(241, 'x') } << "" << 1 << none << "at most 240";
-        QTest::newRow("impossible date") << QStringList { "--to", "#1", "--at", "2026-02-30 10:00",
-            "x" } << "" << 1 << none << "not a date and time";
-        QTest::newRow("no recipient") << QStringList { "x" } << "" << 2 << none << "--to";
-        QTest::newRow("unknown option") << QStringList { "--to", "#1", "--urgent", "x" } << "" << 2
-                                        << none << "Unknown option: --urgent";
-        QTest::newRow("--wait=0") << QStringList { "--to", "#1", "--wait=0", "x" } << "" << 2
-                                  << none << "--wait";
-        QTest::newRow("missing database") << QStringList { "--db", "nowhere.mdb", "--to", "#1",
-            "x" } << "" << 3 << none << "nowhere.mdb";
+        const auto row
+            = [](const char* name, const QStringList& arguments, int status, const char* said,
+                  const QStringList& recipients = {}, const char* input = "") {
+                  QTest::newRow(name)
+                      << arguments << QString(input) << status << recipients << QString(said);
+              };
+        row("user name, any case", { "--to", "alice MARSH", "disk", "full" }, 0,
+            "Queued message 1 for 1 recipient(s)", { "1" });
+        row("group expands in table order, each user once", { "-t", "#2", "--to=night shift", "x" },
+            0, "", { "2", "1" });
+        row("user: and group: choose between one name",
+            { "--to", "user:pat", "--to", "group:Pat", "x" }, 0, "", { "3", "4" });
+        row("group by ID", { "--to", "group:#1", "x" }, 0, "", { "1", "2" });
+        row("text from standard input, lines joined", { "--to", "#1" }, 0, "", { "1" },
+            "line one\nline two\n");
+        row("ambiguous name lists both", { "--to", "#1", "--to", "pat", "x" }, 1,
+            "group \"Pat\" (#2)");
+        row("unknown name lists resembling ones", { "--to", "#1", "--to", "okaf", "x" }, 1,
+            "user \"Ben Okafor\" (#2)");
+        row("unknown user ID", { "--to", "#99", "x" }, 1, "There is no user \"#99\"");
+        row("group without members", { "--to", "empty", "x" }, 1, "has no members");
+        row("no text", { "--to", "#1" }, 1, "no text", {}, " \n");
+        row("241 characters", { "--to", "#1", QString(241, 'x') }, 1, "at most 240");
+        row("impossible date", { "--to", "#1", "--at", "2026-02-30 10:00", "x" }, 1,
+            "not a date and time");
+        row("no recipient", { "x" }, 2, "--to");
+        row("unknown option", { "--to", "#1", "--urgent", "x" }, 2, "Unknown option: --urgent");
+        row("--wait=0", { "--to", "#1", "--wait=0", "x" }, 2, "--wait");
+        row("missing database", { "--db", "nowhere.mdb", "--to", "#1", "x" }, 3, "nowhere.mdb");
     }
 
     void commandLines()
