@@ -14,7 +14,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+#include <csignal>
 #include <malloc.h>
+#include <sys/prctl.h>
 
 using quillpost::sim::AcceptedPage;
 using quillpost::sim::CallEnd;
@@ -253,6 +255,8 @@ void TestLineFaults::hundredSendsLeaveNothingBehind()
     const QString log = QDir(QFileInfo(db.filePath()).path()).filePath(QStringLiteral("sim.jsonl"));
     QProcess sim;
     sim.setProcessChannelMode(QProcess::MergedChannels);
+    // Should this test be killed, the terminal goes with it.
+    sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     sim.start(ProgramPath(QStringLiteral("quillpost-sim")),
         { QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--log"), log });
     QVERIFY(QTest::qWaitFor([&] { return sim.canReadLine(); }, kWaitMs));
