@@ -83,8 +83,8 @@ struct AcceptedPage
     QByteArray checksum; // the three characters received (of the last block)
     int call = 0; // 1 for the first call (or TCP connection), then 2, ...
     QDateTime time; // UTC
-    // False when the line was dropped before the terminal's whole acknowledgement of
-    // this page went out: the caller cannot know the page was taken, and sends it again.
+    // False when the line was dropped before the terminal's ACK for this page went out:
+    // the caller cannot know the page was taken, and sends it again.
     bool acknowledged = true;
 };
 
