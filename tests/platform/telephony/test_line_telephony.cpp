@@ -19,6 +19,7 @@
 namespace {
 
 const QByteArray kCloseLine = "<close>";
+using Responder = std::function<QByteArray(const QByteArray& line)>;
 
 // A modem that says what the test wants: the master side of a pseudo-terminal, served
 // by the test's event loop, that answers each command line with what the responder
@@ -27,7 +28,7 @@ const QByteArray kCloseLine = "<close>";
 class ScriptedModem
 {
 public:
-    explicit ScriptedModem(std::function<QByteArray(const QByteArray& line)> responder)
+    explicit ScriptedModem(Responder responder)
     {
         termios raw = {};
         cfmakeraw(&raw);
@@ -81,27 +82,21 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-QString CallState(std::uint32_t state, CallHandle call)
+QStringList CallState(std::uint32_t state, CallHandle call)
 {
-    return QStringLiteral("call %1 %2").arg(state, 0, 16).arg(call);
+    return { QStringLiteral("call %1 %2").arg(state, 0, 16).arg(call) };
 }
 
-LineDevice Device(LineDevice::Kind kind, const QString& path = {})
-{
-    LineDevice device;
-    device.name = QStringLiteral("Scripted");
-    device.kind = kind;
-    device.device = path;
-    device.dialTimeoutMs = 3000;
-    return device;
-}
-
-// One line device open on a fresh line interface, with what it told the program (as
-// text) and whether anything came on another thread than the test's.
+// A line device of the kind on the scripted modem's terminal, open on a fresh line
+// interface, with what it told the program (as text) and whether anything came on
+// another thread than the test's.
 struct OpenLine
 {
-    explicit OpenLine(const LineDevice& device)
-        : telephony([=] { return QList { device }; })
+    explicit OpenLine(Responder responder, LineDevice::Kind kind = LineDevice::Kind::Hayes)
+        : modem(std::move(responder))
+        , telephony([kind, path = modem.slavePath] {
+            return QList { LineDevice { "Scripted", kind, path, "ATZ", 9600, 3000 } };
+        })
     {
         std::uint32_t count = 0;
         telephony.lineInitialize(&app, &Callback, &count);
@@ -117,7 +112,7 @@ struct OpenLine
         const char* kind = message == LINE_CALLSTATE ? "call" : "line";
         open->events << QStringLiteral("%1 %2 %3").arg(kind).arg(param1, 0, 16).arg(hDevice);
     }
-    CallHandle Dial(const QString& number)
+    CallHandle Dial(const QString& number = QStringLiteral("5551234"))
     {
         CallHandle call = 0;
         return telephony.lineMakeCall(line, &call, number, 0, nullptr) == 0 ? call : 0;
@@ -128,6 +123,7 @@ struct OpenLine
         return telephony.lineGetID(line, 0, call, LINECALLSELECT_CALL, port, deviceClass);
     }
 
+    ScriptedModem modem;
     CLineTelephony telephony;
     QStringList events;
     bool offThread = false;
@@ -146,22 +142,26 @@ private slots:
     void configuredLines()
     {
         TempSettings folder;
-        QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-        settings.beginWriteArray(QStringLiteral("Lines"));
+        QSettings settings("Northmoor", "Quillpost");
+        // Each line as name, type, device, init and speed; a null value is left unset.
+        const auto writeLines = [&settings](int first, const QList<QStringList>& lines) {
+            const char* keys[] = { "name", "type", "device", "init", "speed" };
+            settings.beginWriteArray("Lines");
+            for (int i = 0; i < lines.size(); ++i) {
+                settings.setArrayIndex(first + i);
+                for (int key = 0; key < lines[i].size(); ++key)
+                    if (!lines[i][key].isNull())
+                        settings.setValue(keys[key], lines[i][key]);
+            }
+            settings.endArray();
+            settings.sync();
+        };
         const QList<QStringList> lines { { "Office modem", "hayes", "/dev/null" },
             { "", "hayes", "/dev/null" }, { "Encoder", "DIRECT", "/dev/zero", {}, "1200" },
             { "Pigeon", "carrier-pigeon", "/dev/null" }, { "Provider over TCP", "tcp", "", "AT&F" },
             { "Fast modem", "hayes", "/dev/null", "AT&F1", "57600" },
             { "Bad speed", "hayes", "/dev/null", {}, "fast" } };
-        const char* keys[] = { "name", "type", "device", "init", "speed" };
-        for (int i = 0; i < lines.size(); ++i) {
-            settings.setArrayIndex(i);
-            for (int key = 0; key < lines[i].size(); ++key)
-                if (!lines[i][key].isNull())
-                    settings.setValue(QLatin1String(keys[key]), lines[i][key]);
-        }
-        settings.endArray();
-        settings.sync();
+        writeLines(0, lines);
         for (int load = 0; load < 2; ++load) {
             QTest::ignoreMessage(
                 QtWarningMsg, QRegularExpression("Line 2 in the settings is left out"));
@@ -176,10 +176,8 @@ private slots:
         QStringList seen;
         for (const LineDevice& device : devices)
             seen << QStringLiteral("%1|%2|%3|%4|%5")
-                        .arg(device.name)
-                        .arg(int(device.kind))
-                        .arg(device.device, QString(device.init))
-                        .arg(device.speed);
+                        .arg(device.name, QString::number(int(device.kind)), device.device,
+                            device.init, QString::number(device.speed));
         QCOMPARE(seen.mid(0, 5),
             (QStringList { "Office modem|0|/dev/null|ATZ|9600", "Encoder|1|/dev/zero|ATZ|1200",
                 "Provider over TCP|2||AT&F|9600", "Fast modem|0|/dev/null|AT&F1|57600",
@@ -195,14 +193,9 @@ private slots:
             QSKIP("no serial port here for a configured line to take over");
 
         // A configured line on a serial port, reached through a link, takes the port's place.
-        const QString link = QDir(folder.folder()).filePath(QStringLiteral("ttyLinked"));
+        const QString link = QDir(folder.folder()).filePath("ttyLinked");
         QVERIFY(QFile::link(ports.first().device, link));
-        settings.beginWriteArray(QStringLiteral("Lines"));
-        settings.setArrayIndex(int(lines.size()));
-        settings.setValue("name", "Linked modem");
-        settings.setValue("device", link);
-        settings.endArray();
-        settings.sync();
+        writeLines(int(lines.size()), { { "Linked modem", {}, link } });
         const QList<LineDevice> again = LoadLineDevices();
         QCOMPARE(again.size(), devices.size());
         QCOMPARE(again.at(5).device, link);
@@ -217,34 +210,28 @@ private slots:
         QTest::addColumn<QByteArray>("dialReply");
         QTest::addColumn<std::uint32_t>("state");
         QTest::addColumn<bool>("dialled");
-
-        const QString number = QStringLiteral("9,5551234");
-        const QByteArray ok("OK");
+        const auto row
+            = [](const QByteArray& name, const char* init, const QByteArray& dial,
+                  std::uint32_t state, bool dialled = true, const QString& number = "9,5551234") {
+                  QTest::newRow(name.constData())
+                      << number << QByteArray(init) << dial << state << dialled;
+              };
         const std::uint32_t disconnected = LINECALLSTATE_DISCONNECTED;
-        QTest::newRow("connect") << number << ok << QByteArray("CONNECT 9600")
-                                 << LINECALLSTATE_CONNECTED << true;
-        QTest::newRow("busy") << number << ok << QByteArray("BUSY") << LINECALLSTATE_BUSY << true;
+        row("connect", "OK", "CONNECT 9600", LINECALLSTATE_CONNECTED);
+        row("busy", "OK", "BUSY", LINECALLSTATE_BUSY);
         for (const char* failure : { "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR", "" })
-            QTest::addRow("dial answered \"%s\"", failure)
-                << number << ok << QByteArray(failure) << disconnected << true;
+            row("dial answered \"" + QByteArray(failure) + '"', "OK", failure, disconnected);
         // Numeric result codes: 0 OK, 1 CONNECT, 7 BUSY, 3 NO CARRIER.
-        QTest::newRow("numeric connect")
-            << number << QByteArray("0") << QByteArray("1") << LINECALLSTATE_CONNECTED << true;
-        QTest::newRow("numeric busy")
-            << number << QByteArray("0") << QByteArray("7") << LINECALLSTATE_BUSY << true;
-        QTest::newRow("numeric no carrier")
-            << number << QByteArray("0") << QByteArray("3") << disconnected << true;
-        QTest::newRow("the line closes while dialling")
-            << number << ok << kCloseLine << disconnected << true;
-        QTest::newRow("init refused")
-            << number << QByteArray("ERROR") << QByteArray() << disconnected << false;
-        QTest::newRow("silent modem")
-            << number << QByteArray() << QByteArray() << disconnected << false;
+        row("numeric connect", "0", "1", LINECALLSTATE_CONNECTED);
+        row("numeric busy", "0", "7", LINECALLSTATE_BUSY);
+        row("numeric no carrier", "0", "3", disconnected);
+        row("the line closes while dialling", "OK", kCloseLine, disconnected);
+        row("init refused", "ERROR", "", disconnected, false);
+        row("silent modem", "", "", disconnected, false);
         // A CR would end the dial command and start another; so might any control character.
         for (const char* unsafe : { "555\rATZ", "555\n", "555\u00e9" })
-            QTest::addRow("number %s", QByteArray(unsafe).toPercentEncoding().constData())
-                << QString::fromUtf8(unsafe) << ok << QByteArray("CONNECT") << disconnected
-                << false;
+            row("number " + QByteArray(unsafe).toPercentEncoding(), "OK", "CONNECT", disconnected,
+                false, QString::fromUtf8(unsafe));
     }
 
     void dialResults()
@@ -254,19 +241,17 @@ private slots:
         QFETCH(QByteArray, dialReply);
         QFETCH(std::uint32_t, state);
         QFETCH(bool, dialled);
-
-        ScriptedModem modem([&](const QByteArray& line) {
+        OpenLine open([&](const QByteArray& line) {
             return line.startsWith("ATDT") ? dialReply
                 : line.startsWith("AT")    ? initReply
                                            : QByteArray();
         });
-        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
         const CallHandle call = open.Dial(number);
         QVERIFY(call != 0);
-        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(state, call), 15000);
         QVERIFY(!open.offThread);
-        QCOMPARE(modem.lines.first(), QStringLiteral("ATZ"));
-        QCOMPARE(modem.lines.filter(QRegularExpression("^ATD")),
+        QCOMPARE(open.modem.lines.first(), "ATZ");
+        QCOMPARE(open.modem.lines.filter(QRegularExpression("^ATD")),
             dialled ? QStringList { "ATDT" + number } : QStringList());
         // The call cannot be released while it is up; dropping ends it.
         if (state != LINECALLSTATE_DISCONNECTED)
@@ -288,50 +273,44 @@ private slots:
     void offeredCallAnswered()
     {
         QFETCH(bool, ringsAtInit);
-        ScriptedModem modem([ringsAtInit](const QByteArray& line) {
+        OpenLine open([ringsAtInit](const QByteArray& line) {
             if (line == "ATA")
                 return QByteArray("CONNECT 2400");
             return line.startsWith("ATDT") || ringsAtInit ? QByteArray("RING") : QByteArray("OK");
         });
-        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        const CallHandle call = open.Dial();
         QCOMPARE(open.telephony.lineAnswer(call), LINEERR_INVALCALLSTATE); // nothing offered yet
-        const QString ringing = QStringLiteral("line 2 %1").arg(call);
-        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { ringing }, 15000);
+        const QStringList ringing { QStringLiteral("line 2 %1").arg(call) };
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, ringing, 15000);
         QCOMPARE(open.telephony.lineAnswer(call), 0);
         QTRY_COMPARE_WITH_TIMEOUT(
-            open.events, QStringList({ ringing, CallState(LINECALLSTATE_CONNECTED, call) }), 15000);
-        QCOMPARE(modem.lines.last(), QStringLiteral("ATA"));
-        QCOMPARE(modem.lines.filter("ATDT").size(), ringsAtInit ? 0 : 1);
+            open.events, ringing + CallState(LINECALLSTATE_CONNECTED, call), 15000);
+        QCOMPARE(open.modem.lines.last(), "ATA");
+        QCOMPARE(open.modem.lines.filter("ATDT").size(), ringsAtInit ? 0 : 1);
     }
 
     // A line carries one call at a time; a call dropped while the modem dials ends the dial
     // with a character and goes idle without any other verdict.
     void dropWhileDiallingOnABusyLine()
     {
-        ScriptedModem modem(
-            [](const QByteArray& line) { return QByteArray(line.startsWith("ATDT") ? "" : "OK"); });
-        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        OpenLine open([](const QByteArray& line) { return line.startsWith("ATDT") ? "" : "OK"; });
+        const CallHandle call = open.Dial();
         CallHandle second = 0;
         QCOMPARE(open.telephony.lineMakeCall(open.line, &second, "5550000", 0, nullptr),
             LINEERR_RESOURCEUNAVAIL);
-        QTRY_VERIFY_WITH_TIMEOUT(modem.lines.contains("ATDT5551234"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(open.modem.lines.contains("ATDT5551234"), 15000);
         QCOMPARE(open.telephony.lineDrop(call), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            open.events, QStringList { CallState(LINECALLSTATE_IDLE, call) }, 15000);
-        QCOMPARE(modem.lines.last(), QStringLiteral("ATH"));
-        // The line is free again.
-        QVERIFY(open.Dial(QStringLiteral("5551234")) != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(LINECALLSTATE_IDLE, call), 15000);
+        QCOMPARE(open.modem.lines.last(), "ATH");
+        QVERIFY(open.Dial() != 0); // the line is free again
     }
 
     void directAndTcpLines_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<LineDevice::Kind>("kind");
         QTest::addColumn<QString>("address"); // "listening": a port something listens on
         QTest::addColumn<std::uint32_t>("state");
-
-        const int direct = int(LineDevice::Kind::Direct), tcp = int(LineDevice::Kind::Tcp);
+        const auto direct = LineDevice::Kind::Direct, tcp = LineDevice::Kind::Tcp;
         QTest::newRow("direct link: connected at once, nothing dialled")
             << direct << "5551234" << LINECALLSTATE_CONNECTED;
         QTest::newRow("TCP") << tcp << "listening" << LINECALLSTATE_CONNECTED;
@@ -342,10 +321,9 @@ private slots:
 
     void directAndTcpLines()
     {
-        QFETCH(int, kind);
+        QFETCH(LineDevice::Kind, kind);
         QFETCH(QString, address);
         QFETCH(std::uint32_t, state);
-        ScriptedModem encoder([](const QByteArray&) { return QByteArray("OK"); });
         QTcpServer listening;
         QVERIFY(listening.listen(QHostAddress::LocalHost));
         const QString local = QStringLiteral("127.0.0.1:%1").arg(listening.serverPort());
@@ -353,15 +331,15 @@ private slots:
             listening.close();
         if (address == "listening" || address == "refused")
             address = local;
-        else if (kind == int(LineDevice::Kind::Tcp))
+        else if (kind == LineDevice::Kind::Tcp)
             QTest::ignoreMessage(QtWarningMsg, "The access number \"5551234\" is not host:port");
-
-        OpenLine open(Device(LineDevice::Kind(kind), encoder.slavePath));
+        // The device is a terminal that would answer any command; nothing must be sent to it.
+        OpenLine open([](const QByteArray&) { return QByteArray("OK"); }, kind);
         const CallHandle call = open.Dial(address);
-        QTRY_COMPARE_WITH_TIMEOUT(open.events, QStringList { CallState(state, call) }, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(state, call), 15000);
         std::unique_ptr<CCommPort> port;
         QCOMPARE(open.GetPort(call, &port) == 0, state == LINECALLSTATE_CONNECTED);
-        QCOMPARE(encoder.lines, QStringList());
+        QCOMPARE(open.modem.lines, QStringList());
     }
 
     void dataModeCall_data()
@@ -374,23 +352,20 @@ private slots:
     void dataModeCall()
     {
         QFETCH(bool, carrierLost);
-        ScriptedModem modem([](const QByteArray& line) {
-            return QByteArray(line.startsWith("ATDT") ? "CONNECT" : "OK");
-        });
-        OpenLine open(Device(LineDevice::Kind::Hayes, modem.slavePath));
-        const CallHandle call = open.Dial(QStringLiteral("5551234"));
+        OpenLine open(
+            [](const QByteArray& line) { return line.startsWith("ATDT") ? "CONNECT" : "OK"; });
+        const CallHandle call = open.Dial();
         std::unique_ptr<CCommPort> port;
         // Nothing to hand over before the call connects, nor for another device class.
         QCOMPARE(open.GetPort(call, &port), LINEERR_INVALCALLSTATE);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            open.events, QStringList { CallState(LINECALLSTATE_CONNECTED, call) }, 10000);
-        QCOMPARE(open.GetPort(call, &port, QStringLiteral("comm/voice")), LINEERR_INVALDEVICECLASS);
+        QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(LINECALLSTATE_CONNECTED, call), 10000);
+        QCOMPARE(open.GetPort(call, &port, "comm/voice"), LINEERR_INVALDEVICECLASS);
         QCOMPARE(open.GetPort(call, &port), 0);
         QVERIFY(port && port->IsTerminal());
         port->Write("DATA", 4);
-        QTRY_VERIFY_WITH_TIMEOUT(modem.received.endsWith("DATA"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(open.modem.received.endsWith("DATA"), 5000);
         const QByteArray reply = carrierLost ? "ID=\r\nNO CAR" : "REPLY";
-        modem.send(reply);
+        open.modem.send(reply);
         char buffer[64];
         const CCommPort::ReadResult read = port->Read(buffer, sizeof buffer, 5000);
         QCOMPARE(QByteArray(buffer, read.count), reply);
@@ -400,18 +375,19 @@ private slots:
             for (int round = 0; round < 5; ++round)
                 QCoreApplication::sendPostedEvents();
             QCOMPARE(open.events.size(), 1);
-            modem.send("RIER\r\n");
+            open.modem.send("RIER\r\n");
             QCOMPARE(port->Read(buffer, sizeof buffer, 5000).status, CCommPort::ReadStatus::Data);
             QTRY_COMPARE_WITH_TIMEOUT(
-                open.events.last(), CallState(LINECALLSTATE_DISCONNECTED, call), 5000);
+                open.events.last(), CallState(LINECALLSTATE_DISCONNECTED, call).first(), 5000);
         }
         // The program closes its handle; the line's own hang-up still reaches the modem, with
         // the escape only while the modem is in data mode.
         port.reset();
         QCOMPARE(open.telephony.lineDrop(call), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(open.events.last(), CallState(LINECALLSTATE_IDLE, call), 10000);
-        QCOMPARE(modem.received.contains("+++"), !carrierLost);
-        QVERIFY(carrierLost || modem.lines.last().endsWith("ATH"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            open.events.last(), CallState(LINECALLSTATE_IDLE, call).first(), 10000);
+        QCOMPARE(open.modem.received.contains("+++"), !carrierLost);
+        QVERIFY(carrierLost || open.modem.lines.last().endsWith("ATH"));
     }
 };
 
