@@ -16,167 +16,152 @@ class TestHeadlessDispatcher : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void deliversWhatQuillpostSendQueues();
-    void stopsCleanlyInTheMiddleOfACall();
-    void secondDispatcherWaitsForTheFirstToEnd();
-    void commandLines_data();
-    void commandLines();
+    void init()
+    {
+        m_settings = std::make_unique<TempSettings>();
+        m_db = std::make_unique<TempDatabase>();
+        m_db->addProvider("Simulated", "5551234", 1);
+        m_db->addUser("Alice Marsh", "101");
+        m_db->addUser("Ben Okafor", "102");
+    }
+
+    void cleanup()
+    {
+        // The simulator program ends cleanly when told to, and takes its link with it.
+        if (m_sim) {
+            m_sim->signal(SIGTERM);
+            QCOMPARE(m_sim->finish(), 0);
+            QVERIFY(!QFile::exists(file("modem")));
+        }
+        m_sim.reset();
+        m_db.reset();
+        m_settings.reset();
+    }
+
+    void deliversWhatQuillpostSendQueues()
+    {
+        startSimulator();
+        std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
+        QCOMPARE(queueAndWait("disk full on db1"), 0);
+        QCOMPARE(pagesLogged(), 2);
+        QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
+        QVERIFY2(dispatcher->said("to Alice Marsh (user 1): sent")
+                && dispatcher->said("Message 1: the terminal said \"211"),
+            qPrintable(dispatcher->output()));
+
+        dispatcher->signal(SIGTERM);
+        QCOMPARE(dispatcher->finish(), 0);
+        QVERIFY2(dispatcher->said("Stopped."), qPrintable(dispatcher->output()));
+    }
+
+    // A terminal that never answers keeps the call open; SIGTERM ends it at once, and a
+    // page nobody accepted stays waiting with no attempt counted against it.
+    void stopsCleanlyInTheMiddleOfACall()
+    {
+        startSimulator({ "--silent" });
+        std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
+        QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1); // one statement: never seen half-made
+        QTRY_VERIFY2_WITH_TIMEOUT(dispatcher->said("Connected - Sending Message"),
+            qPrintable(dispatcher->output()), RunningProgram::kProgramMs);
+
+        dispatcher->signal(SIGTERM);
+        QCOMPARE(dispatcher->finish(), 0);
+        QVERIFY2(dispatcher->said("Stopping: ending the call for message 1.")
+                && dispatcher->said("Stopped."),
+            qPrintable(dispatcher->output()));
+        QCOMPARE(m_db->scalar("SELECT Status || '/' || Retries FROM Messages").toString(), "0/0");
+        QCOMPARE(pagesLogged(), 0);
+    }
+
+    // Two dispatchers on one file would call twice for a page: the second waits, says who
+    // holds the database, and takes over once the first is killed outright.
+    void secondDispatcherWaitsForTheFirstToEnd()
+    {
+        startSimulator();
+        std::unique_ptr<RunningProgram> first = startDispatcher();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            first->said("Holding the dispatcher lock"), RunningProgram::kProgramMs);
+        std::unique_ptr<RunningProgram> second = startDispatcher();
+        const QString holder = QStringLiteral(
+            "another dispatcher is sending from this database: quillpost --headless (process %1")
+                                   .arg(first->pid());
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            second->said(holder), qPrintable(second->output()), RunningProgram::kProgramMs);
+
+        first->signal(SIGKILL);
+        QCOMPARE(first->finish(), -1);
+        QVERIFY2(queueAndWait("failover") == 0, qPrintable(second->output()));
+        QVERIFY2(second->said("Holding the dispatcher lock"), qPrintable(second->output()));
+        QCOMPARE(pagesLogged(), 2);
+    }
+
+    void commandLines_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("help") << QStringList { "--help" } << 0
+                              << "quillpost --headless [--db FILE]";
+        QTest::newRow("--db without a file")
+            << QStringList { "--headless", "--db" } << 2 << "--db needs a value.";
+        QTest::newRow("unknown argument")
+            << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
+        QTest::newRow("--modem is for --headless")
+            << QStringList { "--modem=x" } << 2 << "--modem is for";
+        QTest::newRow("no database")
+            << QStringList { "--headless", "--db=absent.mdb" } << 1 << "there is no database at";
+    }
+
+    void commandLines()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        RunningProgram quillpost("quillpost", arguments);
+        QCOMPARE(quillpost.finish(), status);
+        QVERIFY2(quillpost.said(said), qPrintable(quillpost.output()));
+    }
 
 private:
     // The simulated provider behind a modem on a pseudo-terminal, set as the modem.
-    void startSimulator(const QStringList& faults = {});
-    std::unique_ptr<RunningProgram> startDispatcher();
-    int queueAndWait(const QString& text);
-    int pagesLogged() const;
+    void startSimulator(const QStringList& faults = {})
+    {
+        m_sim = std::make_unique<RunningProgram>("quillpost-sim",
+            QStringList { "--pty", "--link", file("modem"), "--log", file("pages.jsonl"),
+                "--ring-delay", "50" }
+                + faults);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file("modem")), RunningProgram::kProgramMs);
+        QSettings settings("Northmoor", "Quillpost");
+        settings.beginWriteArray("Lines");
+        settings.setArrayIndex(0);
+        settings.setValue("name", "Simulated modem");
+        settings.setValue("type", "hayes");
+        settings.setValue("device", file("modem"));
+        settings.endArray();
+        settings.setValue("Quillpost/Modem Name", "Simulated modem");
+    }
+    std::unique_ptr<RunningProgram> startDispatcher()
+    {
+        return std::make_unique<RunningProgram>(
+            "quillpost", QStringList { "--headless", "--db", m_db->filePath() });
+    }
+    int queueAndWait(const QString& text)
+    {
+        return RunningProgram("quillpost-send",
+            { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", text })
+            .finish();
+    }
+    int pagesLogged() const
+    {
+        QFile log(file("pages.jsonl"));
+        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("\"event\":\"page\"")) : 0;
+    }
+    QString file(const QString& name) const { return QDir(m_settings->folder()).filePath(name); }
 
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<TempDatabase> m_db;
     std::unique_ptr<RunningProgram> m_sim;
 };
-
-void TestHeadlessDispatcher::init()
-{
-    m_settings = std::make_unique<TempSettings>();
-    m_db = std::make_unique<TempDatabase>();
-    m_db->addProvider("Simulated", "5551234", 1);
-    m_db->addUser("Alice Marsh", "101");
-    m_db->addUser("Ben Okafor", "102");
-}
-
-void TestHeadlessDispatcher::cleanup()
-{
-    // The simulator program ends cleanly when told to, and takes its link with it.
-    if (m_sim) {
-        m_sim->signal(SIGTERM);
-        QCOMPARE(m_sim->finish(), 0);
-        QVERIFY(!QFile::exists(QDir(m_settings->folder()).filePath("modem")));
-    }
-    m_sim.reset();
-    m_db.reset();
-    m_settings.reset();
-}
-
-void TestHeadlessDispatcher::startSimulator(const QStringList& faults)
-{
-    const QString link = QDir(m_settings->folder()).filePath("modem");
-    m_sim = std::make_unique<RunningProgram>("quillpost-sim",
-        QStringList { "--pty", "--link", link, "--log",
-            QDir(m_settings->folder()).filePath("pages.jsonl"), "--ring-delay", "50" }
-            + faults);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(link), RunningProgram::kProgramMs);
-    QSettings settings("Northmoor", "Quillpost");
-    settings.beginWriteArray("Lines");
-    settings.setArrayIndex(0);
-    settings.setValue("name", "Simulated modem");
-    settings.setValue("type", "hayes");
-    settings.setValue("device", link);
-    settings.endArray();
-    settings.setValue("Quillpost/Modem Name", "Simulated modem");
-}
-
-std::unique_ptr<RunningProgram> TestHeadlessDispatcher::startDispatcher()
-{
-    return std::make_unique<RunningProgram>(
-        "quillpost", QStringList { "--headless", "--db", m_db->filePath() });
-}
-
-int TestHeadlessDispatcher::queueAndWait(const QString& text)
-{
-    RunningProgram send("quillpost-send",
-        { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", text });
-    return send.finish();
-}
-
-int TestHeadlessDispatcher::pagesLogged() const
-{
-    QFile log(QDir(m_settings->folder()).filePath("pages.jsonl"));
-    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("\"event\":\"page\"")) : 0;
-}
-
-void TestHeadlessDispatcher::deliversWhatQuillpostSendQueues()
-{
-    startSimulator();
-    std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
-    QCOMPARE(queueAndWait("disk full on db1"), 0);
-    QCOMPARE(pagesLogged(), 2);
-    QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
-    QVERIFY2(dispatcher->said("to Alice Marsh (user 1): sent")
-            && dispatcher->said("Message 1: the terminal said \"211"),
-        qPrintable(dispatcher->output()));
-
-    dispatcher->signal(SIGTERM);
-    QCOMPARE(dispatcher->finish(), 0);
-    QVERIFY2(dispatcher->said("Stopped."), qPrintable(dispatcher->output()));
-}
-
-// A terminal that never answers keeps the call open; SIGTERM ends it at once, and a
-// page nobody accepted stays waiting with no attempt counted against it.
-void TestHeadlessDispatcher::stopsCleanlyInTheMiddleOfACall()
-{
-    startSimulator({ "--silent" });
-    std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
-    QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1); // one statement: never seen half-made
-    QTRY_VERIFY2_WITH_TIMEOUT(dispatcher->said("Connected - Sending Message"),
-        qPrintable(dispatcher->output()), RunningProgram::kProgramMs);
-
-    dispatcher->signal(SIGTERM);
-    QCOMPARE(dispatcher->finish(), 0);
-    QVERIFY2(dispatcher->said("Stopping: ending the call for message 1.")
-            && dispatcher->said("Stopped."),
-        qPrintable(dispatcher->output()));
-    QCOMPARE(m_db->scalar("SELECT Status || '/' || Retries FROM Messages").toString(), "0/0");
-    QCOMPARE(pagesLogged(), 0);
-}
-
-// Two dispatchers on one file would call twice for a page: the second waits, says who
-// holds the database, and takes over once the first is killed outright.
-void TestHeadlessDispatcher::secondDispatcherWaitsForTheFirstToEnd()
-{
-    startSimulator();
-    std::unique_ptr<RunningProgram> first = startDispatcher();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        first->said("Holding the dispatcher lock"), RunningProgram::kProgramMs);
-    std::unique_ptr<RunningProgram> second = startDispatcher();
-    const QString holder = QStringLiteral(
-        "another dispatcher is sending from this database: quillpost --headless (process %1")
-                               .arg(first->pid());
-    QTRY_VERIFY2_WITH_TIMEOUT(
-        second->said(holder), qPrintable(second->output()), RunningProgram::kProgramMs);
-
-    first->signal(SIGKILL);
-    QCOMPARE(first->finish(), -1);
-    QVERIFY2(queueAndWait("failover") == 0, qPrintable(second->output()));
-    QVERIFY2(second->said("Holding the dispatcher lock"), qPrintable(second->output()));
-    QCOMPARE(pagesLogged(), 2);
-}
-
-void TestHeadlessDispatcher::commandLines_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("said");
-    QTest::newRow("help") << QStringList { "--help" } << 0 << "quillpost --headless [--db FILE]";
-    QTest::newRow("--db without a file")
-        << QStringList { "--headless", "--db" } << 2 << "--db needs a value.";
-    QTest::newRow("unknown argument")
-        << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
-    QTest::newRow("--modem is for --headless")
-        << QStringList { "--modem=x" } << 2 << "--modem is for";
-    QTest::newRow("no database") << QStringList { "--headless", "--db=absent.mdb" } << 1
-                                 << "there is no database at";
-}
-
-void TestHeadlessDispatcher::commandLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QString, said);
-    RunningProgram quillpost("quillpost", arguments);
-    QCOMPARE(quillpost.finish(), status);
-    QVERIFY2(quillpost.said(said), qPrintable(quillpost.output()));
-}
 
 QTEST_GUILESS_MAIN(TestHeadlessDispatcher)
 #include "test_headless_dispatcher.moc"
