@@ -29,19 +29,6 @@ QString describe(const QAction* action)
         .arg(action->isEnabled() ? "on" : "off");
 }
 
-QTimer* schedulerTimer(const CMainFrame& frame)
-{
-    return frame.findChild<QTimer*>("schedulerTimer");
-}
-
-QList<int> childCounts(const QTreeWidget* tree)
-{
-    QList<int> counts;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        counts << tree->topLevelItem(i)->childCount();
-    return counts;
-}
-
 } // namespace
 
 class TestMainFrame : public QObject
@@ -58,15 +45,16 @@ private slots:
         m_frame = std::make_unique<CMainFrame>(*m_doc, [] {});
     }
 
-    void menuEntries()
+    // Each button of the toolbar follows its action's state.
+    void menusAndToolbar()
     {
         QStringList entries;
         for (QAction* top : m_frame->menuBar()->actions()) {
             for (QAction* action : top->menu()->actions()) {
-                if (action->isSeparator())
-                    continue;
-                entries << top->text() + ' ' + describe(action);
-                QCOMPARE(m_frame->CommandAction(action->data().toInt()), action);
+                if (!action->isSeparator())
+                    entries << top->text() + ' ' + describe(action);
+                QVERIFY(action->isSeparator()
+                    || m_frame->CommandAction(action->data().toInt()) == action);
             }
         }
         // No printing support is linked in, so there is no printer set-up to offer.
@@ -78,20 +66,16 @@ private slots:
                 "&Operations New &Service Provider 32775 on", "&Operations New &Message 32771 on",
                 "&System Select &Modem 32788 on", "&Help &About Quillpost... 57664 on" }));
         QCOMPARE(m_frame->windowTitle(), QString("Quillpost"));
-    }
 
-    void toolbarOrderAndStates()
-    {
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
         auto* toolbar = m_frame->findChild<QToolBar*>("mainToolBar");
         QVERIFY(toolbar && toolbar->isVisible());
         QStringList buttons;
         for (QAction* action : toolbar->actions()) {
-            // Each button follows its action's state.
-            const QWidget* button = toolbar->widgetForAction(action);
             buttons << (action->isSeparator() ? QString("|") : describe(action).section(' ', -2));
-            QVERIFY(action->isSeparator() || button->isEnabled() == action->isEnabled());
+            QVERIFY(action->isSeparator()
+                || toolbar->widgetForAction(action)->isEnabled() == action->isEnabled());
         }
         QCOMPARE(buttons,
             QStringList({ "57600 off", "57601 off", "57603 off", "|", "57635 off", "57634 off",
@@ -103,8 +87,8 @@ private slots:
     // started again after it, unless the window was closed during the run.
     void timerNeverReentersScheduler()
     {
-        QCOMPARE(schedulerTimer(*m_frame)->interval(), 5000);
-        QVERIFY(schedulerTimer(*m_frame)->isActive());
+        QCOMPARE(m_frame->findChild<QTimer*>("schedulerTimer")->interval(), 5000);
+        QVERIFY(m_frame->findChild<QTimer*>("schedulerTimer")->isActive());
 
         CMainFrame* frame = nullptr;
         int runs = 0;
@@ -112,7 +96,8 @@ private slots:
         const auto run = [&] {
             reentered = reentered || inside;
             inside = true;
-            timerRanDuringRun = timerRanDuringRun || schedulerTimer(*frame)->isActive();
+            timerRanDuringRun
+                = timerRanDuringRun || frame->findChild<QTimer*>("schedulerTimer")->isActive();
             QDialog dialog(frame);
             QTimer::singleShot(60, &dialog, &QDialog::accept);
             dialog.exec();
@@ -126,54 +111,61 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(runs, 3, 10000);
         QVERIFY(!reentered);
         QVERIFY(!timerRanDuringRun);
-        QVERIFY(!schedulerTimer(fastFrame)->isActive());
+        QVERIFY(!fastFrame.findChild<QTimer*>("schedulerTimer")->isActive());
     }
 
-    void startsWithDatabaseRows()
+    void startsOnTheDatabase_data()
     {
-        TempDatabase db;
-        const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
-        db.addUser("Bob Ray", "555 0102");
-        db.addGroup("Night shift");
-        db.addProvider("Metro Paging", "5550199", 1);
-        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
-            { db.addMessageRow(ann, 0, "Call the office") });
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<QList<int>>("shown"); // children of each category
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("rows shown") << true << QList<int> { 2, 1, 1, 1 } << QStringList();
+        QTest::newRow("no database: said once")
+            << false << QList<int> { 0, 0, 0, 0 }
+            << QStringList(
+                   "Unable to open database properly - check database is in working directory");
+    }
+
+    // The program runs on without a database: a scheduler run on the empty document is
+    // harmless, and no file is made. Closing the window forgets the document; the
+    // scheduler then does nothing, not even with a message queued meanwhile.
+    void startsOnTheDatabase()
+    {
+        QFETCH(bool, file);
+        QFETCH(QList<int>, shown);
+        QFETCH(QStringList, told);
+        TempDatabase db(file ? TempDatabase::Content::Schema : TempDatabase::Content::NoFile);
         PresetPrompt prompt;
         CQuillpostApp app;
+        if (file) {
+            const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
+            db.addUser("Bob Ray", "555 0102");
+            db.addGroup("Night shift");
+            db.addProvider("Metro Paging", "5550199", 1);
+            queue(db, ann, "Call the office");
+        }
         QVERIFY(app.InitInstance());
+        if (!file)
+            app.RunScheduler();
 
-        QVERIFY(prompt.shown.isEmpty());
-        QVERIFY(app.m_strModemName.isEmpty() && !app.m_bSendInProgress && !app.m_bSendingDisabled);
-        QVERIFY(app.MainFrame()->isVisible());
+        QCOMPARE(prompt.shown, told);
+        QCOMPARE(QFile::exists(db.filePath()), file);
+        QVERIFY(app.m_strModemName.isEmpty() && !app.m_bSendInProgress);
+        QVERIFY(!app.m_bSendingDisabled && app.MainFrame()->isVisible());
         QCOMPARE(app.MainFrame()->View(), app.m_pTreeView);
         QCOMPARE(app.m_pTreeView->GetDocument(), app.m_pDoc);
-        QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 2, 1, 1, 1 }));
+        QList<int> counts;
+        for (int i = 0; i < app.m_pTreeView->topLevelItemCount(); ++i)
+            counts << app.m_pTreeView->topLevelItem(i)->childCount();
+        QCOMPARE(counts, shown);
 
-        // Closing the window forgets the document; the scheduler then does nothing, not even
-        // with a message queued meanwhile that an open window would now send.
         app.MainFrame()->close();
         QVERIFY(!app.m_pDoc);
-        db.exec(
-            "UPDATE Messages SET MessageId = ID WHERE ID = ?", { db.addMessageRow(ann, 0, "Now") });
+        if (file)
+            queue(db, 1, "Now");
         app.RunScheduler();
         QVERIFY(!app.m_bSendInProgress);
-    }
-
-    void startsWithoutDatabaseSaysSoOnce()
-    {
-        TempDatabase db(TempDatabase::Content::NoFile);
-        PresetPrompt prompt;
-        CQuillpostApp app;
-        QVERIFY(app.InitInstance());
-        // The program runs on: a scheduler run on the empty document is harmless.
-        app.RunScheduler();
-
-        QCOMPARE(prompt.shown,
-            QStringList(
-                "Unable to open database properly - check database is in working directory"));
-        QVERIFY(!QFile::exists(db.filePath()));
-        QVERIFY(app.MainFrame()->isVisible());
-        QCOMPARE(childCounts(app.m_pTreeView), QList<int>({ 0, 0, 0, 0 }));
+        QCOMPARE(prompt.shown, told);
     }
 
     void selectModem_data()
@@ -185,9 +177,7 @@ private slots:
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QStringList>("told");
 
-        const QString accura = "Hayes = \"Accura\"; #2 [COM3]";
-        const QString etendu = QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5");
-        const QString gone = "Gone modem";
+        const QString accura = kLines[1], etendu = kLines[2], gone = "Gone modem";
         const QStringList none;
         QTest::newRow("the entry chosen is stored")
             << "Office" << etendu << true << true << etendu << none;
@@ -212,13 +202,11 @@ private slots:
         QFETCH(bool, writable);
         QFETCH(QString, saved);
         QFETCH(QStringList, told);
-        const QStringList lines { "Office", "Hayes = \"Accura\"; #2 [COM3]",
-            QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5") };
         QSettings settings("Northmoor", "Quillpost");
         settings.beginWriteArray("Lines");
-        for (int i = 0; i < lines.size(); ++i) {
+        for (int i = 0; i < kLines.size(); ++i) {
             settings.setArrayIndex(i);
-            settings.setValue("name", lines[i]);
+            settings.setValue("name", kLines[i]);
             settings.setValue("device", "/dev/null");
         }
         settings.endArray();
@@ -250,12 +238,12 @@ private slots:
     void sharesTheDatabaseWithAnotherDispatcher()
     {
         TempDatabase db;
+        PresetPrompt prompt;
+        CQuillpostApp app;
         const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
         db.addProvider("Metro Paging", "5550199", 1);
         CDispatcherLock other(QStringLiteral("quillpost --headless"));
         QVERIFY(other.TryAcquire());
-        PresetPrompt prompt;
-        CQuillpostApp app;
         QVERIFY(app.InitInstance());
         const auto* pane = app.MainFrame()->findChild<QLabel*>("dispatcherStatus");
         QVERIFY(pane && pane->isVisible());
@@ -264,8 +252,7 @@ private slots:
                 + QString::number(QCoreApplication::applicationPid())),
             qPrintable(pane->text()));
 
-        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
-            { db.addMessageRow(ann, 0, "Call the office") });
+        queue(db, ann, "Call the office");
         app.RunScheduler();
         QCOMPARE(app.m_pDoc->m_messages.size(), std::size_t(1));
         QVERIFY(!app.m_bSendInProgress);
@@ -283,6 +270,16 @@ private slots:
     }
 
 private:
+    // A message of its own for the user, due at once.
+    static void queue(const TempDatabase& db, std::int32_t user, const QString& text)
+    {
+        db.exec(
+            "UPDATE Messages SET MessageId = ID WHERE ID = ?", { db.addMessageRow(user, 0, text) });
+    }
+
+    // The lines configured for Select Modem, names with punctuation and beyond ASCII.
+    const QStringList kLines { "Office", "Hayes = \"Accura\"; #2 [COM3]",
+        QString::fromUtf8("Modem \xc3\xa9tendu \xe2\x84\x96 5") };
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<CQuillpostDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
