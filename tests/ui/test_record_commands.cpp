@@ -19,7 +19,6 @@
 namespace {
 
 constexpr int Operations = -1, Users = 0, Groups = 1, Providers = 2;
-using Drive = std::function<void(QWidget*)>;
 
 void type(QWidget* dlg, const char* field, const QString& text)
 {
@@ -38,6 +37,29 @@ void ok(QWidget* dlg)
 {
     dlg->findChild<QPushButton*>("okButton")->click();
 }
+
+// A command that deletes an item, what the operator answers, and the question asked
+// after "Are you sure you want to delete ".
+struct Deletion
+{
+    int command;
+    QString item;
+    bool yes;
+    QString question;
+    QString left; // Ann's references, then the rows of Messages, Users, Groups, Providers
+    QString refusing = {}; // a table whose trigger refuses the delete
+};
+
+// A command whose write a trigger refuses, the record it is told of, and a query whose
+// answer must stay as it was.
+struct FailedWrite
+{
+    int command;
+    QString item; // empty: from the Operations menu
+    QString trigger;
+    QString what;
+    QString unchanged;
+};
 
 } // namespace
 
@@ -100,7 +122,7 @@ private slots:
         const bool isNew = provider.isEmpty();
         QVERIFY(
             run(isNew ? ID_OPERATIONS_NEWSERVICEPROVIDER : ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER,
-                isNew ? Operations : Providers, provider, [&](QWidget* dlg) {
+                isNew ? Operations : Providers, provider, { [&](QDialog* dlg) {
                     QStringList shown { dlg->findChild<QLineEdit*>("nameEdit")->text() };
                     for (const char* box : { "baudRateCombo", "stopBitsCombo", "parityCombo" })
                         shown << dlg->findChild<QComboBox*>(box)->currentText();
@@ -112,8 +134,10 @@ private slots:
                         ::tick(dlg, tick == 1);
                         ok(dlg);
                     }
-                }));
-        QCOMPARE(this->defaults(), defaults);
+                } }));
+        QCOMPARE(query("SELECT group_concat(ServiceName, ',') FROM (SELECT ServiceName FROM "
+                       "ServiceProviders WHERE UseAsDefault = 1 ORDER BY ID)"),
+            defaults);
         const QString saved = query("SELECT BaudRate || ' ' || TAPType || ' ' || ifnull(Password, "
                                     "'none') FROM ServiceProviders WHERE ServiceName = 'Coastal'");
         QCOMPARE(saved, QString(tick < 0 ? "" : isNew ? "300 1 none" : "300 1 secret"));
@@ -161,7 +185,7 @@ private slots:
         start();
 
         QVERIFY(run(newUser ? ID_USERS_NEWUSER : ID_USERS_EDITUSER, Users, newUser ? "" : "Ben",
-            [&](QWidget* dlg) {
+            { [&](QDialog* dlg) {
                 m_doc->ReloadAll();
                 m_view->RefreshTree();
                 auto* list = dlg->findChild<QListWidget*>("groupList");
@@ -176,7 +200,7 @@ private slots:
                 if (newUser)
                     type(dlg, "nameEdit", "Cy");
                 ok(dlg);
-            }));
+            } }));
         const QVariantList row { newUser ? m_db->scalar("SELECT max(ID) FROM Users") : ben };
         QStringList savedNames;
         for (int slot = 1; slot <= 10; ++slot)
@@ -188,39 +212,26 @@ private slots:
 
     void deleteRecord_data()
     {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("refusing"); // a table whose trigger refuses the delete
-        QTest::addColumn<QString>("question");
-        QTest::addColumn<QString>(
-            "left"); // Ann's references, then Messages, Users, Groups, Providers
-
-        const auto row = [](const char* name, int command, const char* item, bool yes,
-                             const char* question, const char* left, const char* refusing = "") {
-            QTest::newRow(name) << command << QString(item) << yes << QString(refusing)
-                                << "Are you sure you want to delete " + QString(question) << left;
-        };
+        QTest::addColumn<Deletion>("deletion");
         const int user = ID_USERS_DELETEUSER, group = ID_GROUPS_DELETEGROUP,
                   provider = ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER;
-        row("user, Yes", user, "Ann", true, "user Ann", " 1013");
-        row("user, No", user, "Ann", false, "user Ann", "1 1 1113");
-        row("group, Yes", group, "Wards", true, "group Wards", "1 1 1103");
-        row("group, refused", group, "Wards", true, "group Wards", "1 1 1113", "Groups");
-        row("provider, Yes", provider, "Metro", true, "service provider Metro", "1 1 1112");
-        row("provider, No", provider, "Metro", false, "service provider Metro", "1 1 1113");
+        QTest::newRow("user, Yes") << Deletion { user, "Ann", true, "user Ann", " 1013" };
+        QTest::newRow("user, No") << Deletion { user, "Ann", false, "user Ann", "1 1 1113" };
+        QTest::newRow("group, Yes") << Deletion { group, "Wards", true, "group Wards", "1 1 1103" };
+        QTest::newRow("group, refused")
+            << Deletion { group, "Wards", true, "group Wards", "1 1 1113", "Groups" };
+        QTest::newRow("provider, Yes")
+            << Deletion { provider, "Metro", true, "service provider Metro", "1 1 1112" };
+        QTest::newRow("provider, No")
+            << Deletion { provider, "Metro", false, "service provider Metro", "1 1 1113" };
     }
 
     // A delete removes that row only: Ann keeps a deleted group or provider in her row,
     // and her messages stay when she goes. A refused delete is reported.
     void deleteRecord()
     {
-        QFETCH(int, command);
-        QFETCH(QString, name);
-        QFETCH(bool, yes);
-        QFETCH(QString, refusing);
-        QFETCH(QString, question);
-        QFETCH(QString, left);
+        QFETCH(Deletion, deletion);
+        const auto& [command, name, yes, question, left, refusing] = deletion;
         if (!refusing.isEmpty())
             m_db->exec("CREATE TRIGGER f BEFORE DELETE ON " + refusing
                 + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
@@ -236,61 +247,52 @@ private slots:
                     "SELECT (SELECT count(*) FROM Messages) || (SELECT count(*) FROM Users)"
                     " || (SELECT count(*) FROM Groups) || (SELECT count(*) FROM ServiceProviders)"),
             left);
-        QCOMPARE(m_prompt->shown.value(0), question);
+        QCOMPARE(m_prompt->shown.value(0), "Are you sure you want to delete " + question);
         QCOMPARE(m_prompt->shown.value(1).contains("disk is full"), !refusing.isEmpty());
         QCOMPARE(treeRebuilt(), yes && refusing.isEmpty());
     }
 
     void failedWriteIsReported_data()
     {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QString>("trigger");
-        QTest::addColumn<QString>("told");
-        QTest::addColumn<QString>("unchanged"); // a query whose answer must stay as it was
-
-        const auto row = [](const char* name, int command, const char* item, const char* trigger,
-                             const char* what, const char* unchanged) {
-            QTest::newRow(name) << command << QString(item) << QString(trigger)
-                                << QString("The %1 could not be saved: ").arg(what)
-                                << QString(unchanged);
-        };
-        row("new default provider, clearing County fails", ID_OPERATIONS_NEWSERVICEPROVIDER, "",
-            "BEFORE UPDATE ON ServiceProviders WHEN NEW.ServiceName = 'County'", "service provider",
-            "SELECT group_concat(ServiceName || UseAsDefault) FROM ServiceProviders");
-        row("edited user", ID_USERS_EDITUSER, "Ann", "BEFORE UPDATE ON Users", "user",
-            "SELECT group_concat(Name || TelephoneNumber) FROM Users");
-        row("new group", ID_OPERATIONS_NEWGROUP, "", "BEFORE INSERT ON Groups", "group",
-            "SELECT group_concat(GroupName) FROM Groups");
+        QTest::addColumn<FailedWrite>("write");
+        QTest::newRow("new default provider, clearing County fails")
+            << FailedWrite { ID_OPERATIONS_NEWSERVICEPROVIDER, "",
+                   "BEFORE UPDATE ON ServiceProviders WHEN NEW.ServiceName = 'County'",
+                   "service provider",
+                   "SELECT group_concat(ServiceName || UseAsDefault) FROM ServiceProviders" };
+        QTest::newRow("edited user")
+            << FailedWrite { ID_USERS_EDITUSER, "Ann", "BEFORE UPDATE ON Users", "user",
+                   "SELECT group_concat(Name || TelephoneNumber) FROM Users" };
+        QTest::newRow("new group") << FailedWrite { ID_OPERATIONS_NEWGROUP, "",
+            "BEFORE INSERT ON Groups", "group", "SELECT group_concat(GroupName) FROM Groups" };
     }
 
     // A write the database refuses is told to the operator with its reason, leaves
     // nothing of itself behind, and the tree still shows what the tables hold.
     void failedWriteIsReported()
     {
-        QFETCH(int, command);
-        QFETCH(QString, item);
-        QFETCH(QString, trigger);
-        QFETCH(QString, told);
-        QFETCH(QString, unchanged);
+        QFETCH(FailedWrite, write);
+        const auto& [command, item, trigger, what, unchanged] = write;
         m_db->exec(
             "CREATE TRIGGER f " + trigger + " BEGIN SELECT RAISE(ABORT, 'disk is full'); END");
         const QString before = query(unchanged);
         start();
         QString offeredAgain;
-        QVERIFY(run(
-            command, item.isEmpty() ? Operations : Users, item,
-            [](QWidget* dlg) {
-                type(dlg, "nameEdit", "Changed");
-                tick(dlg, true);
-                ok(dlg);
-            },
-            [&](QWidget* dlg) { offeredAgain = dlg->findChild<QLineEdit*>("nameEdit")->text(); }));
+        QVERIFY(run(command, item.isEmpty() ? Operations : Users, item,
+            { [](QDialog* dlg) {
+                 type(dlg, "nameEdit", "Changed");
+                 tick(dlg, true);
+                 ok(dlg);
+             },
+                [&](QDialog* dlg) {
+                    offeredAgain = dlg->findChild<QLineEdit*>("nameEdit")->text();
+                } }));
         // Nothing typed is lost: the dialog is offered again as the operator left it.
         QCOMPARE(offeredAgain, QStringLiteral("Changed"));
         QCOMPARE(query(unchanged), before);
         QCOMPARE(m_prompt->shown.size(), 1);
-        QVERIFY2(m_prompt->shown[0].startsWith(told) && m_prompt->shown[0].contains("disk is full"),
+        QVERIFY2(m_prompt->shown[0].startsWith(QString("The %1 could not be saved: ").arg(what))
+                && m_prompt->shown[0].contains("disk is full"),
             qPrintable(m_prompt->shown[0]));
         QVERIFY(treeRebuilt());
     }
@@ -315,36 +317,25 @@ private:
         QVERIFY(m_view);
     }
     // Runs the command from the context menu of the named item (of the category when
-    // `name` is empty), or from the Operations menu; `drive` gets its dialog, `thenDrive`
-    // the dialog shown again after it. False when no dialog opened.
-    bool run(int commandId, int category, const QString& name, const Drive& drive = {},
-        const Drive& thenDrive = {})
+    // `name` is empty), or from the Operations menu; the steps drive the dialogs it shows.
+    // False when no dialog opened.
+    bool run(int commandId, int category, const QString& name,
+        const QList<DialogScript::Step>& steps = {})
     {
-        QList<DialogScript::Step> steps;
-        for (const Drive& step : { drive, thenDrive })
-            steps << [step](QDialog* dlg) {
-                if (step)
-                    step(dlg);
-            };
         DialogScript dialog(steps);
-        if (category < 0) {
+        if (category < 0)
             m_view->OnCommand(commandId);
-            return dialog.played() > 0;
-        }
-        QTreeWidgetItem* item = name.isEmpty()
-            ? m_view->topLevelItem(category)
-            : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0);
-        ChooseFromContextMenu(*m_view, item, commandId);
+        else
+            ChooseFromContextMenu(*m_view,
+                name.isEmpty()
+                    ? m_view->topLevelItem(category)
+                    : m_view->findItems(name, Qt::MatchExactly | Qt::MatchRecursive).value(0),
+                commandId);
         return dialog.played() > 0;
     }
     QString query(const QString& sql, const QVariantList& values = {}) const
     {
         return m_db->scalar(sql, values).toString();
-    }
-    QString defaults() const
-    {
-        return query("SELECT group_concat(ServiceName, ',') FROM (SELECT ServiceName FROM "
-                     "ServiceProviders WHERE UseAsDefault = 1 ORDER BY ID)");
     }
     // A rebuilt tree has its categories closed.
     bool treeRebuilt() const { return !m_view->topLevelItem(Users)->isExpanded(); }
