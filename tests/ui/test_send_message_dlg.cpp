@@ -21,20 +21,8 @@ namespace {
 using Ids = std::vector<std::int32_t>;
 
 // Users 1 to 5 and groups 1 to 3 of every test; group 2 has no members.
-enum : std::int32_t
-{
-    Bob = 1,
-    Alice = 2,
-    Carol = 3,
-    AliceToo = 4,
-    Dave = 5
-};
-enum : std::int32_t
-{
-    Night = 1,
-    Empty = 2,
-    Day = 3
-};
+constexpr std::int32_t Bob = 1, Alice = 2, Carol = 3, AliceToo = 4, Dave = 5;
+constexpr std::int32_t Night = 1, Empty = 2, Day = 3;
 
 } // namespace
 
