@@ -41,13 +41,6 @@ Outcome outcomeOf(const TerminalActions& actions)
     return outcome;
 }
 
-SimConfig plainConfig()
-{
-    SimConfig config;
-    config.messageSequences = false;
-    return config;
-}
-
 // A block of fields closed by CR (or US when the field goes on), then ETX (the page's
 // last block) or ETB, with the check characters worked out by hand.
 QByteArray block(const QByteArray& fields, const char* check, char end = '\x03')
@@ -93,7 +86,9 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(bool, loggedIn);
 
-        PagingTerminal terminal(plainConfig(), 1);
+        SimConfig plain;
+        plain.messageSequences = false;
+        PagingTerminal terminal(plain, 1);
         QCOMPARE(outcomeOf(terminal.receive(input)).replies, reply);
         QCOMPARE(terminal.loggedIn(), loggedIn);
     }
@@ -106,49 +101,45 @@ private slots:
         QTest::addColumn<QByteArray>("replies");
         QTest::addColumn<QByteArray>("accepted");
 
-        const QByteArray none;
         const QByteArray good = tapBlock("123", "ABC");
         const QByteArray tooLong = "513 Message Too Long\r\x1e\r";
         const QByteArray ack = "\x06\r";
-        QTest::newRow("good") << good << kSent << QByteArray("123\rABC");
-        QTest::newRow("empty text") << tapBlock("1", "") << kSent << QByteArray("1\r");
-        QTest::newRow("control and high bytes kept")
-            << tapBlock("1", "a\x01\xa3=") << kSent << QByteArray("1\ra\x01\xa3=");
-        QTest::newRow("CR inside the text kept")
-            << tapBlock("1", "two\rlines") << kSent << QByteArray("1\rtwo\rlines");
-        QTest::newRow("longest block")
-            << tapBlock("1234", QByteArray(244, 'x')) << kSent << "1234\r" + QByteArray(244, 'x');
-        QTest::newRow("wrong check") << altered(good, 2, '0') << kBadCheck << none;
-        QTest::newRow("check character out of range") << altered(good, 3, 'A') << kBadCheck << none;
-        QTest::newRow("check cut short") << good.left(good.size() - 2) + "\r" << kBadCheck << none;
-        QTest::newRow("bytes after the check") << good.chopped(1) + "junk\r" << kBadFormat << none;
-        QTest::newRow("missing message field") << block("123\r", "0:8") << kBadFormat << none;
-        QTest::newRow("no CR before ETX") << block("123\rABC", "16>") << kBadFormat << none;
-        QTest::newRow("empty pager id") << tapBlock("", "A") << kBadPagerId << none;
-        QTest::newRow("pager id too long")
-            << tapBlock(QByteArray(17, '9'), "A") << kBadPagerId << none;
-        QTest::newRow("control byte in pager id") << tapBlock("12\x01", "A") << kBadPagerId << none;
-        QTest::newRow("block over 256 bytes")
-            << tapBlock("1234", QByteArray(245, 'x')) << tooLong << none;
-        QTest::newRow("runaway block not hoarded")
-            << "\x02" + QByteArray(1 << 16, 'x') + "\r\x03" + "000\r" << tooLong << none;
-        QTest::newRow("noise before STX ignored")
-            << "\r\nzz" + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
-        QTest::newRow("restart on a second STX")
-            << "\x02" + QByteArray("12") + tapBlock("7", "hi") << kSent << QByteArray("7\rhi");
-        QTest::newRow("fields split by ETB")
-            << block("123\r", "0;<", '\x17') + block("Hello\r", "206") << ack + kSent
-            << QByteArray("123\rHello");
-        QTest::newRow("field continued with US") << block("123\rHel\x1f", "1?4", '\x17')
-                + block("lo\x1f", "113", '\x17') + block("\r", "012")
-                                                 << ack + ack + kSent << QByteArray("123\rHello");
-        QTest::newRow("pager id continued")
-            << block("12\x1f", "09;", '\x17') + block("3\rHi\r", "103") << ack + kSent
-            << QByteArray("123\rHi");
-        QTest::newRow("US in the last block") << block("123\rHel\x1f", "1>0") << kBadFormat << none;
-        QTest::newRow("refused middle block sent again")
-            << block("123\rA\x1f", "11<", '\x17') + block("C\r", "054") + block("B\r", "054")
-            << ack + kBadCheck + kSent << QByteArray("123\rAB");
+        const auto row = [](const char* name, const QByteArray& blocks, const QByteArray& replies,
+                             const QByteArray& accepted = {}) {
+            QTest::newRow(name) << blocks << replies << accepted;
+        };
+        row("good", good, kSent, "123\rABC");
+        row("empty text", tapBlock("1", ""), kSent, "1\r");
+        row("control and high bytes kept", tapBlock("1", "a\x01\xa3="), kSent, "1\ra\x01\xa3=");
+        row("CR inside the text kept", tapBlock("1", "two\rlines"), kSent, "1\rtwo\rlines");
+        row("longest block", tapBlock("1234", QByteArray(244, 'x')), kSent,
+            "1234\r" + QByteArray(244, 'x'));
+        row("wrong check", altered(good, 2, '0'), kBadCheck);
+        row("check character out of range", altered(good, 3, 'A'), kBadCheck);
+        row("check cut short", good.left(good.size() - 2) + "\r", kBadCheck);
+        row("bytes after the check", good.chopped(1) + "junk\r", kBadFormat);
+        row("missing message field", block("123\r", "0:8"), kBadFormat);
+        row("no CR before ETX", block("123\rABC", "16>"), kBadFormat);
+        row("empty pager id", tapBlock("", "A"), kBadPagerId);
+        row("pager id too long", tapBlock(QByteArray(17, '9'), "A"), kBadPagerId);
+        row("control byte in pager id", tapBlock("12\x01", "A"), kBadPagerId);
+        row("block over 256 bytes", tapBlock("1234", QByteArray(245, 'x')), tooLong);
+        row("runaway block not hoarded", "\x02" + QByteArray(1 << 16, 'x') + "\r\x03" + "000\r",
+            tooLong);
+        row("noise before STX ignored", "\r\nzz" + tapBlock("7", "hi"), kSent, "7\rhi");
+        row("restart on a second STX", "\00212" + tapBlock("7", "hi"), kSent, "7\rhi");
+        row("fields split by ETB", block("123\r", "0;<", '\x17') + block("Hello\r", "206"),
+            ack + kSent, "123\rHello");
+        row("field continued with US",
+            block("123\rHel\x1f", "1?4", '\x17') + block("lo\x1f", "113", '\x17')
+                + block("\r", "012"),
+            ack + ack + kSent, "123\rHello");
+        row("pager id continued", block("12\x1f", "09;", '\x17') + block("3\rHi\r", "103"),
+            ack + kSent, "123\rHi");
+        row("US in the last block", block("123\rHel\x1f", "1>0"), kBadFormat);
+        row("refused middle block sent again",
+            block("123\rA\x1f", "11<", '\x17') + block("C\r", "054") + block("B\r", "054"),
+            ack + kBadCheck + kSent, "123\rAB");
     }
 
     void blockVerdicts()
@@ -191,24 +182,21 @@ private slots:
 
         const QByteArray loggedOn = "110 1.8\r" + kGoAhead;
         const QByteArray goAway = "\x1b\x04\r";
-        SimConfig password;
+        const QByteArray badPassword = "509 Invalid Password\r" + goAway;
+        SimConfig password, unknown, crLf, onePage, deferred;
         password.password = "abc1";
-        SimConfig unknown;
         unknown.unknownPagerIds = { "999" };
-        SimConfig crLf;
         crLf.crLfLineEnds = true;
-        SimConfig onePage;
         onePage.maxPagesPerCall = 1;
-        SimConfig deferred;
         deferred.deferredDelivery = true;
         const QByteArray twoPages = tapBlock("123", "A") + tapBlock("124", "B");
 
         QTest::newRow("the password required")
             << password << QByteArray("\x1bPG1abc1\r") << loggedOn << false;
         QTest::newRow("a wrong password ends the call")
-            << password << QByteArray("\x1bPG1abc2\r") << "509 Invalid Password\r" + goAway << true;
+            << password << QByteArray("\x1bPG1abc2\r") << badPassword << true;
         QTest::newRow("no password where one is required")
-            << password << QByteArray("\x1bPG1\r") << "509 Invalid Password\r" + goAway << true;
+            << password << QByteArray("\x1bPG1\r") << badPassword << true;
         QTest::newRow("an unknown pager ID is abandoned, the next page taken")
             << unknown << "\x1bPG1\r" + tapBlock("999", "A") + tapBlock("123", "B")
             << loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent << false;
@@ -251,14 +239,12 @@ private slots:
         QJsonParseError error {};
         const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
         QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(object.value("event").toString(), QString("page"));
-        QCOMPARE(object.value("pagerId").toString(), QString("12\"3"));
-        QCOMPARE(object.value("call").toInt(), 3);
-        QCOMPARE(object.value("checksum").toString(), QString("17;"));
+        const QStringList fields { object["event"].toString(), object["pagerId"].toString(),
+            QString::number(object["call"].toInt()), object["checksum"].toString() };
+        QCOMPARE(fields, QStringList({ "page", "12\"3", "3", "17;" }));
         // Each \u00XX stands for one byte, so Latin-1 gives the bytes back.
-        QCOMPARE(object.value("text").toString().toLatin1(), everyByte);
-        QVERIFY(
-            QDateTime::fromString(object.value("time").toString(), Qt::ISODateWithMs).isValid());
+        QCOMPARE(object["text"].toString().toLatin1(), everyByte);
+        QVERIFY(QDateTime::fromString(object["time"].toString(), Qt::ISODateWithMs).isValid());
     }
 };
 
