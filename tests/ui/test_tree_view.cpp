@@ -68,25 +68,14 @@ private slots:
     void categoriesAndChildren()
     {
         fillKnownRows();
-        QCOMPARE(m_view->topLevelItemCount(), 4);
-        QStringList categories;
-        for (int i = 0; i < 4; ++i) {
-            categories << item(i)->text(0);
-            QCOMPARE(m_view->CategoryItem(i), item(i));
-            QVERIFY(!item(i)->isExpanded());
-            QVERIFY(!item(i)->icon(0).isNull());
-        }
-        QCOMPARE(categories, QStringList({ "Users", "Groups", "Service Providers", "Messages" }));
+        // Each item has its own record, in list order: the two "Ann Lee" items stay apart.
+        QCOMPARE(tree(),
+            QStringList({ "Users", "- Ann Lee #11", "- Bob Ray #12", "- Ann Lee #13", "Groups",
+                "Service Providers", "- Metro Paging #21", "- County Pagers #22", "Messages",
+                "- Fire drill at 3 pm, all staff #31", "- Fire drill at 3 pm, all sta... #35",
+                "- " + QString(26, 'a') + "... #36" }));
         QCOMPARE(m_view->iconSize(), QSize(25, 25));
         QVERIFY(m_view->selectedItems().isEmpty());
-
-        // Each item has its own record, in list order: the two "Ann Lee" items stay apart.
-        QCOMPARE(children(Users), QStringList({ "Ann Lee #11", "Bob Ray #12", "Ann Lee #13" }));
-        QCOMPARE(children(Groups), QStringList());
-        QCOMPARE(children(Providers), QStringList({ "Metro Paging #21", "County Pagers #22" }));
-        QCOMPARE(children(Messages),
-            QStringList({ "Fire drill at 3 pm, all staff #31", "Fire drill at 3 pm, all sta... #35",
-                QString(26, 'a') + "... #36" }));
 
         // A second EnsureFilled leaves the tree as it is.
         append(m_doc->m_users, 14).m_name = "Cy Moss";
@@ -96,7 +85,7 @@ private slots:
 
     void contextMenu_data()
     {
-        QTest::addColumn<int>("category");
+        QTest::addColumn<int>("category"); // -1: empty space below the rows
         QTest::addColumn<int>("child");
         QTest::addColumn<int>("recordId");
         QTest::addColumn<QString>("enabled"); // of the menu's entries, in order
@@ -109,8 +98,12 @@ private slots:
         QTest::newRow("second provider") << Providers << 1 << 22 << "on on on";
         QTest::newRow("Messages category") << Messages << -1 << -1 << "on off off off";
         QTest::newRow("first message") << Messages << 0 << 31 << "on on on on";
+        QTest::newRow("second message") << Messages << 1 << 35 << "on on on on";
+        // Nothing happens at all: the record of the last menu stays the context record.
+        QTest::newRow("empty space") << -1 << -1 << 11 << "";
     }
 
+    // A right click opens the menu of the item under it and leaves the selection alone.
     void contextMenu()
     {
         QFETCH(int, category);
@@ -120,40 +113,32 @@ private slots:
 
         fillKnownRows();
         m_view->expandAll();
-        // A record clicked before must not linger as the context record of a category.
-        QVERIFY(!rightClick(item(Users, 0)).isEmpty());
-
-        QStringList expected { QStringLiteral("contextMenu%1").arg(139 + category) };
-        const QStringList states = enabled.split(' ');
-        for (int position = 0; position < kMenus[category].size(); ++position)
-            expected << kMenus[category][position] + ' ' + states.value(position);
-        QCOMPARE(rightClick(item(category, child)), expected);
-        const CTreeItemRecord* record = m_view->ContextRecord();
-        QCOMPARE(record ? record->m_id : -1, recordId);
-        QCOMPARE(record ? record->m_hItem : nullptr, child < 0 ? nullptr : item(category, child));
-    }
-
-    void rightClickKeepsSelectionAndEmptySpaceOpensNothing()
-    {
-        fillKnownRows();
-        m_view->expandAll();
         QTreeWidgetItem* selected = item(Users, 1);
         QTest::mouseClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier,
             m_view->visualItemRect(selected).center());
         QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
+        // A record clicked before must not linger as the context record of a category.
+        QVERIFY(!rightClick(item(Users, 0)).isEmpty());
 
-        QCOMPARE(rightClick(item(Messages, 1)).value(0), QString("contextMenu142"));
+        QStringList expected;
+        QTreeWidgetItem* target = item(Users, 0);
+        if (category < 0) {
+            const QRect lastRow = m_view->visualItemRect(item(Messages, 2));
+            const QPoint below(lastRow.center().x(), lastRow.bottom() + 40);
+            QVERIFY(m_view->viewport()->rect().contains(below) && !m_view->itemAt(below));
+            QCOMPARE(captureMenu([&] { rightClickAt(below); }), expected);
+        } else {
+            expected << QStringLiteral("contextMenu%1").arg(139 + category);
+            for (int position = 0; position < kMenus[category].size(); ++position)
+                expected << kMenus[category][position] + ' ' + enabled.split(' ').value(position);
+            target = child < 0 ? nullptr : item(category, child);
+            QCOMPARE(rightClick(item(category, child)), expected);
+        }
+        const CTreeItemRecord* record = m_view->ContextRecord();
+        QCOMPARE(record ? record->m_id : -1, recordId);
+        QCOMPARE(record ? record->m_hItem : nullptr, target);
         QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
         QCOMPARE(m_view->currentItem(), selected);
-        QCOMPARE(m_view->ContextRecord()->m_id, 35);
-
-        const QRect lastRow = m_view->visualItemRect(item(Messages, 2));
-        const QPoint below(lastRow.center().x(), lastRow.bottom() + 40);
-        QVERIFY(m_view->viewport()->rect().contains(below) && !m_view->itemAt(below));
-        QVERIFY(captureMenu([&] { rightClickAt(below); }).isEmpty());
-        // Nothing happens at all: the record of the last menu stays the context record.
-        QCOMPARE(m_view->ContextRecord()->m_id, 35);
-        QCOMPARE(m_view->selectedItems(), QList<QTreeWidgetItem*>({ selected }));
     }
 
     void keyboardRequestUsesMousePosition_data()
@@ -241,15 +226,11 @@ private slots:
 
         QVERIFY(prompt.shown.isEmpty());
         const auto row
-            = [](const char* text, int id) { return QStringLiteral("%1 #%2").arg(text).arg(id); };
-        QCOMPARE(children(Users), QStringList({ row("Ann Lee", ann), row("Bob Ray", bob) }));
-        QCOMPARE(children(Groups), QStringList(row("Night shift", group)));
-        QCOMPARE(children(Providers), QStringList(row("Metro Paging", provider)));
-        QCOMPARE(children(Messages), QStringList(row("Back at noon", message)));
-        for (int i = 0; i < 4; ++i) {
-            QVERIFY(!item(i)->isExpanded());
-            QCOMPARE(m_view->CategoryItem(i), item(i));
-        }
+            = [](const char* text, int id) { return QString("- %1 #%2").arg(text).arg(id); };
+        QCOMPARE(tree(),
+            QStringList({ "Users", row("Ann Lee", ann), row("Bob Ray", bob), "Groups",
+                row("Night shift", group), "Service Providers", row("Metro Paging", provider),
+                "Messages", row("Back at noon", message) }));
         QVERIFY(m_view->selectedItems().isEmpty());
         QVERIFY(!m_view->ContextRecord());
     }
@@ -278,22 +259,29 @@ private:
         QTreeWidgetItem* top = m_view->topLevelItem(category);
         return child < 0 ? top : top->child(child);
     }
-    // Each child's text and its record's identifier ("Ann Lee #11"), in order; "?" marks
-    // a child whose record is not the one at its own position in the category's list.
-    QStringList children(int category) const
+    // Each category's text (marked when open, without an icon, or not the view's own
+    // category item), then each child's as "- text #ID" with its record's identifier; "?"
+    // marks a child whose record is not the one at its own position in the category's list.
+    QStringList tree() const
     {
         const CQuillpostTreeView::RecordList* lists[] = { &m_view->UserRecords(),
             &m_view->GroupRecords(), &m_view->ProviderRecords(), &m_view->MessageRecords() };
-        const CQuillpostTreeView::RecordList& records = *lists[category];
         QStringList rows;
-        for (int i = 0; i < item(category)->childCount(); ++i) {
-            const bool tied
-                = std::size_t(i) < records.size() && records[i]->m_hItem == item(category, i);
-            rows << item(category, i)->text(0)
-                    + (tied ? QStringLiteral(" #%1").arg(records[i]->m_id) : " ?");
+        for (int category = 0; category < m_view->topLevelItemCount(); ++category) {
+            QTreeWidgetItem* top = item(category);
+            rows << top->text(0) + (top->isExpanded() ? " (open)" : "")
+                    + (top->icon(0).isNull() ? " (no icon)" : "")
+                    + (m_view->CategoryItem(category) == top ? "" : " (not the category item)");
+            const CQuillpostTreeView::RecordList& records = *lists[category];
+            for (int i = 0; i < top->childCount(); ++i) {
+                const bool tied
+                    = std::size_t(i) < records.size() && records[i]->m_hItem == top->child(i);
+                rows << "- " + top->child(i)->text(0)
+                        + (tied ? QStringLiteral(" #%1").arg(records[i]->m_id) : " ?");
+            }
+            if (records.size() > std::size_t(top->childCount()))
+                rows << "more records than items";
         }
-        if (records.size() > std::size_t(item(category)->childCount()))
-            rows << "more records than items";
         return rows;
     }
     // A right button click as the window system delivers it, through the window, so that
