@@ -93,75 +93,61 @@ private slots:
 
         const SimConfig none = withFaults({});
         const QByteArray block = tapBlock("1", "a");
+        const QByteArray logOn = "\x1bPG1\r";
+        const auto row = [](const char* name, const SimConfig& config, const Script& script,
+                             const QString& end = kHungUp, int pages = 0) {
+            QTest::newRow(name) << config << script << pages << end;
+        };
         const auto dial = [](const QByteArray& command, const QByteArray& answer) {
             return Script { command, answer, "\r", "ID=" };
         };
-        QTest::newRow("tone") << none << dial("ATDT5551234\r", kConnect) << 0 << kHungUp;
-        QTest::newRow("pulse") << none << dial("ATDP5551234\r", kConnect) << 0 << kHungUp;
-        QTest::newRow("plain") << none << dial("ATD 555-1234\r", kConnect) << 0 << kHungUp;
-        QTest::newRow("line feed after CR") << none << dial("ATDT1\r\n", kConnect) << 0 << kHungUp;
-        QTest::newRow("basic results")
-            << none << dial("ATX0DT1\r", "\r\nCONNECT\r\n") << 0 << kHungUp;
-        QTest::newRow("numeric results") << none << dial("ATV0DT1\r", "12\r") << 0 << kHungUp;
-        QTest::newRow("echo back on")
-            << none << Script { "ATE1\r", kOk, "AT\r", "AT\r" + kOk } << 0 << QString();
-        QTest::newRow("busy") << withFaults({ .busy = true })
-                              << Script { "ATDT1\r", "\r\nBUSY\r\n", "AT\r", kOk } << 0
-                              << QString();
-        QTest::newRow("no answer")
-            << withFaults({ .noAnswer = true })
-            << Script { "ATDT1\r", "\r\nNO ANSWER\r\n", "AT\r", kOk } << 0 << QString();
-        QTest::newRow("no carrier")
-            << withFaults({ .noCarrier = true }) << Script { "ATDT1\r", kNoCarrier, "AT\r", kOk }
-            << 0 << QString();
+        row("tone", none, dial("ATDT5551234\r", kConnect));
+        row("pulse", none, dial("ATDP5551234\r", kConnect));
+        row("plain", none, dial("ATD 555-1234\r", kConnect));
+        row("line feed after CR", none, dial("ATDT1\r\n", kConnect));
+        row("basic results", none, dial("ATX0DT1\r", "\r\nCONNECT\r\n"));
+        row("numeric results", none, dial("ATV0DT1\r", "12\r"));
+        row("echo back on", none, { "ATE1\r", kOk, "AT\r", "AT\r" + kOk }, {});
+        row("busy", withFaults({ .busy = true }), { "ATDT1\r", "\r\nBUSY\r\n", "AT\r", kOk }, {});
+        row("no answer", withFaults({ .noAnswer = true }),
+            { "ATDT1\r", "\r\nNO ANSWER\r\n", "AT\r", kOk }, {});
+        row("no carrier", withFaults({ .noCarrier = true }), { "ATDT1\r", kNoCarrier, "AT\r", kOk },
+            {});
         // What follows the dropped call is read as (bad) command lines, not as a page.
-        QTest::newRow("drop after block") << withFaults({ .dropLineAfterBlock = 1 })
-                                          << kDialAndLogOn
-                + Script { block, kSent + kNoCarrier, tapBlock("2", "b") + "AT\r", kOk }
-                                          << 1 << "dropped-by-fault";
-        const QByteArray logOn = "\x1bPG1\r";
-        QTest::newRow("log-on refused twice")
-            << withFaults({ .nakLoginTimes = 2 })
-            << Script { "ATDT1\r", kConnect, logOn, "\x15\r", logOn, "\x15\r", logOn, kLoggedOn }
-            << 0 << kHungUp;
-        QTest::newRow("second block refused, then a logout") << withFaults({ .nakBlock = 2 })
-                                                             << kDialAndLogOn
+        row("drop after block", withFaults({ .dropLineAfterBlock = 1 }),
+            kDialAndLogOn + Script { block, kSent + kNoCarrier, tapBlock("2", "b") + "AT\r", kOk },
+            "dropped-by-fault", 1);
+        row("log-on refused twice", withFaults({ .nakLoginTimes = 2 }),
+            { "ATDT1\r", kConnect, logOn, "\x15\r", logOn, "\x15\r", logOn, kLoggedOn });
+        row("second block refused, then a logout", withFaults({ .nakBlock = 2 }),
+            kDialAndLogOn
                 + Script { block, kSent, block, "514 Checksum Error\r\x15\r", block, kSent,
-                      "\x04\r", "115 Goodbye\r\x1b\x04\r" + kNoCarrier }
-                                                             << 2 << "logout";
+                    "\x04\r", "115 Goodbye\r\x1b\x04\r" + kNoCarrier },
+            "logout", 2);
         // Deaf as well as dumb, and that wins over the long run.
-        QTest::newRow("silent") << withFaults(
-            { .silentAfterConnect = true, .longRunWithoutLineEnd = true })
-                                << Script { "ATDT1\r", kConnect, "\r\r" + logOn + block + "\x04\r",
-                                       "" }
-                                << 0 << kHungUp;
-        QTest::newRow("garbage") << withFaults({ .garbage = true })
-                                 << Script { "ATDT1\r", kConnect, "\r" + logOn + block, "###" } << 0
-                                 << kHungUp;
-        QTest::newRow("long run before the prompt")
-            << withFaults({ .longRunWithoutLineEnd = true }) << dial("ATDT1\r", kConnect + "~") << 0
-            << kHungUp;
+        row("silent", withFaults({ .silentAfterConnect = true, .longRunWithoutLineEnd = true }),
+            { "ATDT1\r", kConnect, "\r\r" + logOn + block + "\x04\r", "" });
+        row("garbage", withFaults({ .garbage = true }),
+            { "ATDT1\r", kConnect, "\r" + logOn + block, "###" });
+        row("long run before the prompt", withFaults({ .longRunWithoutLineEnd = true }),
+            dial("ATDT1\r", kConnect + "~"));
         // How the pieces go out is seen on the writer itself, in replyPacing.
-        QTest::newRow("replies in pieces") << withFaults({ .chunkSize = 3, .chunkPauseMs = 50 })
-                                           << dial("ATDT1\r", kConnect) << 0 << kHungUp;
+        row("replies in pieces", withFaults({ .chunkSize = 3, .chunkPauseMs = 50 }),
+            dial("ATDT1\r", kConnect));
         // Seconds late, so that the quiet window before the reply holds whatever the load.
-        QTest::newRow("slow terminal")
-            << withFaults({ .slowReplyMs = 3000 })
-            << Script { "ATDT1\r", kConnect, "\r", "", "", "ID=" } << 0 << kHungUp;
+        row("slow terminal", withFaults({ .slowReplyMs = 3000 }),
+            { "ATDT1\r", kConnect, "\r", "", "", "ID=" });
         // Idle for seconds, so that the log-on before it is never cut off by a slow caller.
-        QTest::newRow("idle caller cut off")
-            << withFaults({}, 3000)
-            << kDialAndLogOn + Script { "", "501 Time Out\r\x1b\x04\r" + kNoCarrier } << 0
-            << "idle-timeout";
+        row("idle caller cut off", withFaults({}, 3000),
+            kDialAndLogOn + Script { "", "501 Time Out\r\x1b\x04\r" + kNoCarrier }, "idle-timeout");
         // "+++" counts only after a guard time of silence, and needs one after it too.
-        QTest::newRow("escape and hang up")
-            << none << kDialAndLogOn + Script { "", "", "+++", kOk, "ATH\r", kOk } << 0 << kHungUp;
-        QTest::newRow("escape and back online")
-            << none
-            << kDialAndLogOn + Script { "", "", "+++", kOk, "ATO\r", kConnect, block, kSent } << 1
-            << kHungUp;
-        QTest::newRow("escape without silence before is data")
-            << none << kDialAndLogOn + Script { "x+++", "", block, kSent } << 1 << kHungUp;
+        row("escape and hang up", none,
+            kDialAndLogOn + Script { "", "", "+++", kOk, "ATH\r", kOk });
+        row("escape and back online", none,
+            kDialAndLogOn + Script { "", "", "+++", kOk, "ATO\r", kConnect, block, kSent }, kHungUp,
+            1);
+        row("escape without silence before is data", none,
+            kDialAndLogOn + Script { "x+++", "", block, kSent }, kHungUp, 1);
     }
 
     void calls()
