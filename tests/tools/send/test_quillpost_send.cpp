@@ -10,33 +10,28 @@
 #include <QProcess>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runTool(const QStringList& arguments, QString input = {})
-{
-    QTextStream in(&input);
-    Run run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    run.status = RunSendTool(arguments, in, out, err, 50);
-    return run;
-}
-
-} // namespace
-
 class TestQuillpostSend : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void cleanup() { CDaoRecordset::SetDefaultDatabaseName(QStringLiteral("Quillpost.mdb")); }
+    // Users 1 Alice Marsh, 2 Ben Okafor, 3 Pat (also a group), 4 Pat Kerr; groups
+    // 1 Night Shift (Ben, Alice), 2 Pat (Pat Kerr), 3 Empty.
+    void init()
+    {
+        m_db = std::make_unique<TempDatabase>();
+        m_db->addUser("Alice Marsh", "101", 0, { 1 });
+        m_db->addUser("Ben Okafor", "102", 0, { 0, 0, 1 });
+        m_db->addUser("Pat", "103");
+        m_db->addUser("Pat Kerr", "104", 0, { 2 });
+        for (const char* group : { "Night Shift", "Pat", "Empty" })
+            m_db->addGroup(group);
+    }
+    void cleanup()
+    {
+        m_db.reset();
+        CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb");
+    }
 
     void commandLines_data()
     {
@@ -45,8 +40,6 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("recipients"); // user IDs of the queued rows, in order
         QTest::addColumn<QString>("said"); // part of what was written to out or err
-        // Users 1 Alice Marsh, 2 Ben Okafor, 3 Pat (also a group), 4 Pat Kerr; groups
-        // 1 Night Shift (Ben, Alice), 2 Pat (Pat Kerr), 3 Empty.
         const auto row
             = [](const char* name, const QStringList& arguments, int status, const char* said,
                   const QStringList& recipients = {}, const char* input = "") {
@@ -85,24 +78,17 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, recipients);
         QFETCH(QString, said);
-        TempDatabase db;
-        db.addUser("Alice Marsh", "101", 0, { 1 });
-        db.addUser("Ben Okafor", "102", 0, { 0, 0, 1 });
-        db.addUser("Pat", "103");
-        db.addUser("Pat Kerr", "104", 0, { 2 });
-        db.addGroup("Night Shift");
-        db.addGroup("Pat");
-        db.addGroup("Empty");
-
-        const Run run = runTool(arguments, input);
-        QVERIFY2(run.out.contains(said) || run.err.contains(said), qPrintable(run.out + run.err));
-        QCOMPARE(run.status, status);
-        QCOMPARE(db.rows("Messages", "Recipient"), recipients);
+        QTextStream in(&input);
+        QString written;
+        QTextStream out(&written);
+        QCOMPARE(RunSendTool(arguments, in, out, out, 50), status);
+        QVERIFY2(written.contains(said), qPrintable(written));
+        QCOMPARE(m_db->rows("Messages", "Recipient"), recipients);
         if (status == kSendQueued) {
-            const QString text = db.scalar("SELECT Text FROM Messages").toString();
+            const QString text = m_db->scalar("SELECT Text FROM Messages").toString();
             QVERIFY2(
                 !text.contains('\n') && text.endsWith(": Sent using Quillpost"), qPrintable(text));
-            QCOMPARE(db.scalar("SELECT COUNT(DISTINCT MessageId) FROM Messages").toInt(), 1);
+            QCOMPARE(m_db->scalar("SELECT COUNT(DISTINCT MessageId) FROM Messages").toInt(), 1);
         }
     }
 
@@ -125,21 +111,20 @@ private slots:
         QFETCH(QString, settle);
         QFETCH(int, status);
         QFETCH(QString, said);
-        TempDatabase db;
-        db.addUser("Alice Marsh", "101");
-        db.addUser("Ben Okafor", "102");
-
         QProcess send;
         send.start(ProgramPath("quillpost-send"),
-            { "--db", db.filePath(), "--wait=5", "--to", "#1", "--to", "#2", "server down" });
+            { "--db", m_db->filePath(), "--wait=5", "--to", "#1", "--to", "#2", "server down" });
         QVERIFY(send.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(db.scalar("SELECT COUNT(*) FROM Messages").toInt(), 2, 20000);
-        db.exec(settle);
+        QTRY_COMPARE_WITH_TIMEOUT(m_db->scalar("SELECT COUNT(*) FROM Messages").toInt(), 2, 20000);
+        m_db->exec(settle);
         QVERIFY(send.waitForFinished(30000));
         const QString output = send.readAllStandardOutput() + send.readAllStandardError();
         QVERIFY2(output.contains(said), qPrintable(output));
         QCOMPARE(send.exitCode(), status);
     }
+
+private:
+    std::unique_ptr<TempDatabase> m_db;
 };
 
 QTEST_GUILESS_MAIN(TestQuillpostSend)
