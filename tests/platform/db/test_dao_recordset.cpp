@@ -240,8 +240,7 @@ private slots:
                 : failure.isEmpty(),
             qPrintable(failure));
         users.Close();
-        QCOMPARE(text("SELECT group_concat(Name) FROM (SELECT Name FROM Written "
-                      "ORDER BY Name)"),
+        QCOMPARE(text("SELECT group_concat(Name) FROM (SELECT Name FROM Written ORDER BY Name)"),
             written.join(','));
         QCOMPARE(number("SELECT Group1 FROM Users WHERE ID = 3"), 99);
     }
@@ -297,8 +296,7 @@ private slots:
         // Acting as the superuser again at the end; the folder goes whoever owns it.
         auto superuserAgain = qScopeGuard([] { setfsuid(geteuid()); });
         if (setup == "read-only" && !makeReadOnly(path))
-            QSKIP("neither permissions nor another user can make the file read-only "
-                  "here");
+            QSKIP("neither permissions nor another user can make the file read-only here");
         std::optional<DaoConnection> lock;
         if (setup == "locked") {
             lock.emplace(path);
@@ -444,10 +442,8 @@ private slots:
     {
         QFETCH(bool, inTransaction);
         // The new row is gone before it can be read back, and leaves a marker behind.
-        m_db->exec("CREATE TRIGGER vanish AFTER INSERT ON Messages WHEN new.Text = "
-                   "'vanishing' "
-                   "BEGIN INSERT INTO Groups (GroupName) VALUES ('marker'); DELETE "
-                   "FROM Messages "
+        m_db->exec("CREATE TRIGGER vanish AFTER INSERT ON Messages WHEN new.Text = 'vanishing' "
+                   "BEGIN INSERT INTO Groups (GroupName) VALUES ('marker'); DELETE FROM Messages "
                    "WHERE ID = new.ID; END");
         CMessagesRecordset messages;
         const auto add = [&messages](const char* text) {
