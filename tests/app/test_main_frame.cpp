@@ -11,7 +11,6 @@
 #include "ui/QuillpostTreeView.h"
 
 #include <QComboBox>
-#include <QDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTest>

@@ -6,20 +6,14 @@
 #include "TempDatabase.h"
 #include "TreeMenus.h"
 #include "app/CommandIds.h"
-#include "data/QuillpostDoc.h"
 #include "dispatch/SendResult.h"
 #include "ui/MessageHistoryDlg.h"
-#include "ui/QuillpostTreeView.h"
-#include "ui/SendMessageDlg.h"
 
-#include <QApplication>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTest>
 #include <QToolTip>
-#include <memory>
 
 namespace {
 
@@ -105,7 +99,8 @@ private slots:
             QCOMPARE(selectedNames(dlg), QStringList());
             compose(dlg, "Ward 4 meeting moved to 3 pm", "Ward 4");
         } });
-        choose(m_view->topLevelItem(MessagesCategory), ID_MESSAGES_NEWMESSAGE);
+        ChooseFromContextMenu(
+            *m_view, m_view->topLevelItem(MessagesCategory), ID_MESSAGES_NEWMESSAGE);
 
         QCOMPARE(script.played(), 1);
         const QString text = "Ward 4 meeting moved to 3 pm" + Suffix;
@@ -129,7 +124,7 @@ private slots:
                 "Fire drill" + Suffix);
             dlg->findChild<QPushButton*>("okButton")->click();
         } });
-        choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+        ChooseFromContextMenu(*m_view, messageItem(0), ID_MESSAGES_RESENDMESSAGE);
 
         QCOMPARE(script.played(), 1);
         const QString text = "Fire drill" + Suffix + Suffix;
@@ -160,7 +155,7 @@ private slots:
         if (goneMeanwhile)
             m_db->exec("DELETE FROM Messages WHERE MessageId = 1");
         m_prompt->answers = { answer };
-        choose(messageItem(0), ID_MESSAGES_DELETEMESSAGE);
+        ChooseFromContextMenu(*m_view, messageItem(0), ID_MESSAGES_DELETEMESSAGE);
 
         QCOMPARE(m_prompt->shown, shown);
         QCOMPARE(rows().size(), rowsLeft);
@@ -206,7 +201,7 @@ private slots:
             QCOMPARE(m_view->ContextRecord(), nullptr);
             dlg->findChild<QPushButton*>("okButton")->click();
         } });
-        choose(messageItem(0), ID_MESSAGES_RESENDMESSAGE);
+        ChooseFromContextMenu(*m_view, messageItem(0), ID_MESSAGES_RESENDMESSAGE);
 
         QCOMPARE(script.played(), 1);
         const QString text = "Fire drill" + Suffix + Suffix;
@@ -249,7 +244,7 @@ private slots:
             if (byDoubleClick)
                 QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
             else
-                choose(messageItem(0), ID_MESSAGES_HISTORY);
+                ChooseFromContextMenu(*m_view, messageItem(0), ID_MESSAGES_HISTORY);
         }
         const auto windows = m_view->findChildren<CMessageHistoryDlg*>();
         QCOMPARE(windows.size(), 1);
@@ -277,11 +272,6 @@ private:
         for (int i = 0; i < m_view->topLevelItem(MessagesCategory)->childCount(); ++i)
             texts << messageItem(i)->text(0);
         return texts;
-    }
-    // Right-clicks the item and chooses the entry of the command from its menu.
-    void choose(QTreeWidgetItem* item, int commandId)
-    {
-        ChooseFromContextMenu(*m_view, item, commandId);
     }
     QTreeWidgetItem* messageItem(int index) const
     {

@@ -6,15 +6,12 @@
 #include "TempDatabase.h"
 #include "TreeMenus.h"
 #include "app/CommandIds.h"
-#include "data/QuillpostDoc.h"
-#include "ui/QuillpostTreeView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTest>
 
 namespace {
 

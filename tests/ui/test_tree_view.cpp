@@ -1,15 +1,10 @@
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
 #include "TreeMenus.h"
-#include "data/QuillpostDoc.h"
-#include "ui/QuillpostTreeView.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QMenu>
-#include <QTest>
 #include <QWindow>
-#include <memory>
 
 namespace {
 
