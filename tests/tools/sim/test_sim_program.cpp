@@ -76,38 +76,35 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("valid");
-        // Facts about what was understood, or part of the complaint.
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expected"); // facts understood, or part of the complaint
+        const auto row = [](const char* name, const QStringList& arguments, const char* expected,
+                             bool valid = true) {
+            QTest::newRow(name) << arguments << valid << QString(expected);
+        };
 
-        QTest::newRow("defaults")
-            << QStringList {} << true
-            << "pty ring=1000 guard=1000 seq=1 faults=0,0,0,0,0,0,0,0,0,50,0,0";
-        QTest::newRow("pty with all settings")
-            << QStringList { "--pty", "--link", "/tmp/m", "--log", "p.jsonl", "--ring-delay", "10",
-                   "--guard-time", "20", "--idle-timeout", "30", "--max-block", "100" }
-            << true << "pty link=/tmp/m log=p.jsonl ring=10 guard=20 idle=30 max=100";
-        QTest::newRow("tcp") << QStringList { "--tcp", "7777", "--no-message-sequences" } << true
-                             << "tcp port=7777 seq=0";
-        QTest::newRow("every fault") << QStringList { "--busy", "--no-answer", "--no-carrier",
-            "--drop-after-block", "2", "--nak-login", "3", "--nak-block", "4", "--silent",
-            "--garbage", "--chunk-size", "5", "--chunk-pause", "6", "--slow", "7", "--long-run" }
-                                     << true << "faults=1,1,1,2,3,4,1,1,5,6,7,1";
-        QTest::newRow("a terminal of the field") << QStringList { "--tcp", "1", "--unknown-pager",
-            "999", "--unknown-pager", "5", "--password", "abc1", "--crlf", "--deferred",
-            "--pages-per-call", "3", "--hang-up-delay",
-            "40" } << true << "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40";
-        QTest::newRow("both modes") << QStringList { "--pty", "--tcp", "1" } << false << "either";
-        QTest::newRow("link with tcp")
-            << QStringList { "--tcp", "1", "--link", "x" } << false << "--link";
-        QTest::newRow("port out of range") << QStringList { "--tcp", "70000" } << false << "port";
-        QTest::newRow("count not a number")
-            << QStringList { "--nak-block", "two" } << false << "--nak-block";
-        QTest::newRow("count too small")
-            << QStringList { "--drop-after-block", "0" } << false << "at least 1";
-        QTest::newRow("negative pause")
-            << QStringList { "--chunk-pause", "-5" } << false << "--chunk-pause";
-        QTest::newRow("unknown option") << QStringList { "--frobnicate" } << false << "frobnicate";
-        QTest::newRow("stray argument") << QStringList { "extra" } << false << "extra";
+        row("defaults", {}, "pty ring=1000 guard=1000 seq=1 faults=0,0,0,0,0,0,0,0,0,50,0,0");
+        row("pty with all settings",
+            { "--pty", "--link", "/tmp/m", "--log", "p.jsonl", "--ring-delay", "10", "--guard-time",
+                "20", "--idle-timeout", "30", "--max-block", "100" },
+            "pty link=/tmp/m log=p.jsonl ring=10 guard=20 idle=30 max=100");
+        row("tcp", { "--tcp", "7777", "--no-message-sequences" }, "tcp port=7777 seq=0");
+        row("every fault",
+            { "--busy", "--no-answer", "--no-carrier", "--drop-after-block", "2", "--nak-login",
+                "3", "--nak-block", "4", "--silent", "--garbage", "--chunk-size", "5",
+                "--chunk-pause", "6", "--slow", "7", "--long-run" },
+            "faults=1,1,1,2,3,4,1,1,5,6,7,1");
+        row("a terminal of the field",
+            { "--tcp", "1", "--unknown-pager", "999", "--unknown-pager", "5", "--password", "abc1",
+                "--crlf", "--deferred", "--pages-per-call", "3", "--hang-up-delay", "40" },
+            "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40");
+        row("both modes", { "--pty", "--tcp", "1" }, "either", false);
+        row("link with tcp", { "--tcp", "1", "--link", "x" }, "--link", false);
+        row("port out of range", { "--tcp", "70000" }, "port", false);
+        row("count not a number", { "--nak-block", "two" }, "--nak-block", false);
+        row("count too small", { "--drop-after-block", "0" }, "at least 1", false);
+        row("negative pause", { "--chunk-pause", "-5" }, "--chunk-pause", false);
+        row("unknown option", { "--frobnicate" }, "frobnicate", false);
+        row("stray argument", { "extra" }, "extra", false);
     }
 
     void commandLine()
@@ -124,23 +121,20 @@ private slots:
         }
         const SimConfig& config = invocation.config;
         const SimFaults& f = config.faults;
+        const auto n = [](int value) { return QString::number(value); };
         QStringList faults; // in the order SimFaults declares them
         for (int value : { int(f.busy), int(f.noAnswer), int(f.noCarrier), f.dropLineAfterBlock,
                  f.nakLoginTimes, f.nakBlock, int(f.silentAfterConnect), int(f.garbage),
                  f.chunkSize, f.chunkPauseMs, f.slowReplyMs, int(f.longRunWithoutLineEnd) })
-            faults.append(QString::number(value));
+            faults.append(n(value));
         const QStringList facts { invocation.mode == SimInvocation::Mode::Pty ? "pty" : "tcp",
-            "port=" + QString::number(invocation.tcpPort), "link=" + invocation.linkPath,
-            "log=" + config.logPath, "ring=" + QString::number(config.ringDelayMs),
-            "guard=" + QString::number(config.guardTimeMs),
-            "idle=" + QString::number(config.idleTimeoutMs),
-            "max=" + QString::number(config.maxBlockLength),
-            "seq=" + QString::number(config.messageSequences), "faults=" + faults.join(','),
+            "port=" + n(invocation.tcpPort), "link=" + invocation.linkPath, "log=" + config.logPath,
+            "ring=" + n(config.ringDelayMs), "guard=" + n(config.guardTimeMs),
+            "idle=" + n(config.idleTimeoutMs), "max=" + n(config.maxBlockLength),
+            "seq=" + n(config.messageSequences), "faults=" + faults.join(','),
             "unknown=" + config.unknownPagerIds.join(','), "password=" + config.password,
-            "crlf=" + QString::number(config.crLfLineEnds),
-            "deferred=" + QString::number(config.deferredDelivery),
-            "pages=" + QString::number(config.maxPagesPerCall),
-            "hangup=" + QString::number(config.hangUpDelayMs) };
+            "crlf=" + n(config.crLfLineEnds), "deferred=" + n(config.deferredDelivery),
+            "pages=" + n(config.maxPagesPerCall), "hangup=" + n(config.hangUpDelayMs) };
         for (const QString& fact : expected.split(' '))
             QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
     }
