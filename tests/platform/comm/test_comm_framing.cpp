@@ -36,44 +36,35 @@ class TestCommFraming : public QObject
 private slots:
     void everyCombination_data()
     {
-        QTest::addColumn<char>("parity");
-        QTest::addColumn<int>("dataBits");
-        QTest::addColumn<int>("stopBits");
-        QTest::addColumn<uint>("parityFlags");
-
+        QTest::addColumn<QByteArray>("mode"); // as a provider's settings make it
+        QTest::addColumn<uint>("flags"); // the parity, size and stop bits the port is to get
         const std::pair<char, tcflag_t> parities[] = { { 'N', 0 }, { 'E', PARENB },
             { 'O', PARENB | PARODD }, { 'M', PARENB | PARODD | CMSPAR }, { 'S', PARENB | CMSPAR } };
-        for (const auto& [letter, flags] : parities)
+        const tcflag_t sizes[] = { CS5, CS6, CS7, CS8 };
+        for (const auto& [letter, parity] : parities)
             for (int data = 5; data <= 8; ++data)
                 for (int stop = 1; stop <= 2; ++stop)
                     QTest::newRow(FormatCommMode(letter, data, stop).constData())
-                        << letter << data << stop << uint(flags);
+                        << FormatCommMode(letter, data, stop)
+                        << uint(parity | sizes[data - 5] | (stop == 2 ? CSTOPB : 0));
     }
 
     void everyCombination()
     {
-        QFETCH(char, parity);
-        QFETCH(int, dataBits);
-        QFETCH(int, stopBits);
-        QFETCH(uint, parityFlags);
-
-        const std::optional<CommFraming> framing
-            = ParseCommMode(FormatCommMode(parity, dataBits, stopBits));
+        QFETCH(QByteArray, mode);
+        QFETCH(uint, flags);
+        const std::optional<CommFraming> framing = ParseCommMode(mode);
         QVERIFY(framing);
-
-        // A port at 1200 baud with odd parity, two stop bits and hardware flow control.
+        // A port at 1200 baud with odd parity, two stop bits and hardware flow control gets
+        // the framing asked for and no flow control; the speed and everything else stay.
         termios settings = {};
         cfmakeraw(&settings);
         settings.c_cflag |= CREAD | CLOCAL | CRTSCTS | PARENB | PARODD | CSTOPB;
         cfsetspeed(&settings, B1200);
-        const termios before = settings;
+        termios expected = settings;
+        expected.c_cflag &= ~(PARENB | PARODD | CMSPAR | CSIZE | CSTOPB | CRTSCTS);
+        expected.c_cflag |= flags;
         QVERIFY(ApplyFraming(settings, *framing));
-        // Parity, size and stop bits as asked and no flow control; the speed and everything
-        // else as they were.
-        const tcflag_t sizes[] = { CS5, CS6, CS7, CS8 };
-        termios expected = before;
-        expected.c_cflag = (before.c_cflag & ~(PARENB | PARODD | CMSPAR | CSIZE | CSTOPB | CRTSCTS))
-            | parityFlags | sizes[dataBits - 5] | (stopBits == 2 ? CSTOPB : 0);
         const auto fields = [](const termios& t) {
             return std::tuple(
                 t.c_cflag, t.c_iflag, t.c_oflag, t.c_lflag, cfgetispeed(&t), cfgetospeed(&t));
@@ -86,11 +77,10 @@ private slots:
     {
         QCOMPARE(FormatCommMode('E', 7, 1), QByteArray("parity=E data=7 stop=1"));
         QCOMPARE(FormatCommMode('S', 5, 2), QByteArray("parity=S data=5 stop=2"));
-        for (const QByteArray& mode :
-            { QByteArray("parity=X data=8 stop=1"), FormatCommMode('\0', 8, 1),
-                QByteArray("parity=N data=4 stop=1"), QByteArray("parity=N data=9 stop=1"),
-                QByteArray("parity=N data=8 stop=3"), QByteArray("parity=N data=8 stop=1.5"),
-                QByteArray("parity=N baud=9600"), QByteArray("parity= data=8 stop=1") })
+        const QByteArrayList refused { "parity=X data=8 stop=1", FormatCommMode('\0', 8, 1),
+            "parity=N data=4 stop=1", "parity=N data=9 stop=1", "parity=N data=8 stop=3",
+            "parity=N data=8 stop=1.5", "parity=N baud=9600", "parity= data=8 stop=1" };
+        for (const QByteArray& mode : refused)
             QVERIFY2(!ParseCommMode(mode), mode.constData());
     }
 
