@@ -61,38 +61,6 @@ class TestSimTerminal : public QObject
     Q_OBJECT
 
 private slots:
-    void wakeUpAndLogOn_data()
-    {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("loggedIn");
-
-        QTest::newRow("wake-up") << QByteArray("\r") << QByteArray("ID=") << false;
-        QTest::newRow("line feeds ignored")
-            << QByteArray("\r\n\r\n") << QByteArray("ID=ID=") << false;
-        QTest::newRow("log-on") << QByteArray("\x1bPG1\r") << kGoAhead << true;
-        QTest::newRow("log-on with password") << QByteArray("\x1bPG1abc123\r") << kGoAhead << true;
-        QTest::newRow("log-on after noise") << QByteArray("xx\x1bPG1\r") << kGoAhead << true;
-        QTest::newRow("password too long")
-            << QByteArray("\x1bPG1abcdefg\r") << QByteArray("\x15\r") << false;
-        QTest::newRow("other service") << QByteArray("\x1bPG3\r") << QByteArray("\x15\r") << false;
-        QTest::newRow("no CR yet") << QByteArray("\x1bPG1") << QByteArray() << false;
-        QTest::newRow("go away") << QByteArray("\x04\r") << QByteArray("\x1b\x04\r") << false;
-    }
-
-    void wakeUpAndLogOn()
-    {
-        QFETCH(QByteArray, input);
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, loggedIn);
-
-        SimConfig plain;
-        plain.messageSequences = false;
-        PagingTerminal terminal(plain, 1);
-        QCOMPARE(outcomeOf(terminal.receive(input)).replies, reply);
-        QCOMPARE(terminal.loggedIn(), loggedIn);
-    }
-
     // What the caller sends after logging on (one block or several), what the
     // terminal answers, and the page it takes (pager id, CR, text; empty: none).
     void blockVerdicts_data()
@@ -172,58 +140,70 @@ private slots:
         QCOMPARE(pieces.pages.size(), outcome.pages.size());
     }
 
-    // A terminal set up like a TAP 1.8 one in the field: what it answers a whole call.
-    void configuredTerminal_data()
+    // What a terminal set up as given answers a call from its start, and the phase it is
+    // left in: waiting for a log-on, logged on, or ended. Plain: no message sequences.
+    void callReplies_data()
     {
         QTest::addColumn<SimConfig>("config");
-        QTest::addColumn<QByteArray>("call"); // what the caller sends after the wake-up
-        QTest::addColumn<QByteArray>("replies"); // after "ID="
-        QTest::addColumn<bool>("ended");
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<QString>("phase");
+        const auto row = [](const char* name, const SimConfig& config, const QByteArray& call,
+                             const QByteArray& replies, const char* phase) {
+            QTest::newRow(name) << config << call << replies << QString(phase);
+        };
 
-        const QByteArray loggedOn = "110 1.8\r" + kGoAhead;
+        const QByteArray loggedOn = "ID=110 1.8\r" + kGoAhead;
         const QByteArray goAway = "\x1b\x04\r";
-        const QByteArray badPassword = "509 Invalid Password\r" + goAway;
-        SimConfig password, unknown, crLf, onePage, deferred;
+        const QByteArray badPassword = "ID=509 Invalid Password\r" + goAway;
+        const QByteArray logOn = "\r\x1bPG1\r";
+        SimConfig plain, password, unknown, crLf, onePage, deferred;
+        plain.messageSequences = false;
         password.password = "abc1";
         unknown.unknownPagerIds = { "999" };
         crLf.crLfLineEnds = true;
         onePage.maxPagesPerCall = 1;
         deferred.deferredDelivery = true;
-        const QByteArray twoPages = tapBlock("123", "A") + tapBlock("124", "B");
 
-        QTest::newRow("the password required")
-            << password << QByteArray("\x1bPG1abc1\r") << loggedOn << false;
-        QTest::newRow("a wrong password ends the call")
-            << password << QByteArray("\x1bPG1abc2\r") << badPassword << true;
-        QTest::newRow("no password where one is required")
-            << password << QByteArray("\x1bPG1\r") << badPassword << true;
-        QTest::newRow("an unknown pager ID is abandoned, the next page taken")
-            << unknown << "\x1bPG1\r" + tapBlock("999", "A") + tapBlock("123", "B")
-            << loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent << false;
-        QTest::newRow("lines end with CR LF")
-            << crLf << "\x1bPG1\r" + tapBlock("123", "A") + "\x04\r"
-            << QByteArray("110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) "
-                          "Sent\r\n\x06\r\n115 Goodbye\r\n\x1b\x04\r\n")
-            << true;
-        QTest::newRow("a page over the limit ends the call")
-            << onePage << "\x1bPG1\r" + twoPages
-            << loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway << true;
-        QTest::newRow("deferred delivery")
-            << deferred << "\x1bPG1\r" + tapBlock("123", "A")
-            << loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r" << false;
+        row("wake-up", plain, "\r", "ID=", "waiting");
+        row("line feeds ignored", plain, "\r\n\r\n", "ID=ID=", "waiting");
+        row("log-on", plain, "\x1bPG1\r", kGoAhead, "logged on");
+        row("log-on with password", plain, "\x1bPG1abc123\r", kGoAhead, "logged on");
+        row("log-on after noise", plain, "xx\x1bPG1\r", kGoAhead, "logged on");
+        row("password too long", plain, "\x1bPG1abcdefg\r", "\x15\r", "waiting");
+        row("other service", plain, "\x1bPG3\r", "\x15\r", "waiting");
+        row("no CR yet", plain, "\x1bPG1", "", "waiting");
+        row("go away", plain, "\x04\r", goAway, "ended");
+        row("the password required", password, "\r\x1bPG1abc1\r", loggedOn, "logged on");
+        row("a wrong password ends the call", password, "\r\x1bPG1abc2\r", badPassword, "ended");
+        row("no password where one is required", password, logOn, badPassword, "ended");
+        row("an unknown pager ID is abandoned, the next page taken", unknown,
+            logOn + tapBlock("999", "A") + tapBlock("123", "B"),
+            loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent, "logged on");
+        row("lines end with CR LF", crLf, logOn + tapBlock("123", "A") + "\x04\r",
+            "ID=110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) Sent\r\n\x06\r\n115 Goodbye\r\n"
+            "\x1b\x04\r\n",
+            "ended");
+        row("a page over the limit ends the call", onePage,
+            logOn + tapBlock("123", "A") + tapBlock("124", "B"),
+            loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway, "ended");
+        row("deferred delivery", deferred, logOn + tapBlock("123", "A"),
+            loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r", "logged on");
     }
 
-    void configuredTerminal()
+    void callReplies()
     {
         QFETCH(SimConfig, config);
         QFETCH(QByteArray, call);
         QFETCH(QByteArray, replies);
-        QFETCH(bool, ended);
+        QFETCH(QString, phase);
 
         PagingTerminal terminal(config, 1);
-        QCOMPARE(outcomeOf(terminal.receive("\r")).replies, QByteArray("ID="));
         QCOMPARE(outcomeOf(terminal.receive(call)).replies, replies);
-        QCOMPARE(terminal.ended(), ended);
+        const char* now = terminal.ended() ? "ended"
+            : terminal.loggedIn()          ? "logged on"
+                                           : "waiting";
+        QCOMPARE(QString(now), phase);
     }
 
     void logEscapesEveryByte()
