@@ -1,10 +1,13 @@
 #pragma once
 
 #include "PagingSimulator.h"
+#include "dispatch/SendResult.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QStringList>
+#include <algorithm>
 
 // One row of the Messages table as the soak run reads it back at the end.
 struct SoakRow
@@ -30,10 +33,87 @@ struct SoakVerdict
     QStringList strangers; // pages that belong to no row
 };
 
+using quillpost::sim::AcceptedPage;
+
+inline QString Describe(const SoakRow& row)
+{
+    return QStringLiteral("row %1 (pager %2, \"%3\", Status %4, Retries %5)")
+        .arg(row.id)
+        .arg(QString::fromLatin1(row.pagerId), QString::fromLatin1(row.text))
+        .arg(row.status)
+        .arg(row.retries);
+}
+
+// " (call 3 acknowledged, call 5 ACK lost)"; empty without pages.
+inline QString DescribePages(const QList<AcceptedPage>& pages)
+{
+    QStringList calls;
+    for (const AcceptedPage& page : pages)
+        calls << QStringLiteral("call %1 %2")
+                     .arg(page.call)
+                     .arg(page.acknowledged ? "acknowledged" : "ACK lost");
+    return calls.isEmpty() ? QString() : " (" + calls.join(", ") + ')';
+}
+
+// What is wrong with a row given the terminal's pages for it; empty when nothing is.
+inline QString Contradiction(const SoakRow& row, const QList<AcceptedPage>& pages)
+{
+    const auto acknowledged = std::count_if(
+        pages.begin(), pages.end(), [](const AcceptedPage& page) { return page.acknowledged; });
+    if (row.status == kStatusFailed) {
+        if (acknowledged > 0)
+            return QStringLiteral("given up, yet the terminal acknowledged it %1 time(s)")
+                .arg(acknowledged);
+        if (row.retries != kMaxAttempts)
+            return QStringLiteral("given up after %1 failed attempt(s)").arg(row.retries);
+        return {};
+    }
+    if (row.status != kStatusSent)
+        return QStringLiteral("Status %1 is neither sent nor given up").arg(row.status);
+    if (acknowledged != 1)
+        return QStringLiteral("marked sent, but the terminal acknowledged it %1 time(s)")
+            .arg(acknowledged);
+    const auto delivered = std::find_if(
+        pages.begin(), pages.end(), [](const AcceptedPage& page) { return page.acknowledged; });
+    for (const AcceptedPage& page : pages) {
+        if (!page.acknowledged && page.call >= delivered->call)
+            return QStringLiteral("sent again in call %1 after its acknowledgement in call %2")
+                .arg(page.call)
+                .arg(delivered->call);
+    }
+    return {};
+}
+
 // Checks every row against the pages the terminal took for its pager ID and text:
 // a row marked sent has exactly one acknowledged page, and every other page of it came
 // in an earlier call and lost its acknowledgement with the line; a row given up has no
 // acknowledged page and its fourth failed attempt recorded; no row is left waiting; and
 // every page belongs to a row.
-SoakVerdict CheckSoakRows(
-    const QList<SoakRow>& rows, const QList<quillpost::sim::AcceptedPage>& pages);
+inline SoakVerdict CheckSoakRows(const QList<SoakRow>& rows, const QList<AcceptedPage>& pages)
+{
+    QHash<std::pair<QByteArray, QByteArray>, QList<AcceptedPage>> pagesByRow; // by pager ID, text
+    for (const AcceptedPage& page : pages)
+        pagesByRow[{ page.pagerId, page.text }].append(page);
+
+    SoakVerdict verdict;
+    for (const SoakRow& row : rows) {
+        ++verdict.rows;
+        const QList<AcceptedPage> own = pagesByRow.take({ row.pagerId, row.text });
+        verdict.duplicates += std::max(0, int(own.size()) - 1);
+        if (row.status == kStatusWaiting) {
+            verdict.stuck << Describe(row);
+            continue;
+        }
+        verdict.sent += row.status == kStatusSent ? 1 : 0;
+        verdict.givenUp += row.status == kStatusFailed ? 1 : 0;
+        const QString wrong = Contradiction(row, own);
+        if (!wrong.isEmpty())
+            verdict.lost << Describe(row) + QStringLiteral(": ") + wrong + DescribePages(own);
+    }
+    for (auto it = pagesByRow.cbegin(); it != pagesByRow.cend(); ++it)
+        verdict.strangers << QStringLiteral("%1 page(s) to pager %2 with \"%3\"")
+                                 .arg(it.value().size())
+                                 .arg(QString::fromLatin1(it.key().first),
+                                     QString::fromLatin1(it.key().second));
+    return verdict;
+}
