@@ -48,42 +48,9 @@ private slots:
         m_sim.reset();
     }
 
-    void commandResults_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("answer");
-
-        QTest::newRow("reset brings echo back") << QByteArray("ATZ\rATE0") << kOk + "ATE0\r" + kOk;
-        QTest::newRow("factory settings") << QByteArray("AT&F\rATE0") << kOk + "ATE0\r" + kOk;
-        QTest::newRow("several settings") << QByteArray("ATV1Q0X4&C1&D2") << kOk;
-        QTest::newRow("lower case and spaces") << QByteArray("at e0 v1 x4") << kOk;
-        QTest::newRow("read a register") << QByteArray("ATS7=60S7?") << "\r\n060\r\n" + kOk;
-        QTest::newRow("hang up on hook") << QByteArray("ATH0") << kOk;
-        QTest::newRow("escape sent in command mode") << QByteArray("+++ATH") << kOk;
-        QTest::newRow("not a command") << QByteArray("hello\rAT") << kOk;
-        QTest::newRow("identify") << QByteArray("ATI") << "\r\nQuillpost simulated modem\r\n" + kOk;
-        QTest::newRow("numeric results") << QByteArray("ATV0") << QByteArray("0\r");
-        QTest::newRow("unknown command") << QByteArray("ATJ") << kError;
-        QTest::newRow("value out of range") << QByteArray("ATX9") << kError;
-        QTest::newRow("register value too big") << QByteArray("ATS7=300") << kError;
-        QTest::newRow("answer with nobody calling") << QByteArray("ATA") << kNoCarrier;
-        QTest::newRow("online without a call") << QByteArray("ATO") << kNoCarrier;
-        QTest::newRow("line too long") << "AT" + QByteArray(300, 'E') << kError;
-    }
-
-    void commandResults()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, answer);
-
-        startSim();
-        // Whatever the line did, the modem still answers.
-        QCOMPARE(m_line.talk({ command + "\r", answer, "ATV1\r", kOk }), QString());
-    }
-
-    // Each call from the dial on: what is said on the line (see SimTestLine::talk),
-    // the pages taken, and how the call ended once the caller closes the port
-    // (empty: no call was connected).
+    // Commands, and each call from the dial on: what is said on the line (see
+    // SimTestLine::talk), the pages taken, and how the call ended once the caller closes
+    // the port (empty: no call was connected).
     void calls_data()
     {
         QTest::addColumn<SimConfig>("config");
@@ -101,6 +68,26 @@ private slots:
         const auto dial = [](const QByteArray& command, const QByteArray& answer) {
             return Script { command, answer, "\r", "ID=" };
         };
+        // Whatever the line did, the modem still answers.
+        const auto command = [](const QByteArray& command, const QByteArray& answer) {
+            return Script { command + "\r", answer, "ATV1\r", kOk };
+        };
+        row("reset brings echo back", none, command("ATZ\rATE0", kOk + "ATE0\r" + kOk), {});
+        row("factory settings", none, command("AT&F\rATE0", kOk + "ATE0\r" + kOk), {});
+        row("several settings", none, command("ATV1Q0X4&C1&D2", kOk), {});
+        row("lower case and spaces", none, command("at e0 v1 x4", kOk), {});
+        row("read a register", none, command("ATS7=60S7?", "\r\n060\r\n" + kOk), {});
+        row("hang up on hook", none, command("ATH0", kOk), {});
+        row("escape sent in command mode", none, command("+++ATH", kOk), {});
+        row("not a command", none, command("hello\rAT", kOk), {});
+        row("identify", none, command("ATI", "\r\nQuillpost simulated modem\r\n" + kOk), {});
+        row("numeric result codes", none, command("ATV0", "0\r"), {});
+        row("unknown command", none, command("ATJ", kError), {});
+        row("value out of range", none, command("ATX9", kError), {});
+        row("register value too big", none, command("ATS7=300", kError), {});
+        row("answer with nobody calling", none, command("ATA", kNoCarrier), {});
+        row("online without a call", none, command("ATO", kNoCarrier), {});
+        row("line too long", none, command("AT" + QByteArray(300, 'E'), kError), {});
         row("tone", none, dial("ATDT5551234\r", kConnect));
         row("pulse", none, dial("ATDP5551234\r", kConnect));
         row("plain", none, dial("ATD 555-1234\r", kConnect));
