@@ -32,9 +32,13 @@ template <typename Recordset> QList<int> idsFound(const QString& criteria, bool 
     try {
         recordset.m_strFilter = asFilter ? criteria : QString();
         recordset.Open();
-        for (bool more = asFilter ? !recordset.IsEOF() : recordset.FindFirst(criteria); more; more
-             = asFilter ? (recordset.MoveNext(), !recordset.IsEOF()) : recordset.FindNext(criteria))
+        bool more = asFilter ? !recordset.IsEOF() : recordset.FindFirst(criteria);
+        while (more) {
             found.append(recordset.m_ID);
+            if (asFilter)
+                recordset.MoveNext();
+            more = asFilter ? !recordset.IsEOF() : recordset.FindNext(criteria);
+        }
     } catch (const CDaoException& refused) {
         const bool quoted = refused.reason().contains(criteria);
         return refused.kind() == Kind::BadCriteria && quoted ? Refused : QList<int> { -3 };
