@@ -145,15 +145,24 @@ struct LineEvent
     std::uint32_t handle = 102; // the call placed
 };
 
-void Row(const char* name, const QList<LineEvent>& events, const QStringList& heard,
-    const QStringList& lineCalls, std::int32_t answerResult = 0, bool withPort = true)
+// How the fake line interface answers: lineAnswer, and lineDeallocateCall in order.
+struct LineSetup
 {
-    QTest::newRow(name) << events << answerResult << withPort << heard << lineCalls;
+    std::int32_t answerResult = 0;
+    bool withPort = true; // whether the connected call has a data handle
+    QList<std::int32_t> deallocateResults {};
+};
+
+void Row(const char* name, const QList<LineEvent>& events, const QStringList& heard,
+    const QStringList& lineCalls, const LineSetup& setup = {})
+{
+    QTest::newRow(name) << events << setup << heard << lineCalls;
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(QList<LineEvent>)
+Q_DECLARE_METATYPE(LineSetup)
 
 class TestModemConnection : public QObject
 {
@@ -163,8 +172,7 @@ private slots:
     void callStates_data()
     {
         QTest::addColumn<QList<LineEvent>>("events");
-        QTest::addColumn<std::int32_t>("answerResult");
-        QTest::addColumn<bool>("withPort");
+        QTest::addColumn<LineSetup>("setup");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QStringList>("lineCalls"); // calls after dialling, in order
 
@@ -173,6 +181,9 @@ private slots:
         const LineEvent disconnected { LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED };
         const LineEvent offered { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 77 };
         const LineEvent ringing { LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 78 };
+        const LineEvent idle { LINE_CALLSTATE, LINECALLSTATE_IDLE };
+        const QString deallocate = QStringLiteral("lineDeallocateCall 102");
+        const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
         const QString getId = QStringLiteral("lineGetID 102 4 comm/datamodem");
         const QStringList failed { "failed 1 64" };
 
@@ -181,27 +192,34 @@ private slots:
         Row("connected", { connected }, { "connected 1" }, { getId });
         Row("far end hangs up before the exchange: hung up at once", { connected, disconnected },
             { "connected 1", "failed 1 0" }, { getId, "lineDrop 102", "lineDeallocateCall 102" });
-        Row("no data handle", { connected }, failed, { getId }, 0, false);
+        Row("no data handle", { connected }, failed, { getId }, { .withPort = false });
         Row("offered call answered, then ended", { offered, disconnected }, { "failed 1 0" },
             { "lineAnswer 77", "lineDrop 77", "lineDeallocateCall 77" });
         Row("ringing answered", { ringing }, {}, { "lineAnswer 78" });
         Row("refused answer leaves the call alone", { ringing, disconnected }, failed,
-            { "lineAnswer 78" }, LINEERR_INVALCALLHANDLE);
+            { "lineAnswer 78" }, { .answerResult = LINEERR_INVALCALLHANDLE });
         Row("other line states ignored", { { LINE_LINEDEVSTATE, 0x4 }, { LINE_CALLSTATE, 0x20 } },
             {}, {});
+        Row("idle call deallocated", { idle }, {}, { deallocate });
+        Row("idle: wrong call state three times", { idle }, {}, QStringList(4, deallocate),
+            { .deallocateResults = QList<std::int32_t>(3, wrongState) });
+        Row("idle: another error is not repeated", { idle }, {}, { deallocate },
+            { .deallocateResults = { LINEERR_OPERATIONFAILED, wrongState } });
+        Row("idle: wrong call state for ever, given up", { idle }, {}, QStringList(10, deallocate),
+            { .deallocateResults = QList<std::int32_t>(1000, wrongState) });
     }
 
     void callStates()
     {
         QFETCH(QList<LineEvent>, events);
-        QFETCH(std::int32_t, answerResult);
-        QFETCH(bool, withPort);
+        QFETCH(LineSetup, setup);
         QFETCH(QStringList, expected);
         QFETCH(QStringList, lineCalls);
 
         Fixture fixture;
-        fixture.telephony.answerResult = answerResult;
-        if (!withPort)
+        fixture.telephony.answerResult = setup.answerResult;
+        fixture.telephony.deallocateResults = setup.deallocateResults;
+        if (!setup.withPort)
             fixture.telephony.makePort = nullptr;
         fixture.Dial();
         QCOMPARE(fixture.telephony.lastCall, CallHandle(102));
@@ -210,7 +228,12 @@ private slots:
             fixture.telephony.emitEvent(event.handle, event.message, event.param1);
 
         QVERIFY2(fixture.Heard(expected), qPrintable(fixture.events.join(", ")));
-        QCOMPARE(fixture.telephony.calls.mid(dialled), lineCalls);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.calls.mid(dialled), lineCalls, 5000);
+        // Once deallocated, the handle is forgotten: a hang-up neither drops nor deallocates it.
+        if (lineCalls.value(lineCalls.size() - 1).startsWith("lineDeallocateCall")) {
+            fixture.connection->HangUp();
+            QCOMPARE(fixture.telephony.calls.mid(dialled), lineCalls);
+        }
         // One data call, the number exactly as given, on a line opened for data calls with
         // owner privileges.
         QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
@@ -366,36 +389,6 @@ private slots:
             fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
         QTRY_COMPARE_WITH_TIMEOUT(
             fixture.events, connects ? QStringList { "connected 1" } : QStringList(), 5000);
-    }
-
-    void idleCallDeallocated_data()
-    {
-        QTest::addColumn<QList<std::int32_t>>("results"); // of lineDeallocateCall, in order
-        QTest::addColumn<int>("deallocations");
-        const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
-
-        QTest::newRow("accepted at once") << QList<std::int32_t>() << 1;
-        QTest::newRow("wrong call state three times") << QList<std::int32_t>(3, wrongState) << 4;
-        QTest::newRow("another error is not repeated")
-            << QList { LINEERR_OPERATIONFAILED, wrongState } << 1;
-        QTest::newRow("wrong call state for ever: given up")
-            << QList<std::int32_t>(1000, wrongState) << 10;
-    }
-
-    void idleCallDeallocated()
-    {
-        QFETCH(QList<std::int32_t>, results);
-        QFETCH(int, deallocations);
-        Fixture fixture;
-        fixture.telephony.deallocateResults = results;
-        fixture.Dial();
-        fixture.telephony.emitCallState(LINECALLSTATE_IDLE);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            fixture.telephony.count("lineDeallocateCall"), deallocations, 5000);
-        // The handle is then forgotten: a hang-up neither drops nor deallocates it again.
-        fixture.connection->HangUp();
-        QCOMPARE(fixture.telephony.count("lineDeallocateCall 102"), deallocations);
-        QCOMPARE(fixture.telephony.count("lineDrop"), 0);
     }
 };
 
