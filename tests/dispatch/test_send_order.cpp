@@ -28,18 +28,20 @@ struct Row
 {
     int recipient;
     int messageId;
-    int status;
-    QString requiredSendTime;
+    int status = 0;
+    QString requiredSendTime = Yesterday;
 };
+
+const QList<User> kThreeOnDefault { { "111", 0 }, { "222", 0 }, { "333", 0 } };
 
 // A small database: providers 1, 2, ... (access numbers "0100", "0200", ...), users
 // 1, 2, ..., Messages rows in table order, then statements run over them.
 struct Scene
 {
-    QList<int> providerDefaults; // UseAsDefault of each provider
-    QList<User> users;
     QList<Row> rows;
-    QStringList statements;
+    QStringList statements {};
+    QList<int> providerDefaults { 1 }; // UseAsDefault of each provider
+    QList<User> users = kThreeOnDefault;
 };
 
 QString messageText(int messageId)
@@ -94,76 +96,59 @@ private slots:
         QTest::addColumn<Scene>("scene");
         QTest::addColumn<QString>("order"); // as describe() gives it
 
-        const QList<User> threeOnDefault { { "111", 0 }, { "222", 0 }, { "333", 0 } };
         const auto row = [](const char* name, const Scene& scene, const char* order) {
             QTest::newRow(name) << scene << QString(order);
         };
-        row("no messages", { { 1 }, threeOnDefault, {}, {} }, "none");
+        row("no messages", {}, "none");
         // Neither the lower MessageId nor the older due time comes first.
-        row("table order",
-            { { 1 }, threeOnDefault, { { 1, 9, 0, Yesterday }, { 2, 4, 0, LastWeek } }, {} },
-            "9 1 111 0100 E71");
-        row("first due tomorrow, second now",
-            { { 1 }, threeOnDefault, { { 1, 1, 0, Tomorrow }, { 2, 2, 0, Now } }, {} },
+        row("table order", { { { 1, 9 }, { 2, 4, 0, LastWeek } } }, "9 1 111 0100 E71");
+        row("first due tomorrow, second now", { { { 1, 1, 0, Tomorrow }, { 2, 2, 0, Now } } },
             "2 2 222 0100 E71");
-        row("due this very second", { { 1 }, threeOnDefault, { { 1, 1, 0, Now } }, {} },
-            "1 1 111 0100 E71");
-        row("due one second from now", { { 1 }, threeOnDefault, { { 1, 1, 0, SecondLater } }, {} },
-            "none");
+        row("due this very second", { { { 1, 1, 0, Now } } }, "1 1 111 0100 E71");
+        row("due one second from now", { { { 1, 1, 0, SecondLater } } }, "none");
         row("deleted user passed over",
-            { { 1 }, threeOnDefault, { { 1, 3, 0, Yesterday }, { 2, 3, 0, Yesterday } },
-                { "DELETE FROM Users WHERE ID = 1" } },
-            "3 2 222 0100 E71");
+            { { { 1, 3 }, { 2, 3 } }, { "DELETE FROM Users WHERE ID = 1" } }, "3 2 222 0100 E71");
         row("no entry reaches a provider, next message served",
-            { { 1 }, { { "111", 2 }, { "222", 0 } },
-                { { 1, 3, 0, Yesterday }, { 7, 3, 0, Yesterday }, { 2, 4, 0, Yesterday } }, {} },
+            { { { 1, 3 }, { 7, 3 }, { 2, 4 } }, {}, { 1 }, { { "111", 2 }, { "222", 0 } } },
             "4 2 222 0100 E71");
-        row("no provider at all",
-            { {}, threeOnDefault, { { 1, 1, 0, Yesterday }, { 2, 1, 0, Yesterday } }, {} }, "none");
-        row("sent and failed entries never taken",
-            { { 1 }, threeOnDefault,
-                { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
+        row("no provider at all", { { { 1, 1 }, { 2, 1 } }, {}, {} }, "none");
+        row("sent and failed entries never taken", { { { 1, 5, 1 }, { 2, 5, 2 }, { 3, 5 } } },
             "5 3 333 0100 E71");
         row("sent entry through the same provider not collected",
-            { { 1 }, threeOnDefault,
-                { { 1, 5, 0, Yesterday }, { 2, 5, 1, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
-            "5 1,3 111,333 0100 E71");
-        row("message with nothing waiting passed over",
-            { { 1 }, threeOnDefault,
-                { { 1, 5, 1, Yesterday }, { 2, 5, 2, Yesterday }, { 3, 6, 0, Yesterday } }, {} },
+            { { { 1, 5 }, { 2, 5, 1 }, { 3, 5 } } }, "5 1,3 111,333 0100 E71");
+        row("message with nothing waiting passed over", { { { 1, 5, 1 }, { 2, 5, 2 }, { 3, 6 } } },
             "6 3 333 0100 E71");
         // Users 1 (provider 0) and 2 (provider 2, the default) share an order; user 3 names
         // provider 1, which is not the default.
         row("default by 0 and by ID alike",
-            { { 0, 1 }, { { "111", 0 }, { "222", 2 }, { "333", 1 } },
-                { { 1, 5, 0, Yesterday }, { 3, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} },
+            { { { 1, 5 }, { 3, 5 }, { 2, 5 } }, {}, { 0, 1 },
+                { { "111", 0 }, { "222", 2 }, { "333", 1 } } },
             "5 1,2 111,222 0200 E71");
         row("without a default, 0 means the first provider",
-            { { 0, 0 }, { { "111", 1 }, { "222", 2 }, { "333", 0 } },
-                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} },
+            { { { 1, 5 }, { 2, 5 }, { 3, 5 } }, {}, { 0, 0 },
+                { { "111", 1 }, { "222", 2 }, { "333", 0 } } },
             "5 1,3 111,333 0100 E71");
         row("deleted provider not replaced by the default",
-            { { 1, 0 }, { { "111", 2 }, { "222", 0 } },
-                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } },
-                { "DELETE FROM ServiceProviders WHERE ID = 2" } },
+            { { { 1, 5 }, { 2, 5 } }, { "DELETE FROM ServiceProviders WHERE ID = 2" }, { 1, 0 },
+                { { "111", 2 }, { "222", 0 } } },
             "5 2 222 0100 E71");
         row("no telephone number",
-            { { 1 }, { { "", 0 }, { "222", 0 } },
-                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday } }, {} },
+            { { { 1, 5 }, { 2, 5 } }, {}, { 1 }, { { "", 0 }, { "222", 0 } } },
             "5 1,2 ,222 0100 E71");
         // The user names provider 2, whose line settings go with the order; provider 1, the
         // default, has settings no row uses. Parity 0 is none, 1 even, anything else odd.
         for (const auto& [parity, dataBits, stopBits, line] : { std::tuple { 0, 8, 1, "N81" },
                  { 1, 7, 1, "E71" }, { 2, 7, 2, "O72" }, { 5, 8, 2, "O82" } })
             QTest::addRow("line settings of the provider named, parity %d", parity)
-                << Scene { { 1, 0 }, { { "111", 2 } }, { { 1, 1, 0, Yesterday } },
+                << Scene { { { 1, 1 } },
                        { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2 "
                          "WHERE ID = 1",
                            QStringLiteral("UPDATE ServiceProviders SET Parity = %1, DataBits = "
                                           "%2, StopBits = %3 WHERE ID = 2")
                                .arg(parity)
                                .arg(dataBits)
-                               .arg(stopBits) } }
+                               .arg(stopBits) },
+                       { 1, 0 }, { { "111", 2 } } }
                 << QStringLiteral("1 1 111 0200 %1").arg(line);
     }
 
@@ -191,8 +176,8 @@ private slots:
         // Entries A (provider 1), B (provider 2), C (provider 1) of one message.
         TempDatabase db;
         build(db,
-            Scene { { 0, 0 }, { { "111", 1 }, { "222", 2 }, { "333", 1 } },
-                { { 1, 5, 0, Yesterday }, { 2, 5, 0, Yesterday }, { 3, 5, 0, Yesterday } }, {} });
+            Scene { { { 1, 5 }, { 2, 5 }, { 3, 5 } }, {}, { 0, 0 },
+                { { "111", 1 }, { "222", 2 }, { "333", 1 } } });
         FakeClock clock;
         PresetPrompt prompt;
         CQuillpostDoc doc;
