@@ -35,6 +35,8 @@ ModemSession::ModemSession(
     , m_recorder(recorder)
 {
     m_pacer = new ReplyPacer([&link](QByteArrayView bytes) { return link.write(bytes); }, this);
+    m_pacer->setLineRate(config.lineRateBps);
+    m_pacer->setCounter([&recorder](qint64 byteCount) { recorder.recordSent(byteCount); });
     connect(&m_link, &PtyLink::received, this, &ModemSession::receive);
     connect(&m_link, &PtyLink::callerLeft, this, &ModemSession::callerLeft);
     connect(&m_link, &PtyLink::callerArrived, this, [this] { m_commandLine.clear(); });
@@ -57,6 +59,7 @@ void ModemSession::shutDown()
 void ModemSession::receive(const QByteArray& bytes)
 {
     m_recorder.recordReceived(bytes);
+    m_pacer->lineCarriedIncoming(bytes.size());
     switch (m_mode) {
     case Mode::Command:
     case Mode::OnlineCommand: {

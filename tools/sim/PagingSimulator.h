@@ -70,6 +70,12 @@ struct SimConfig
     // TCP: after the terminal ends a call it keeps the connection this long before
     // closing it, so the caller must hang up by itself.
     int hangUpDelayMs = 0;
+    // The line carries this many bits per second, ten to a byte (start, eight data,
+    // stop), one way at a time: the caller's bytes hold it for their time as they
+    // arrive, and every byte sent to the caller (modem echo and responses, the
+    // terminal's replies) reaches it only after its own time on a free line.
+    // 0: no line time, bytes go as fast as the link takes them.
+    int lineRateBps = 0;
     QString logPath; // one JSON object per line; empty: no log file
 };
 
@@ -104,6 +110,13 @@ struct CallRecord
     int call = 0;
     CallEnd how = CallEnd::Stopped;
     QDateTime time; // UTC
+    // Bytes from and to the caller since the previous call ended (or the simulator
+    // started), the modem's command dialogue included. A reply counts as sent once
+    // the terminal or modem has put it on its way, so a call's last words count for
+    // it; bytes withdrawn unsent when the caller hangs up do not count. TCP calls at
+    // the same time share one count.
+    qint64 received = 0;
+    qint64 sent = 0;
 };
 
 // The words used for CallEnd in the log file and on the command line's output.

@@ -102,6 +102,11 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         { QStringLiteral("hang-up-delay"),
             QStringLiteral("TCP: close a call <n> ms after the terminal ended it (default 0)."),
             &config.hangUpDelayMs, 0 },
+        { QStringLiteral("line-rate"),
+            QStringLiteral("The line carries <n> bits per second, 10 per byte, one way at a time: "
+                           "every reply and echo reaches the caller only after its line time "
+                           "(default 0: no line time)."),
+            &config.lineRateBps, 0 },
         { QStringLiteral("max-block"),
             QStringLiteral("Longest block accepted, in bytes (default 256)."),
             &config.maxBlockLength, 9 },

@@ -65,8 +65,10 @@ QByteArray pageLogLine(const AcceptedPage& page)
 
 QByteArray callEndLogLine(const CallRecord& record)
 {
-    return "{\"event\":\"call-end\",\"call\":" + QByteArray::number(record.call) + ",\"time\":"
-        + jsonTime(record.time) + ",\"how\":\"" + callEndName(record.how).toLatin1() + "\"}\n";
+    return "{\"event\":\"call-end\",\"call\":" + QByteArray::number(record.call)
+        + ",\"time\":" + jsonTime(record.time) + ",\"how\":\"" + callEndName(record.how).toLatin1()
+        + "\",\"received\":" + QByteArray::number(record.received)
+        + ",\"sent\":" + QByteArray::number(record.sent) + "}\n";
 }
 
 } // namespace quillpost::sim

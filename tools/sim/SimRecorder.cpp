@@ -3,6 +3,7 @@
 #include "SimLog.h"
 
 #include <QDeadlineTimer>
+#include <algorithm>
 
 namespace quillpost::sim {
 
@@ -55,7 +56,10 @@ void SimRecorder::recordPage(const AcceptedPage& page)
 void SimRecorder::recordCallEnd(int call, CallEnd how)
 {
     QMutexLocker lock(&m_mutex);
-    const CallRecord record { call, how, QDateTime::currentDateTimeUtc() };
+    const CallRecord record { call, how, QDateTime::currentDateTimeUtc(), m_receivedSinceCallEnd,
+        m_sentSinceCallEnd };
+    m_receivedSinceCallEnd = 0;
+    m_sentSinceCallEnd = 0;
     m_callEnds.append(record);
     writeLogLine(callEndLogLine(record));
     m_changed.wakeAll();
@@ -65,6 +69,15 @@ void SimRecorder::recordReceived(QByteArrayView bytes)
 {
     QMutexLocker lock(&m_mutex);
     m_received.append(bytes);
+    m_receivedSinceCallEnd += bytes.size();
+}
+
+void SimRecorder::recordSent(qint64 byteCount)
+{
+    QMutexLocker lock(&m_mutex);
+    // Bytes withdrawn after the call they were counted for had ended (its last words,
+    // when the caller hung up before they were through) are not taken from the next.
+    m_sentSinceCallEnd = std::max<qint64>(0, m_sentSinceCallEnd + byteCount);
 }
 
 QList<AcceptedPage> SimRecorder::pages() const

@@ -24,6 +24,8 @@ public:
     void recordPage(const AcceptedPage& page);
     void recordCallEnd(int call, CallEnd how);
     void recordReceived(QByteArrayView bytes);
+    // Bytes given to the line for the caller, or (negative) withdrawn unsent.
+    void recordSent(qint64 byteCount);
 
     QList<AcceptedPage> pages() const;
     int pageCount() const;
@@ -44,6 +46,9 @@ private:
     QList<CallRecord> m_callEnds;
     int m_calls = 0;
     QByteArray m_received;
+    // Since the last call ended, for its successor's record.
+    qint64 m_receivedSinceCallEnd = 0;
+    qint64 m_sentSinceCallEnd = 0;
     QFile m_log;
 };
 

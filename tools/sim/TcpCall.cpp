@@ -25,6 +25,8 @@ TcpCall::TcpCall(
         },
         this);
     m_pacer->setPieces(config.faults.chunkSize, config.faults.chunkPauseMs);
+    m_pacer->setLineRate(config.lineRateBps);
+    m_pacer->setCounter([&recorder](qint64 byteCount) { recorder.recordSent(byteCount); });
     m_session = new TerminalSession(config, recorder, *m_pacer, this);
     connect(m_session, &TerminalSession::terminalEndedCall, this, &TcpCall::terminalEndedCall);
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpCall::readAvailable);
@@ -47,6 +49,7 @@ void TcpCall::readAvailable()
 {
     const QByteArray bytes = m_socket->readAll();
     m_recorder.recordReceived(bytes);
+    m_pacer->lineCarriedIncoming(bytes.size());
     m_session->receive(bytes);
 }
 
