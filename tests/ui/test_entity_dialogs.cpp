@@ -106,71 +106,65 @@ private slots:
         QVERIFY(prompt.shown.isEmpty());
     }
 
+    // Baud rate, stop bits, parity, data bits and "Use as default", in that order: the
+    // numbers preset, what the lists show for them, the choice made in each list (as for
+    // choose(), separated by "|"; empty: untouched), and the numbers handed back.
     void providerLineSettings_data()
     {
-        // Baud rate, stop bits, parity, data bits and "Use as default", in that order.
-        QTest::addColumn<QList<int>>("members");
+        QTest::addColumn<QString>("members");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QStringList>(
-            "choices"); // one for each list, as for choose(); "" untouched
+        QTest::addColumn<QString>("choices");
         QTest::addColumn<bool>("cancel");
-        QTest::addColumn<QList<int>>("handedBack");
-
-        const auto row = [](const char* name, QList<int> members, const char* shown,
-                             QStringList choices, QList<int> handedBack, bool cancel = false) {
-            QTest::newRow(name) << members << QString(shown) << choices << cancel << handedBack;
+        QTest::addColumn<QString>("handedBack");
+        const auto row = [](const char* name, const char* members, const char* shown,
+                             const char* choices, const char* handedBack, bool cancel = false) {
+            QTest::newRow(name) << QString(members) << QString(shown) << QString(choices) << cancel
+                                << QString(handedBack);
         };
-        const QStringList untouched { "", "", "", "" };
-        row("new provider", { 9600, 1, 0, 8, 0 }, "9600 1 None 8 off", untouched,
-            { 9600, 1, 0, 8, 0 });
-        row("first entries", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", untouched,
-            { 300, 1, 1, 7, 1 });
-        row("last entries", { 38400, 2, 2, 8, 1 }, "38400 2 Odd 8 on", untouched,
-            { 38400, 2, 2, 8, 1 });
-        row("outside the lists", { 57600, 3, 5, 6, 2 }, "38400 1 None 8 off", untouched,
-            { 38400, 1, 0, 8, 0 });
-        row("negative", { -1, -1, -1, -1, -1 }, "38400 1 None 8 off", untouched,
-            { 38400, 1, 0, 8, 0 });
-        row("entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off", { "6", "1", "2", "1" },
-            { 19200, 2, 2, 8, 0 });
-        row("no entries chosen", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
-            { "-1", "-1", "-1", "-1" }, { 38400, 2, -1, 8, 0 });
-        row("texts typed", { 9600, 1, 1, 7, 0 }, "9600 1 Even 7 off",
-            { "typed:57600", "typed:1.5", "typed:Mark", "typed:6" }, { 38400, 2, -1, 8, 0 });
-        row("cancelled", { 300, 1, 1, 7, 1 }, "300 1 Even 7 on", { "-1", "0", "", "" },
-            { 38400, 1, 1, 7, 1 }, true);
+        row("new provider", "9600 1 0 8 0", "9600 1 None 8 off", "", "9600 1 0 8 0");
+        row("first entries", "300 1 1 7 1", "300 1 Even 7 on", "", "300 1 1 7 1");
+        row("last entries", "38400 2 2 8 1", "38400 2 Odd 8 on", "", "38400 2 2 8 1");
+        row("outside the lists", "57600 3 5 6 2", "38400 1 None 8 off", "", "38400 1 0 8 0");
+        row("negative", "-1 -1 -1 -1 -1", "38400 1 None 8 off", "", "38400 1 0 8 0");
+        row("entries chosen", "9600 1 1 7 0", "9600 1 Even 7 off", "6|1|2|1", "19200 2 2 8 0");
+        row("no entries chosen", "9600 1 1 7 0", "9600 1 Even 7 off", "-1|-1|-1|-1",
+            "38400 2 -1 8 0");
+        row("texts typed", "9600 1 1 7 0", "9600 1 Even 7 off",
+            "typed:57600|typed:1.5|typed:Mark|typed:6", "38400 2 -1 8 0");
+        row("cancelled", "300 1 1 7 1", "300 1 Even 7 on", "-1|0||", "38400 1 1 7 1", true);
     }
 
     // What the lists show for the numbers preset, and the numbers they give back on closing,
     // whether by OK or by Cancel.
     void providerLineSettings()
     {
-        QFETCH(QList<int>, members);
+        QFETCH(QString, members);
         QFETCH(QString, shown);
-        QFETCH(QStringList, choices);
+        QFETCH(QString, choices);
         QFETCH(bool, cancel);
-        QFETCH(QList<int>, handedBack);
+        QFETCH(QString, handedBack);
         CServiceProviderDlg dlg;
-        dlg.m_nBaudRate = members[0];
-        dlg.m_nStopBits = members[1];
-        dlg.m_nParity = members[2];
-        dlg.m_nDataBits = members[3];
-        dlg.m_bUseAsDefault = members[4];
+        const QStringList preset = members.split(' ');
+        dlg.m_nBaudRate = preset[0].toInt();
+        dlg.m_nStopBits = preset[1].toInt();
+        dlg.m_nParity = preset[2].toInt();
+        dlg.m_nDataBits = preset[3].toInt();
+        dlg.m_bUseAsDefault = preset[4].toInt();
         showAndWait(dlg);
         QStringList texts;
         const char* lists[] = { "baudRateCombo", "stopBitsCombo", "parityCombo", "dataBitsCombo" };
         for (int i = 0; i < 4; ++i) {
             texts << combo(dlg, lists[i])->currentText();
-            if (!choices[i].isEmpty())
-                choose(combo(dlg, lists[i]), choices[i]);
+            if (!choices.split('|').value(i).isEmpty())
+                choose(combo(dlg, lists[i]), choices.split('|').value(i));
         }
         texts << (dlg.findChild<QCheckBox*>("useAsDefaultCheck")->isChecked() ? "on" : "off");
         QCOMPARE(texts.join(' '), shown);
         // A Text column holds 255 characters; the field takes no more.
         QTest::keyClicks(dlg.findChild<QLineEdit*>("accessNumberEdit"), QString(256, '5') + "#");
         cancel ? dlg.reject() : dlg.accept();
-        QCOMPARE(QList<int>({ dlg.m_nBaudRate, dlg.m_nStopBits, dlg.m_nParity, dlg.m_nDataBits,
-                     dlg.m_bUseAsDefault }),
+        QCOMPARE(QString::asprintf("%d %d %d %d %d", dlg.m_nBaudRate, dlg.m_nStopBits,
+                     dlg.m_nParity, dlg.m_nDataBits, dlg.m_bUseAsDefault),
             handedBack);
         QCOMPARE(dlg.m_strAccessNumber, QString(255, '5'));
     }

@@ -138,24 +138,18 @@ private slots:
 
     void keyboardRequestUsesMousePosition_data()
     {
-        QTest::addColumn<bool>("menuKey");
         QTest::addColumn<int>("category"); // of the item under the mouse; -1: mouse outside
         QTest::addColumn<int>("child");
         QTest::addColumn<int>("recordId"); // of the menu's context record; -1: no menu
-
-        QTest::newRow("Shift+F10 over a provider") << false << Providers << 1 << 22;
-        QTest::newRow("menu key over a provider") << true << Providers << 1 << 22;
-        QTest::newRow("Shift+F10 over a user") << false << Users << 2 << 13;
-        QTest::newRow("menu key over a user") << true << Users << 2 << 13;
-        QTest::newRow("Shift+F10 below the tree") << false << -1 << -1 << -1;
-        QTest::newRow("menu key below the tree") << true << -1 << -1 << -1;
+        QTest::newRow("over a provider") << Providers << 1 << 22;
+        QTest::newRow("over a user") << Users << 2 << 13;
+        QTest::newRow("below the tree") << -1 << -1 << -1;
     }
 
-    // The keyboard's request opens the menu of the item under the mouse, not of the
-    // selected item; with the mouse outside the tree it opens nothing.
+    // The keyboard's request, by Shift+F10 or the menu key, opens the menu of the item under
+    // the mouse, not of the selected item; with the mouse outside the tree it opens nothing.
     void keyboardRequestUsesMousePosition()
     {
-        QFETCH(bool, menuKey);
         QFETCH(int, category);
         QFETCH(int, child);
         QFETCH(int, recordId);
@@ -180,21 +174,23 @@ private slots:
         if (QCursor::pos(m_view->screen()) != mouse)
             QSKIP("this platform cannot move the mouse pointer");
 
-        const QStringList shown = captureMenu([&] {
-            if (!menuKey) {
-                QTest::keyClick(m_view.get(), Qt::Key_F10, Qt::ShiftModifier);
-                return;
-            }
-            // The menu key arrives as a keyboard request at the focused (selected) item.
-            const QPoint at = m_view->visualItemRect(selected).center();
-            QContextMenuEvent event(
-                QContextMenuEvent::Keyboard, at, m_view->viewport()->mapToGlobal(at));
-            QApplication::sendEvent(m_view.get(), &event);
-        });
-        QCOMPARE(shown.value(0),
-            category < 0 ? QString() : QStringLiteral("contextMenu%1").arg(139 + category));
-        QCOMPARE(m_view->ContextRecord() ? m_view->ContextRecord()->m_id : -1, recordId);
-        QCOMPARE(m_view->currentItem(), selected);
+        for (const bool menuKey : { false, true }) {
+            const QStringList shown = captureMenu([&] {
+                if (!menuKey) {
+                    QTest::keyClick(m_view.get(), Qt::Key_F10, Qt::ShiftModifier);
+                    return;
+                }
+                // The menu key arrives as a keyboard request at the focused (selected) item.
+                const QPoint at = m_view->visualItemRect(selected).center();
+                QContextMenuEvent event(
+                    QContextMenuEvent::Keyboard, at, m_view->viewport()->mapToGlobal(at));
+                QApplication::sendEvent(m_view.get(), &event);
+            });
+            QCOMPARE(shown.value(0),
+                category < 0 ? QString() : QStringLiteral("contextMenu%1").arg(139 + category));
+            QCOMPARE(m_view->ContextRecord() ? m_view->ContextRecord()->m_id : -1, recordId);
+            QCOMPARE(m_view->currentItem(), selected);
+        }
     }
 
     void refreshAfterReload()
