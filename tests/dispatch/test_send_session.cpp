@@ -56,16 +56,14 @@ public:
 void QueueMessage(const TempDatabase& db, const QString& accessNumber, const QList<int>& retries,
     const QString& text = kText)
 {
-    db.addProvider(QStringLiteral("P1"), accessNumber, 1);
-    int messageId = 0;
+    db.addProvider("P1", accessNumber, 1);
     for (int i = 0; i < retries.size(); ++i) {
         const int user
             = db.addUser(QStringLiteral("User %1").arg(i + 1), QString::number(1001 + i));
-        const int row = db.addMessageRow(user, messageId, text, 0, kQueued);
-        messageId = messageId == 0 ? row : messageId;
-        db.exec(QStringLiteral("UPDATE Messages SET MessageId = ?, Retries = ? WHERE ID = ?"),
-            { messageId, retries[i], row });
+        db.exec("UPDATE Messages SET Retries = ? WHERE ID = ?",
+            { retries[i], db.addMessageRow(user, 0, text, 0, kQueued) });
     }
+    db.exec("UPDATE Messages SET MessageId = (SELECT min(ID) FROM Messages)");
 }
 
 const QString kMessageRow = QStringLiteral("Status || ',' || Retries || ',' || SendTime");
@@ -141,233 +139,199 @@ class TestSendSession : public QObject
     Q_OBJECT
 
 private slots:
-    void sends_data();
-    void sends();
-    void unknownPagerIdNoLongerHoldsUpTheQueue();
-    void lockedDatabaseWhileRecording_data();
-    void lockedDatabaseWhileRecording();
-};
+    void sends_data()
+    {
+        QTest::addColumn<Case>("c");
+        const QString sent = CSendSession::kSent, refused = CSendSession::kRefused,
+                      lineFailed = CSendSession::kLineFailed, ended = CSendSession::kTerminalEnded,
+                      timedOut = CSendSession::kTimedOut;
+        const QStringList two { kSentRow, kSentRow };
+        const QStringList twoLogged { LogEntry("1001", 1, kPageSent),
+            LogEntry("1002", 1, kPageSent) };
+        const QStringList oneLogged { LogEntry("1001", 1, kPageSent) };
+        const auto password = [](const char* expected) {
+            SimConfig config;
+            config.password = expected;
+            return config;
+        };
+        const auto refusal = QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON %2 BEGIN SELECT "
+                                            "RAISE(ABORT, 'disk full'); END");
 
-void TestSendSession::sends_data()
-{
-    QTest::addColumn<Case>("c");
-    const QString sent = CSendSession::kSent, refused = CSendSession::kRefused,
-                  lineFailed = CSendSession::kLineFailed, ended = CSendSession::kTerminalEnded,
-                  timedOut = CSendSession::kTimedOut;
-    const QStringList two { kSentRow, kSentRow };
-    const QStringList twoLogged { LogEntry("1001", 1, kPageSent), LogEntry("1002", 1, kPageSent) };
-    const QStringList oneLogged { LogEntry("1001", 1, kPageSent) };
-    const auto password = [](const char* expected) {
-        SimConfig config;
-        config.password = expected;
-        return config;
-    };
-    const auto refusal = QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON %2 BEGIN SELECT "
-                                        "RAISE(ABORT, 'disk full'); END");
+        for (bool pty : { true, false }) {
+            const char* line = pty ? "pseudo-terminal" : "TCP";
+            QTest::addRow("two recipients in one call, %s", line)
+                << Case { {}, { 0, 0 }, two, twoLogged, sent, 2, pty };
+            QTest::addRow("line drops after the first of two, %s", line)
+                << Case { Faults({ .dropLineAfterBlock = 1 }), { 0, 0 }, { kSentRow, kFailedOnce },
+                       { LogEntry("1001", 1, kPageSent), LogEntry("1002", 0) }, lineFailed, 1,
+                       pty };
+        }
+        QTest::newRow("last ACK and the line loss together: one verdict")
+            << Case { Faults({ .dropLineAfterBlock = 2 }), { 0, 0 }, two, twoLogged, sent, 2 };
+        QTest::newRow("fourth refusal gives up") << Case { Faults({ .nakBlock = 1 }), { 3 },
+            { "2,4," + kNow }, { LogEntry("1001", 2, "514 Checksum Error") }, refused };
+        QTest::newRow("first of three refused, the others untouched")
+            << Case { Faults({ .nakBlock = 1 }), { 0, 0, 0 },
+                   { kFailedOnce, kUntouched, kUntouched },
+                   { LogEntry("1001", 0, "514 Checksum Error") }, refused };
+        QTest::newRow("busy counts an attempt") << Case { Faults({ .busy = true }), { 2, 0 },
+            { "0,3," + kNow, kUntouched }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
+        QTest::newRow("no answer counts an attempt") << Case { Faults({ .noAnswer = true }), { 0 },
+            { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
+        QTest::newRow("no carrier counts an attempt") << Case { Faults({ .noCarrier = true }),
+            { 0 }, { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
+        QTest::newRow("log-on refused twice, then taken") << Case { Faults({ .nakLoginTimes = 2 }),
+            { 0 }, { kSentRow }, oneLogged, sent, 1, true, 3 };
+        // A read may end just after a line end with the start of the go-ahead: "... CR ESC",
+        // then "[p CR".
+        QTest::newRow("replies in pieces of 11 bytes: the go-ahead split after its CR")
+            << Case { Faults({ .chunkSize = 11 }), { 0 }, { kSentRow }, oneLogged, sent, 1, true };
+        QTest::newRow("garbage: no prompt comes, the time-out records nothing")
+            << Case { Faults({ .garbage = true }), { 0 }, { kUntouched }, {}, timedOut, 0, false, 0,
+                   2 };
+        QTest::newRow("silence: the time-out records nothing")
+            << Case { Faults({ .silentAfterConnect = true }), { 1 }, { "0,1," + kQueued }, {},
+                   timedOut, 0, false, 0, 2 };
+        QTest::newRow("no modem of the stored name: nothing dialled, nothing recorded")
+            << Case { {}, { 0 }, { kUntouched }, {}, timedOut, 0, false, 0, 2, {}, {},
+                   "Other modem", "Cannot find designated modem - please set the modem name" };
+        QTest::newRow("accented letters lose their accents, the rest becomes ?")
+            << Case { {}, { 0 }, { kSentRow }, oneLogged, sent, 1, false, 1, 100, {}, {},
+                   kSimulatedLineName, {}, "Caf\u00e9 \u20ac5 na\u00efve", "Cafe ?5 naive" };
 
-    QTest::newRow("two recipients in one call, pseudo-terminal") << Case {
-        .retries = { 0, 0 }, .rows = two, .log = twoLogged, .status = sent, .pages = 2, .pty = true
-    };
-    QTest::newRow("two recipients in one call, TCP")
-        << Case { .retries = { 0, 0 }, .rows = two, .log = twoLogged, .status = sent, .pages = 2 };
-    for (bool pty : { true, false })
-        QTest::addRow("line drops after the first of two, %s", pty ? "pseudo-terminal" : "TCP")
-            << Case { Faults({ .dropLineAfterBlock = 1 }), { 0, 0 }, { kSentRow, kFailedOnce },
-                   { LogEntry("1001", 1, kPageSent), LogEntry("1002", 0) }, lineFailed, 1, pty };
-    QTest::newRow("last ACK and the line loss together: one verdict")
-        << Case { Faults({ .dropLineAfterBlock = 2 }), { 0, 0 }, two, twoLogged, sent, 2 };
-    QTest::newRow("fourth refusal gives up") << Case { Faults({ .nakBlock = 1 }), { 3 },
-        { "2,4," + kNow }, { LogEntry("1001", 2, "514 Checksum Error") }, refused };
-    QTest::newRow("first of three refused, the others untouched")
-        << Case { Faults({ .nakBlock = 1 }), { 0, 0, 0 }, { kFailedOnce, kUntouched, kUntouched },
-               { LogEntry("1001", 0, "514 Checksum Error") }, refused };
-    QTest::newRow("busy counts an attempt") << Case { Faults({ .busy = true }), { 2, 0 },
-        { "0,3," + kNow, kUntouched }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-    QTest::newRow("no answer counts an attempt") << Case { Faults({ .noAnswer = true }), { 0 },
-        { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-    QTest::newRow("no carrier counts an attempt") << Case { Faults({ .noCarrier = true }), { 0 },
-        { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-    QTest::newRow("log-on refused twice, then taken") << Case { Faults({ .nakLoginTimes = 2 }),
-        { 0 }, { kSentRow }, oneLogged, sent, 1, true, 3 };
-    // A read may end just after a line end with the start of the go-ahead: "... CR ESC",
-    // then "[p CR".
-    QTest::newRow("replies in pieces of 11 bytes: the go-ahead split after its CR")
-        << Case { Faults({ .chunkSize = 11 }), { 0 }, { kSentRow }, oneLogged, sent, 1, true };
-    QTest::newRow("garbage: no prompt comes, the time-out records nothing")
-        << Case { Faults({ .garbage = true }), { 0 }, { kUntouched }, {}, timedOut, 0, false, 0,
-               2 };
-    QTest::newRow("silence: the time-out records nothing")
-        << Case { Faults({ .silentAfterConnect = true }), { 1 }, { "0,1," + kQueued }, {}, timedOut,
-               0, false, 0, 2 };
-    QTest::newRow("no modem of the stored name: nothing dialled, nothing recorded")
-        << Case { .retries = { 0 },
-               .rows = { kUntouched },
-               .status = timedOut,
-               .logins = 0,
-               .tickMs = 2,
-               .modem = "Other modem",
-               .told = "Cannot find designated modem - please set the modem name" };
-    QTest::newRow("accented letters lose their accents, the rest becomes ?")
-        << Case { .retries = { 0 },
-               .rows = { kSentRow },
-               .log = oneLogged,
-               .status = sent,
-               .pages = 1,
-               .text = "Caf\u00e9 \u20ac5 na\u00efve",
-               .delivered = "Cafe ?5 naive" };
-
-    SimConfig unknown;
-    unknown.unknownPagerIds = { "1001" };
-    QTest::newRow("RS for the first of two, the second untouched") << Case { unknown, { 0, 0 },
-        { kFailedOnce, kUntouched }, { LogEntry("1001", 0, "511 Invalid Pager ID") }, refused };
-    SimConfig onePagePerCall;
-    onePagePerCall.maxPagesPerCall = 1;
-    onePagePerCall.hangUpDelayMs = 600000; // the program must hang up by itself
-    QTest::newRow("ESC EOT mid-exchange: hung up at once, the attempt counted") << Case {
-        onePagePerCall, { 0, 0 }, { kSentRow, kFailedOnce },
-        { LogEntry("1001", 1, kPageSent), LogEntry("1002", 0, "512 Too Many Pages, Call Again") },
-        ended, 1
-    };
-    SimConfig deferred;
-    deferred.deferredDelivery = true;
-    deferred.crLfLineEnds = true;
-    QTest::newRow("213 counts as accepted, lines ended by CR LF") << Case { deferred, { 0 },
-        { kSentRow }, { LogEntry("1001", 1, "213 Message Accepted, Deferred Delivery") }, sent, 1 };
-    QTest::newRow("the password in the log-on") << Case { .sim = password("abc1"),
-        .retries = { 0 },
-        .rows = { kSentRow },
-        .log = oneLogged,
-        .status = sent,
-        .pages = 1,
-        .password = "abc1" };
-    QTest::newRow("a wrong password: the terminal ends the call, the attempt counted")
-        << Case { .sim = password("abc1"),
-               .retries = { 0 },
-               .rows = { kFailedOnce },
-               .log = { LogEntry("1001", 0, "509 Invalid Password") },
-               .status = ended,
-               .password = "zz9" };
-    QTest::newRow("no send log yet: made with the first attempt") << Case { .retries = { 0 },
-        .rows = { kSentRow },
-        .log = oneLogged,
-        .status = sent,
-        .pages = 1,
-        .setup = "DROP TABLE SendLog" };
-    QTest::newRow("the log refused: the Status recorded without it, the operator told")
-        << Case { .retries = { 0 },
-               .rows = { kSentRow },
-               .status = sent,
-               .pages = 1,
-               .setup = refusal.arg("INSERT", "SendLog"),
-               .told = "The outcome of the page to 1001 was recorded without it" };
-    QTest::newRow("the Status refused: no log entry, the operator told") << Case { .retries = { 0 },
-        .rows = { kUntouched },
-        .status = sent,
-        .pages = 1,
-        .setup = refusal.arg("UPDATE", "Messages"),
-        .told = "The page to 1001 was accepted by the service provider" };
-}
-
-void TestSendSession::sends()
-{
-    QFETCH(Case, c);
-    TempSettings settingsFolder;
-    TempDatabase db;
-    FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    PresetPrompt prompt;
-    PagingSimulator sim(c.sim);
-    QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text);
-    db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
-    if (!c.setup.isEmpty())
-        db.exec(c.setup);
-
-    CModemList modems([&c] { return c.modem; });
-    Send send(modems, c.tickMs);
-    QVERIFY(send.Run());
-    QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
-    QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
-    QCOMPARE(send.host.statuses.first(), CSendSession::kCalling);
-    QCOMPARE(send.host.statuses.last(), c.status);
-    // The terminal's last words were shown as they came.
-    const QString said = c.log.isEmpty() ? QString() : c.log.last().section(',', 2, -1);
-    if (!said.isEmpty())
-        QCOMPARE(send.host.lines.value(send.host.lines.size() - 1), said);
-    QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), c.pages, kWaitMs);
-    for (const quillpost::sim::AcceptedPage& page : sim.pages())
-        QCOMPARE(page.text, c.delivered);
-    QCOMPARE(sim.received().count("\x1BPG1" + c.password.toLatin1() + '\r'), c.logins);
-    QCOMPARE(prompt.shown.size(), c.told.isEmpty() ? 0 : 1);
-    QVERIFY2(prompt.shown.join('\n').contains(c.told), qPrintable(prompt.shown.join('\n')));
-}
-
-// A pager ID the terminal does not know is refused with RS on each of four calls, then
-// given up, and the message queued behind it goes out: five calls in a row on one modem,
-// each of which finds it ready.
-void TestSendSession::unknownPagerIdNoLongerHoldsUpTheQueue()
-{
-    TempSettings settingsFolder;
-    TempDatabase db;
-    FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    SimConfig config;
-    config.unknownPagerIds = { "1001" };
-    PagingSimulator sim(config);
-    db.addProvider(QStringLiteral("P1"), StartSimulatedLine(sim, false), 1);
-    for (const QString& pager : { QStringLiteral("1001"), QStringLiteral("1002") }) {
-        const int row = db.addMessageRow(db.addUser(pager, pager), 0, kText, 0, kQueued);
-        db.exec(QStringLiteral("UPDATE Messages SET MessageId = ID WHERE ID = ?"), { row });
+        SimConfig unknown;
+        unknown.unknownPagerIds = { "1001" };
+        QTest::newRow("RS for the first of two, the second untouched") << Case { unknown, { 0, 0 },
+            { kFailedOnce, kUntouched }, { LogEntry("1001", 0, "511 Invalid Pager ID") }, refused };
+        SimConfig onePagePerCall;
+        onePagePerCall.maxPagesPerCall = 1;
+        onePagePerCall.hangUpDelayMs = 600000; // the program must hang up by itself
+        QTest::newRow("ESC EOT mid-exchange: hung up at once, the attempt counted")
+            << Case { onePagePerCall, { 0, 0 }, { kSentRow, kFailedOnce },
+                   { LogEntry("1001", 1, kPageSent),
+                       LogEntry("1002", 0, "512 Too Many Pages, Call Again") },
+                   ended, 1 };
+        SimConfig deferred;
+        deferred.deferredDelivery = true;
+        deferred.crLfLineEnds = true;
+        QTest::newRow("213 counts as accepted, lines ended by CR LF")
+            << Case { deferred, { 0 }, { kSentRow },
+                   { LogEntry("1001", 1, "213 Message Accepted, Deferred Delivery") }, sent, 1 };
+        QTest::newRow("the password in the log-on") << Case { password("abc1"), { 0 }, { kSentRow },
+            oneLogged, sent, 1, false, 1, 100, "abc1" };
+        QTest::newRow("a wrong password: the terminal ends the call, the attempt counted")
+            << Case { password("abc1"), { 0 }, { kFailedOnce },
+                   { LogEntry("1001", 0, "509 Invalid Password") }, ended, 0, false, 1, 100,
+                   "zz9" };
+        QTest::newRow("no send log yet: made with the first attempt") << Case { {}, { 0 },
+            { kSentRow }, oneLogged, sent, 1, false, 1, 100, {}, "DROP TABLE SendLog" };
+        QTest::newRow("the log refused: the Status recorded without it, the operator told")
+            << Case { {}, { 0 }, { kSentRow }, {}, sent, 1, false, 1, 100, {},
+                   refusal.arg("INSERT", "SendLog"), kSimulatedLineName,
+                   "The outcome of the page to 1001 was recorded without it" };
+        QTest::newRow("the Status refused: no log entry, the operator told") << Case { {}, { 0 },
+            { kUntouched }, {}, sent, 1, false, 1, 100, {}, refusal.arg("UPDATE", "Messages"),
+            kSimulatedLineName, "The page to 1001 was accepted by the service provider" };
     }
 
-    CModemList modems([] { return kSimulatedLineName; });
-    for (int sends = 0; sends < 10 && Send(modems).Run(); ++sends) { }
-    QCOMPARE(sim.callCount(), 5);
-    QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "2,4," + kNow, kSentRow }));
-    const QString refused = LogEntry("1001", 0, "511 Invalid Pager ID");
-    QCOMPARE(db.rows("SendLog", kLogEntry),
-        QStringList({ refused, refused, refused, LogEntry("1001", 2, "511 Invalid Pager ID"),
-            LogEntry("1002", 1, kPageSent) }));
-}
+    void sends()
+    {
+        QFETCH(Case, c);
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        PresetPrompt prompt;
+        PagingSimulator sim(c.sim);
+        QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text);
+        db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
+        if (!c.setup.isEmpty())
+            db.exec(c.setup);
 
-void TestSendSession::lockedDatabaseWhileRecording_data()
-{
-    QTest::addColumn<bool>("releasedSoon");
-    QTest::addColumn<QStringList>("rows");
-    QTest::newRow("released within the busy time-out") << true << QStringList { kSentRow };
-    QTest::newRow("held past every retry: the operator is told")
-        << false << QStringList { kUntouched };
-}
+        CModemList modems([&c] { return c.modem; });
+        Send send(modems, c.tickMs);
+        QVERIFY(send.Run());
+        QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
+        QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
+        QCOMPARE(send.host.statuses.first(), CSendSession::kCalling);
+        QCOMPARE(send.host.statuses.last(), c.status);
+        // The terminal's last words were shown as they came.
+        const QString said = c.log.isEmpty() ? QString() : c.log.last().section(',', 2, -1);
+        if (!said.isEmpty())
+            QCOMPARE(send.host.lines.value(send.host.lines.size() - 1), said);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), c.pages, kWaitMs);
+        for (const quillpost::sim::AcceptedPage& page : sim.pages())
+            QCOMPARE(page.text, c.delivered);
+        QCOMPARE(sim.received().count("\x1BPG1" + c.password.toLatin1() + '\r'), c.logins);
+        QCOMPARE(prompt.shown.size(), c.told.isEmpty() ? 0 : 1);
+        QVERIFY2(prompt.shown.join('\n').contains(c.told), qPrintable(prompt.shown.join('\n')));
+    }
 
-// Another program holds the database while an accepted page is recorded.
-void TestSendSession::lockedDatabaseWhileRecording()
-{
-    QFETCH(bool, releasedSoon);
-    QFETCH(QStringList, rows);
-    TempSettings settingsFolder;
-    TempDatabase db;
-    FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    PresetPrompt prompt;
-    PagingSimulator sim;
-    QueueMessage(db, StartSimulatedLine(sim, true), { 0 });
+    // A pager ID the terminal does not know is refused with RS on each of four calls, then
+    // given up, and the message queued behind it goes out: five calls in a row on one modem,
+    // each of which finds it ready.
+    void unknownPagerIdNoLongerHoldsUpTheQueue()
+    {
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        SimConfig config;
+        config.unknownPagerIds = { "1001" };
+        PagingSimulator sim(config);
+        QueueMessage(db, StartSimulatedLine(sim, false), { 0, 0 });
+        db.exec("UPDATE Messages SET MessageId = ID"); // two messages of one recipient each
 
-    CModemList modems([] { return kSimulatedLineName; });
-    Send send(modems);
-    std::optional<WriteLockHolder> lock(std::in_place, db.filePath());
-    // The holder lets go a second after the terminal has accepted the page, while the
-    // send waits on the lock; or only after the send has closed.
-    std::jthread releaser;
-    if (releasedSoon)
-        releaser = std::jthread([&sim, &lock] {
-            sim.waitForPages(1, kWaitMs);
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            lock->release();
-        });
-    QVERIFY(send.Run(60000));
-    releaser = {};
-    lock.reset();
-    QCOMPARE(db.rows("Messages", kMessageRow), rows);
-    QCOMPARE(prompt.shown.size(), releasedSoon ? 0 : 1);
-    QVERIFY2(releasedSoon || prompt.shown.first().contains("1001 was accepted"),
-        qPrintable(prompt.shown.join('\n')));
-}
+        CModemList modems([] { return kSimulatedLineName; });
+        for (int sends = 0; sends < 10 && Send(modems).Run(); ++sends) { }
+        QCOMPARE(sim.callCount(), 5);
+        QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "2,4," + kNow, kSentRow }));
+        const QString refused = LogEntry("1001", 0, "511 Invalid Pager ID");
+        QCOMPARE(db.rows("SendLog", kLogEntry),
+            QStringList({ refused, refused, refused, LogEntry("1001", 2, "511 Invalid Pager ID"),
+                LogEntry("1002", 1, kPageSent) }));
+    }
+
+    void lockedDatabaseWhileRecording_data()
+    {
+        QTest::addColumn<bool>("releasedSoon");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("released within the busy time-out") << true << QStringList { kSentRow };
+        QTest::newRow("held past every retry: the operator is told")
+            << false << QStringList { kUntouched };
+    }
+
+    // Another program holds the database while an accepted page is recorded.
+    void lockedDatabaseWhileRecording()
+    {
+        QFETCH(bool, releasedSoon);
+        QFETCH(QStringList, rows);
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        PresetPrompt prompt;
+        PagingSimulator sim;
+        QueueMessage(db, StartSimulatedLine(sim, true), { 0 });
+
+        CModemList modems([] { return kSimulatedLineName; });
+        Send send(modems);
+        std::optional<WriteLockHolder> lock(std::in_place, db.filePath());
+        // The holder lets go a second after the terminal has accepted the page, while the
+        // send waits on the lock; or only after the send has closed.
+        std::jthread releaser;
+        if (releasedSoon)
+            releaser = std::jthread([&sim, &lock] {
+                sim.waitForPages(1, kWaitMs);
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                lock->release();
+            });
+        QVERIFY(send.Run(60000));
+        releaser = {};
+        lock.reset();
+        QCOMPARE(db.rows("Messages", kMessageRow), rows);
+        QCOMPARE(prompt.shown.size(), releasedSoon ? 0 : 1);
+        QVERIFY2(releasedSoon || prompt.shown.first().contains("1001 was accepted"),
+            qPrintable(prompt.shown.join('\n')));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSendSession)
 #include "test_send_session.moc"
