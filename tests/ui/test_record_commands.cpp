@@ -35,27 +35,23 @@ void ok(QWidget* dlg)
     dlg->findChild<QPushButton*>("okButton")->click();
 }
 
-// A command that deletes an item, what the operator answers, and the question asked
-// after "Are you sure you want to delete ".
+// A command that deletes an item, what the operator answers, the question asked after
+// "Are you sure you want to delete ", what is left (Ann's references, then the rows of
+// Messages, Users, Groups, Providers), and a table whose trigger refuses the delete.
 struct Deletion
 {
     int command;
     QString item;
     bool yes;
-    QString question;
-    QString left; // Ann's references, then the rows of Messages, Users, Groups, Providers
-    QString refusing = {}; // a table whose trigger refuses the delete
+    QString question, left, refusing = {};
 };
 
-// A command whose write a trigger refuses, the record it is told of, and a query whose
-// answer must stay as it was.
+// A command whose write a trigger refuses (from the Operations menu when there is no
+// item), the record it is told of, and a query whose answer must stay as it was.
 struct FailedWrite
 {
     int command;
-    QString item; // empty: from the Operations menu
-    QString trigger;
-    QString what;
-    QString unchanged;
+    QString item, trigger, what, unchanged;
 };
 
 } // namespace
@@ -235,14 +231,11 @@ private slots:
         start();
         m_prompt->answers = { yes };
         QVERIFY(!run(command, Users, name));
-        const QString ann
-            = query("SELECT (PreferredProvider = ?) || ' ' || (Group1 = ?) FROM Users "
-                    "WHERE Name = 'Ann'",
-                { m_metro, m_wards });
-        QCOMPARE(ann + ' '
-                + query(
-                    "SELECT (SELECT count(*) FROM Messages) || (SELECT count(*) FROM Users)"
-                    " || (SELECT count(*) FROM Groups) || (SELECT count(*) FROM ServiceProviders)"),
+        QCOMPARE(query("SELECT ifnull((SELECT (PreferredProvider = ?) || ' ' || (Group1 = ?) FROM "
+                       "Users WHERE Name = 'Ann'), '') || ' ' || (SELECT count(*) FROM Messages) "
+                       "|| (SELECT count(*) FROM Users) || (SELECT count(*) FROM Groups) || "
+                       "(SELECT count(*) FROM ServiceProviders)",
+                     { m_metro, m_wards }),
             left);
         QCOMPARE(m_prompt->shown.value(0), "Are you sure you want to delete " + question);
         QCOMPARE(m_prompt->shown.value(1).contains("disk is full"), !refusing.isEmpty());
