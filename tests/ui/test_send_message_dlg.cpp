@@ -78,35 +78,46 @@ private slots:
         QCOMPARE(m_dlg->m_strMessage, QStringLiteral("Lift 3 stuck"));
     }
 
-    void textHoldsAtMost240_data()
+    void textAndOk_data()
     {
         QTest::addColumn<QString>("before");
         QTest::addColumn<int>("selectFromEnd"); // characters selected before the paste
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("pasted");
         QTest::addColumn<QString>("after");
-
+        QTest::addColumn<bool>("recipient"); // one chosen
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+        const auto row = [](const char* name, const QString& before, int selectFromEnd,
+                             const QString& typed, const QString& pasted, const QString& after,
+                             bool recipient = true, const QString& refusal = {}) {
+            QTest::newRow(name) << before << selectFromEnd << typed << pasted << after << recipient
+                                << refusal;
+        };
         const QString t239(239, 't');
-        QTest::newRow("typing stops at 240")
-            << QString() << 0 << t239 + "xyz" << QString() << t239 + "x";
-        QTest::newRow("paste cut to fit") << t239 << 0 << QString() << "pasted" << t239 + "p";
-        QTest::newRow("paste of 300 into nothing")
-            << QString() << 0 << QString() << QString(300, 'p') << QString(240, 'p');
-        QTest::newRow("paste replaces the selection")
-            << t239 << 4 << QString() << "0123456789" << QString(235, 't') + "01234";
-        QTest::newRow("line breaks pasted become spaces") << "A" << 0 << QString() << "b\r\nc\nd\re"
-                                                          << "Ab c d e";
-        QTest::newRow("typing over a selection at the limit")
-            << QString(240, 'u') << 1 << "v" << QString() << QString(239, 'u') + "v";
+        row("typing stops at 240", "", 0, t239 + "xyz", "", t239 + "x");
+        row("paste cut to fit", t239, 0, "", "pasted", t239 + "p");
+        row("paste of 300 into nothing", "", 0, "", QString(300, 'p'), QString(240, 'p'));
+        row("paste replaces the selection", t239, 4, "", "0123456789", QString(235, 't') + "01234");
+        row("line breaks pasted become spaces", "A", 0, "", "b\r\nc\nd\re", "Ab c d e");
+        row("typing over a selection at the limit", QString(240, 'u'), 1, "v", "",
+            QString(239, 'u') + "v");
+        row("empty text", "", 0, "", "", "", true, CSendMessageDlg::kNoTextMessage);
+        row("empty text, no recipient", "", 0, "", "", "", false, CSendMessageDlg::kNoTextMessage);
+        row("no recipient", "Hi", 0, "", "", "Hi", false, CSendMessageDlg::kNoRecipientMessage);
+        row("blanks only accepted", "   ", 0, "", "", "   ");
     }
 
-    void textHoldsAtMost240()
+    // The text holds at most 240 characters, however they come. OK refuses an empty text
+    // before a missing recipient, and keeps everything as the operator left it.
+    void textAndOk()
     {
         QFETCH(QString, before);
         QFETCH(int, selectFromEnd);
         QFETCH(QString, typed);
         QFETCH(QString, pasted);
         QFETCH(QString, after);
+        QFETCH(bool, recipient);
+        QFETCH(QString, refusal);
 
         m_dlg->m_strMessage = before;
         open();
@@ -122,43 +133,12 @@ private slots:
         }
         QCOMPARE(edit()->toPlainText(), after);
 
-        click("userList", 0);
+        if (recipient)
+            click("userList", 0);
         pressOk();
-        QCOMPARE(m_dlg->m_strMessage, after);
-    }
-
-    void okRefusals_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("withRecipient");
-        QTest::addColumn<QString>("refusal"); // empty: accepted
-
-        QTest::newRow("empty text") << QString() << true << CSendMessageDlg::kNoTextMessage;
-        QTest::newRow("empty text, no recipient")
-            << QString() << false << CSendMessageDlg::kNoTextMessage;
-        QTest::newRow("no recipient") << "Hi" << false << CSendMessageDlg::kNoRecipientMessage;
-        QTest::newRow("blanks only accepted") << "   " << true << QString();
-    }
-
-    void okRefusals()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, withRecipient);
-        QFETCH(QString, refusal);
-
-        m_dlg->m_listRecipients = { Dave };
-        if (!withRecipient)
-            m_dlg->m_listRecipients.clear();
-        m_dlg->m_strMessage = text;
-        open();
-        pressOk();
-
         QCOMPARE(m_prompt->shown, refusal.isEmpty() ? QStringList() : QStringList { refusal });
         QCOMPARE(m_dlg->isVisible(), !refusal.isEmpty());
-        if (refusal.isEmpty())
-            QCOMPARE(m_dlg->m_strMessage, text);
-        else // everything stays as the operator left it
-            QCOMPARE(edit()->toPlainText(), text);
+        QCOMPARE(refusal.isEmpty() ? m_dlg->m_strMessage : edit()->toPlainText(), after);
     }
 
     void groupMembersSelected_data()
