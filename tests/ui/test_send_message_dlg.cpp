@@ -24,6 +24,17 @@ using Ids = std::vector<std::int32_t>;
 constexpr std::int32_t Bob = 1, Alice = 2, Carol = 3, AliceToo = 4, Dave = 5;
 constexpr std::int32_t Night = 1, Empty = 2, Day = 3;
 
+// The text in the dialog (characters selected at its end), what is typed and pasted over
+// it, what it then holds, whether a recipient is chosen, and OK's refusal (empty: none).
+struct Text
+{
+    QString before;
+    int selectFromEnd;
+    QString typed, pasted, after;
+    bool recipient = true;
+    QString refusal = {};
+};
+
 } // namespace
 
 class TestSendMessageDlg : public QObject
@@ -80,44 +91,33 @@ private slots:
 
     void textAndOk_data()
     {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<int>("selectFromEnd"); // characters selected before the paste
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<bool>("recipient"); // one chosen
-        QTest::addColumn<QString>("refusal"); // empty: accepted
-        const auto row = [](const char* name, const QString& before, int selectFromEnd,
-                             const QString& typed, const QString& pasted, const QString& after,
-                             bool recipient = true, const QString& refusal = {}) {
-            QTest::newRow(name) << before << selectFromEnd << typed << pasted << after << recipient
-                                << refusal;
-        };
+        QTest::addColumn<Text>("text");
         const QString t239(239, 't');
-        row("typing stops at 240", "", 0, t239 + "xyz", "", t239 + "x");
-        row("paste cut to fit", t239, 0, "", "pasted", t239 + "p");
-        row("paste of 300 into nothing", "", 0, "", QString(300, 'p'), QString(240, 'p'));
-        row("paste replaces the selection", t239, 4, "", "0123456789", QString(235, 't') + "01234");
-        row("line breaks pasted become spaces", "A", 0, "", "b\r\nc\nd\re", "Ab c d e");
-        row("typing over a selection at the limit", QString(240, 'u'), 1, "v", "",
-            QString(239, 'u') + "v");
-        row("empty text", "", 0, "", "", "", true, CSendMessageDlg::kNoTextMessage);
-        row("empty text, no recipient", "", 0, "", "", "", false, CSendMessageDlg::kNoTextMessage);
-        row("no recipient", "Hi", 0, "", "", "Hi", false, CSendMessageDlg::kNoRecipientMessage);
-        row("blanks only accepted", "   ", 0, "", "", "   ");
+        QTest::newRow("typing stops at 240") << Text { "", 0, t239 + "xyz", "", t239 + "x" };
+        QTest::newRow("paste cut to fit") << Text { t239, 0, "", "pasted", t239 + "p" };
+        QTest::newRow("paste of 300 into nothing")
+            << Text { "", 0, "", QString(300, 'p'), QString(240, 'p') };
+        QTest::newRow("paste replaces the selection")
+            << Text { t239, 4, "", "0123456789", QString(235, 't') + "01234" };
+        QTest::newRow("line breaks pasted become spaces")
+            << Text { "A", 0, "", "b\r\nc\nd\re", "Ab c d e" };
+        QTest::newRow("typing over a selection at the limit")
+            << Text { QString(240, 'u'), 1, "v", "", QString(239, 'u') + "v" };
+        QTest::newRow("empty text")
+            << Text { "", 0, "", "", "", true, CSendMessageDlg::kNoTextMessage };
+        QTest::newRow("empty text, no recipient")
+            << Text { "", 0, "", "", "", false, CSendMessageDlg::kNoTextMessage };
+        QTest::newRow("no recipient")
+            << Text { "Hi", 0, "", "", "Hi", false, CSendMessageDlg::kNoRecipientMessage };
+        QTest::newRow("blanks only accepted") << Text { "   ", 0, "", "", "   " };
     }
 
     // The text holds at most 240 characters, however they come. OK refuses an empty text
     // before a missing recipient, and keeps everything as the operator left it.
     void textAndOk()
     {
-        QFETCH(QString, before);
-        QFETCH(int, selectFromEnd);
-        QFETCH(QString, typed);
-        QFETCH(QString, pasted);
-        QFETCH(QString, after);
-        QFETCH(bool, recipient);
-        QFETCH(QString, refusal);
+        QFETCH(Text, text);
+        const auto& [before, selectFromEnd, typed, pasted, after, recipient, refusal] = text;
 
         m_dlg->m_strMessage = before;
         open();
