@@ -1,8 +1,8 @@
 // Writes to the database named on its command line as fast as it can until it is
 // killed: queues messages, records an attempt for each recipient and now and then
-// deletes a message, the way the program and quillpost-send write. After each commit
-// it prints one line ("queued ID"), and before a deletion "deleting ID", so that the test knows what must
-// survive a kill.
+// deletes a message, the way the program and quillpost-send write. It prints "queued ID"
+// after each commit and "deleting ID" before a deletion, so that the test knows what
+// must survive a kill.
 //     crash_writer DATABASE SEED
 #include "dispatch/MessageQueue.h"
 #include "dispatch/SendResult.h"
@@ -21,8 +21,7 @@ namespace {
 std::vector<std::int32_t> ReadUserIds(const QString& path)
 {
     DaoConnection connection(path);
-    QSqlQuery query
-        = connection.Execute(QStringLiteral("SELECT ID FROM Users"), {}, QStringLiteral("users"));
+    QSqlQuery query = connection.Execute("SELECT ID FROM Users", {}, "users");
     std::vector<std::int32_t> ids;
     while (query.next())
         ids.push_back(query.value(0).toInt());
@@ -53,8 +52,7 @@ int main(int argc, char** argv)
             out << "queued " << *id << Qt::endl;
             for (std::int32_t recipient : recipients)
                 RecordAttemptResult({ *id, recipient, random() % 2 ? kStatusSent : kStatusWaiting,
-                    QStringLiteral("1001"), QStringLiteral("North"),
-                    QStringLiteral("211 Page(s) Sent") });
+                    "1001", "North", "211 Page(s) Sent" });
             if (previous && n % 4 == 3) {
                 out << "deleting " << *previous << Qt::endl;
                 DeleteMessageRows(*previous);

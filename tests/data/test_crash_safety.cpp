@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
-
 #include <csignal>
 #include <unistd.h>
 
@@ -45,39 +44,32 @@ struct Findings
 Findings Inspect(const TempDatabase& db, const QSet<int>& committed)
 {
     Findings found;
-    static const QRegularExpression recipients(QStringLiteral(" to (\\d+) recipients"));
+    static const QRegularExpression recipients(" to (\\d+) recipients");
     QSet<int> present;
-    const QStringList messages
-        = db.scalar(QStringLiteral("SELECT group_concat(MessageId || '|' || n || '|' || Text, "
-                                   "char(10)) FROM (SELECT MessageId, count(*) AS n, "
-                                   "max(Text) AS Text FROM Messages GROUP BY MessageId)"))
-              .toString()
-              .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& message : messages) {
-        const QStringList parts = message.split(QLatin1Char('|'));
+    for (const QString& message :
+        db.rows("(SELECT min(ID) AS ID, MessageId, count(*) AS n, max(Text) AS "
+                "Text FROM Messages GROUP BY MessageId)",
+            "MessageId || '|' || n || '|' || Text")) {
+        const QStringList parts = message.split('|');
         present.insert(parts[0].toInt());
         if (parts[1].toInt() != recipients.match(parts[2]).captured(1).toInt())
             found.faults << QStringLiteral("message %1 is partly queued: %2 rows for \"%3\"")
                                 .arg(parts[0], parts[1], parts[2]);
     }
-    found.rows = db.scalar(QStringLiteral("SELECT count(*) FROM Messages")).toInt();
-    const int blank = db.scalar(QStringLiteral(
-                                    "SELECT count(*) FROM Messages WHERE coalesce(Text, '') = '' "
-                                    "OR coalesce(Recipient, 0) = 0 OR coalesce(MessageId, 0) = 0 "
-                                    "OR RequiredSendTime IS NULL"))
-                          .toInt();
-    const int disagreeing
-        = db.scalar(QStringLiteral(
-                        "SELECT count(*) FROM Messages m WHERE Retries != (SELECT count(*) FROM "
-                        "SendLog l WHERE l.MessageId = m.MessageId AND l.Recipient = m.Recipient "
-                        "AND l.Outcome != 1) OR (Status = 1) != EXISTS (SELECT 1 FROM SendLog l "
-                        "WHERE l.MessageId = m.MessageId AND l.Recipient = m.Recipient AND "
-                        "l.Outcome = 1)"))
-              .toInt();
-    if (blank > 0)
-        found.faults << QStringLiteral("%1 blank rows").arg(blank);
-    if (disagreeing > 0)
-        found.faults << QStringLiteral("%1 rows disagree with the send log").arg(disagreeing);
+    found.rows = db.scalar("SELECT count(*) FROM Messages").toInt();
+    const std::pair<const char*, const char*> counts[] = {
+        { "blank rows",
+            "SELECT count(*) FROM Messages WHERE coalesce(Text, '') = '' OR coalesce(Recipient, "
+            "0) = 0 OR coalesce(MessageId, 0) = 0 OR RequiredSendTime IS NULL" },
+        { "rows disagree with the send log",
+            "SELECT count(*) FROM Messages m WHERE Retries != (SELECT count(*) FROM SendLog l "
+            "WHERE l.MessageId = m.MessageId AND l.Recipient = m.Recipient AND l.Outcome != 1) "
+            "OR (Status = 1) != EXISTS (SELECT 1 FROM SendLog l WHERE l.MessageId = m.MessageId "
+            "AND l.Recipient = m.Recipient AND l.Outcome = 1)" },
+    };
+    for (const auto& [what, sql] : counts)
+        if (const int n = db.scalar(sql).toInt(); n > 0)
+            found.faults << QStringLiteral("%1 %2").arg(n).arg(what);
     for (int id : committed) {
         if (!present.contains(id)) {
             ++found.lost;
@@ -94,50 +86,49 @@ class TestCrashSafety : public QObject
     Q_OBJECT
 
 private slots:
-    void killedWriterLeavesAWholeDatabase();
-};
+    // The writer is killed a little after its n-th commit, n and the delay changing from
+    // one run to the next, so that the kills land in every step of a write.
+    void killedWriterLeavesAWholeDatabase()
+    {
+        TempDatabase db;
+        db.addProvider("North", "5550100", 1);
+        for (int user = 1; user <= 8; ++user)
+            db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("100%1").arg(user));
+        const QString writer = QCoreApplication::applicationDirPath() + "/crash_writer";
 
-// The writer is killed a little after its n-th commit, n and the delay changing from
-// one run to the next, so that the kills land in every step of a write.
-void TestCrashSafety::killedWriterLeavesAWholeDatabase()
-{
-    TempDatabase db;
-    db.addProvider(QStringLiteral("North"), QStringLiteral("5550100"), 1);
-    for (int user = 1; user <= 8; ++user)
-        db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("100%1").arg(user));
-    const QString writer = QCoreApplication::applicationDirPath() + QStringLiteral("/crash_writer");
+        QSet<int> committed;
+        int rowsChecked = 0;
+        int rowsLost = 0;
+        for (int kill = 0; kill < kKills; ++kill) {
+            QProcess process;
+            process.start(writer, { db.filePath(), QString::number(kill) });
+            const int commits = 1 + kill % 9;
+            QByteArray output;
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    output += process.readAllStandardOutput();
+                    return output.count('\n') >= commits || process.state() == QProcess::NotRunning;
+                },
+                kProgramMs));
+            QCOMPARE(process.state(), QProcess::Running);
+            ::usleep(static_cast<useconds_t>((kill * 7919) % 4000));
+            ::kill(pid_t(process.processId()), SIGKILL);
+            QVERIFY(process.waitForFinished(kProgramMs));
+            TakeReports(output + process.readAllStandardOutput(), committed);
 
-    QSet<int> committed;
-    int rowsChecked = 0;
-    int rowsLost = 0;
-    for (int kill = 0; kill < kKills; ++kill) {
-        QProcess process;
-        process.start(writer, { db.filePath(), QString::number(kill) });
-        const int commits = 1 + kill % 9;
-        QByteArray output;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                output += process.readAllStandardOutput();
-                return output.count('\n') >= commits || process.state() == QProcess::NotRunning;
-            },
-            kProgramMs));
-        QCOMPARE(process.state(), QProcess::Running);
-        ::usleep(static_cast<useconds_t>((kill * 7919) % 4000));
-        ::kill(pid_t(process.processId()), SIGKILL);
-        QVERIFY(process.waitForFinished(kProgramMs));
-        TakeReports(output + process.readAllStandardOutput(), committed);
-
-        QCOMPARE(db.scalar(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
-        const Findings found = Inspect(db, committed);
-        rowsChecked += found.rows;
-        rowsLost += found.lost;
-        QVERIFY2(found.faults.isEmpty(),
-            qPrintable(QStringLiteral("after kill %1: %2").arg(kill).arg(found.faults.join("; "))));
+            QCOMPARE(db.scalar("PRAGMA integrity_check").toString(), "ok");
+            const Findings found = Inspect(db, committed);
+            rowsChecked += found.rows;
+            rowsLost += found.lost;
+            QVERIFY2(found.faults.isEmpty(),
+                qPrintable(
+                    QStringLiteral("after kill %1: %2").arg(kill).arg(found.faults.join("; "))));
+        }
+        QVERIFY(committed.size() >= kKills);
+        RecordReliabilityFigures(
+            { { "crashes", kKills }, { "rows", rowsChecked }, { "lost", rowsLost } });
     }
-    QVERIFY(committed.size() >= kKills);
-    RecordReliabilityFigures({ { QStringLiteral("crashes"), kKills },
-        { QStringLiteral("rows"), rowsChecked }, { QStringLiteral("lost"), rowsLost } });
-}
+};
 
 QTEST_GUILESS_MAIN(TestCrashSafety)
 #include "test_crash_safety.moc"

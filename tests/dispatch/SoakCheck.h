@@ -35,46 +35,24 @@ struct SoakVerdict
 
 using quillpost::sim::AcceptedPage;
 
-inline QString Describe(const SoakRow& row)
-{
-    return QStringLiteral("row %1 (pager %2, \"%3\", Status %4, Retries %5)")
-        .arg(row.id)
-        .arg(QString::fromLatin1(row.pagerId), QString::fromLatin1(row.text))
-        .arg(row.status)
-        .arg(row.retries);
-}
-
-// " (call 3 acknowledged, call 5 ACK lost)"; empty without pages.
-inline QString DescribePages(const QList<AcceptedPage>& pages)
-{
-    QStringList calls;
-    for (const AcceptedPage& page : pages)
-        calls << QStringLiteral("call %1 %2")
-                     .arg(page.call)
-                     .arg(page.acknowledged ? "acknowledged" : "ACK lost");
-    return calls.isEmpty() ? QString() : " (" + calls.join(", ") + ')';
-}
-
 // What is wrong with a row given the terminal's pages for it; empty when nothing is.
 inline QString Contradiction(const SoakRow& row, const QList<AcceptedPage>& pages)
 {
-    const auto acknowledged = std::count_if(
-        pages.begin(), pages.end(), [](const AcceptedPage& page) { return page.acknowledged; });
-    if (row.status == kStatusFailed) {
-        if (acknowledged > 0)
-            return QStringLiteral("given up, yet the terminal acknowledged it %1 time(s)")
-                .arg(acknowledged);
-        if (row.retries != kMaxAttempts)
-            return QStringLiteral("given up after %1 failed attempt(s)").arg(row.retries);
-        return {};
-    }
+    const auto isAcknowledged = [](const AcceptedPage& page) { return page.acknowledged; };
+    const auto acknowledged = std::count_if(pages.begin(), pages.end(), isAcknowledged);
+    if (row.status == kStatusFailed && acknowledged > 0)
+        return QStringLiteral("given up, yet the terminal acknowledged it %1 time(s)")
+            .arg(acknowledged);
+    if (row.status == kStatusFailed)
+        return row.retries == kMaxAttempts
+            ? QString()
+            : QStringLiteral("given up after %1 failed attempt(s)").arg(row.retries);
     if (row.status != kStatusSent)
         return QStringLiteral("Status %1 is neither sent nor given up").arg(row.status);
     if (acknowledged != 1)
         return QStringLiteral("marked sent, but the terminal acknowledged it %1 time(s)")
             .arg(acknowledged);
-    const auto delivered = std::find_if(
-        pages.begin(), pages.end(), [](const AcceptedPage& page) { return page.acknowledged; });
+    const auto delivered = std::find_if(pages.begin(), pages.end(), isAcknowledged);
     for (const AcceptedPage& page : pages) {
         if (!page.acknowledged && page.call >= delivered->call)
             return QStringLiteral("sent again in call %1 after its acknowledgement in call %2")
@@ -100,15 +78,26 @@ inline SoakVerdict CheckSoakRows(const QList<SoakRow>& rows, const QList<Accepte
         ++verdict.rows;
         const QList<AcceptedPage> own = pagesByRow.take({ row.pagerId, row.text });
         verdict.duplicates += std::max(0, int(own.size()) - 1);
+        const QString described
+            = QStringLiteral("row %1 (pager %2, \"%3\", Status %4, Retries %5)")
+                  .arg(row.id)
+                  .arg(QString::fromLatin1(row.pagerId), QString::fromLatin1(row.text))
+                  .arg(row.status)
+                  .arg(row.retries);
         if (row.status == kStatusWaiting) {
-            verdict.stuck << Describe(row);
+            verdict.stuck << described;
             continue;
         }
         verdict.sent += row.status == kStatusSent ? 1 : 0;
         verdict.givenUp += row.status == kStatusFailed ? 1 : 0;
-        const QString wrong = Contradiction(row, own);
-        if (!wrong.isEmpty())
-            verdict.lost << Describe(row) + QStringLiteral(": ") + wrong + DescribePages(own);
+        QStringList calls; // " (call 3 acknowledged, call 5 ACK lost)"
+        for (const AcceptedPage& page : own)
+            calls << QStringLiteral("call %1 %2")
+                         .arg(page.call)
+                         .arg(page.acknowledged ? "acknowledged" : "ACK lost");
+        if (const QString wrong = Contradiction(row, own); !wrong.isEmpty())
+            verdict.lost << described + ": " + wrong
+                    + (calls.isEmpty() ? QString() : " (" + calls.join(", ") + ')');
     }
     for (auto it = pagesByRow.cbegin(); it != pagesByRow.cend(); ++it)
         verdict.strangers << QStringLiteral("%1 page(s) to pager %2 with \"%3\"")

@@ -1,4 +1,5 @@
 #include "FakeTelephony.h"
+#include "OneSend.h"
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
 #include "ProgramPath.h"
@@ -32,43 +33,7 @@ namespace {
 constexpr int kWaitMs = 60000;
 // Short ticks, and no pauses while closing: a send over TCP takes some 50 ms.
 constexpr SendTiming kQuick { 5, 0, 0 };
-const QStringList kPagers { QStringLiteral("1001"), QStringLiteral("1002") };
-
-class ClosingHost final : public ISendHost
-{
-public:
-    bool closed = false;
-    void ShowSendStatus(const QString&) override { }
-    void SendResultRecorded() override { }
-    void SendClosed() override { closed = true; }
-};
-
-// One message to the users with pager IDs kPagers, through one provider.
-void QueueMessage(const TempDatabase& db, const QString& accessNumber)
-{
-    db.addProvider("P1", accessNumber, 1);
-    for (const QString& pager : kPagers)
-        db.addMessageRow(db.addUser("User " + pager, pager), 0, "Ward 4 call back");
-    db.exec("UPDATE Messages SET MessageId = (SELECT min(ID) FROM Messages)");
-}
-
-// Sends the due message once and waits until the send has closed; false when it did
-// not close in time (a hung send).
-bool SendOnce(CModemList& modems, SendTiming timing, std::int32_t* ticks = nullptr)
-{
-    CQuillpostDoc doc;
-    doc.ReloadAll();
-    std::optional<SendOrder> order = ChooseDueSend(doc);
-    if (!order)
-        return false;
-    ClosingHost host;
-    CSendSession session(std::move(*order), modems, host, timing);
-    session.Start();
-    const bool closed = QTest::qWaitFor([&host] { return host.closed; }, kWaitMs);
-    if (ticks)
-        *ticks = session.TickCount();
-    return closed;
-}
+const QStringList kPagers { "1001", "1002" }; // as QueueMessage names them
 
 struct RowCheck
 {
@@ -219,7 +184,7 @@ private slots:
             db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { row });
             // The Select Modem dialog runs a discovery of its own now and then.
             modems.Discover();
-            QVERIFY(SendOnce(modems, kQuick));
+            QVERIFY(Send(modems, kQuick).Run(kWaitMs));
             // The calls written down are counted and let go, or they would fill the heap.
             started += telephony.count("lineInitialize");
             ended += telephony.count("lineShutdown");
@@ -269,11 +234,12 @@ private:
         TempDatabase db;
         PresetPrompt prompt;
         PagingSimulator sim(config);
-        QueueMessage(db, StartSimulatedLine(sim, tcp));
+        QueueMessage(
+            db, StartSimulatedLine(sim, tcp), { 0, 0 }, "Ward 4 call back", "2026-01-01 12:00:00");
         CModemList modems([] { return kSimulatedLineName; });
-        std::int32_t ticks = 0;
-        QVERIFY2(SendOnce(modems, kQuick, &ticks), qPrintable(what));
-        QVERIFY(ticks <= CSendSession::kTimeoutTicks + 1);
+        Send send(modems, kQuick);
+        QVERIFY2(send.Run(kWaitMs), qPrintable(what));
+        QVERIFY(send.session->TickCount() <= CSendSession::kTimeoutTicks + 1);
         QVERIFY(sim.waitForCallEnds(1, kWaitMs));
         check = CheckRows(db, sim.pages());
         m_rowsLost += check.lost;

@@ -3,6 +3,7 @@
 // line do to it, what each recipient's row and the send log keep, a database held by
 // another program, and what a day of sends leaves behind.
 #include "FakeClock.h"
+#include "OneSend.h"
 #include "PagingSimulator.h"
 #include "PresetPrompt.h"
 #include "SimulatedLine.h"
@@ -33,39 +34,6 @@ const QString kFailedOnce = "0,1," + kNow;
 const QString kPageSent = QStringLiteral("211 Page(s) Sent");
 constexpr int kWaitMs = 30000;
 
-class RecordingHost final : public ISendHost
-{
-public:
-    QStringList statuses;
-    QStringList lines; // what the terminal said, as shown
-    bool closed = false;
-    QEventLoop waiting;
-
-    void ShowSendStatus(const QString& text) override { statuses << text; }
-    void ShowTerminalLine(const QString& line) override { lines << line; }
-    void SendResultRecorded() override { }
-    void SendClosed() override
-    {
-        closed = true;
-        waiting.quit();
-    }
-};
-
-// One provider and one message to `retries.size()` users whose pagers are 1001, 1002 ...;
-// row i has Retries retries[i] and was queued at kQueued.
-void QueueMessage(const TempDatabase& db, const QString& accessNumber, const QList<int>& retries,
-    const QString& text = kText)
-{
-    db.addProvider("P1", accessNumber, 1);
-    for (int i = 0; i < retries.size(); ++i) {
-        const int user
-            = db.addUser(QStringLiteral("User %1").arg(i + 1), QString::number(1001 + i));
-        db.exec("UPDATE Messages SET Retries = ? WHERE ID = ?",
-            { retries[i], db.addMessageRow(user, 0, text, 0, kQueued) });
-    }
-    db.exec("UPDATE Messages SET MessageId = (SELECT min(ID) FROM Messages)");
-}
-
 const QString kMessageRow = QStringLiteral("Status || ',' || Retries || ',' || SendTime");
 const QString kLogEntry
     = QStringLiteral("PagerId || ',' || Outcome || ',' || ifnull(TerminalLine, '')");
@@ -74,34 +42,6 @@ QString LogEntry(const char* pagerId, int outcome, const QString& terminalLine =
 {
     return QStringLiteral("%1,%2,%3").arg(QLatin1String(pagerId)).arg(outcome).arg(terminalLine);
 }
-
-// One send of the due message, from the scheduler's choice to its closing.
-struct Send
-{
-    Send(CModemList& modems, int tickMs = 100)
-    {
-        doc.ReloadAll();
-        if (std::optional<SendOrder> order = ChooseDueSend(doc))
-            session = std::make_unique<CSendSession>(
-                std::move(*order), modems, host, SendTiming { tickMs, 0 });
-    }
-    // False when nothing was due, or the send never closed. The send's timer runs at its
-    // own pace meanwhile, so that 1200 short ticks pass in seconds.
-    bool Run(int waitMs = kWaitMs)
-    {
-        if (!session)
-            return false;
-        QTimer::singleShot(waitMs, &host.waiting, &QEventLoop::quit);
-        session->Start();
-        if (!host.closed)
-            host.waiting.exec();
-        return host.closed;
-    }
-
-    CQuillpostDoc doc;
-    RecordingHost host;
-    std::unique_ptr<CSendSession> session;
-};
 
 SimConfig Faults(const SimFaults& faults)
 {
@@ -242,14 +182,14 @@ private slots:
         FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         PresetPrompt prompt;
         PagingSimulator sim(c.sim);
-        QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text);
+        QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text, kQueued);
         db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
         if (!c.setup.isEmpty())
             db.exec(c.setup);
 
         CModemList modems([&c] { return c.modem; });
-        Send send(modems, c.tickMs);
-        QVERIFY(send.Run());
+        Send send(modems, { c.tickMs, 0 });
+        QVERIFY(send.Run(kWaitMs));
         QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
         QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
         QCOMPARE(send.host.statuses.first(), CSendSession::kCalling);
@@ -277,11 +217,11 @@ private slots:
         SimConfig config;
         config.unknownPagerIds = { "1001" };
         PagingSimulator sim(config);
-        QueueMessage(db, StartSimulatedLine(sim, false), { 0, 0 });
+        QueueMessage(db, StartSimulatedLine(sim, false), { 0, 0 }, kText, kQueued);
         db.exec("UPDATE Messages SET MessageId = ID"); // two messages of one recipient each
 
         CModemList modems([] { return kSimulatedLineName; });
-        for (int sends = 0; sends < 10 && Send(modems).Run(); ++sends) { }
+        for (int sends = 0; sends < 10 && Send(modems, { 100, 0 }).Run(kWaitMs); ++sends) { }
         QCOMPARE(sim.callCount(), 5);
         QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "2,4," + kNow, kSentRow }));
         const QString refused = LogEntry("1001", 0, "511 Invalid Pager ID");
@@ -309,10 +249,10 @@ private slots:
         FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         PresetPrompt prompt;
         PagingSimulator sim;
-        QueueMessage(db, StartSimulatedLine(sim, true), { 0 });
+        QueueMessage(db, StartSimulatedLine(sim, true), { 0 }, kText, kQueued);
 
         CModemList modems([] { return kSimulatedLineName; });
-        Send send(modems);
+        Send send(modems, { 100, 0 });
         std::optional<WriteLockHolder> lock(std::in_place, db.filePath());
         // The holder lets go a second after the terminal has accepted the page, while the
         // send waits on the lock; or only after the send has closed.

@@ -26,10 +26,9 @@ constexpr int kWaitMs = 30000;
 QList<CSendingDlg*> SendingWindows()
 {
     QList<CSendingDlg*> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
+    for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* dlg = qobject_cast<CSendingDlg*>(widget))
             windows << dlg;
-    }
     return windows;
 }
 
@@ -75,8 +74,7 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(Status(m_m2), 1, kWaitMs);
         QCOMPARE(Status(m_m1), 1);
-        QCOMPARE(m_sim->pages().first().text, QByteArray("First"));
-        QCOMPARE(m_sim->pages().last().text, QByteArray("Second"));
+        QCOMPARE(m_sim->pages().first().text + ' ' + m_sim->pages().last().text, "First Second");
         QCOMPARE(m_sim->callCount(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(!m_app->m_bSendInProgress, kWaitMs);
         QCOMPARE(prompt.shown, QStringList());
@@ -108,9 +106,7 @@ private slots:
         QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
         QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
         QCOMPARE(m_app->m_bSendingDisabled, disable);
-        QCOMPARE(
-            m_db->scalar(QStringLiteral("SELECT sum(Retries) + sum(Status) FROM Messages")).toInt(),
-            0);
+        QCOMPARE(m_db->scalar("SELECT sum(Retries) + sum(Status) FROM Messages").toInt(), 0);
 
         if (disable) {
             QVERIFY(!m_app->m_bSendInProgress);
@@ -160,14 +156,11 @@ private:
     void Start(const SimConfig& config = {}, bool secondDue = true)
     {
         m_sim = std::make_unique<PagingSimulator>(config);
-        const QString access = StartSimulatedLine(*m_sim, true);
-        const int provider = m_db->addProvider(QStringLiteral("P1"), access, 1);
-        const int ann = m_db->addUser(QStringLiteral("Ann"), QStringLiteral("1001"), provider);
-        const int bob = m_db->addUser(QStringLiteral("Bob"), QStringLiteral("1002"), provider);
-        m_m1 = m_db->addMessageRow(ann, 0, QStringLiteral("First"), 0, kDue);
-        m_m2 = m_db->addMessageRow(bob, 0, QStringLiteral("Second"), 0,
-            secondDue ? kDue : QStringLiteral("2027-12-31 23:00:00"));
-        m_db->exec(QStringLiteral("UPDATE Messages SET MessageId = ID"));
+        const int provider = m_db->addProvider("P1", StartSimulatedLine(*m_sim, true), 1);
+        m_m1 = m_db->addMessageRow(m_db->addUser("Ann", "1001", provider), 0, "First", 0, kDue);
+        m_m2 = m_db->addMessageRow(m_db->addUser("Bob", "1002", provider), 0, "Second", 0,
+            secondDue ? kDue : "2027-12-31 23:00:00");
+        m_db->exec("UPDATE Messages SET MessageId = ID");
 
         m_app = std::make_unique<CQuillpostApp>();
         m_app->m_nSchedulerIntervalMs = 20;
@@ -176,8 +169,7 @@ private:
     }
     int Status(int row) const
     {
-        return m_db->scalar(QStringLiteral("SELECT Status FROM Messages WHERE ID = ?"), { row })
-            .toInt();
+        return m_db->scalar("SELECT Status FROM Messages WHERE ID = ?", { row }).toInt();
     }
 
     FakeClock m_clock; // 10 March 2026
