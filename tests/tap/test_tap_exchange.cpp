@@ -9,8 +9,9 @@
 namespace {
 
 using Events = QList<QByteArray>;
-// A chunk of received bytes, or a number of 100 ms ticks.
-using TapStep = std::variant<QByteArray, int>;
+using Ticks = int; // a number of 100 ms ticks
+// A chunk of received bytes, or ticks.
+using TapStep = std::variant<QByteArray, Ticks>;
 using TapScript = QList<TapStep>;
 
 const QByteArray kAccepted("<accepted>");
@@ -62,8 +63,6 @@ struct Recorder : ITapLine, ITapOwner
     Events events;
     QStringList lines; // every message-sequence line reported, in order
 };
-
-using Ticks = int;
 
 void Feed(CTapExchange& exchange, const QByteArray& bytes)
 {
