@@ -252,7 +252,7 @@ private slots:
     void failureIsOneExceptionAndChangesNothing_data()
     {
         // "file:<content>" replaces the database; "sql:" damages it before the record set opens,
-        // "late:" between Open and Update.
+        // "set:" too with an UPDATE of every message; "late:" between Open and Update.
         QTest::addColumn<QString>("setup");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("said");
@@ -273,14 +273,10 @@ private slots:
             Kind::MissingTableOrColumn, "Retries");
         row("locked past the busy time-out", "locked", Kind::Locked, "locked");
         row("read-only file", "read-only", Kind::ReadOnly, "readonly");
-        row("date that is no date", "sql:UPDATE Messages SET RequestTime = 'next Tuesday'",
-            Kind::Other, "RequestTime");
-        row("30 February", "sql:UPDATE Messages SET SendTime = '2026-02-30 10:00:00'", Kind::Other,
-            "SendTime");
-        row("status that is no number", "sql:UPDATE Messages SET Status = 'sent'", Kind::Other,
-            "Status");
-        row("number beyond 32 bits", "sql:UPDATE Messages SET Retries = 4294967296", Kind::Other,
-            "Retries");
+        row("date that is no date", "set:RequestTime = 'next Tuesday'", Kind::Other, "RequestTime");
+        row("30 February", "set:SendTime = '2026-02-30 10:00:00'", Kind::Other, "SendTime");
+        row("status that is no number", "set:Status = 'sent'", Kind::Other, "Status");
+        row("number beyond 32 bits", "set:Retries = 4294967296", Kind::Other, "Retries");
         row("row deleted by another", "late:DELETE FROM Messages", Kind::Other, "no longer exists");
     }
 
@@ -297,6 +293,8 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setup.mid(5).toLatin1()) >= 0);
         if (setup.startsWith("sql:"))
             m_db->exec(setup.mid(4));
+        if (setup.startsWith("set:"))
+            m_db->exec("UPDATE Messages SET " + setup.mid(4));
         // Acting as the superuser again at the end; the folder goes whoever owns it.
         auto superuserAgain = qScopeGuard([] { setfsuid(geteuid()); });
         if (setup == "read-only" && !makeReadOnly(path))
