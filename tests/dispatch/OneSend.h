@@ -3,6 +3,7 @@
 #include "TempDatabase.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendSession.h"
+#include "modem/ModemList.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -56,7 +57,10 @@ struct Send
     {
         if (!session)
             return false;
-        QTimer::singleShot(waitMs, &host.waiting, &QEventLoop::quit);
+        QTimer deadline; // gone with the send, unlike a single-shot timer left pending
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &host.waiting, &QEventLoop::quit);
+        deadline.start(waitMs);
         session->Start();
         if (!host.closed)
             host.waiting.exec();

@@ -17,7 +17,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QHash>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -148,72 +147,6 @@ struct FaultPicker
     }
 };
 
-struct DispatchTally
-{
-    bool finished = false; // every row final before the time-out
-    int calls = 0;
-    int timedOutCalls = 0;
-    QStringList operatorMessages; // what the program would have shown; none is expected
-};
-
-// Runs the headless dispatcher until no row waits any more, or until the time-out. After
-// every call it draws the next call's faults, which the terminal applies from its next
-// connection on: the next call starts only at a later scheduler run, so each call gets
-// the faults drawn for it.
-DispatchTally Dispatch(
-    PagingSimulator& sim, FaultPicker& faults, const TempDatabase& db, bool verbose, int timeoutMs)
-{
-    DispatchTally tally;
-    QElapsedTimer clock;
-    CHeadlessDispatcher* running = nullptr; // set once made, before it logs
-    const auto callEnded = [&] {
-        const int waiting = db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = 0").toInt();
-        if (++tally.calls % 100 == 0) {
-            std::printf("  %d calls, %d row(s) waiting\n", tally.calls, waiting);
-            std::fflush(stdout);
-        }
-        if (waiting == 0)
-            running->Stop();
-    };
-    const auto logLine = [&](const QString& line) {
-        if (verbose)
-            std::printf("%9.3f  %s\n", double(clock.elapsed()) / 1000.0, qPrintable(line));
-        if (line.startsWith("Error: ") || line.endsWith("(answered No)")) {
-            tally.operatorMessages << line;
-            std::printf("  the program said: %s\n", qPrintable(line));
-        }
-        tally.timedOutCalls += line.endsWith(CSendSession::kTimedOut) ? 1 : 0;
-        if (line.endsWith(": call ended.")) {
-            // Drawn at once: the next call cannot connect before this returns.
-            sim.setFaults(faults.Next());
-            if (verbose)
-                std::printf("           the next call's fault: %s\n", qPrintable(faults.pending));
-            // The database is read once the send's own stack has unwound.
-            QTimer::singleShot(0, running, callEnded);
-        }
-    };
-    // A 3 ms tick makes the send's time-out (1200 ticks) some 3.6 s; no pauses while
-    // closing. A modem keeps the program's pause after dropping a call, which gives it
-    // time to leave the call before the next dial.
-    const SendTiming timing { 3, 0, faults.modemLine ? CModemConnection::kHangUpPauseMs : 0 };
-    CModemList modems([] { return kSimulatedLineName; });
-    CHeadlessDispatcher dispatcher(modems, logLine, kSchedulerMs, timing);
-    running = &dispatcher;
-    QEventLoop loop;
-    QObject::connect(
-        &dispatcher, &CHeadlessDispatcher::Stopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    tally.finished = true;
-    QTimer::singleShot(timeoutMs, &dispatcher, [&] {
-        tally.finished = false;
-        dispatcher.Stop();
-    });
-    sim.setFaults(faults.Next());
-    clock.start();
-    dispatcher.Start();
-    loop.exec();
-    return tally;
-}
-
 void PrintList(const char* heading, const QStringList& lines)
 {
     if (!lines.isEmpty())
@@ -221,8 +154,11 @@ void PrintList(const char* heading, const QStringList& lines)
 }
 
 // Queues the messages, each with a text of its own and one to three different
-// recipients, dispatches them all, checks the rows and prints the figures. True when
-// every row agrees with the terminal's pages.
+// recipients, and runs the headless dispatcher until no row waits any more, or until the
+// time-out. After every call it draws the next call's faults, which the terminal applies
+// from its next connection on: the next call starts only at a later scheduler run, so
+// each call gets the faults drawn for it. Then it checks the rows and prints the figures.
+// True when every row agrees with the terminal's pages.
 bool RunSoak(const SoakOptions& options, int timeoutSeconds)
 {
     TempSettings settings;
@@ -233,12 +169,9 @@ bool RunSoak(const SoakOptions& options, int timeoutSeconds)
     config.unknownPagerIds = { kRefusedPagerId };
     PagingSimulator sim(config);
     db.addProvider("Soak provider", StartSimulatedLine(sim, !options.modemLine), 1);
-    QHash<int, QByteArray> pagers; // by user ID
     QList<int> users;
-    for (int i = 1; i <= kUsers; ++i) {
+    for (int i = 1; i <= kUsers; ++i)
         users << db.addUser(QStringLiteral("Soak user %1").arg(i), QString::number(3000 + i));
-        pagers.insert(users.last(), QByteArray::number(3000 + i));
-    }
     Random random(options.seed);
     for (int i = 1; i <= options.messages; ++i) {
         QList<int> chosen = users;
@@ -250,25 +183,76 @@ bool RunSoak(const SoakOptions& options, int timeoutSeconds)
     }
 
     FaultPicker faults { random, options.modemLine, options.faultyPercent, {}, {} };
-    const DispatchTally tally = Dispatch(sim, faults, db, options.verbose, timeoutSeconds * 1000);
-    if (!tally.finished)
+    int calls = 0;
+    int timedOutCalls = 0;
+    QStringList operatorMessages; // what the program would have shown; none is expected
+    QElapsedTimer clock;
+    // A 3 ms tick makes the send's time-out (1200 ticks) some 3.6 s; no pauses while
+    // closing. A modem keeps the program's pause after dropping a call, which gives it
+    // time to leave the call before the next dial.
+    const SendTiming timing { 3, 0, options.modemLine ? CModemConnection::kHangUpPauseMs : 0 };
+    CModemList modems([] { return kSimulatedLineName; });
+    CHeadlessDispatcher* running = nullptr; // set once made, before it logs
+    CHeadlessDispatcher dispatcher(
+        modems,
+        [&](const QString& line) {
+            if (options.verbose)
+                std::printf("%9.3f  %s\n", double(clock.elapsed()) / 1000.0, qPrintable(line));
+            if (line.startsWith("Error: ") || line.endsWith("(answered No)")) {
+                operatorMessages << line;
+                std::printf("  the program said: %s\n", qPrintable(line));
+            }
+            timedOutCalls += line.endsWith(CSendSession::kTimedOut) ? 1 : 0;
+            if (!line.endsWith(": call ended."))
+                return;
+            // Drawn at once: the next call cannot connect before this returns.
+            sim.setFaults(faults.Next());
+            if (options.verbose)
+                std::printf("           the next call's fault: %s\n", qPrintable(faults.pending));
+            // The database is read once the send's own stack has unwound.
+            QTimer::singleShot(0, running, [&] {
+                const int waiting
+                    = db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = 0").toInt();
+                if (++calls % 100 == 0) {
+                    std::printf("  %d calls, %d row(s) waiting\n", calls, waiting);
+                    std::fflush(stdout);
+                }
+                if (waiting == 0)
+                    running->Stop();
+            });
+        },
+        kSchedulerMs, timing);
+    running = &dispatcher;
+    QEventLoop loop;
+    QObject::connect(
+        &dispatcher, &CHeadlessDispatcher::Stopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    QTimer::singleShot(timeoutSeconds * 1000, &dispatcher, [&] {
         std::printf("soak: rows still waiting after %d s\n", timeoutSeconds);
+        dispatcher.Stop();
+    });
+    sim.setFaults(faults.Next());
+    clock.start();
+    dispatcher.Start();
+    loop.exec();
     sim.waitForCallEnds(sim.callCount(), 10000);
 
     QList<SoakRow> rows;
-    for (const QString& line : db.rows("Messages",
-             "ID || char(9) || Recipient || char(9) || Status || char(9) || Retries || char(9) "
-             "|| Text")) {
+    for (const QString& line :
+        db.rows("(SELECT Messages.ID AS ID, TelephoneNumber, Status, Retries, "
+                "Text FROM Messages LEFT JOIN Users ON Users.ID = Recipient)",
+            "ID || char(9) || ifnull(TelephoneNumber, '') || char(9) || Status || char(9) || "
+            "Retries || "
+            "char(9) || Text")) {
         const QStringList fields = line.split('\t');
-        rows.append({ fields[0].toInt(), pagers.value(fields[1].toInt()), fields[4].toLatin1(),
+        rows.append({ fields[0].toInt(), fields[1].toLatin1(), fields[4].toLatin1(),
             fields[2].toInt(), fields[3].toInt() });
     }
     const SoakVerdict verdict = CheckSoakRows(rows, sim.pages());
     PrintList("rows stuck", verdict.stuck);
     PrintList("rows lost", verdict.lost);
     PrintList("pages that belong to no row", verdict.strangers);
-    std::printf("calls: %d (connected %d, ended by the send's time-out %d)\n", tally.calls,
-        sim.callCount(), tally.timedOutCalls);
+    std::printf("calls: %d (connected %d, ended by the send's time-out %d)\n", calls,
+        sim.callCount(), timedOutCalls);
     QStringList kinds;
     for (const auto& [kind, count] : faults.injected)
         kinds << QStringLiteral("%1 %2").arg(kind).arg(count);
@@ -281,7 +265,7 @@ bool RunSoak(const SoakOptions& options, int timeoutSeconds)
     const int lost = int(verdict.lost.size() + verdict.stuck.size());
     RecordReliabilityFigures(
         { { "lineFaults", faults.total }, { "rows", verdict.rows }, { "lost", lost } });
-    return lost == 0 && verdict.strangers.isEmpty() && tally.operatorMessages.isEmpty();
+    return lost == 0 && verdict.strangers.isEmpty() && operatorMessages.isEmpty();
 }
 
 } // namespace

@@ -137,17 +137,15 @@ private slots:
             "5 1,2 ,222 0100 E71");
         // The user names provider 2, whose line settings go with the order; provider 1, the
         // default, has settings no row uses. Parity 0 is none, 1 even, anything else odd.
-        for (const auto& [parity, dataBits, stopBits, line] : { std::tuple { 0, 8, 1, "N81" },
-                 { 1, 7, 1, "E71" }, { 2, 7, 2, "O72" }, { 5, 8, 2, "O82" } })
-            QTest::addRow("line settings of the provider named, parity %d", parity)
+        for (const auto& [settings, line] : { std::pair { "0, 8, 1", "N81" }, { "1, 7, 1", "E71" },
+                 { "2, 7, 2", "O72" }, { "5, 8, 2", "O82" } })
+            QTest::addRow(
+                "line settings of the provider named, parity, data and stop bits %s", settings)
                 << Scene { { { 1, 1 } },
-                       { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2 "
-                         "WHERE ID = 1",
-                           QStringLiteral("UPDATE ServiceProviders SET Parity = %1, DataBits = "
-                                          "%2, StopBits = %3 WHERE ID = 2")
-                               .arg(parity)
-                               .arg(dataBits)
-                               .arg(stopBits) },
+                       { "UPDATE ServiceProviders SET Parity = 2, DataBits = 6, StopBits = 2",
+                           QStringLiteral("UPDATE ServiceProviders SET (Parity, DataBits, "
+                                          "StopBits) = (%1) WHERE ID = 2")
+                               .arg(settings) },
                        { 1, 0 }, { { "111", 2 } } }
                 << QStringLiteral("1 1 111 0200 %1").arg(line);
     }

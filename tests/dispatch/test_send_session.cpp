@@ -4,17 +4,11 @@
 // another program, and what a day of sends leaves behind.
 #include "FakeClock.h"
 #include "OneSend.h"
-#include "PagingSimulator.h"
 #include "PresetPrompt.h"
 #include "SimulatedLine.h"
-#include "TempDatabase.h"
 #include "TempSettings.h"
 #include "WriteLockHolder.h"
-#include "data/QuillpostDoc.h"
-#include "dispatch/SendSession.h"
-#include "modem/ModemList.h"
 
-#include <QEventLoop>
 #include <QTest>
 #include <thread>
 

@@ -1,5 +1,4 @@
 #include "FakeClock.h"
-#include "PagingSimulator.h"
 #include "PresetPrompt.h"
 #include "SimulatedLine.h"
 #include "TempDatabase.h"
@@ -10,7 +9,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
-#include <QSettings>
 #include <QTest>
 #include <memory>
 
