@@ -4,22 +4,35 @@
 #include "data/Recordsets.h"
 #include "platform/Prompt.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString LoadFailedMessage
     = QStringLiteral("Unable to open database properly - check database is in working directory");
 
-// Opens the record set over its whole table and hands each row to `takeRow`, in
-// table order; the record set is closed again when this returns or throws.
+// Reads the whole table once, in table order, handing each row to `takeRow`; only one
+// row is held at a time. The record set is closed again when this returns or throws.
 template <typename Recordset, typename TakeRow> void readWholeTable(TakeRow takeRow)
 {
     Recordset recordset;
-    recordset.Open();
+    recordset.Open(CDaoRecordset::OpenType::ForwardOnly);
     while (!recordset.IsEOF() && !recordset.IsBOF()) {
         takeRow(recordset);
         recordset.MoveNext();
     }
     recordset.Close();
+}
+
+std::unique_ptr<CRecipientEntry> entryFrom(const CMessagesRecordset& row)
+{
+    auto entry = std::make_unique<CRecipientEntry>();
+    entry->m_recipient = row.m_Recipient;
+    entry->m_messageId = row.m_MessageId;
+    entry->m_status = row.m_Status;
+    entry->m_sendTime = ToQuillTime(row.m_SendTime);
+    entry->m_retries = row.m_Retries;
+    return entry;
 }
 
 } // namespace
@@ -100,12 +113,7 @@ void CQuillpostDoc::ReloadAll()
         std::int32_t previousMessageId = -1;
         CSendJob* current = nullptr;
         readWholeTable<CMessagesRecordset>([&](const CMessagesRecordset& row) {
-            auto entry = std::make_unique<CRecipientEntry>();
-            entry->m_recipient = row.m_Recipient;
-            entry->m_messageId = row.m_MessageId;
-            entry->m_status = row.m_Status;
-            entry->m_sendTime = ToQuillTime(row.m_SendTime);
-            entry->m_retries = row.m_Retries;
+            auto entry = entryFrom(row);
             if (row.m_MessageId != previousMessageId || current == nullptr) {
                 auto job = std::make_unique<CSendJob>();
                 job->m_id = row.m_ID;
@@ -138,6 +146,34 @@ void CQuillpostDoc::ReloadAll()
         // What was read before the failure stays; the next reload starts afresh.
         Prompt::current().inform(LoadFailedMessage);
     }
+}
+
+bool CQuillpostDoc::ReloadMessage(std::int32_t messageId)
+{
+    const auto message = std::find_if(m_messages.begin(), m_messages.end(),
+        [messageId](const auto& job) { return job->m_messageId == messageId; });
+    if (message == m_messages.end())
+        return false;
+    std::vector<std::unique_ptr<CRecipientEntry>> entries;
+    try {
+        CMessagesRecordset rs;
+        rs.m_strFilter = QStringLiteral("MessageId = %1").arg(messageId);
+        rs.Open(CDaoRecordset::OpenType::ForwardOnly);
+        for (; !rs.IsEOF(); rs.MoveNext())
+            entries.push_back(entryFrom(rs));
+    } catch (...) {
+        return false;
+    }
+    // The same recipients in the same order: only what a recorded result changes can
+    // differ. Anything else (a row added or deleted meanwhile) needs the whole reload.
+    auto& recipients = (*message)->m_recipients;
+    if (!std::equal(recipients.begin(), recipients.end(), entries.begin(), entries.end(),
+            [](const auto& held, const auto& read) { return held->m_recipient == read->m_recipient; }))
+        return false;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        *recipients[i] = *entries[i];
+    (*message)->m_status = recipients.front()->m_status;
+    return true;
 }
 
 QString CQuillpostDoc::GetTelephoneNumber(std::int32_t userId) const

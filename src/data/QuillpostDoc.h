@@ -25,6 +25,12 @@ public:
     // changed the file since the last load; true when it did.
     bool ReloadIfChanged();
     void ClearAll();
+    // After a send recorded a result: re-reads the rows of that one message and updates
+    // it in place (its pointers stay valid), which costs a few rows, not every table.
+    // False, and nothing changed, when the message is not held, its rows cannot be
+    // read, or they are no longer the same recipients in the same order: the caller
+    // then reloads everything.
+    bool ReloadMessage(std::int32_t messageId);
 
     QString GetTelephoneNumber(std::int32_t userId) const;
     CServiceProvider* FindProviderForUser(std::int32_t userId) const;

@@ -152,6 +152,8 @@ void DaoConnection::RequireQuillpostTables()
             QStringLiteral("%1 lacks some of Quillpost's tables or columns, so Quillpost does not "
                            "write to it (quillpost-db check lists what is missing).")
                 .arg(m_path));
+    // Written only to a file that is about to be written to anyway.
+    EnsureQuillpostIndexes(*this);
     m_bTablesChecked = true;
 }
 

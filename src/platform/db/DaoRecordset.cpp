@@ -4,6 +4,7 @@
 #include "platform/db/DaoCriteria.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordsetRow.h"
+#include "platform/db/DaoStatement.h"
 #include "platform/db/DaoValues.h"
 #include "platform/db/DaoWorkspace.h"
 
@@ -32,6 +33,16 @@ QString& defaultDatabaseName()
 
 CDaoRecordset::CDaoRecordset() = default;
 
+template <typename Query> CDaoRecordset::Row CDaoRecordset::rowFrom(const Query& query) const
+{
+    Row row;
+    row.id = query.value(0).toInt();
+    row.stored.reserve(qsizetype(m_columns.size()));
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        row.stored.append(query.value(int(i)));
+    return row;
+}
+
 QString CDaoRecordset::DefaultDatabaseName()
 {
     return defaultDatabaseName();
@@ -42,6 +53,7 @@ void CDaoRecordset::SetDefaultDatabaseName(const QString& path)
     defaultDatabaseName() = path;
 }
 
+// Out of line: the forward-only query's type is complete only here.
 CDaoRecordset::~CDaoRecordset()
 {
     Close();
@@ -58,12 +70,15 @@ const std::vector<DaoColumn>& CDaoRecordset::columns()
         std::vector<DaoFieldValue> unused;
         CDaoFieldExchange fx(CDaoFieldExchange::Operation::ListColumns, m_columns, unused);
         DoFieldExchange(fx);
+        m_tableName = tableName();
     }
     return m_columns;
 }
 
 QString CDaoRecordset::tableName() const
 {
+    if (!m_tableName.isEmpty())
+        return m_tableName;
     QString name = GetDefaultSQL().trimmed();
     if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
         name = name.mid(1, name.size() - 2);
@@ -78,35 +93,40 @@ QString CDaoRecordset::columnList() const
     return names.join(QLatin1String(", "));
 }
 
-void CDaoRecordset::Open()
+void CDaoRecordset::Open(OpenType type)
 {
     Close();
     columns();
     const QString path = QDir::current().absoluteFilePath(GetDefaultDBName());
     std::shared_ptr<DaoConnection> connection = CDaoWorkspace::Default().ConnectionFor(path);
 
-    std::vector<Row> rows;
-    {
-        const QString context = QStringLiteral("Cannot read table %1 of %2").arg(tableName(), path);
-        DaoCriteria filter;
-        if (!m_strFilter.isEmpty())
-            filter = ParseDaoCriteria(m_strFilter, m_columns);
-        QSqlQuery query = connection->Execute(
-            QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY %4")
-                .arg(columnList(), QuotedIdentifier(tableName()),
-                    filter.condition.isEmpty() ? QString() : QStringLiteral("WHERE ") + filter.condition,
-                    QuotedIdentifier(m_columns.front().name)),
-            filter.values, context);
-        while (query.next()) {
-            Row row;
-            row.id = query.value(0).toInt();
-            for (std::size_t i = 0; i < m_columns.size(); ++i)
-                row.stored.append(query.value(int(i)));
-            rows.push_back(std::move(row));
-        }
-        if (query.lastError().isValid())
-            throw DaoExceptionFromSqlError(query.lastError(), context);
+    DaoCriteria filter;
+    if (!m_strFilter.isEmpty())
+        filter = ParseDaoCriteria(m_strFilter, m_columns);
+    const QString sql = QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY %4")
+                            .arg(columnList(), QuotedIdentifier(tableName()),
+                                filter.condition.isEmpty()
+                                    ? QString()
+                                    : QStringLiteral("WHERE ") + filter.condition,
+                                QuotedIdentifier(m_columns.front().name));
+
+    if (type == OpenType::ForwardOnly) {
+        m_forwardQuery
+            = std::make_unique<DaoStatement>(*connection, sql, filter.values, readContext());
+        m_connection = std::move(connection);
+        m_forwardOnly = true;
+        m_rows.resize(1);
+        readNextForwardRow();
+        return;
     }
+
+    auto query = std::make_unique<QSqlQuery>(connection->Execute(sql, filter.values, readContext()));
+    std::vector<Row> rows;
+    while (query->next())
+        rows.push_back(rowFrom(*query));
+    if (query->lastError().isValid())
+        throw DaoExceptionFromSqlError(query->lastError(), readContext());
+    query.reset();
 
     m_connection = std::move(connection);
     m_rows = std::move(rows);
@@ -120,8 +140,58 @@ void CDaoRecordset::Open()
     }
 }
 
+QString CDaoRecordset::readContext() const
+{
+    return QStringLiteral("Cannot read table %1 of %2")
+        .arg(tableName(), QDir::current().absoluteFilePath(GetDefaultDBName()));
+}
+
+void CDaoRecordset::readNextForwardRow()
+{
+    m_editMode = EditMode::None;
+    // A failed step ends the read: the statement is finished, the record set at its end.
+    bool more = false;
+    try {
+        more = m_forwardQuery && m_forwardQuery->next();
+    } catch (const CDaoException&) {
+        m_forwardQuery.reset();
+        m_eof = true;
+        throw;
+    }
+    if (more) {
+        // Converted straight from SQLite's values: the row is used once, as it is read.
+        Row& row = m_rows.front();
+        row.id = m_forwardQuery->value(0).toInt();
+        row.values.clear();
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            row.values.push_back(m_forwardQuery->fieldValue(int(i), m_columns[i], m_tableName, row.id));
+        row.converted = true;
+        ++m_liveRows;
+        m_position = 0;
+        m_bof = m_eof = false;
+        loadCurrentRowIntoMembers();
+        return;
+    }
+    // Past the last row: the statement ends, so the file is no longer held open for it.
+    m_forwardQuery.reset();
+    m_position = 1;
+    m_eof = true;
+    m_bof = m_liveRows == 0;
+}
+
+void CDaoRecordset::requireSnapshot() const
+{
+    requireOpen();
+    if (m_forwardOnly)
+        throw CDaoException(CDaoException::Kind::Other,
+            QStringLiteral("The record set reads forward only: it can only move to the next "
+                           "row, not back, search or change rows."));
+}
+
 void CDaoRecordset::Close()
 {
+    m_forwardQuery.reset();
+    m_forwardOnly = false;
     m_connection.reset();
     m_rows.clear();
     m_liveRows = 0;
@@ -176,14 +246,13 @@ std::vector<DaoFieldValue> CDaoRecordset::storeMembers()
     return values;
 }
 
-void CDaoRecordset::loadMembers(const std::vector<DaoFieldValue>& values)
+void CDaoRecordset::loadMembers(std::vector<DaoFieldValue>& values)
 {
-    auto copy = values;
-    CDaoFieldExchange fx(CDaoFieldExchange::Operation::LoadMembers, m_columns, copy);
+    CDaoFieldExchange fx(CDaoFieldExchange::Operation::LoadMembers, m_columns, values);
     DoFieldExchange(fx);
 }
 
-const std::vector<DaoFieldValue>& CDaoRecordset::currentValues()
+std::vector<DaoFieldValue>& CDaoRecordset::currentValues()
 {
     requireCurrentRow();
     Row& row = m_rows[m_position];
@@ -227,7 +296,7 @@ void CDaoRecordset::moveTo(std::ptrdiff_t index)
 
 void CDaoRecordset::MoveFirst()
 {
-    requireOpen();
+    requireSnapshot();
     const std::ptrdiff_t index = nextLiveRow(0, 1);
     if (index >= std::ptrdiff_t(m_rows.size()))
         throw noCurrentRecord();
@@ -236,7 +305,7 @@ void CDaoRecordset::MoveFirst()
 
 void CDaoRecordset::MoveLast()
 {
-    requireOpen();
+    requireSnapshot();
     const std::ptrdiff_t index = nextLiveRow(std::ptrdiff_t(m_rows.size()) - 1, -1);
     if (index < 0)
         throw noCurrentRecord();
@@ -248,12 +317,16 @@ void CDaoRecordset::MoveNext()
     requireOpen();
     if (m_eof)
         throw noCurrentRecord();
+    if (m_forwardOnly) {
+        readNextForwardRow();
+        return;
+    }
     moveTo(nextLiveRow(m_position + 1, 1));
 }
 
 void CDaoRecordset::MovePrev()
 {
-    requireOpen();
+    requireSnapshot();
     if (m_bof)
         throw noCurrentRecord();
     moveTo(nextLiveRow(m_position - 1, -1));
@@ -271,7 +344,7 @@ bool CDaoRecordset::FindNext(const QString& criteria)
 
 bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
 {
-    requireOpen();
+    requireSnapshot();
     const DaoCriteria condition = ParseDaoCriteria(criteria, m_columns);
 
     // The database decides which rows match, with their values as they are now.

@@ -8,14 +8,16 @@
 #include <vector>
 
 class DaoConnection;
+class DaoStatement;
 
 // A record set over one whole table of the database file in the working directory,
 // with rows in ascending ID order. Each Open makes a connection of its own, which
 // Close (or destruction) removes again, unless a transaction of the thread's
-// workspace is open on the file: then the record set works inside it (DaoWorkspace.h). Derived classes bind one member per column in
-// DoFieldExchange and name their table in GetDefaultSQL.
+// workspace is open on the file: then the record set works inside it (DaoWorkspace.h).
+// Derived classes bind one member per column in DoFieldExchange and name their table
+// in GetDefaultSQL.
 //
-// The rows are read when the record set opens; moving and searching keep to those
+// A snapshot (the usual way to open) reads its rows when it opens; moving and searching keep to those
 // rows plus the ones added through this record set. Edit and AddNew remember the
 // members' values, and Update writes only the columns whose members changed since.
 // Every failure throws CDaoException; nothing is caught here.
@@ -37,9 +39,19 @@ public:
     virtual QString GetDefaultSQL() const = 0;
     virtual void DoFieldExchange(CDaoFieldExchange& fx) = 0;
 
+    // How an opened record set holds its rows. A snapshot reads them all at once and
+    // can move, search and change them; a forward-only one reads one row at a time as
+    // MoveNext asks, keeps none behind, and can do nothing else (a whole-table read
+    // then costs the memory of one row).
+    enum class OpenType
+    {
+        Snapshot,
+        ForwardOnly
+    };
+
     // Opens over the whole table, or over the rows that match m_strFilter when it is
     // set, on the first row (or at both ends if there is none).
-    void Open();
+    void Open(OpenType type = OpenType::Snapshot);
     void Close();
     bool IsOpen() const;
 
@@ -49,7 +61,8 @@ public:
     void MoveNext();
     void MovePrev();
     void MoveLast();
-    // Rows this record set holds, the deleted ones not counted.
+    // Rows this record set holds, the deleted ones not counted; forward-only, the rows
+    // read so far.
     int GetRecordCount() const;
 
     // Criteria such as "ID = 4" or "MessageId = 5 AND Recipient = 3". FindFirst looks
@@ -89,10 +102,15 @@ private:
     QString tableName() const;
     QString columnList() const;
     void requireOpen() const;
+    void requireSnapshot() const;
+    QString readContext() const;
+    // A row as a query holds it: its ID and each column's value as stored.
+    template <typename Query> Row rowFrom(const Query& query) const;
+    void readNextForwardRow();
     const Row& requireCurrentRow() const;
     std::vector<DaoFieldValue> storeMembers();
-    void loadMembers(const std::vector<DaoFieldValue>& values);
-    const std::vector<DaoFieldValue>& currentValues();
+    void loadMembers(std::vector<DaoFieldValue>& values);
+    std::vector<DaoFieldValue>& currentValues();
     void loadCurrentRowIntoMembers();
     void moveTo(std::ptrdiff_t index);
     std::ptrdiff_t nextLiveRow(std::ptrdiff_t from, int step) const;
@@ -103,9 +121,14 @@ private:
         const std::vector<std::size_t>& changed, const QString& context);
 
     std::vector<DaoColumn> m_columns;
+    QString m_tableName; // set with m_columns
     std::shared_ptr<DaoConnection> m_connection;
     std::int32_t m_nLastAddedId = 0;
     std::vector<Row> m_rows;
+    // The query a forward-only record set reads from; null for a snapshot, and once
+    // the last row has been read.
+    std::unique_ptr<DaoStatement> m_forwardQuery;
+    bool m_forwardOnly = false;
     int m_liveRows = 0;
     // -1 before the first row (BOF), m_rows.size() after the last (EOF).
     std::ptrdiff_t m_position = -1;

@@ -11,6 +11,7 @@
 
 void CDaoRecordset::Edit()
 {
+    requireSnapshot();
     loadCurrentRowIntoMembers();
     m_fieldCache = currentValues();
     m_editMode = EditMode::Edit;
@@ -18,7 +19,7 @@ void CDaoRecordset::Edit()
 
 void CDaoRecordset::AddNew()
 {
-    requireOpen();
+    requireSnapshot();
     std::vector<DaoFieldValue> blank;
     for (const DaoColumn& column : m_columns) {
         switch (column.type) {
@@ -208,6 +209,7 @@ void CDaoRecordset::insertRow()
 
 void CDaoRecordset::Delete()
 {
+    requireSnapshot();
     const Row& current = requireCurrentRow();
     m_connection->RequireQuillpostTables();
     m_connection->Execute(

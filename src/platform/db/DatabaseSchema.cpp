@@ -55,6 +55,13 @@ QString createStatement(const SchemaTable& table, bool ifMissing)
             definitions.join(QLatin1String(", ")));
 }
 
+// A message's rows are looked up by MessageId after every recorded result; without
+// an index each lookup reads the whole Messages table.
+QString messagesByMessageIdStatement()
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS [MessagesByMessageId] ON [Messages] ([MessageId])");
+}
+
 void createTables(const QString& path)
 {
     DaoConnection connection(path, DaoConnection::Mode::CreateNew);
@@ -63,6 +70,7 @@ void createTables(const QString& path)
     for (const SchemaTable& table : QuillpostSchema())
         execute(query, createStatement(table, false), path);
     execute(query, createStatement(SendLogSchema(), false), path);
+    execute(query, messagesByMessageIdStatement(), path);
     execute(query, QStringLiteral("COMMIT"), path);
     // Opening switches only a file that already has the tables; a new one is switched
     // here, once they are there.
@@ -219,6 +227,19 @@ void CreateQuillpostDatabase(const QString& path)
         QFile::remove(path);
         throw;
     }
+}
+
+void EnsureQuillpostIndexes(DaoConnection& connection)
+{
+    QSqlQuery query(connection.database());
+    if (!query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND "
+                                   "name = 'MessagesByMessageId'")))
+        return;
+    if (query.next())
+        return;
+    query.finish();
+    // Only a matter of speed: a file that is locked or read-only just goes without.
+    query.exec(messagesByMessageIdStatement());
 }
 
 bool HoldsQuillpostTables(DaoConnection& connection)

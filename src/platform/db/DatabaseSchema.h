@@ -40,6 +40,10 @@ void CreateQuillpostDatabase(const QString& path);
 // the program understands, and the only kind it ever writes to.
 bool HoldsQuillpostTables(DaoConnection& connection);
 
+// Adds the index that finds a message's rows by MessageId to a file made without it.
+// Best effort: a file that cannot take it now (locked, read-only) is left as it is.
+void EnsureQuillpostIndexes(DaoConnection& connection);
+
 // What keeps the file at `path` from being a usable Quillpost database, one readable
 // line per fault; empty when it is usable.
 QStringList FindDatabaseProblems(const QString& path);

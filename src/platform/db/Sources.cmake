@@ -12,6 +12,8 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DaoRecordset.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoRecordsetRow.h
     ${CMAKE_CURRENT_LIST_DIR}/DaoRecordsetUpdate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DaoStatement.h
+    ${CMAKE_CURRENT_LIST_DIR}/DaoStatement.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoValues.h
     ${CMAKE_CURRENT_LIST_DIR}/DaoValues.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoWorkspace.h
@@ -22,3 +24,8 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.h
     ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.cpp)
+
+# Whole-table reads step through SQLite's own interface (DaoStatement.h), on the same
+# library the Qt driver uses.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(quillpost_platform PRIVATE SQLite::SQLite3)
