@@ -167,6 +167,7 @@ private slots:
         // Enter, even in a list's field, is OK; Escape is Cancel.
         QTest::keyClick(combo(dlg, "parityCombo"), cancel ? Qt::Key_Escape : Qt::Key_Enter);
         QCOMPARE(dlg.result(), int(cancel ? QDialog::Rejected : QDialog::Accepted));
+        QVERIFY(!dlg.isVisible());
         QCOMPARE(QString::asprintf("%d %d %d %d %d", dlg.m_nBaudRate, dlg.m_nStopBits,
                      dlg.m_nParity, dlg.m_nDataBits, dlg.m_bUseAsDefault),
             handedBack);
