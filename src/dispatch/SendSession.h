@@ -82,6 +82,8 @@ public:
 
     bool IsClosing() const { return m_bClosing; }
     std::int32_t CurrentRecipient() const { return m_nCurrentRecipient; }
+    // The message being sent; 0 once the send has closed.
+    std::int32_t MessageId() const { return m_pJob ? m_pJob->m_messageId : 0; }
     std::int32_t TickCount() const { return m_nTickCount; }
     std::int32_t ResultCode() const { return m_nResultCode; }
     const QString& StatusText() const { return m_strStatus; }

@@ -108,6 +108,12 @@ void CSendingDlg::SendResultRecorded()
     CQuillpostApp* app = CQuillpostApp::instance();
     if (!app || !app->m_pDoc)
         return;
+    // A result changes one row's Status, Retries and time, none of which the tree
+    // shows: re-reading that message keeps the document current at the cost of a few
+    // rows, where reading every table and rebuilding the tree after each page would
+    // hold up a long send on a large database by seconds a page.
+    if (app->m_pDoc->ReloadMessage(m_session->MessageId()))
+        return;
     app->m_pDoc->ReloadAll();
     if (app->m_pTreeView)
         app->m_pTreeView->RefreshTree();

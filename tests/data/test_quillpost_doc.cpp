@@ -248,6 +248,62 @@ private slots:
         QCOMPARE(QFile::exists(db.filePath()), !damage.isEmpty());
     }
 
+    void reloadMessageUpdatesOnlyThatMessage_data()
+    {
+        QTest::addColumn<QString>("change"); // made to the file after the load
+        QTest::addColumn<int>("messageId"); // the message reloaded
+        QTest::addColumn<bool>("inPlace");
+        QTest::addColumn<QList<int>>("statuses"); // message 1's rows as the document holds them
+        QTest::newRow("a result recorded")
+            << "UPDATE Messages SET Status = 1, Retries = 1 WHERE ID = 2" << 1 << true
+            << QList<int> { 0, 1, 0 };
+        QTest::newRow("the first row given up")
+            << "UPDATE Messages SET Status = 2 WHERE ID = 1" << 1 << true << QList<int> { 2, 0, 0 };
+        QTest::newRow("another message's row") << "UPDATE Messages SET Status = 1 WHERE ID = 4"
+                                               << 1 << true << QList<int> { 0, 0, 0 };
+        QTest::newRow("a row added") << "INSERT INTO Messages (Recipient, MessageCount, MessageId, "
+                                        "Text, Status, Retries) VALUES (9, 1, 1, 'x', 1, 0)"
+                                     << 1 << false << QList<int> { 0, 0, 0 };
+        QTest::newRow("a row deleted") << "DELETE FROM Messages WHERE ID = 3" << 1 << false
+                                       << QList<int> { 0, 0, 0 };
+        QTest::newRow("recipients reordered") << "UPDATE Messages SET Recipient = 13 - Recipient "
+                                                 "WHERE MessageId = 1"
+                                              << 1 << false << QList<int> { 0, 0, 0 };
+        QTest::newRow("a message not held") << "UPDATE Messages SET Status = 1" << 99 << false
+                                            << QList<int> { 0, 0, 0 };
+        QTest::newRow("the table gone") << "DROP TABLE Messages" << 1 << false
+                                        << QList<int> { 0, 0, 0 };
+    }
+
+    void reloadMessageUpdatesOnlyThatMessage()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, messageId);
+        QFETCH(bool, inPlace);
+        QFETCH(QList<int>, statuses);
+        TempDatabase db;
+        for (int recipient : { 5, 6, 7 })
+            db.addMessageRow(recipient, 1, QStringLiteral("Lift out of order"));
+        db.addMessageRow(5, 4, QStringLiteral("Lift back"));
+        LoadedDoc doc;
+        const CSendJob* job = doc.m_messages.at(0).get();
+        const CRecipientEntry* second = job->m_recipients.at(1).get();
+        db.exec(change);
+
+        QCOMPARE(doc.ReloadMessage(messageId), inPlace);
+        // Pointers into the document stay valid, and nothing else is touched.
+        QCOMPARE(doc.m_messages.at(0).get(), job);
+        QCOMPARE(job->m_recipients.at(1).get(), second);
+        QList<int> held;
+        for (const auto& entry : job->m_recipients)
+            held.append(entry->m_status);
+        QCOMPARE(held, statuses);
+        QCOMPARE(job->m_status, statuses.front());
+        QCOMPARE(second->m_retries, inPlace && statuses[1] == 1 ? 1 : 0);
+        QCOMPARE(doc.m_messages.at(1)->m_recipients.at(0)->m_status, 0);
+        QVERIFY(doc.prompt.shown.isEmpty());
+    }
+
     void providerLookups_data()
     {
         QTest::addColumn<QList<int>>("flags"); // UseAsDefault of the providers, in list order
