@@ -3,13 +3,21 @@
 // send log entries agree, and no blank row appears.
 #include "ReliabilityFigures.h"
 #include "TempDatabase.h"
+#include "dispatch/MessageQueue.h"
+#include "dispatch/SendResult.h"
+#include "platform/db/DaoConnection.h"
+#include "platform/db/DaoException.h"
+#include "platform/db/DaoRecordset.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlQuery>
 #include <QTest>
+#include <QTextStream>
 #include <csignal>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +87,48 @@ Findings Inspect(const TempDatabase& db, const QSet<int>& committed)
     return found;
 }
 
+// The writer the test kills, this same program run with "--write DATABASE SEED": until
+// it is killed it writes as fast as it can, the way the program and quillpost-send write,
+// queueing messages, recording an attempt for each recipient and now and then deleting a
+// message. It prints "queued ID" after each commit and "deleting ID" before a deletion,
+// so that the test knows what must survive a kill.
+int Write(const QString& path, unsigned seed)
+{
+    CDaoRecordset::SetDefaultDatabaseName(path);
+    std::mt19937 random(seed);
+    QTextStream out(stdout);
+    try {
+        std::vector<std::int32_t> users;
+        {
+            DaoConnection connection(path);
+            QSqlQuery query = connection.Execute("SELECT ID FROM Users", {}, "users");
+            while (query.next())
+                users.push_back(query.value(0).toInt());
+        }
+        std::optional<std::int32_t> previous;
+        for (int n = 0;; ++n) {
+            std::shuffle(users.begin(), users.end(), random);
+            const std::size_t count = 1 + random() % std::min<std::size_t>(users.size(), 6);
+            const std::vector<std::int32_t> recipients(users.begin(), users.begin() + count);
+            const std::optional<std::int32_t> id
+                = QueueMessage(QStringLiteral("Crash test %1 to %2 recipients").arg(n).arg(count),
+                    COleDateTime(2026, 1, 1, 0, 0, 0), recipients);
+            out << "queued " << *id << Qt::endl;
+            for (std::int32_t recipient : recipients)
+                RecordAttemptResult({ *id, recipient, random() % 2 ? kStatusSent : kStatusWaiting,
+                    "1001", "North", "211 Page(s) Sent" });
+            if (previous && n % 4 == 3) {
+                out << "deleting " << *previous << Qt::endl;
+                DeleteMessageRows(*previous);
+            }
+            previous = id;
+        }
+    } catch (const CDaoException& failure) {
+        QTextStream(stderr) << failure.reason() << Qt::endl;
+        return 1;
+    }
+}
+
 } // namespace
 
 class TestCrashSafety : public QObject
@@ -94,14 +144,14 @@ private slots:
         db.addProvider("North", "5550100", 1);
         for (int user = 1; user <= 8; ++user)
             db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("100%1").arg(user));
-        const QString writer = QCoreApplication::applicationDirPath() + "/crash_writer";
 
         QSet<int> committed;
         int rowsChecked = 0;
         int rowsLost = 0;
         for (int kill = 0; kill < kKills; ++kill) {
             QProcess process;
-            process.start(writer, { db.filePath(), QString::number(kill) });
+            process.start(QCoreApplication::applicationFilePath(),
+                { "--write", db.filePath(), QString::number(kill) });
             const int commits = 1 + kill % 9;
             QByteArray output;
             QVERIFY(QTest::qWaitFor(
@@ -130,5 +180,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCrashSafety)
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--write")
+        return Write(QString::fromLocal8Bit(argv[2]), unsigned(std::atoi(argv[3])));
+    TestCrashSafety test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_crash_safety.moc"

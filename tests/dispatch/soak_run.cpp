@@ -40,11 +40,11 @@ constexpr int kSchedulerMs = 20;
 
 struct SoakOptions
 {
-    int messages = 1000;
-    std::uint32_t seed = 16;
+    int messages = 0;
+    std::uint32_t seed = 0;
     bool modemLine = false;
-    int faultyPercent = 35;
-    int timeoutSeconds = 0; // 0: two minutes plus three seconds a message
+    int faultyPercent = 0;
+    int timeoutSeconds = 0;
     bool verbose = false;
 };
 
@@ -62,16 +62,15 @@ std::optional<SoakOptions> ReadOptions(const QCoreApplication& app)
         { "verbose", "Print the dispatcher's log." } });
     parser.process(app);
 
-    SoakOptions options;
     bool ok[4] = {};
-    options.messages = parser.value("messages").toInt(&ok[0]);
-    options.seed = parser.value("seed").toUInt(&ok[1]);
-    options.faultyPercent = parser.value("faulty").toInt(&ok[2]);
-    options.timeoutSeconds = parser.value("timeout").toInt(&ok[3]);
-    options.modemLine = parser.value("line") == "modem";
-    options.verbose = parser.isSet("verbose");
+    SoakOptions options { parser.value("messages").toInt(&ok[0]),
+        parser.value("seed").toUInt(&ok[1]), parser.value("line") == "modem",
+        parser.value("faulty").toInt(&ok[2]), parser.value("timeout").toInt(&ok[3]),
+        parser.isSet("verbose") };
+    if (options.timeoutSeconds == 0)
+        options.timeoutSeconds = 120 + 3 * options.messages;
     if (ok[0] && ok[1] && ok[2] && ok[3] && options.messages > 0 && options.faultyPercent >= 0
-        && options.faultyPercent <= 100 && options.timeoutSeconds >= 0
+        && options.faultyPercent <= 100 && options.timeoutSeconds > 0
         && (options.modemLine || parser.value("line") == "tcp"))
         return options;
     std::fprintf(stderr, "soak_run: bad arguments; see --help\n");
@@ -159,7 +158,7 @@ void PrintList(const char* heading, const QStringList& lines)
 // from its next connection on: the next call starts only at a later scheduler run, so
 // each call gets the faults drawn for it. Then it checks the rows and prints the figures.
 // True when every row agrees with the terminal's pages.
-bool RunSoak(const SoakOptions& options, int timeoutSeconds)
+bool RunSoak(const SoakOptions& options)
 {
     TempSettings settings;
     TempDatabase db;
@@ -226,8 +225,8 @@ bool RunSoak(const SoakOptions& options, int timeoutSeconds)
     QEventLoop loop;
     QObject::connect(
         &dispatcher, &CHeadlessDispatcher::Stopped, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    QTimer::singleShot(timeoutSeconds * 1000, &dispatcher, [&] {
-        std::printf("soak: rows still waiting after %d s\n", timeoutSeconds);
+    QTimer::singleShot(options.timeoutSeconds * 1000, &dispatcher, [&] {
+        std::printf("soak: rows still waiting after %d s\n", options.timeoutSeconds);
         dispatcher.Stop();
     });
     sim.setFaults(faults.Next());
@@ -276,10 +275,8 @@ int main(int argc, char** argv)
     const std::optional<SoakOptions> options = ReadOptions(app);
     if (!options)
         return 2;
-    const int timeoutSeconds
-        = options->timeoutSeconds > 0 ? options->timeoutSeconds : 120 + 3 * options->messages;
     // Should the run stop making its way out, a hang is reported rather than waited on.
-    std::thread([limit = timeoutSeconds + 120] {
+    std::thread([limit = options->timeoutSeconds + 120] {
         std::this_thread::sleep_for(std::chrono::seconds(limit));
         std::fprintf(stderr, "soak_run: hung: still running %d s after the start\n", limit);
         std::_Exit(3);
@@ -291,7 +288,7 @@ int main(int argc, char** argv)
         options->faultyPercent, kRefusedPagerId.constData());
     std::fflush(stdout);
 
-    const bool clean = RunSoak(*options, timeoutSeconds);
+    const bool clean = RunSoak(*options);
     std::printf("wall time: %.1f s\n", double(wallTime.elapsed()) / 1000.0);
     std::printf("soak: %s\n", clean ? "every row accounted for" : "FAILED");
     return clean ? 0 : 1;
