@@ -24,13 +24,6 @@ namespace {
 const QString kLoadFailed
     = QStringLiteral("Unable to open database properly - check database is in working directory");
 
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 // Runs the statements on a plain connection that skips the length checks the program's
 // own files carry, as a file made by another tool would lack them.
 void ExecUnchecked(const QString& path, const QStringList& statements)
@@ -52,17 +45,21 @@ void ExecUnchecked(const QString& path, const QStringList& statements)
 // holding two users with a message each, a group and two providers.
 void Spoil(const TempDatabase& db, const QString& damage)
 {
-    if (damage == "empty")
-        return WriteFile(db.filePath(), {});
+    QByteArray bytes;
     if (damage == "random") {
-        QByteArray random(4096, '\0');
+        bytes.resize(4096);
         QRandomGenerator(1994).fillRange(
-            reinterpret_cast<quint32*>(random.data()), random.size() / 4);
-        return WriteFile(db.filePath(), random);
+            reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    } else if (damage == "jet") {
+        bytes = QByteArray("\x00\x01\x00\x00Standard Jet DB", 19).leftJustified(2048, '\0');
     }
-    if (damage == "jet")
-        return WriteFile(db.filePath(),
-            QByteArray("\x00\x01\x00\x00Standard Jet DB", 19).leftJustified(2048, '\0'));
+    if (damage == "empty" || !bytes.isEmpty()) {
+        QFile file(db.filePath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(db.filePath()));
+        return;
+    }
     for (int user : { 1, 2 })
         db.addMessageRow(
             db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("100%1").arg(user)),

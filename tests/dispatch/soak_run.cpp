@@ -116,36 +116,6 @@ const FaultKind kKinds[] = {
     { "noAnswer", [](SimFaults& f, Random&) { f.noAnswer = true; } },
 };
 
-// Chooses, call by call, how the terminal misbehaves: most calls are clean, the others
-// get one fault drawn at random.
-struct FaultPicker
-{
-    Random& random;
-    bool modemLine;
-    int faultyPercent;
-    QString pending; // the kind of the last draw; empty: a clean call
-    std::map<QString, int> injected; // calls given each kind, counted once a call ran with it
-    int total = 0;
-
-    // Draws the faults of the next call; the previous draw is then counted as used.
-    SimFaults Next()
-    {
-        if (!pending.isEmpty()) {
-            ++injected[pending];
-            ++total;
-        }
-        pending.clear();
-        SimFaults faults;
-        if (Between(random, 1, 100) > faultyPercent)
-            return faults;
-        const int usable = int(std::size(kKinds)) - (modemLine ? 0 : 3);
-        const FaultKind& chosen = kKinds[Between(random, 0, usable - 1)];
-        chosen.apply(faults, random);
-        pending = QString::fromLatin1(chosen.name);
-        return faults;
-    }
-};
-
 void PrintList(const char* heading, const QStringList& lines)
 {
     if (!lines.isEmpty())
@@ -181,7 +151,26 @@ bool RunSoak(const SoakOptions& options)
             std::vector<std::int32_t>(chosen.begin(), chosen.begin() + recipients));
     }
 
-    FaultPicker faults { random, options.modemLine, options.faultyPercent, {}, {} };
+    // Most calls are clean, the others get one fault drawn at random. A draw is counted
+    // once the next one is made, i.e. once a call has run with it.
+    QString pending; // the kind of the last draw; empty: a clean call
+    std::map<QString, int> injected; // calls given each kind
+    int injectedTotal = 0;
+    const auto nextFaults = [&] {
+        if (!pending.isEmpty()) {
+            ++injected[pending];
+            ++injectedTotal;
+        }
+        pending.clear();
+        SimFaults faults;
+        if (Between(random, 1, 100) > options.faultyPercent)
+            return faults;
+        const int usable = int(std::size(kKinds)) - (options.modemLine ? 0 : 3);
+        const FaultKind& chosen = kKinds[Between(random, 0, usable - 1)];
+        chosen.apply(faults, random);
+        pending = QString::fromLatin1(chosen.name);
+        return faults;
+    };
     int calls = 0;
     int timedOutCalls = 0;
     QStringList operatorMessages; // what the program would have shown; none is expected
@@ -205,9 +194,9 @@ bool RunSoak(const SoakOptions& options)
             if (!line.endsWith(": call ended."))
                 return;
             // Drawn at once: the next call cannot connect before this returns.
-            sim.setFaults(faults.Next());
+            sim.setFaults(nextFaults());
             if (options.verbose)
-                std::printf("           the next call's fault: %s\n", qPrintable(faults.pending));
+                std::printf("           the next call's fault: %s\n", qPrintable(pending));
             // The database is read once the send's own stack has unwound.
             QTimer::singleShot(0, running, [&] {
                 const int waiting
@@ -229,7 +218,7 @@ bool RunSoak(const SoakOptions& options)
         std::printf("soak: rows still waiting after %d s\n", options.timeoutSeconds);
         dispatcher.Stop();
     });
-    sim.setFaults(faults.Next());
+    sim.setFaults(nextFaults());
     clock.start();
     dispatcher.Start();
     loop.exec();
@@ -253,9 +242,9 @@ bool RunSoak(const SoakOptions& options)
     std::printf("calls: %d (connected %d, ended by the send's time-out %d)\n", calls,
         sim.callCount(), timedOutCalls);
     QStringList kinds;
-    for (const auto& [kind, count] : faults.injected)
+    for (const auto& [kind, count] : injected)
         kinds << QStringLiteral("%1 %2").arg(kind).arg(count);
-    std::printf("faults injected: %d (%s)\n", faults.total, qPrintable(kinds.join(", ")));
+    std::printf("faults injected: %d (%s)\n", injectedTotal, qPrintable(kinds.join(", ")));
     std::printf("rows: %d; sent %d, given up %d, stuck %d\n", verdict.rows, verdict.sent,
         verdict.givenUp, int(verdict.stuck.size()));
     std::printf("pages taken: %d; duplicate pages %d (all with lost acknowledgements)\n",
@@ -263,7 +252,7 @@ bool RunSoak(const SoakOptions& options)
     std::printf("rows lost: %d\n", int(verdict.lost.size()));
     const int lost = int(verdict.lost.size() + verdict.stuck.size());
     RecordReliabilityFigures(
-        { { "lineFaults", faults.total }, { "rows", verdict.rows }, { "lost", lost } });
+        { { "lineFaults", injectedTotal }, { "rows", verdict.rows }, { "lost", lost } });
     return lost == 0 && verdict.strangers.isEmpty() && operatorMessages.isEmpty();
 }
 
