@@ -53,3 +53,22 @@ QuillTime CurrentQuillTime()
 {
     return clampSeconds(static_cast<long long>(Clock::current().SecondsSinceEpoch()));
 }
+
+QuillTime QuillTimeConverter::operator()(const COleDateTime& value)
+{
+    const std::int64_t key
+        = ((std::int64_t(value.GetYear()) * 13 + value.GetMonth()) * 32 + value.GetDay()) * 24
+        + value.GetHour();
+    // Fibonacci hashing: neighbouring days and hours spread over the whole table.
+    const std::uint64_t slot = (std::uint64_t(key) * 0x9E3779B97F4A7C15ull) >> 54;
+    Hour& hour = m_hours[slot % m_hours.size()];
+    if (hour.key != key) {
+        const QuillTime start = ToQuillTime(COleDateTime(
+            value.GetYear(), value.GetMonth(), value.GetDay(), value.GetHour(), 0, 0));
+        // An hour at either end of the range is clamped as a whole: convert each value.
+        if (start == Earliest || start > Latest - 3600 || value.GetYear() < 1902)
+            return ToQuillTime(value);
+        hour = { key, start };
+    }
+    return hour.start + value.GetMinute() * 60 + value.GetSecond();
+}

@@ -11,5 +11,24 @@
 QuillTime ToQuillTime(const COleDateTime& value);
 COleDateTime FromQuillTime(QuillTime value);
 
+// ToQuillTime for many values in a row, as a whole-table load needs. mktime looks at
+// the zone file again on every call, which made it the largest cost of a load; this
+// asks it once per local hour met and adds the minutes and seconds. Zones change their
+// offset on the hour, so within one hour the two agree. Keep one only while the zone
+// cannot change (for one load, say).
+class QuillTimeConverter
+{
+public:
+    QuillTime operator()(const COleDateTime& value);
+
+private:
+    struct Hour
+    {
+        std::int64_t key = -1; // year, month, day and hour in one number
+        QuillTime start = 0;
+    };
+    std::array<Hour, 1024> m_hours {};
+};
+
 // Now by the program's clock, as a QuillTime (clamped like any other value after 2038).
 QuillTime CurrentQuillTime();

@@ -24,13 +24,13 @@ template <typename Recordset, typename TakeRow> void readWholeTable(TakeRow take
     recordset.Close();
 }
 
-std::unique_ptr<CRecipientEntry> entryFrom(const CMessagesRecordset& row)
+std::unique_ptr<CRecipientEntry> entryFrom(const CMessagesRecordset& row, QuillTimeConverter& toQuillTime)
 {
     auto entry = std::make_unique<CRecipientEntry>();
     entry->m_recipient = row.m_Recipient;
     entry->m_messageId = row.m_MessageId;
     entry->m_status = row.m_Status;
-    entry->m_sendTime = ToQuillTime(row.m_SendTime);
+    entry->m_sendTime = toQuillTime(row.m_SendTime);
     entry->m_retries = row.m_Retries;
     return entry;
 }
@@ -111,16 +111,17 @@ void CQuillpostDoc::ReloadAll()
         // A message is a run of rows with the same MessageId; the same MessageId after
         // another one starts a new message.
         std::int32_t previousMessageId = -1;
+        QuillTimeConverter toQuillTime;
         CSendJob* current = nullptr;
         readWholeTable<CMessagesRecordset>([&](const CMessagesRecordset& row) {
-            auto entry = entryFrom(row);
+            auto entry = entryFrom(row, toQuillTime);
             if (row.m_MessageId != previousMessageId || current == nullptr) {
                 auto job = std::make_unique<CSendJob>();
                 job->m_id = row.m_ID;
                 job->m_messageId = row.m_MessageId;
-                job->m_requestTime = ToQuillTime(row.m_RequestTime);
+                job->m_requestTime = toQuillTime(row.m_RequestTime);
                 job->m_status = row.m_Status;
-                job->m_requiredSendTime = ToQuillTime(row.m_RequiredSendTime);
+                job->m_requiredSendTime = toQuillTime(row.m_RequiredSendTime);
                 job->m_text = row.m_Text;
                 current = job.get();
                 m_messages.push_back(std::move(job));
@@ -155,12 +156,13 @@ bool CQuillpostDoc::ReloadMessage(std::int32_t messageId)
     if (message == m_messages.end())
         return false;
     std::vector<std::unique_ptr<CRecipientEntry>> entries;
+    QuillTimeConverter toQuillTime;
     try {
         CMessagesRecordset rs;
         rs.m_strFilter = QStringLiteral("MessageId = %1").arg(messageId);
         rs.Open(CDaoRecordset::OpenType::ForwardOnly);
         for (; !rs.IsEOF(); rs.MoveNext())
-            entries.push_back(entryFrom(rs));
+            entries.push_back(entryFrom(rs, toQuillTime));
     } catch (...) {
         return false;
     }
