@@ -112,24 +112,32 @@ void ReplyPacer::pump()
         const qsizetype wanted = m_pieceSize > 0
             ? std::min<qsizetype>(m_pieceSize, front.bytes.size())
             : front.bytes.size();
-        const qint64 written = wanted > 0 ? m_writer(QByteArrayView(front.bytes).first(wanted)) : 0;
-        if (written < 0) {
-            clear(); // the line is gone; nothing queued can reach anyone
+        if (!writeFront(wanted))
             return;
-        }
-        front.bytes.remove(0, written);
-        if (written < wanted) {
-            m_timer.start(kRetryWhenFullMs);
-            return;
-        }
-        if (front.bytes.isEmpty())
-            m_queue.pop_front();
         if (m_pieceSize > 0 && m_pauseMs > 0 && !m_queue.empty()) {
             m_timer.start(m_pauseMs);
             return;
         }
     }
     emit drained();
+}
+
+bool ReplyPacer::writeFront(qsizetype wanted)
+{
+    Reply& front = m_queue.front();
+    const qint64 written = wanted > 0 ? m_writer(QByteArrayView(front.bytes).first(wanted)) : 0;
+    if (written < 0) {
+        clear(); // the line is gone; nothing queued can reach anyone
+        return false;
+    }
+    front.bytes.remove(0, written);
+    if (written < wanted) {
+        m_timer.start(kRetryWhenFullMs);
+        return false;
+    }
+    if (front.bytes.isEmpty())
+        m_queue.pop_front();
+    return true;
 }
 
 // Every piece is written whole once the line time of its last byte has passed (never
@@ -152,19 +160,8 @@ void ReplyPacer::pumpAtLineRate()
             m_timer.start(static_cast<int>((waitNs + kNsPerMs - 1) / kNsPerMs));
             return;
         }
-        const qsizetype wanted = end - done;
-        const qint64 written = wanted > 0 ? m_writer(QByteArrayView(front.bytes).first(wanted)) : 0;
-        if (written < 0) {
-            clear();
+        if (!writeFront(end - done))
             return;
-        }
-        front.bytes.remove(0, written);
-        if (written < wanted) {
-            m_timer.start(kRetryWhenFullMs);
-            return;
-        }
-        if (front.bytes.isEmpty())
-            m_queue.pop_front();
     }
     emit drained();
 }

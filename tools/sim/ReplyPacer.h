@@ -57,6 +57,9 @@ private:
 
     void pump();
     void pumpAtLineRate();
+    // Writes the next `wanted` bytes of the front reply; false when the pump stops here
+    // (the line is gone, or it took only part and the rest is retried shortly).
+    bool writeFront(qsizetype wanted);
     qint64 lineTimeNs(qsizetype byteCount) const;
     void reserveLine(Reply& reply, int delayMs);
 
