@@ -8,26 +8,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-// One send of the due message, from the scheduler's choice to its closing, with a host
-// that keeps what the send showed.
-class RecordingHost final : public ISendHost
-{
-public:
-    QStringList statuses;
-    QStringList lines; // what the terminal said, as shown
-    bool closed = false;
-    QEventLoop waiting;
-
-    void ShowSendStatus(const QString& text) override { statuses << text; }
-    void ShowTerminalLine(const QString& line) override { lines << line; }
-    void SendResultRecorded() override { }
-    void SendClosed() override
-    {
-        closed = true;
-        waiting.quit();
-    }
-};
-
 // One provider and one message to `retries.size()` users whose pagers are 1001, 1002 ...;
 // row i has Retries retries[i] and is due at `due`.
 inline void QueueMessage(const TempDatabase& db, const QString& accessNumber,
@@ -43,13 +23,15 @@ inline void QueueMessage(const TempDatabase& db, const QString& accessNumber,
     db.exec("UPDATE Messages SET MessageId = (SELECT min(ID) FROM Messages)");
 }
 
-struct Send
+// One send of the due message, from the scheduler's choice to its closing, as its host
+// keeping what the send showed.
+struct Send final : ISendHost
 {
     Send(CModemList& modems, SendTiming timing)
     {
         doc.ReloadAll();
         if (std::optional<SendOrder> order = ChooseDueSend(doc))
-            session = std::make_unique<CSendSession>(std::move(*order), modems, host, timing);
+            session = std::make_unique<CSendSession>(std::move(*order), modems, *this, timing);
     }
     // False when nothing was due, or the send never closed. The send's timer runs at its
     // own pace meanwhile, so that 1200 short ticks pass in seconds.
@@ -59,15 +41,27 @@ struct Send
             return false;
         QTimer deadline; // gone with the send, unlike a single-shot timer left pending
         deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &host.waiting, &QEventLoop::quit);
+        QObject::connect(&deadline, &QTimer::timeout, &waiting, &QEventLoop::quit);
         deadline.start(waitMs);
         session->Start();
-        if (!host.closed)
-            host.waiting.exec();
-        return host.closed;
+        if (!closed)
+            waiting.exec();
+        return closed;
     }
 
+    void ShowSendStatus(const QString& text) override { statuses << text; }
+    void ShowTerminalLine(const QString& line) override { lines << line; }
+    void SendResultRecorded() override { }
+    void SendClosed() override
+    {
+        closed = true;
+        waiting.quit();
+    }
+
+    QStringList statuses;
+    QStringList lines; // what the terminal said, as shown
+    bool closed = false;
+    QEventLoop waiting;
     CQuillpostDoc doc;
-    RecordingHost host;
     std::unique_ptr<CSendSession> session;
 };

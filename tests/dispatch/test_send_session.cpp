@@ -207,12 +207,12 @@ private slots:
         lock.reset();
         QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
         QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
-        QCOMPARE(send.host.statuses.first(), CSendSession::kCalling);
-        QCOMPARE(send.host.statuses.last(), c.status);
+        QCOMPARE(send.statuses.first(), CSendSession::kCalling);
+        QCOMPARE(send.statuses.last(), c.status);
         // The terminal's last words were shown as they came.
         const QString said = c.log.isEmpty() ? QString() : c.log.last().section(',', 2, -1);
         if (!said.isEmpty())
-            QCOMPARE(send.host.lines.value(send.host.lines.size() - 1), said);
+            QCOMPARE(send.lines.value(send.lines.size() - 1), said);
         QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), c.pages, kWaitMs);
         for (const quillpost::sim::AcceptedPage& page : sim.pages())
             QCOMPARE(page.text, c.delivered);
