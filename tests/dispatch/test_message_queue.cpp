@@ -119,7 +119,8 @@ private slots:
         QCOMPARE(rowsOf(db).mid(1), QStringList({ "2 2 10 2 0 0", "3 2 30 2 0 0" }));
     }
 
-    void readsStoredMessageForResend()
+    // A stored message read back for a resend, then deleted, its rows among another's.
+    void readsAndDeletesAStoredMessage()
     {
         TempDatabase db;
         db.addMessageRow(5, 1, "other");
@@ -127,6 +128,7 @@ private slots:
         db.addMessageRow(3, 1, "other");
         db.addMessageRow(6, 2, "Theatre 2 ready" + Suffix, 2);
         db.addMessageRow(4, 2, "Theatre 2 ready" + Suffix, 0);
+        const QStringList all = rowsOf(db);
 
         const std::optional<StoredMessage> stored = ReadStoredMessage(2);
         QVERIFY(stored);
@@ -134,30 +136,17 @@ private slots:
         // Every recipient, whether sent, failed or waiting, in table order.
         QCOMPARE(stored->recipients, std::vector<std::int32_t>({ 8, 6, 4 }));
         QVERIFY(!ReadStoredMessage(99));
-    }
 
-    void deletesEveryRowOfOneMessage()
-    {
-        TempDatabase db;
-        for (int status : { 0, 1, 2, 1, 0 })
-            db.addMessageRow(status + 10, 1, "five recipients", status);
-        db.addMessageRow(3, 6, "another message");
-
-        QCOMPARE(DeleteMessageRows(1), 5);
-        QCOMPARE(rowsOf(db), QStringList({ "6 6 3 1 0 0" }));
-        QCOMPARE(DeleteMessageRows(1), 0);
-    }
-
-    void failedDeleteRemovesNothing()
-    {
-        TempDatabase db;
-        for (int recipient : { 1, 2, 3 })
-            db.addMessageRow(recipient, 1, "three recipients");
-        db.exec("CREATE TRIGGER refuse BEFORE DELETE ON Messages WHEN OLD.Recipient = 3 "
+        // A delete refused at the message's last row removes none of them.
+        db.exec("CREATE TRIGGER refuse BEFORE DELETE ON Messages WHEN OLD.ID = 5 "
                 "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END");
-
-        QVERIFY_THROWS_EXCEPTION(CDaoException, DeleteMessageRows(1));
-        QCOMPARE(rowsOf(db), QStringList({ "1 1 1 1 0 0", "2 1 2 1 0 0", "3 1 3 1 0 0" }));
+        QVERIFY_THROWS_EXCEPTION(CDaoException, DeleteMessageRows(2));
+        QCOMPARE(rowsOf(db), all);
+        db.exec("DROP TRIGGER refuse");
+        // Then every row of it goes, whatever its Status, and only those.
+        QCOMPARE(DeleteMessageRows(2), 3);
+        QCOMPARE(rowsOf(db), QStringList({ "1 1 5 1 0 0", "3 1 3 1 0 0" }));
+        QCOMPARE(DeleteMessageRows(2), 0);
     }
 };
 
