@@ -5,6 +5,8 @@
 #include "data/QuillpostDoc.h"
 #include "platform/db/DaoException.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::int32_t kWaiting = 0;
@@ -54,8 +56,11 @@ char ParityLetter(std::int32_t parity)
 std::optional<SendOrder> ChooseDueSend(const CQuillpostDoc& doc)
 {
     for (const auto& message : doc.m_messages) {
-        const QuillTime now = CurrentQuillTime();
-        if (message->m_recipients.empty() || message->m_requiredSendTime > now)
+        // Most messages are long done: only one with a waiting entry needs the clock.
+        const bool waiting = std::any_of(message->m_recipients.begin(),
+            message->m_recipients.end(),
+            [](const auto& entry) { return entry->m_status == kWaiting; });
+        if (!waiting || message->m_requiredSendTime > CurrentQuillTime())
             continue;
         for (std::size_t i = 0; i < message->m_recipients.size(); ++i) {
             const CRecipientEntry& entry = *message->m_recipients[i];
