@@ -159,9 +159,29 @@ void DaoConnection::RequireQuillpostTables()
 
 DaoConnection::~DaoConnection()
 {
+    m_repeated.clear();
     m_database.close();
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlQuery& DaoConnection::ExecuteRepeated(
+    const QString& sql, const QVariantList& values, const QString& failureContext)
+{
+    auto kept = m_repeated.find(sql);
+    if (kept == m_repeated.end()) {
+        QSqlQuery query(m_database);
+        query.setForwardOnly(true);
+        if (!query.prepare(sql))
+            throw DaoExceptionFromSqlError(query.lastError(), failureContext);
+        kept = m_repeated.emplace(sql, std::move(query)).first;
+    }
+    QSqlQuery& query = kept->second;
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    if (!query.exec())
+        throw DaoExceptionFromSqlError(query.lastError(), failureContext);
+    return query;
 }
 
 QSqlQuery DaoConnection::Execute(

@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
+#include <unordered_map>
 
 class QSqlError;
 
@@ -60,6 +61,11 @@ public:
     // read forward; a failure throws CDaoException with failureContext as its reason.
     QSqlQuery Execute(
         const QString& sql, const QVariantList& values, const QString& failureContext);
+    // The same for a statement run again and again on this connection (each row added):
+    // it is prepared once and kept. The query returned is the kept one, valid until the
+    // next run of the same text; read what is needed from it at once.
+    QSqlQuery& ExecuteRepeated(
+        const QString& sql, const QVariantList& values, const QString& failureContext);
     const QString& path() const { return m_path; }
     // Throws CDaoException unless the file has the four tables with all their columns;
     // every write asks first, so that a file the program does not understand is never
@@ -72,5 +78,6 @@ private:
     QString m_path;
     QString m_connectionName;
     QSqlDatabase m_database;
+    std::unordered_map<QString, QSqlQuery> m_repeated;
     bool m_bTablesChecked = false;
 };

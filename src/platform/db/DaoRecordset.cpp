@@ -71,6 +71,7 @@ const std::vector<DaoColumn>& CDaoRecordset::columns()
         CDaoFieldExchange fx(CDaoFieldExchange::Operation::ListColumns, m_columns, unused);
         DoFieldExchange(fx);
         m_tableName = tableName();
+        m_columnList = columnList();
     }
     return m_columns;
 }
@@ -87,6 +88,8 @@ QString CDaoRecordset::tableName() const
 
 QString CDaoRecordset::columnList() const
 {
+    if (!m_columnList.isEmpty())
+        return m_columnList;
     QStringList names;
     for (const DaoColumn& column : m_columns)
         names.append(QuotedIdentifier(column.name));

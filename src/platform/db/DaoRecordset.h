@@ -122,6 +122,10 @@ private:
 
     std::vector<DaoColumn> m_columns;
     QString m_tableName; // set with m_columns
+    QString m_columnList; // likewise
+    // The INSERT last made by insertAndReadBack and the columns it writes.
+    std::vector<std::size_t> m_insertColumns;
+    QString m_insertSql;
     std::shared_ptr<DaoConnection> m_connection;
     std::int32_t m_nLastAddedId = 0;
     std::vector<Row> m_rows;

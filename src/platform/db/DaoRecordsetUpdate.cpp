@@ -5,6 +5,7 @@
 #include "platform/db/DaoRecordsetRow.h"
 #include "platform/db/DaoValues.h"
 
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -137,30 +138,32 @@ CDaoRecordset::Row CDaoRecordset::insertAndReadBack(const std::vector<DaoFieldVa
 {
     Row row;
     {
-        QString sql
-            = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName()));
         QVariantList bound;
-        if (!changed.empty()) {
+        for (std::size_t index : changed)
+            bound.append(DaoValueToSql(values[index]));
+        // Rows added one after another write the same columns: the text is made once.
+        if (m_insertSql.isEmpty() || m_insertColumns != changed) {
             QStringList names;
-            QStringList placeholders;
-            for (std::size_t index : changed) {
+            for (std::size_t index : changed)
                 names.append(QuotedIdentifier(m_columns[index].name));
-                placeholders.append(QStringLiteral("?"));
-                bound.append(DaoValueToSql(values[index]));
-            }
-            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            m_insertColumns = changed;
+            m_insertSql = changed.empty()
+                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(QuotedIdentifier(tableName()))
+                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                       .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
-                          placeholders.join(QLatin1String(", ")));
+                          QStringList(names.size(), QStringLiteral("?")).join(QLatin1String(", ")));
         }
-        row.id = m_connection->Execute(sql, bound, context).lastInsertId().toInt();
+        row.id = m_connection->ExecuteRepeated(m_insertSql, bound, context).lastInsertId().toInt();
     }
     {
         // Read the row back, so that the columns not set hold what the database gave.
-        QSqlQuery query
-            = m_connection->Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                                        .arg(columnList(), QuotedIdentifier(tableName()),
-                                            QuotedIdentifier(m_columns.front().name)),
+        QSqlQuery& query
+            = m_connection->ExecuteRepeated(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                                                .arg(columnList(), QuotedIdentifier(tableName()),
+                                                    QuotedIdentifier(m_columns.front().name)),
                 { static_cast<int>(row.id) }, context);
+        // Done with it however this ends: a kept query still reading would hold the file.
+        const auto finished = qScopeGuard([&query] { query.finish(); });
         if (!query.next() && query.lastError().isValid())
             throw DaoExceptionFromSqlError(query.lastError(), context);
         // No error and no row: a trigger of the table removed it (the write lock is still
@@ -186,11 +189,11 @@ void CDaoRecordset::insertRow()
     // The insert and its read-back stand or fall together: a row reported as not added
     // must not be in the table, or adding it again would store it twice. Outside a
     // transaction the savepoint is a transaction of its own; inside one it nests.
-    m_connection->Execute(QStringLiteral("SAVEPOINT quillpost_add_row"), {}, context);
+    m_connection->ExecuteRepeated(QStringLiteral("SAVEPOINT quillpost_add_row"), {}, context);
     Row row;
     try {
         row = insertAndReadBack(values, changed, context);
-        m_connection->Execute(QStringLiteral("RELEASE quillpost_add_row"), {}, context);
+        m_connection->ExecuteRepeated(QStringLiteral("RELEASE quillpost_add_row"), {}, context);
     } catch (const CDaoException&) {
         discardSavepoint(*m_connection);
         throw;

@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <ctime>
+#include <algorithm>
 
 namespace {
 
@@ -98,6 +99,24 @@ std::optional<COleDateTime> COleDateTime::FromText(const QString& text)
 
 QString COleDateTime::ToText() const
 {
-    return QString::asprintf(
-        "%04d-%02d-%02d %02d:%02d:%02d", m_year, m_month, m_day, m_hour, m_minute, m_second);
+    const int fields[] = { m_year, m_month, m_day, m_hour, m_minute, m_second };
+    const bool usual = m_year >= 0 && m_year <= 9999
+        && std::all_of(fields + 1, fields + 6, [](int field) { return field >= 0 && field <= 99; });
+    if (!usual)
+        return QString::asprintf(
+            "%04d-%02d-%02d %02d:%02d:%02d", m_year, m_month, m_day, m_hour, m_minute, m_second);
+    // Written digit by digit: every row written carries up to three of these.
+    char16_t text[19] = { u'0', u'0', u'0', u'0', u'-', u'0', u'0', u'-', u'0', u'0', u' ', u'0',
+        u'0', u':', u'0', u'0', u':', u'0', u'0' };
+    auto put = [&text](int at, int width, int value) {
+        for (int i = at + width - 1; i >= at; --i, value /= 10)
+            text[i] = char16_t(u'0' + value % 10);
+    };
+    put(0, 4, m_year);
+    put(5, 2, m_month);
+    put(8, 2, m_day);
+    put(11, 2, m_hour);
+    put(14, 2, m_minute);
+    put(17, 2, m_second);
+    return QString(reinterpret_cast<const QChar*>(text), 19);
 }
