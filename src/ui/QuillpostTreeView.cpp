@@ -27,6 +27,29 @@ enum CategoryIndex : int
 constexpr int kCategoryMenus[]
     = { IDR_USERS_MENU, IDR_GROUPS_MENU, IDR_PROVIDERS_MENU, IDR_MESSAGES_MENU };
 
+// A record's item. It shows its category's icon without keeping a copy of it: storing
+// the icon in each of tens of thousands of items was a third of what filling the tree
+// cost.
+class RecordItem : public QTreeWidgetItem
+{
+public:
+    RecordItem(const QString& text, const QIcon& icon)
+        : QTreeWidgetItem(QStringList(text))
+        , m_icon(icon)
+    {
+    }
+
+    QVariant data(int column, int role) const override
+    {
+        if (column == 0 && role == Qt::DecorationRole)
+            return m_icon;
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    const QIcon& m_icon; // the view's own, which outlives its items
+};
+
 // Makes one child item per row and its record, ready to be added in one go.
 template <typename Rows, typename TextOf>
 QList<QTreeWidgetItem*> makeChildren(
@@ -36,8 +59,7 @@ QList<QTreeWidgetItem*> makeChildren(
     children.reserve(static_cast<qsizetype>(rows.size()));
     records.reserve(records.size() + rows.size());
     for (const auto& row : rows) {
-        auto* item = new QTreeWidgetItem(QStringList(textOf(*row)));
-        item->setIcon(0, icon);
+        auto* item = new RecordItem(textOf(*row), icon);
         children.append(item);
         records.push_back(std::make_unique<CTreeItemRecord>(item, row->m_id));
     }
@@ -72,6 +94,9 @@ CQuillpostTreeView::CQuillpostTreeView(CQuillpostDoc& doc, QWidget* parent)
 CQuillpostTreeView::~CQuillpostTreeView()
 {
     ClearItemRecords();
+    // The items refer to the icons in m_imageList, which go before the tree would
+    // delete its items.
+    clear();
     if (CQuillpostApp* app = CQuillpostApp::instance(); app && app->m_pTreeView == this)
         app->m_pTreeView = nullptr;
 }
