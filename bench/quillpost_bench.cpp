@@ -320,8 +320,8 @@ Options parseOptions(const QStringList& arguments)
     return options;
 }
 
-// One ReloadAll and one RefreshTree of a 25,000-row database, each floor once, and
-// nothing else: the run
+// One ReloadAll, RefreshTree, scheduler run and queueing of a 25,000-row database, each
+// floor once, and nothing else: the run
 // to give a profiler (valgrind --tool=callgrind quillpost_bench --profile).
 void runOnceForProfiler()
 {
@@ -341,6 +341,11 @@ void runOnceForProfiler()
     QTreeWidget bare;
     fillBareTree(bare, itemTexts(doc));
     checkTree(bare, scale);
+    schedulerRun(doc);
+    std::vector<std::int32_t> recipients(1000);
+    std::iota(recipients.begin(), recipients.end(), 1);
+    QueueMessage(QStringLiteral("Profiled"), COleDateTime(2026, 12, 7, 14, 0, 0), recipients);
+    InsertMessageRows(path, 1000);
 }
 
 void runBenchmarks(const Options& options)
