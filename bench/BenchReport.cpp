@@ -30,7 +30,7 @@ void BenchReport::add(const Figure& figure)
                                .arg(figure.ms, 9, 'f', 1)
                                .arg(figure.floorMs, 9, 'f', 1)
                                .arg(figure.floorName)
-                               .arg(ratio, 0, 'f', 2)
+                               .arg(ratio, 0, 'f', figure.target < 0.1 ? 4 : 2)
                                .arg(figure.target, 0, 'f', 2)
                                .arg(ratio <= figure.target ? QStringLiteral("met")
                                                            : QStringLiteral("MISSED"));
@@ -50,7 +50,7 @@ QString BenchReport::markdown() const
                    .arg(f.name)
                    .arg(f.ms, 0, 'f', 1)
                    .arg(f.floorMs, 0, 'f', 1)
-                   .arg(f.ms / f.floorMs, 0, 'f', 2)
+                   .arg(f.ms / f.floorMs, 0, 'f', f.target < 0.1 ? 4 : 2)
                    .arg(f.target, 0, 'f', 2);
     for (const QString& line : m_notes)
         out += QStringLiteral("\n") + line + QStringLiteral("\n");
