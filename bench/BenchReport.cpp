@@ -82,7 +82,7 @@ bool PlotScaling(const std::vector<ScalingRow>& rows, const QString& pngPath)
 {
     if (rows.empty())
         return false;
-    const QSize size(900, 560);
+    const QSize size(1040, 560);
     const QRect plot(90, 40, 620, 440);
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -104,11 +104,16 @@ bool PlotScaling(const std::vector<ScalingRow>& rows, const QString& pngPath)
         QStringLiteral("Time against message rows (10,000 users; median of runs)"));
     painter.drawText(QRect(plot.left(), plot.bottom() + 28, plot.width(), 20), Qt::AlignCenter,
         QStringLiteral("Message rows"));
+    double lastLabel = -1e9;
     for (const ScalingRow& r : rows) {
         const QPointF p = at(double(r.messageRows), 0);
         painter.drawLine(p, p + QPointF(0, 5));
+        // A label too close to the one before would run into it.
+        if (p.x() - lastLabel < 70)
+            continue;
         painter.drawText(QRectF(p.x() - 40, p.y() + 6, 80, 16), Qt::AlignCenter,
             QString::number(r.messageRows));
+        lastLabel = p.x();
     }
     for (int i = 0; i <= 4; ++i) {
         const double ms = maxMs * 1.05 * i / 4;
