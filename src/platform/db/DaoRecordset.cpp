@@ -33,7 +33,7 @@ QString& defaultDatabaseName()
 
 CDaoRecordset::CDaoRecordset() = default;
 
-template <typename Query> CDaoRecordset::Row CDaoRecordset::rowFrom(const Query& query) const
+CDaoRecordset::Row CDaoRecordset::rowFrom(const QSqlQuery& query) const
 {
     Row row;
     row.id = query.value(0).toInt();
@@ -123,13 +123,14 @@ void CDaoRecordset::Open(OpenType type)
         return;
     }
 
-    auto query = std::make_unique<QSqlQuery>(connection->Execute(sql, filter.values, readContext()));
     std::vector<Row> rows;
-    while (query->next())
-        rows.push_back(rowFrom(*query));
-    if (query->lastError().isValid())
-        throw DaoExceptionFromSqlError(query->lastError(), readContext());
-    query.reset();
+    {
+        QSqlQuery query = connection->Execute(sql, filter.values, readContext());
+        while (query.next())
+            rows.push_back(rowFrom(query));
+        if (query.lastError().isValid())
+            throw DaoExceptionFromSqlError(query.lastError(), readContext());
+    }
 
     m_connection = std::move(connection);
     m_rows = std::move(rows);

@@ -9,6 +9,7 @@
 
 class DaoConnection;
 class DaoStatement;
+class QSqlQuery;
 
 // A record set over one whole table of the database file in the working directory,
 // with rows in ascending ID order. Each Open makes a connection of its own, which
@@ -105,7 +106,7 @@ private:
     void requireSnapshot() const;
     QString readContext() const;
     // A row as a query holds it: its ID and each column's value as stored.
-    template <typename Query> Row rowFrom(const Query& query) const;
+    Row rowFrom(const QSqlQuery& query) const;
     void readNextForwardRow();
     const Row& requireCurrentRow() const;
     std::vector<DaoFieldValue> storeMembers();
