@@ -60,7 +60,6 @@ private slots:
         const QStringList cut { longName.left(99), QString(98, 's'), QString(99, 'x') };
 
         Row("stored name on device 1, OK keeps it", abc, abc, "Bravo", 1);
-        Row("another modem picked", abc, abc, "Bravo", 1, 2);
         Row("cancel keeps the stored modem", abc, abc, "Alpha", 0, 1, false);
         Row("device 2 cannot be read, and is picked", abUnreadable, abUnknown, "Alpha", 0, 2);
         Row("unreadable device never matches its placeholder", abUnreadable, abUnknown, "Unknown 2",

@@ -22,8 +22,7 @@ public:
 
     // Plays a script of pairs: what to send, then exactly what must come back.
     // An empty reply means nothing may come for kQuietMs (a pause the far end
-    // sees as silence). In a reply, '#' stands for one garbled reply
-    // (16 bytes of noise, CR LF) and '~' for the 2,000-byte run of noise.
+    // sees as silence). In a reply, '~' stands for the 2,000-byte run of noise.
     // Returns what went wrong, or an empty string.
     QString talk(const QList<QByteArray>& script);
     static constexpr int kQuietMs = 400;

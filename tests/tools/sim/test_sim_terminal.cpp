@@ -82,8 +82,8 @@ private slots:
         row("CR inside the text kept", tapBlock("1", "two\rlines"), kSent, "1\rtwo\rlines");
         row("longest block", tapBlock("1234", QByteArray(244, 'x')), kSent,
             "1234\r" + QByteArray(244, 'x'));
+        // The three check characters are compared as a whole, whatever makes them differ.
         row("wrong check", altered(good, 2, '0'), kBadCheck);
-        row("check character out of range", altered(good, 3, 'A'), kBadCheck);
         row("check cut short", good.left(good.size() - 2) + "\r", kBadCheck);
         row("bytes after the check", good.chopped(1) + "junk\r", kBadFormat);
         row("missing message field", block("123\r", "0:8"), kBadFormat);
@@ -98,12 +98,11 @@ private slots:
         row("restart on a second STX", "\00212" + tapBlock("7", "hi"), kSent, "7\rhi");
         row("fields split by ETB", block("123\r", "0;<", '\x17') + block("Hello\r", "206"),
             ack + kSent, "123\rHello");
+        // Whichever field US continues, the next block's first field is joined to it.
         row("field continued with US",
             block("123\rHel\x1f", "1?4", '\x17') + block("lo\x1f", "113", '\x17')
                 + block("\r", "012"),
             ack + ack + kSent, "123\rHello");
-        row("pager id continued", block("12\x1f", "09;", '\x17') + block("3\rHi\r", "103"),
-            ack + kSent, "123\rHi");
         row("US in the last block", block("123\rHel\x1f", "1>0"), kBadFormat);
         row("refused middle block sent again",
             block("123\rA\x1f", "11<", '\x17') + block("C\r", "054") + block("B\r", "054"),
@@ -153,42 +152,31 @@ private slots:
             QTest::newRow(name) << config << call << replies << QString(phase);
         };
 
-        const QByteArray loggedOn = "ID=110 1.8\r" + kGoAhead;
         const QByteArray goAway = "\x1b\x04\r";
         const QByteArray badPassword = "ID=509 Invalid Password\r" + goAway;
         const QByteArray logOn = "\r\x1bPG1\r";
-        SimConfig plain, password, unknown, crLf, onePage, deferred;
+        SimConfig plain, password, crLf;
         plain.messageSequences = false;
         password.password = "abc1";
-        unknown.unknownPagerIds = { "999" };
         crLf.crLfLineEnds = true;
-        onePage.maxPagesPerCall = 1;
-        deferred.deferredDelivery = true;
 
-        row("wake-up", plain, "\r", "ID=", "waiting");
         row("line feeds ignored", plain, "\r\n\r\n", "ID=ID=", "waiting");
-        row("log-on", plain, "\x1bPG1\r", kGoAhead, "logged on");
         row("log-on with password", plain, "\x1bPG1abc123\r", kGoAhead, "logged on");
         row("log-on after noise", plain, "xx\x1bPG1\r", kGoAhead, "logged on");
         row("password too long", plain, "\x1bPG1abcdefg\r", "\x15\r", "waiting");
         row("other service", plain, "\x1bPG3\r", "\x15\r", "waiting");
         row("no CR yet", plain, "\x1bPG1", "", "waiting");
         row("go away", plain, "\x04\r", goAway, "ended");
-        row("the password required", password, "\r\x1bPG1abc1\r", loggedOn, "logged on");
-        row("a wrong password ends the call", password, "\r\x1bPG1abc2\r", badPassword, "ended");
+        // A password taken or refused, an unknown pager ID, the page limit and deferred
+        // delivery are run against the program in the send tests, each with the terminal's
+        // words checked there (and a block after an abandoned one is taken in every row of
+        // blockVerdicts). CR LF line ends are too, but the program reads them as it reads CR
+        // alone, so only this row would see them missing.
         row("no password where one is required", password, logOn, badPassword, "ended");
-        row("an unknown pager ID is abandoned, the next page taken", unknown,
-            logOn + tapBlock("999", "A") + tapBlock("123", "B"),
-            loggedOn + "511 Invalid Pager ID\r\x1e\r" + kSent, "logged on");
         row("lines end with CR LF", crLf, logOn + tapBlock("123", "A") + "\x04\r",
             "ID=110 1.8\r\n\x06\r\n\x1b[p\r\n211 Page(s) Sent\r\n\x06\r\n115 Goodbye\r\n"
             "\x1b\x04\r\n",
             "ended");
-        row("a page over the limit ends the call", onePage,
-            logOn + tapBlock("123", "A") + tapBlock("124", "B"),
-            loggedOn + kSent + "512 Too Many Pages, Call Again\r" + goAway, "ended");
-        row("deferred delivery", deferred, logOn + tapBlock("123", "A"),
-            loggedOn + "213 Message Accepted, Deferred Delivery\r\x06\r", "logged on");
     }
 
     void callReplies()
