@@ -5,7 +5,6 @@
 #include "TempDatabase.h"
 #include "dispatch/MessageQueue.h"
 #include "dispatch/SendResult.h"
-#include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 
@@ -13,16 +12,17 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTextStream>
 #include <csignal>
+#include <numeric>
 #include <random>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kKills = 40;
+constexpr int kUsers = 8; // IDs 1 to 8 in the fresh database
 constexpr int kProgramMs = 60000;
 
 // The committed messages the writer reported, less those it set out to delete; a line
@@ -98,13 +98,8 @@ int Write(const QString& path, unsigned seed)
     std::mt19937 random(seed);
     QTextStream out(stdout);
     try {
-        std::vector<std::int32_t> users;
-        {
-            DaoConnection connection(path);
-            QSqlQuery query = connection.Execute("SELECT ID FROM Users", {}, "users");
-            while (query.next())
-                users.push_back(query.value(0).toInt());
-        }
+        std::vector<std::int32_t> users(kUsers);
+        std::iota(users.begin(), users.end(), 1);
         std::optional<std::int32_t> previous;
         for (int n = 0;; ++n) {
             std::shuffle(users.begin(), users.end(), random);
@@ -142,7 +137,7 @@ private slots:
     {
         TempDatabase db;
         db.addProvider("North", "5550100", 1);
-        for (int user = 1; user <= 8; ++user)
+        for (int user = 1; user <= kUsers; ++user)
             db.addUser(QStringLiteral("User %1").arg(user), QStringLiteral("100%1").arg(user));
 
         QSet<int> committed;

@@ -211,12 +211,11 @@ private slots:
         const QPoint at = m_view->visualItemRect(messageItem(0)).center();
         QHelpEvent help(QEvent::ToolTip, at, m_view->viewport()->mapToGlobal(at));
         QApplication::sendEvent(m_view->viewport(), &help);
-        const QString cai = "Cai: waiting, due 2026-01-01 12:00:00, 1 failed attempt, the last "
-                            "2026-03-10 09:00:00";
-        QTRY_VERIFY2(
-            QToolTip::text().startsWith("Ann: sent 2026-01-01 12:00:00\nBen: failed for good"),
-            qPrintable(QToolTip::text()));
-        QVERIFY2(QToolTip::text().endsWith("\n" + cai), qPrintable(QToolTip::text()));
+        const QString states
+            = "Ann: sent 2026-01-01 12:00:00\nBen: failed for good after 0 "
+              "failed attempts, the last 2026-01-01 12:00:00\nCai: waiting, due "
+              "2026-01-01 12:00:00, 1 failed attempt, the last 2026-03-10 09:00:00";
+        QTRY_COMPARE(QToolTip::text(), states);
 
         for (int opened = 0; opened < 2; ++opened) {
             if (byDoubleClick)
@@ -227,10 +226,8 @@ private slots:
         const auto windows = m_view->findChildren<CMessageHistoryDlg*>();
         QCOMPARE(windows.size(), 1);
         QTRY_VERIFY(windows.first()->isVisible());
-        QCOMPARE(tableRows(windows.first(), "recipientTable"),
-            QStringList({ "Ann|sent 2026-01-01 12:00:00",
-                "Ben|failed for good after 0 failed attempts, the last 2026-01-01 12:00:00",
-                QString(cai).replace(": ", "|") }));
+        QCOMPARE(tableRows(windows.first(), "recipientTable").join('\n'),
+            QString(states).replace(": ", "|"));
         QCOMPARE(tableRows(windows.first(), "attemptTable"),
             QStringList { "2026-03-10 09:00:00|Cai|300|Metro|failed|511 Invalid Pager ID" });
         windows.first()->close();

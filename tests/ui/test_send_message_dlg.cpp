@@ -95,16 +95,12 @@ private slots:
         const QString t239(239, 't');
         QTest::newRow("typing stops at 240") << Text { "", 0, t239 + "xyz", "", t239 + "x" };
         QTest::newRow("paste cut to fit") << Text { t239, 0, "", "pasted", t239 + "p" };
-        QTest::newRow("paste of 300 into nothing")
-            << Text { "", 0, "", QString(300, 'p'), QString(240, 'p') };
         QTest::newRow("paste replaces the selection")
             << Text { t239, 4, "", "0123456789", QString(235, 't') + "01234" };
         QTest::newRow("line breaks pasted become spaces")
             << Text { "A", 0, "", "b\r\nc\nd\re", "Ab c d e" };
         QTest::newRow("typing over a selection at the limit")
             << Text { QString(240, 'u'), 1, "v", "", QString(239, 'u') + "v" };
-        QTest::newRow("empty text")
-            << Text { "", 0, "", "", "", true, CSendMessageDlg::kNoTextMessage };
         QTest::newRow("empty text, no recipient")
             << Text { "", 0, "", "", "", false, CSendMessageDlg::kNoTextMessage };
         QTest::newRow("no recipient")
@@ -148,15 +144,11 @@ private slots:
         QTest::addColumn<QStringList>("selected");
 
         // Group list rows: 0 "Day shift", 1 "Empty", 2 "night shift".
-        QTest::newRow("no group selected")
-            << Ids { Dave } << QList<int> {} << QStringList { "Dave#5" };
         QTest::newRow("group without members")
             << Ids { Dave } << QList<int> { 1 } << QStringList { "Dave#5" };
         QTest::newRow("member of both groups, already selected, once")
             << Ids { Alice } << QList<int> { 0, 2 }
             << QStringList { "Alice#2", "bob#1", "carol#3" };
-        QTest::newRow("one group")
-            << Ids {} << QList<int> { 2 } << QStringList { "Alice#2", "bob#1" };
     }
 
     void groupMembersSelected()

