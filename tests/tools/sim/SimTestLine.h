@@ -37,6 +37,15 @@ private:
     QByteArray m_pending;
 };
 
+// What the simulated modem and terminal say on the line, word for word.
+inline const QByteArray kOk = "\r\nOK\r\n";
+inline const QByteArray kError = "\r\nERROR\r\n";
+inline const QByteArray kConnect = "\r\nCONNECT 9600\r\n";
+inline const QByteArray kNoCarrier = "\r\nNO CARRIER\r\n";
+inline const QByteArray kLoggedOn = "110 1.8\r\x06\r\x1b[p\r";
+inline const QByteArray kSent = "211 Page(s) Sent\r\x06\r";
+inline const QByteArray kGoodbye = "115 Goodbye\r\x1b\x04\r";
+
 // The block a TAP caller sends, with its check characters computed here from
 // first principles, independently of the simulator.
 QByteArray tapBlock(const QByteArray& pagerId, const QByteArray& text);

@@ -17,13 +17,6 @@ using namespace quillpost::sim;
 Q_DECLARE_METATYPE(quillpost::sim::SimConfig)
 
 namespace {
-const QByteArray kOk = "\r\nOK\r\n";
-const QByteArray kConnect = "\r\nCONNECT 9600\r\n";
-const QByteArray kNoCarrier = "\r\nNO CARRIER\r\n";
-const QByteArray kLoggedOn = "110 1.8\r\x06\r\x1b[p\r";
-const QByteArray kGoodbye = "115 Goodbye\r\x1b\x04\r";
-const QByteArray kSent = "211 Page(s) Sent\r\x06\r";
-
 // The time a line of `bps` needs for `bytes` bytes, ten bits each.
 qint64 lineNs(qsizetype bytes, int bps)
 {

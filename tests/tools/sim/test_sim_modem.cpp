@@ -18,12 +18,6 @@ using namespace quillpost::sim;
 Q_DECLARE_METATYPE(quillpost::sim::SimConfig)
 
 namespace {
-const QByteArray kOk = "\r\nOK\r\n";
-const QByteArray kError = "\r\nERROR\r\n";
-const QByteArray kConnect = "\r\nCONNECT 9600\r\n";
-const QByteArray kNoCarrier = "\r\nNO CARRIER\r\n";
-const QByteArray kLoggedOn = "110 1.8\r\x06\r\x1b[p\r";
-const QByteArray kSent = "211 Page(s) Sent\r\x06\r";
 const QList<QByteArray> kDialAndLogOn { "ATDT1\r", kConnect, "\r", "ID=", "\x1bPG1\r", kLoggedOn };
 const QString kHungUp = "caller-hung-up";
 constexpr int kWaitMs = 5000;

@@ -11,11 +11,6 @@
 
 using namespace quillpost::sim;
 
-namespace {
-const QByteArray kAccepted = "211 Page(s) Sent\r\x06\r";
-
-} // namespace
-
 class TestSimProgram : public QObject
 {
     Q_OBJECT
@@ -51,11 +46,11 @@ private slots:
             tapBlock("1", "first block of the call"), "514 Checksum Error\r\x15\r" };
         QCOMPARE(first.talk(QList<QByteArray> { "AT\r", "ID=" } + logOnAndRefusal
                      + QList<QByteArray> { tapBlock("42", "over TCP") + tapBlock("43", "twice"),
-                         kAccepted + kAccepted, "\x04\r", "115 Goodbye\r\x1b\x04\r" }),
+                         kSent + kSent, "\x04\r", kGoodbye }),
             QString());
         QVERIFY(first.waitForClose());
         QCOMPARE(
-            second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kAccepted }),
+            second.talk(logOnAndRefusal + QList<QByteArray> { tapBlock("44", "b"), kSent }),
             QString());
         second.close();
         pageWaiter.join();

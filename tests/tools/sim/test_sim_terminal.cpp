@@ -17,7 +17,6 @@ Q_DECLARE_METATYPE(quillpost::sim::SimConfig)
 namespace {
 
 const QByteArray kGoAhead = "\x06\r\x1b[p\r";
-const QByteArray kSent = "211 Page(s) Sent\r\x06\r";
 const QByteArray kBadCheck = "514 Checksum Error\r\x15\r";
 // A block that can never be taken is abandoned with RS; NAK is for transmission errors.
 const QByteArray kBadFormat = "515 Format Error\r\x1e\r";
