@@ -9,10 +9,8 @@ enum CommandId : int
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,
-    ID_FILE_SAVE_AS = 57604,
     ID_FILE_PRINT_SETUP = 57606,
     ID_FILE_PRINT = 57607,
-    ID_FILE_PRINT_PREVIEW = 57609,
     ID_FILE_MRU_FILE1 = 57616,
 
     // Edit (toolbar and accelerators only)
@@ -62,11 +60,9 @@ enum CommandId : int
     ID_INDICATOR_SCRL = 59139,
 };
 
-// Menus, toolbar, accelerators and dialogs, by resource number.
+// The navigation tree's context menus, by resource number.
 enum ResourceId : int
 {
-    IDD_ABOUTBOX = 100,
-    IDR_MAINFRAME = 128,
     IDR_USERS_MENU = 139,
     IDR_GROUPS_MENU = 140,
     IDR_PROVIDERS_MENU = 141,

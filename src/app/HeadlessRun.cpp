@@ -1,7 +1,6 @@
 #include "app/HeadlessRun.h"
 
 #include "app/AppSettings.h"
-#include "app/MainFrame.h"
 #include "app/ProgramOptions.h"
 #include "dispatch/HeadlessDispatcher.h"
 #include "modem/ModemList.h"
@@ -20,7 +19,7 @@ namespace {
 
 struct Periods
 {
-    int schedulerMs = CMainFrame::kSchedulerIntervalMs;
+    int schedulerMs = CSendScheduler::kIntervalMs;
     SendTiming send;
 };
 

@@ -266,13 +266,12 @@ void CMainFrame::OnSelectModem()
     CQuillpostApp* app = CQuillpostApp::instance();
     if (!app)
         return;
-    CSelectModemDlg dlg(app->m_modemList, this);
+    CSelectModemDlg dlg(app->ModemList(), this);
     if (dlg.exec() != QDialog::Accepted)
         return;
-    if (!app->m_modemList.IsValidDevice(dlg.m_nSelectedDevice))
+    if (!app->ModemList().IsValidDevice(dlg.m_nSelectedDevice))
         return;
-    app->m_strModemName = app->m_modemList.DeviceName(dlg.m_nSelectedDevice);
-    app->SaveModemName();
+    app->SetModemName(app->ModemList().DeviceName(dlg.m_nSelectedDevice));
 }
 
 void CMainFrame::OnAppAbout()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/SendScheduler.h"
+
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
@@ -18,13 +20,12 @@ class CMainFrame : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr int kSchedulerIntervalMs = 5000;
     static constexpr int kDefaultWidth = 640;
     static constexpr int kDefaultHeight = 480;
 
     // runScheduler is called on every tick of the scheduler timer, which starts here.
     CMainFrame(CQuillpostDoc& doc, std::function<void()> runScheduler,
-        int schedulerIntervalMs = kSchedulerIntervalMs, QWidget* parent = nullptr);
+        int schedulerIntervalMs = CSendScheduler::kIntervalMs, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CQuillpostTreeView* View() const { return m_pView; }

@@ -3,7 +3,6 @@
 #include "app/AppSettings.h"
 #include "app/MainFrame.h"
 #include "data/QuillpostDoc.h"
-#include "dispatch/SendingDlg.h"
 #include "platform/Prompt.h"
 #include "ui/QuillpostTreeView.h"
 
@@ -25,7 +24,9 @@ CQuillpostApp::CQuillpostApp(QObject* parent)
 
 CQuillpostApp::~CQuillpostApp()
 {
-    // The frame and its view go first: the view refers to the document.
+    // A sending window still open goes first: it refers to this object. Then the frame
+    // and its view: the view refers to the document.
+    delete m_pSendingDlg;
     m_pMainWnd.reset();
     m_document.reset();
     if (g_app == this)
@@ -43,65 +44,74 @@ CQuillpostApp& theApp()
     return *g_app;
 }
 
+void CQuillpostApp::SetPeriods(int schedulerIntervalMs, SendTiming sendTiming)
+{
+    m_nSchedulerIntervalMs = schedulerIntervalMs;
+    m_sendTiming = sendTiming;
+}
+
 bool CQuillpostApp::InitInstance()
 {
     m_document = std::make_unique<CQuillpostDoc>();
     m_document->SetContentsDeletedHandler([this] { m_pDoc = nullptr; });
 
-    // The frame starts the scheduler timer and makes the view, which registers itself
-    // in m_pTreeView; the scheduler does nothing until m_pDoc is set below.
+    // The frame starts the scheduler timer and makes the view; the scheduler does
+    // nothing until m_pDoc is set below.
     m_pMainWnd = std::make_unique<CMainFrame>(
         *m_document, [this] { RunScheduler(); }, m_nSchedulerIntervalMs);
+    m_pTreeView = m_pMainWnd->View();
     if (!m_document->OnNewDocument())
         return false;
 
     m_pMainWnd->show();
-
-    if (m_pTreeView) {
-        m_pTreeView->EnsureFilled();
-        m_pDoc = m_pTreeView->GetDocument();
-    }
+    m_pTreeView->EnsureFilled();
+    m_pDoc = m_document.get();
 
     m_strModemName = AppSettings::ReadModemName();
     m_bSendInProgress = false;
-    HoldDispatcherLock();
+    m_scheduler.HoldDispatcherLock();
     return true;
 }
 
-void CQuillpostApp::SaveModemName()
+void CQuillpostApp::SetModemName(const QString& name)
 {
+    m_strModemName = name;
     // The choice would otherwise be lost silently and only show at the next send.
     if (!AppSettings::WriteModemName(m_strModemName))
         Prompt::current().inform(QStringLiteral("Unable to save the modem name"));
 }
 
-bool CQuillpostApp::HoldDispatcherLock()
+void CQuillpostApp::RunScheduler()
 {
-    const bool held = m_dispatcherLock.TryAcquire();
-    if (m_pMainWnd)
-        m_pMainWnd->ShowOtherDispatcher(held ? QString() : m_dispatcherLock.RefusalReason());
-    return held;
+    m_scheduler.Run();
 }
 
-void CQuillpostApp::RunScheduler()
+void CQuillpostApp::DispatcherLockChanged(const QString& refusal)
+{
+    if (m_pMainWnd)
+        m_pMainWnd->ShowOtherDispatcher(refusal);
+}
+
+void CQuillpostApp::StartSend(SendOrder order)
+{
+    m_bSendInProgress = true;
+    // The window has no parent and deletes itself when its send has closed.
+    m_pSendingDlg = new CSendingDlg(std::move(order), m_modemList, *this, m_sendTiming);
+    if (m_pSendingDlg->OnInitDialog())
+        m_pSendingDlg->show();
+}
+
+void CQuillpostApp::SendResultRecorded(std::int32_t messageId)
 {
     if (!m_pDoc)
         return;
-    // Messages queued by a command-line sender, and results recorded by a dispatcher
-    // elsewhere, show in the tree within one period. A send in progress reloads after
-    // each result it records.
-    if (!m_bSendInProgress && m_pDoc->ReloadIfChanged() && m_pTreeView)
+    // A result changes one row's Status, Retries and time, none of which the tree
+    // shows: re-reading that message keeps the document current at the cost of a few
+    // rows, where reading every table and rebuilding the tree after each page would
+    // hold up a long send on a large database by seconds a page.
+    if (m_pDoc->ReloadMessage(messageId))
+        return;
+    m_pDoc->ReloadAll();
+    if (m_pTreeView)
         m_pTreeView->RefreshTree();
-    if (!HoldDispatcherLock())
-        return;
-    if (m_pDoc->m_messages.empty() || m_bSendInProgress || m_bSendingDisabled)
-        return;
-    std::optional<SendOrder> order = ChooseDueSend(*m_pDoc);
-    if (!order)
-        return;
-    m_bSendInProgress = true;
-    // The window has no parent and deletes itself when its send has closed.
-    auto* sendingDlg = new CSendingDlg(std::move(*order), m_modemList, m_sendTiming);
-    if (sendingDlg->OnInitDialog())
-        sendingDlg->show();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/MainFrame.h"
-#include "dispatch/DispatcherLock.h"
+#include "dispatch/SendScheduler.h"
+#include "dispatch/SendingDlg.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -13,9 +15,10 @@ class CQuillpostDoc;
 class CQuillpostTreeView;
 
 // The one application object: start-up, the operator's stored modem name, and the
-// state that the scheduler and the sending window share. Created once by main()
-// after the QApplication; theApp() reaches it from anywhere on the window thread.
-class CQuillpostApp : public QObject
+// state that the scheduler and the sending window share. Created once by main() after
+// the QApplication. The scheduler and the sending window ask it through their
+// interfaces; nothing outside the application reaches into this object.
+class CQuillpostApp : public QObject, private ISchedulerHost, private ISendingWindowOwner
 {
     Q_OBJECT
 
@@ -29,13 +32,13 @@ public:
     // The application object alive now, or nullptr.
     static CQuillpostApp* instance();
 
+    // Shortens the scheduler's period and the send's timings; before InitInstance.
+    void SetPeriods(int schedulerIntervalMs, SendTiming sendTiming);
+
     // Creates the document, the main frame with its view and timer, loads the
     // database, shows the window, fills the tree and reads the stored modem name.
     // False when the main window could not be made.
     bool InitInstance();
-
-    // Writes m_strModemName as the stored modem name.
-    void SaveModemName();
 
     // One scheduler run; called only from the main frame's timer. Reloads the document
     // when another program changed the database. Opens a sending window for the first
@@ -44,28 +47,39 @@ public:
     void RunScheduler();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
-
-    // Set once the operator chose to stop sending until the program ends.
-    bool m_bSendingDisabled = false;
-    // True while a sending window is open.
-    bool m_bSendInProgress = false;
-    // The navigation tree; the view stores itself here.
-    CQuillpostTreeView* m_pTreeView = nullptr;
-    // The line devices, matched against m_strModemName at every discovery.
-    CModemList m_modemList;
-    QString m_strModemName;
     // The document once start-up has ended; null again when the document is closed.
-    CQuillpostDoc* m_pDoc = nullptr;
-    // The scheduler's period and the send's timings; tests shorten them before
-    // InitInstance.
-    int m_nSchedulerIntervalMs = CMainFrame::kSchedulerIntervalMs;
-    SendTiming m_sendTiming;
+    CQuillpostDoc* Document() const { return m_pDoc; }
+    CQuillpostTreeView* TreeView() const { return m_pTreeView; }
+    bool IsSendInProgress() const override { return m_bSendInProgress; }
+    bool IsSendingDisabled() const override { return m_bSendingDisabled; }
+    // Switches sending off until the program ends.
+    void DisableSending() override { m_bSendingDisabled = true; }
+
+    // The line devices, matched against the stored modem name at every discovery.
+    CModemList& ModemList() { return m_modemList; }
+    const QString& ModemName() const { return m_strModemName; }
+    // Keeps the name and stores it; the operator is told when it cannot be stored.
+    void SetModemName(const QString& name);
 
 private:
-    // Takes the dispatcher lock unless it is held, and shows who holds it otherwise.
-    bool HoldDispatcherLock();
+    CQuillpostDoc* SchedulerDocument() override { return m_pDoc; }
+    void DispatcherLockChanged(const QString& refusal) override;
+    void StartSend(SendOrder order) override;
+    // After a send recorded a result: the document and the tree catch up with it.
+    void SendResultRecorded(std::int32_t messageId) override;
+    void SendingWindowClosed() override { m_bSendInProgress = false; }
 
-    CDispatcherLock m_dispatcherLock { QStringLiteral("the Quillpost desktop program") };
+    bool m_bSendingDisabled = false;
+    bool m_bSendInProgress = false;
+    CQuillpostTreeView* m_pTreeView = nullptr;
+    // The open sending window; it refers to this object and its modem list.
+    QPointer<CSendingDlg> m_pSendingDlg;
+    CModemList m_modemList;
+    QString m_strModemName;
+    CQuillpostDoc* m_pDoc = nullptr;
+    int m_nSchedulerIntervalMs = CSendScheduler::kIntervalMs;
+    SendTiming m_sendTiming;
+    CSendScheduler m_scheduler { *this, QStringLiteral("the Quillpost desktop program") };
     std::unique_ptr<CQuillpostDoc> m_document;
     std::unique_ptr<CMainFrame> m_pMainWnd;
 };

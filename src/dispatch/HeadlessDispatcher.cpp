@@ -9,7 +9,7 @@ CHeadlessDispatcher::CHeadlessDispatcher(
     : m_modems(modems)
     , m_log(std::move(log))
     , m_timing(timing)
-    , m_lock(QStringLiteral("quillpost --headless"))
+    , m_scheduler(*this, QStringLiteral("quillpost --headless"))
 {
     m_timer.setInterval(schedulerIntervalMs);
     m_timer.setSingleShot(true);
@@ -50,42 +50,20 @@ void CHeadlessDispatcher::RunScheduler()
 {
     if (m_bStopping)
         return;
+    m_scheduler.Run();
     // Runs never overlap: the next one is timed from the end of this one.
-    struct Rearm
-    {
-        CHeadlessDispatcher& d;
-        ~Rearm()
-        {
-            if (!d.m_bStopping)
-                d.m_timer.start();
-        }
-    } rearm { *this };
-
-    if (m_session)
-        return;
-    m_doc.ReloadIfChanged();
-    if (!HoldDispatcherLock())
-        return;
-    if (std::optional<SendOrder> order = ChooseDueSend(m_doc))
-        StartSend(std::move(*order));
+    if (!m_bStopping)
+        m_timer.start();
 }
 
-bool CHeadlessDispatcher::HoldDispatcherLock()
+void CHeadlessDispatcher::DispatcherLockChanged(const QString& refusal)
 {
-    if (m_lock.IsHeld())
-        return true;
-    if (m_lock.TryAcquire()) {
+    if (refusal.isEmpty())
         m_log(QStringLiteral("Holding the dispatcher lock: this program sends from now on."));
-        m_strLastRefusal.clear();
-        return true;
-    }
-    if (m_lock.RefusalReason() != m_strLastRefusal) {
-        m_strLastRefusal = m_lock.RefusalReason();
+    else
         m_log(QStringLiteral("Not sending: another dispatcher is sending from this database: %1. "
                              "Trying again at every scheduler run.")
-                  .arg(m_strLastRefusal));
-    }
-    return false;
+                  .arg(refusal));
 }
 
 void CHeadlessDispatcher::StartSend(SendOrder order)

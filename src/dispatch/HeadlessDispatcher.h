@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/QuillpostDoc.h"
-#include "dispatch/DispatcherLock.h"
+#include "dispatch/SendScheduler.h"
 #include "dispatch/SendSession.h"
 #include "platform/Prompt.h"
 
@@ -13,12 +13,15 @@
 class CModemList;
 
 // The scheduler and its sends without a window, for a machine that only dispatches.
-// It runs the same choice of what is due, the same send and the same recording of
-// results as the desktop program, at the same periods, and says what happens in one
-// line per step and per outcome. Messages other programs queue are seen at the next
-// scheduler run. It sends only while it holds the database's dispatcher lock; while
-// another program holds it, it says so once and tries again at every run.
-class CHeadlessDispatcher final : public QObject, private ISendHost, private Prompt
+// It runs the same scheduler, the same send and the same recording of results as the
+// desktop program, at the same periods, and says what happens in one line per step and
+// per outcome. Messages other programs queue are seen at the next scheduler run. It
+// sends only while it holds the database's dispatcher lock; while another program
+// holds it, it says so once and tries again at every run.
+class CHeadlessDispatcher final : public QObject,
+                                  private ISendHost,
+                                  private ISchedulerHost,
+                                  private Prompt
 {
     Q_OBJECT
 
@@ -26,7 +29,7 @@ public:
     using LogLine = std::function<void(const QString&)>;
 
     CHeadlessDispatcher(CModemList& modems, LogLine log,
-        int schedulerIntervalMs = 5000, SendTiming timing = {});
+        int schedulerIntervalMs = CSendScheduler::kIntervalMs, SendTiming timing = {});
     ~CHeadlessDispatcher() override;
 
     // Loads the database and starts the scheduler, whose first run comes at once.
@@ -42,8 +45,11 @@ signals:
 
 private:
     void RunScheduler();
-    bool HoldDispatcherLock();
-    void StartSend(SendOrder order);
+
+    CQuillpostDoc* SchedulerDocument() override { return &m_doc; }
+    bool IsSendInProgress() const override { return IsSending(); }
+    void DispatcherLockChanged(const QString& refusal) override;
+    void StartSend(SendOrder order) override;
 
     void ShowSendStatus(const QString& text) override;
     void ShowTerminalLine(const QString& line) override;
@@ -57,8 +63,7 @@ private:
     LogLine m_log;
     SendTiming m_timing;
     CQuillpostDoc m_doc;
-    CDispatcherLock m_lock;
-    QString m_strLastRefusal;
+    CSendScheduler m_scheduler;
     QTimer m_timer;
     std::unique_ptr<CSendSession> m_session;
     std::int32_t m_nMessageId = 0;

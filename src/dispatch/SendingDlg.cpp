@@ -1,9 +1,6 @@
 #include "dispatch/SendingDlg.h"
 
-#include "app/QuillpostApp.h"
-#include "data/QuillpostDoc.h"
 #include "platform/Prompt.h"
-#include "ui/QuillpostTreeView.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -12,8 +9,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CSendingDlg::CSendingDlg(SendOrder order, CModemList& modems, SendTiming timing, QWidget* parent)
+CSendingDlg::CSendingDlg(SendOrder order, CModemList& modems, ISendingWindowOwner& owner,
+    SendTiming timing, QWidget* parent)
     : QDialog(parent)
+    , m_owner(owner)
     , m_session(std::make_unique<CSendSession>(
           std::move(order), modems, static_cast<ISendHost&>(*this), timing))
 {
@@ -63,11 +62,9 @@ void CSendingDlg::OnCancel()
     // The question's event loop keeps the send going: it may end, and this window go,
     // before the operator answers.
     QPointer<CSendingDlg> alive(this);
-    const bool disable = Prompt::current().askYesNo(kDisableQuestion);
-    if (disable) {
-        if (CQuillpostApp* app = CQuillpostApp::instance())
-            app->m_bSendingDisabled = true;
-    }
+    ISendingWindowOwner& owner = m_owner;
+    if (Prompt::current().askYesNo(kDisableQuestion))
+        owner.DisableSending();
     if (!alive || m_bSendClosed)
         return;
     m_session->Cancel();
@@ -105,25 +102,13 @@ void CSendingDlg::ShowTerminalLine(const QString& line)
 
 void CSendingDlg::SendResultRecorded()
 {
-    CQuillpostApp* app = CQuillpostApp::instance();
-    if (!app || !app->m_pDoc)
-        return;
-    // A result changes one row's Status, Retries and time, none of which the tree
-    // shows: re-reading that message keeps the document current at the cost of a few
-    // rows, where reading every table and rebuilding the tree after each page would
-    // hold up a long send on a large database by seconds a page.
-    if (app->m_pDoc->ReloadMessage(m_session->MessageId()))
-        return;
-    app->m_pDoc->ReloadAll();
-    if (app->m_pTreeView)
-        app->m_pTreeView->RefreshTree();
+    m_owner.SendResultRecorded(m_session->MessageId());
 }
 
 void CSendingDlg::SendClosed()
 {
     m_bSendClosed = true;
-    if (CQuillpostApp* app = CQuillpostApp::instance())
-        app->m_bSendInProgress = false;
+    m_owner.SendingWindowClosed();
     hide();
     deleteLater();
 }

@@ -1,8 +1,7 @@
 #include "ui/QuillpostTreeView.h"
 
 #include "app/CommandIds.h"
-#include "app/QuillpostApp.h"
-#include "app/TreeRules.h"
+#include "ui/TreeRules.h"
 #include "data/QuillpostDoc.h"
 #include "res/CategoryImages.h"
 #include "res/MenuResources.h"
@@ -86,9 +85,6 @@ CQuillpostTreeView::CQuillpostTreeView(CQuillpostDoc& doc, QWidget* parent)
     m_imageList.reserve(Res::kTreeImageCount);
     for (int index = 0; index < Res::kTreeImageCount; ++index)
         m_imageList.emplace_back(Res::TreeImagePixmap(index));
-
-    if (CQuillpostApp* app = CQuillpostApp::instance())
-        app->m_pTreeView = this;
 }
 
 CQuillpostTreeView::~CQuillpostTreeView()
@@ -97,8 +93,6 @@ CQuillpostTreeView::~CQuillpostTreeView()
     // The items refer to the icons in m_imageList, which go before the tree would
     // delete its items.
     clear();
-    if (CQuillpostApp* app = CQuillpostApp::instance(); app && app->m_pTreeView == this)
-        app->m_pTreeView = nullptr;
 }
 
 void CQuillpostTreeView::EnsureFilled()

@@ -25,7 +25,6 @@ class CQuillpostTreeView : public QTreeWidget
 public:
     using RecordList = std::vector<std::unique_ptr<CTreeItemRecord>>;
 
-    // Stores itself as the application's tree view, when there is an application.
     explicit CQuillpostTreeView(CQuillpostDoc& doc, QWidget* parent = nullptr);
     ~CQuillpostTreeView() override;
 

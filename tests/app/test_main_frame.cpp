@@ -103,17 +103,17 @@ private slots:
         queue(db, ann, "Call the office");
         QVERIFY(app.InitInstance());
 
-        QVERIFY(!app.m_bSendingDisabled && app.MainFrame()->isVisible());
+        QVERIFY(!app.IsSendingDisabled() && app.MainFrame()->isVisible());
         QList<int> counts;
-        for (int i = 0; i < app.m_pTreeView->topLevelItemCount(); ++i)
-            counts << app.m_pTreeView->topLevelItem(i)->childCount();
+        for (int i = 0; i < app.TreeView()->topLevelItemCount(); ++i)
+            counts << app.TreeView()->topLevelItem(i)->childCount();
         QCOMPARE(counts, QList<int>({ 2, 1, 1, 1 }));
 
         app.MainFrame()->close();
-        QVERIFY(!app.m_pDoc);
+        QVERIFY(!app.Document());
         queue(db, 1, "Now");
         app.RunScheduler();
-        QVERIFY(!app.m_bSendInProgress);
+        QVERIFY(!app.IsSendInProgress());
         QCOMPARE(prompt.shown, QStringList());
     }
 
@@ -201,12 +201,12 @@ private slots:
 
         queue(db, ann, "Call the office");
         app.RunScheduler();
-        QCOMPARE(app.m_pDoc->m_messages.size(), std::size_t(1));
-        QVERIFY(!app.m_bSendInProgress);
+        QCOMPARE(app.Document()->m_messages.size(), std::size_t(1));
+        QVERIFY(!app.IsSendInProgress());
         QVERIFY(pane->isVisible());
 
         other.Release();
-        app.m_bSendingDisabled = true; // no send is wanted here, only the lock
+        app.DisableSending(); // no send is wanted here, only the lock
         app.RunScheduler();
         QVERIFY(!pane->isVisible());
         CDispatcherLock probe(QStringLiteral("probe"));

@@ -163,7 +163,7 @@ private slots:
             QVERIFY(app.InitInstance());
             for (int run = 0; run < 3; ++run)
                 app.RunScheduler();
-            QVERIFY(!app.m_bSendInProgress);
+            QVERIFY(!app.IsSendInProgress());
         }
         QCOMPARE(prompt.shown, QStringList { kLoadFailed });
         QCOMPARE(Fingerprint(db.filePath()), before);

@@ -66,7 +66,7 @@ private slots:
         slow.faults.slowReplyMs = 1000;
         Start(slow);
         QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 1, kWaitMs);
-        QVERIFY(m_app->m_bSendInProgress);
+        QVERIFY(m_app->IsSendInProgress());
         m_app->RunScheduler();
         QCOMPARE(SendingWindows().size(), 1);
 
@@ -74,7 +74,7 @@ private slots:
         QCOMPARE(Status(m_m1), 1);
         QCOMPARE(m_sim->pages().first().text + ' ' + m_sim->pages().last().text, "First Second");
         QCOMPARE(m_sim->callCount(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_app->m_bSendInProgress, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_app->IsSendInProgress(), kWaitMs);
         QCOMPARE(prompt.shown, QStringList());
     }
 
@@ -103,11 +103,11 @@ private slots:
         QTest::keyClick(window, Qt::Key_Escape);
         QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
         QTRY_VERIFY_WITH_TIMEOUT(!window, kWaitMs);
-        QCOMPARE(m_app->m_bSendingDisabled, disable);
+        QCOMPARE(m_app->IsSendingDisabled(), disable);
         QCOMPARE(m_db->scalar("SELECT sum(Retries) + sum(Status) FROM Messages").toInt(), 0);
 
         if (disable) {
-            QVERIFY(!m_app->m_bSendInProgress);
+            QVERIFY(!m_app->IsSendInProgress());
             // Several scheduler runs pass without a new call.
             int runs = 0;
             QObject counting; // ends the count with this scope
@@ -144,8 +144,8 @@ private slots:
 
         QVERIFY(!window);
         QCOMPARE(Status(m_m1), 1);
-        QVERIFY(m_app->m_bSendingDisabled);
-        QVERIFY(!m_app->m_bSendInProgress);
+        QVERIFY(m_app->IsSendingDisabled());
+        QVERIFY(!m_app->IsSendInProgress());
         QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
     }
 
@@ -161,8 +161,7 @@ private:
         m_db->exec("UPDATE Messages SET MessageId = ID");
 
         m_app = std::make_unique<CQuillpostApp>();
-        m_app->m_nSchedulerIntervalMs = 20;
-        m_app->m_sendTiming = { 20, 0 };
+        m_app->SetPeriods(20, { 20, 0 });
         QVERIFY(m_app->InitInstance());
     }
     int Status(int row) const

@@ -1,4 +1,4 @@
-#include "app/TreeRules.h"
+#include "ui/TreeRules.h"
 
 namespace TreeRules {
 
