@@ -2,7 +2,9 @@
 
 #include "data/QuillTime.h"
 #include "data/Recordsets.h"
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
+#include "platform/db/DaoException.h"
 
 #include <algorithm>
 
@@ -143,8 +145,10 @@ void CQuillpostDoc::ReloadAll()
             provider->m_useAsDefault = row.m_UseAsDefault == 1;
             m_providers.push_back(std::move(provider));
         });
-    } catch (...) {
-        // What was read before the failure stays; the next reload starts afresh.
+    } catch (const CDaoException& failure) {
+        // What was read before the failure stays; the next reload starts afresh. The
+        // operator's message is the one they know; the reason goes to the log.
+        qCWarning(lcDatabase, "The tables were read only in part: %s", failure.what());
         Prompt::current().inform(LoadFailedMessage);
     }
 }
@@ -163,7 +167,9 @@ bool CQuillpostDoc::ReloadMessage(std::int32_t messageId)
         rs.Open(CDaoRecordset::OpenType::ForwardOnly);
         for (; !rs.IsEOF(); rs.MoveNext())
             entries.push_back(entryFrom(rs, toQuillTime));
-    } catch (...) {
+    } catch (const CDaoException& failure) {
+        qCWarning(lcDatabase, "Cannot read message %d again, so every table is: %s", int(messageId),
+            failure.what());
         return false;
     }
     // The same recipients in the same order: only what a recorded result changes can

@@ -1,8 +1,12 @@
 #include "platform/StopSignals.h"
 
+#include "platform/LogCategories.h"
+
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,7 +29,8 @@ void handle(int signalNumber, void (*handler)(int))
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(signalNumber, &action, nullptr);
+    if (sigaction(signalNumber, &action, nullptr) != 0)
+        qCWarning(lcSend, "Cannot set what signal %d does: %s", signalNumber, strerror(errno));
 }
 
 } // namespace
@@ -34,9 +39,14 @@ CStopSignals::CStopSignals(QObject* parent)
     : QObject(parent)
 {
     Q_ASSERT(g_pipe[0] < 0);
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+    // Without them a stop ends the program at once, in the middle of a send too.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0) {
+        qCWarning(lcSend, "Stop signals will end the program at once: %s", strerror(errno));
         return;
-    fcntl(g_pipe[0], F_SETFL, O_NONBLOCK);
+    }
+    // A handler that could block on a full pipe would hang the program.
+    if (fcntl(g_pipe[0], F_SETFL, O_NONBLOCK) != 0)
+        qCWarning(lcSend, "Cannot keep the stop signal handler from blocking: %s", strerror(errno));
     m_pNotifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, &CStopSignals::ReadSignal);
     handle(SIGTERM, onStopSignal);

@@ -1,6 +1,7 @@
 #include "tap/TapExchange.h"
 
 #include "tap/TapBlock.h"
+#include "tap/TapLog.h"
 
 #include <QThread>
 #include <algorithm>
@@ -114,7 +115,7 @@ void CTapExchange::SendWakeUp()
     // still in progress is already read in the right state.
     m_nState = TapState::Waking;
     m_nTickCount = 0;
-    m_line.WriteText(TapWakeUpSequence());
+    Write(TapWakeUpSequence());
 }
 
 void CTapExchange::OnTick()
@@ -129,6 +130,7 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
 {
     if (count < 1 || bytes == nullptr)
         return;
+    qCDebug(lcTap) << "Received" << QByteArray(bytes, count);
     const std::string_view chunk(bytes, static_cast<std::size_t>(count));
     AppendToLine(chunk);
     // Without a line end the bytes wait for the next chunk. "=" counts as one so that
@@ -146,16 +148,25 @@ void CTapExchange::OnReceived(std::int32_t count, const char* bytes)
     CarryOut(reaction);
 }
 
+void CTapExchange::Write(const QByteArray& bytes)
+{
+    // The log-on carries the provider's password, which stays out of the log.
+    qCDebug(lcTap) << "Writing"
+                   << (bytes.startsWith(TapLoginSequence().chopped(1)) ? QByteArray("the log-on")
+                                                                       : bytes);
+    m_line.WriteText(bytes);
+}
+
 void CTapExchange::SendBlock()
 {
     m_bVerdictGiven = false;
     m_strTerminalLine.clear();
-    m_line.WriteText(FormatBlock(m_strPagerId, m_strMessageText));
+    Write(FormatBlock(m_strPagerId, m_strMessageText));
 }
 
 void CTapExchange::SendLogout()
 {
-    m_line.WriteText(TapLogoutSequence());
+    Write(TapLogoutSequence());
     m_line.Pause(100);
 }
 
@@ -273,7 +284,7 @@ void CTapExchange::CarryOut(Reaction reaction)
         return;
     case Reaction::SendLogin:
         m_nState = TapState::LoginSent;
-        m_line.WriteText(TapLoginSequence(m_strPassword));
+        Write(TapLoginSequence(m_strPassword));
         return;
     case Reaction::AwaitGoAhead:
         m_nState = TapState::AwaitGoAhead;
@@ -283,10 +294,12 @@ void CTapExchange::CarryOut(Reaction reaction)
         SendBlock();
         return;
     case Reaction::ReportAccepted:
+        qCDebug(lcTap, "The terminal accepted the block");
         m_bVerdictGiven = true;
         m_owner.OnTapAccepted();
         return;
     case Reaction::RefuseBlock:
+        qCDebug(lcTap, "The terminal refused the block");
         m_bVerdictGiven = true;
         SendLogout();
         m_owner.OnTapRefused();
@@ -294,6 +307,8 @@ void CTapExchange::CarryOut(Reaction reaction)
     case Reaction::EndCall:
     case Reaction::AcceptThenEndCall:
         // The terminal has hung up: nothing is written to it any more.
+        qCDebug(lcTap, "The terminal ended the call%s",
+            reaction == Reaction::AcceptThenEndCall ? " after accepting the block" : "");
         m_bVerdictGiven = true;
         m_nState = TapState::Ended;
         m_owner.OnTapEnded(reaction == Reaction::AcceptThenEndCall);

@@ -100,6 +100,8 @@ private:
     Reaction ChooseBlockVerdict(std::string_view line) const;
     void TakeTerminalLine();
     void CarryOut(Reaction reaction);
+    // Every write goes through here, so that the log shows the whole conversation.
+    void Write(const QByteArray& bytes);
 
     ITapLine& m_line;
     ITapOwner& m_owner;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
 
@@ -9,13 +10,14 @@
 // Steps the record and message commands share.
 
 // The read before a dialog or a question. A database error there ends the command
-// without a word, as nothing has been written yet: nothing is returned, as for a row
-// that is not there.
+// without a word to the operator, as nothing has been written yet: nothing is
+// returned, as for a row that is not there. Its reason goes to the log.
 template <typename Read> auto ReadQuietly(Read read) -> decltype(read())
 {
     try {
         return read();
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& failure) {
+        qCWarning(lcDatabase, "The command ends: what it shows cannot be read: %s", failure.what());
         return std::nullopt;
     }
 }

@@ -3,6 +3,7 @@
 #include "data/GroupMembers.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/MessageQueue.h"
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
 #include "ui/DialogControls.h"
@@ -156,7 +157,9 @@ void CSendMessageDlg::AddGroupMembers()
         try {
             ForEachGroupMember(group->data(Qt::UserRole).toInt(),
                 [&members](std::int32_t userId) { members.insert(userId); });
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& failure) {
+            qCWarning(lcDatabase, "The members of group \"%s\" could not all be read: %s",
+                qUtf8Printable(group->text()), failure.what());
         }
         group->setSelected(false);
     }

@@ -1,6 +1,7 @@
 #include "ui/UserDlg.h"
 
 #include "data/Recordsets.h"
+#include "platform/LogCategories.h"
 #include "platform/db/DaoException.h"
 #include "ui/DialogControls.h"
 #include "ui/DialogUnits.h"
@@ -74,9 +75,10 @@ void CUserDlg::FillProviders()
                 selected = m_comboProviders->count() - 1;
             providers.MoveNext();
         }
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& failure) {
         // The entries read so far are offered; the operator can still keep the stored
         // provider, which stays unless an entry is chosen.
+        qCWarning(lcDatabase, "The service providers could not all be read: %s", failure.what());
     }
     // A provider that is gone shows as no choice at all, rather than as another one.
     m_comboProviders->setCurrentIndex(selected);

@@ -1,8 +1,11 @@
 #include "platform/comm/CommPort.h"
 
+#include "platform/LogCategories.h"
+
 #include <QList>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -207,15 +210,20 @@ bool CCommPort::SetMode(const QByteArray& modeText)
     if (!IsTerminal())
         return true;
     termios settings = {};
-    if (tcgetattr(m_fd, &settings) != 0)
+    if (tcgetattr(m_fd, &settings) != 0) {
+        qCWarning(lcLine, "Cannot read the line's settings: %s", strerror(errno));
         return false;
+    }
     if (!ApplyFraming(settings, *framing))
         return false;
     // Some terminals refuse a framing they cannot carry (a pseudo-terminal refuses
     // parity and 7-bit characters on some kernels and ignores them on others); the
     // port then keeps its previous settings.
-    if (tcsetattr(m_fd, TCSANOW, &settings) != 0)
+    if (tcsetattr(m_fd, TCSANOW, &settings) != 0) {
+        qCInfo(lcLine, "The line keeps its framing; it refused %s: %s", modeText.constData(),
+            strerror(errno));
         return false;
+    }
     m_applied = settings;
     return true;
 }
@@ -230,6 +238,7 @@ CCommPort::ReadResult CCommPort::Read(char* buffer, int maxCount, int timeoutMs)
     const int ready = poll(&watch, 1, timeoutMs);
     if (ready == 0 || (ready < 0 && errno == EINTR))
         return { ReadStatus::TimedOut, 0 };
+    int error = ready < 0 ? errno : 0;
     if (ready > 0 && (watch.revents & POLLIN)) {
         const ssize_t count = read(m_fd, buffer, static_cast<size_t>(maxCount));
         if (count > 0) {
@@ -239,10 +248,16 @@ CCommPort::ReadResult CCommPort::Read(char* buffer, int maxCount, int timeoutMs)
         }
         if (count < 0 && (errno == EAGAIN || errno == EINTR))
             return { ReadStatus::TimedOut, 0 };
+        error = count < 0 ? errno : 0;
     }
-    // End of file, a hang-up or an error: the stream is over.
-    if (m_observer && !m_endReported.exchange(true))
-        m_observer(nullptr, -1);
+    // End of file, a hang-up or an error: the stream is over. A reader goes on polling
+    // a closed line, so this is said once.
+    if (!m_endReported.exchange(true)) {
+        if (error != 0)
+            qCWarning(lcLine, "Reading the line failed: %s", strerror(error));
+        if (m_observer)
+            m_observer(nullptr, -1);
+    }
     return { ReadStatus::Closed, 0 };
 }
 
@@ -264,12 +279,18 @@ int CCommPort::Write(const char* bytes, int count, int timeoutMs)
         }
         if (result < 0 && errno == EINTR)
             continue;
-        if (result < 0 && errno != EAGAIN)
+        if (result < 0 && errno != EAGAIN) {
+            qCWarning(
+                lcLine, "Wrote %d of %d bytes to the line: %s", written, count, strerror(errno));
             break;
+        }
         pollfd watch = { m_fd, POLLOUT, 0 };
         const int remaining = RemainingMs(deadline);
-        if (remaining == 0 || poll(&watch, 1, remaining) <= 0)
+        if (remaining == 0 || poll(&watch, 1, remaining) <= 0) {
+            qCWarning(lcLine, "Wrote %d of %d bytes to the line: no room for the rest within %d ms",
+                written, count, timeoutMs);
             break;
+        }
     }
     return written;
 }
@@ -278,8 +299,12 @@ bool CCommPort::Purge()
 {
     if (m_fd < 0)
         return false;
-    if (IsTerminal())
-        return tcflush(m_fd, TCIOFLUSH) == 0;
+    if (IsTerminal()) {
+        if (tcflush(m_fd, TCIOFLUSH) == 0)
+            return true;
+        qCWarning(lcLine, "Cannot discard the line's pending bytes: %s", strerror(errno));
+        return false;
+    }
     // A socket has no driver buffers to flush: discard what has arrived.
     char discard[512];
     while (recv(m_fd, discard, sizeof discard, MSG_DONTWAIT) > 0) { }
@@ -288,8 +313,11 @@ bool CCommPort::Purge()
 
 void CCommPort::Close()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    if (m_fd < 0)
+        return;
+    // Closed either way (Linux releases the descriptor even on EINTR); an error here
+    // may be the last word of a line that lost bytes on their way out.
+    if (::close(m_fd) != 0)
+        qCWarning(lcLine, "Closing the line reported: %s", strerror(errno));
+    m_fd = -1;
 }

@@ -1,5 +1,6 @@
 #include "platform/db/DatabaseSchema.h"
 
+#include "platform/LogCategories.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 
@@ -221,10 +222,14 @@ void CreateQuillpostDatabase(const QString& path)
             QStringLiteral("Cannot create %1: %2").arg(path, file.errorString()));
     }
     file.close();
+    // Whatever stops the creation (out of memory too), the half-made file goes and the
+    // failure goes on to the caller.
     try {
         createTables(path);
     } catch (...) {
-        QFile::remove(path);
+        if (!file.remove())
+            qCWarning(lcDatabase, "The half-made database %s stays: %s", qUtf8Printable(path),
+                qUtf8Printable(file.errorString()));
         throw;
     }
 }
@@ -233,23 +238,37 @@ void EnsureQuillpostIndexes(DaoConnection& connection)
 {
     QSqlQuery query(connection.database());
     if (!query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND "
-                                   "name = 'MessagesByMessageId'")))
+                                   "name = 'MessagesByMessageId'"))) {
+        qCInfo(lcDatabase, "Cannot look for the index of messages in %s: %s",
+            qUtf8Printable(connection.path()), qUtf8Printable(query.lastError().text()));
         return;
+    }
     if (query.next())
         return;
     query.finish();
     // Only a matter of speed: a file that is locked or read-only just goes without.
-    query.exec(messagesByMessageIdStatement());
+    if (!query.exec(messagesByMessageIdStatement()))
+        qCInfo(lcDatabase, "The database %s goes without its index of messages for now: %s",
+            qUtf8Printable(connection.path()), qUtf8Printable(query.lastError().text()));
 }
 
 bool HoldsQuillpostTables(DaoConnection& connection)
 {
     QSqlQuery query(connection.database());
     for (const SchemaTable& table : QuillpostSchema()) {
-        query.prepare(QStringLiteral("SELECT lower(name) FROM pragma_table_info(?)"));
-        query.addBindValue(table.name);
-        if (!query.exec())
+        // Taken as lacking the table; the reason (a lock, a damaged file) is worth keeping.
+        // A failed prepare leaves its own error, not the one of the exec after it.
+        bool read = query.prepare(QStringLiteral("SELECT lower(name) FROM pragma_table_info(?)"));
+        if (read) {
+            query.addBindValue(table.name);
+            read = query.exec();
+        }
+        if (!read) {
+            qCWarning(lcDatabase, "Cannot read the columns of %s in %s: %s",
+                qUtf8Printable(table.name), qUtf8Printable(connection.path()),
+                qUtf8Printable(query.lastError().text()));
             return false;
+        }
         QSet<QString> names;
         while (query.next())
             names.insert(query.value(0).toString());

@@ -1,5 +1,7 @@
 #include "platform/telephony/LineDevices.h"
 
+#include "platform/LogCategories.h"
+
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSet>
@@ -40,8 +42,9 @@ QList<LineDevice> ConfiguredLines()
             = settings.value(QStringLiteral("type"), QStringLiteral("hayes")).toString();
         const std::optional<LineDevice::Kind> kind = ParseKind(type);
         if (line.name.isEmpty() || !kind) {
-            qWarning("Line %d in the settings is left out: it needs a name and a type of "
-                     "hayes, direct or tcp (it has name \"%s\", type \"%s\")",
+            qCWarning(lcLine,
+                "Line %d in the settings is left out: it needs a name and a type of "
+                "hayes, direct or tcp (it has name \"%s\", type \"%s\")",
                 i + 1, qUtf8Printable(line.name), qUtf8Printable(type));
             continue;
         }

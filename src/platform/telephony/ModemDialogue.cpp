@@ -1,8 +1,11 @@
 #include "platform/telephony/ModemDialogue.h"
 
+#include "platform/LogCategories.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -12,6 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 50;
+constexpr int kWriteTimeoutMs = 2000;
 
 int MillisecondsLeft(Clock::time_point deadline)
 {
@@ -65,7 +69,7 @@ bool CModemDialogue::Send(const QByteArray& command)
 bool CModemDialogue::SendRaw(const QByteArray& bytes)
 {
     qsizetype written = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(2000);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
     while (written < bytes.size()) {
         const ssize_t result
             = write(m_fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
@@ -75,14 +79,26 @@ bool CModemDialogue::SendRaw(const QByteArray& bytes)
         }
         if (result < 0 && errno == EINTR)
             continue;
-        if (result < 0 && errno != EAGAIN)
+        if (result < 0 && errno != EAGAIN) {
+            qCWarning(lcLine, "Cannot write to the modem: %s", strerror(errno));
             return false;
+        }
         pollfd watch = { m_fd, POLLOUT, 0 };
         const int left = MillisecondsLeft(deadline);
-        if (left == 0 || poll(&watch, 1, std::min(left, kSliceMs)) < 0)
+        if (left == 0) {
+            qCWarning(lcLine, "The modem took %lld of %lld bytes within %d ms",
+                static_cast<long long>(written), static_cast<long long>(bytes.size()),
+                kWriteTimeoutMs);
             return false;
+        }
+        if (poll(&watch, 1, std::min(left, kSliceMs)) < 0 && errno != EINTR) {
+            qCWarning(lcLine, "Cannot wait for room towards the modem: %s", strerror(errno));
+            return false;
+        }
     }
-    tcdrain(m_fd);
+    // Only timing hangs on it: the bytes are already with the driver.
+    if (tcdrain(m_fd) != 0)
+        qCWarning(lcLine, "Cannot wait for the modem to take the command: %s", strerror(errno));
     return true;
 }
 

@@ -1,0 +1,3 @@
+#include "tap/TapLog.h"
+
+Q_LOGGING_CATEGORY(lcTap, "quillpost.tap", QtInfoMsg)
