@@ -1,7 +1,7 @@
 #include "BenchDelivery.h"
 
 #include "BenchSqlite.h"
-
+#include "data/MessageStatus.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendOrder.h"
 #include "dispatch/SendSession.h"
@@ -37,7 +37,10 @@ const QString kModemName = QStringLiteral("Bench modem");
 // returns the message's ID.
 int addDeliveryMessage(const QString& path)
 {
-    ExecuteSql(path, QStringLiteral("UPDATE Messages SET Status = 1 WHERE Status = 0"));
+    ExecuteSql(path,
+        QStringLiteral("UPDATE Messages SET Status = %1 WHERE Status = %2")
+            .arg(StatusValue(MessageStatus::Sent))
+            .arg(StatusValue(MessageStatus::Waiting)));
     const long long provider = CountRows(path, QStringLiteral("ServiceProviders")) + 1000;
     const long long firstUser = CountRows(path, QStringLiteral("Users")) + 100000;
     const long long firstRow = CountRows(path, QStringLiteral("Messages")) + 1000000;
@@ -206,8 +209,10 @@ Delivery MeasureDelivery(const QString& path, const QString& simProgram, bool re
     if (!host.m_closed)
         fail(QStringLiteral("The send did not close: %1").arg(host.m_lastStatus));
 
-    const long long sent
-        = CountRows(path, QStringLiteral("Messages WHERE MessageId = %1 AND Status = 1").arg(messageId));
+    const long long sent = CountRows(path,
+        QStringLiteral("Messages WHERE MessageId = %1 AND Status = %2")
+            .arg(messageId)
+            .arg(StatusValue(MessageStatus::Sent)));
     int pages = 0;
     simulator.readLog(pages, delivery.lineBytes);
     if (sent != kRecipients || pages != kRecipients || host.m_recorded != kRecipients)

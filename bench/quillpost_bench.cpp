@@ -6,7 +6,7 @@
 #include "BenchReport.h"
 #include "BenchSqlite.h"
 
-#include "app/TreeRules.h"
+#include "ui/TreeRules.h"
 #include "data/AddressBook.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/MessageQueue.h"
@@ -171,8 +171,8 @@ void measureScheduler(BenchReport& report, const QString& path, const BenchScale
     // The last message waits and is due: every message before it is walked first.
     CSendJob& last = *doc.m_messages.back();
     for (auto& entry : last.m_recipients)
-        entry->m_status = 0;
-    last.m_status = 0;
+        entry->m_status = StatusValue(MessageStatus::Waiting);
+    last.m_status = StatusValue(MessageStatus::Waiting);
     const double dueMs = MedianMs(runs * 4, [&] { order = schedulerRun(doc); }, [&] {
         if (!order || order->job->m_messageId != last.m_messageId)
             fail(QStringLiteral("The scheduler did not choose the last message"));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "PagingSimulator.h"
-#include "dispatch/SendResult.h"
+#include "data/MessageStatus.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -40,14 +40,14 @@ inline QString Contradiction(const SoakRow& row, const QList<AcceptedPage>& page
 {
     const auto isAcknowledged = [](const AcceptedPage& page) { return page.acknowledged; };
     const auto acknowledged = std::count_if(pages.begin(), pages.end(), isAcknowledged);
-    if (row.status == kStatusFailed && acknowledged > 0)
+    if (row.status == MessageStatus::Failed && acknowledged > 0)
         return QStringLiteral("given up, yet the terminal acknowledged it %1 time(s)")
             .arg(acknowledged);
-    if (row.status == kStatusFailed)
+    if (row.status == MessageStatus::Failed)
         return row.retries == kMaxAttempts
             ? QString()
             : QStringLiteral("given up after %1 failed attempt(s)").arg(row.retries);
-    if (row.status != kStatusSent)
+    if (row.status != MessageStatus::Sent)
         return QStringLiteral("Status %1 is neither sent nor given up").arg(row.status);
     if (acknowledged != 1)
         return QStringLiteral("marked sent, but the terminal acknowledged it %1 time(s)")
@@ -84,12 +84,12 @@ inline SoakVerdict CheckSoakRows(const QList<SoakRow>& rows, const QList<Accepte
                   .arg(QString::fromLatin1(row.pagerId), QString::fromLatin1(row.text))
                   .arg(row.status)
                   .arg(row.retries);
-        if (row.status == kStatusWaiting) {
+        if (row.status == MessageStatus::Waiting) {
             verdict.stuck << described;
             continue;
         }
-        verdict.sent += row.status == kStatusSent ? 1 : 0;
-        verdict.givenUp += row.status == kStatusFailed ? 1 : 0;
+        verdict.sent += row.status == MessageStatus::Sent ? 1 : 0;
+        verdict.givenUp += row.status == MessageStatus::Failed ? 1 : 0;
         QStringList calls; // " (call 3 acknowledged, call 5 ACK lost)"
         for (const AcceptedPage& page : own)
             calls << QStringLiteral("call %1 %2")

@@ -199,8 +199,9 @@ bool RunSoak(const SoakOptions& options)
                 std::printf("           the next call's fault: %s\n", qPrintable(pending));
             // The database is read once the send's own stack has unwound.
             QTimer::singleShot(0, running, [&] {
-                const int waiting
-                    = db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = 0").toInt();
+                const int waiting = db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = ?",
+                                          { StatusValue(MessageStatus::Waiting) })
+                                        .toInt();
                 if (++calls % 100 == 0) {
                     std::printf("  %d calls, %d row(s) waiting\n", calls, waiting);
                     std::fflush(stdout);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/MessageStatus.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -57,7 +59,7 @@ public:
 
     std::int32_t m_recipient = 0; // a Users.ID
     std::int32_t m_messageId = 0;
-    std::int32_t m_status = 0; // 0 waiting, 1 sent, 2 failed for good
+    std::int32_t m_status = 0; // a MessageStatus, as stored
     QuillTime m_sendTime = 0;
     std::int32_t m_retries = 0; // failed attempts so far
 };

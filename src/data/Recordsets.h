@@ -6,9 +6,9 @@
 #include <cstdint>
 
 // One record set per table, each bound to every column in table order, with one
-// member per column named after it. Construct, Open (a connection of its own to
-// Quillpost.mdb in the working directory), walk or FindFirst/FindNext, Edit or AddNew,
-// set members, Update, Close. Every failure throws CDaoException.
+// member per column named after it. Construct, set m_strFilter to read only some rows,
+// Open (a connection of its own to Quillpost.mdb in the working directory), walk, Edit
+// or AddNew, set members, Update, Close. Every failure throws CDaoException.
 
 class CUsersRecordset : public CDaoRecordset
 {
@@ -104,6 +104,6 @@ public:
     std::int32_t m_Recipient = 0;
     QString m_PagerId;
     QString m_Provider;
-    std::int32_t m_Outcome = 0; // the Status the attempt left: 0 failed, 1 sent, 2 given up
+    std::int32_t m_Outcome = 0; // the Status the attempt left (a MessageStatus)
     QString m_TerminalLine;
 };

@@ -44,10 +44,10 @@ std::vector<SendLogEntry> ReadSendLog(std::optional<std::int32_t> messageId)
 
 QString OutcomeName(std::int32_t outcome)
 {
-    switch (outcome) {
-    case 1:
+    switch (MessageStatus(outcome)) {
+    case MessageStatus::Sent:
         return QStringLiteral("sent");
-    case 2:
+    case MessageStatus::Failed:
         return QStringLiteral("failed for good");
     default:
         return QStringLiteral("failed");
@@ -82,10 +82,10 @@ std::vector<RecipientState> RecipientStatesOf(const CQuillpostDoc& doc, std::int
 
 QString DescribeRecipientState(const RecipientState& state)
 {
-    switch (state.status) {
-    case 1:
+    switch (MessageStatus(state.status)) {
+    case MessageStatus::Sent:
         return QStringLiteral("sent %1").arg(TimeText(state.sendTime));
-    case 2:
+    case MessageStatus::Failed:
         return QStringLiteral("failed for good after %1, the last %2")
             .arg(Attempts(state.retries), TimeText(state.sendTime));
     default:

@@ -20,7 +20,7 @@ struct SendLogEntry
     std::int32_t recipient = 0;
     QString pagerId;
     QString provider;
-    std::int32_t outcome = 0; // the Status the attempt left
+    std::int32_t outcome = 0; // the Status the attempt left (a MessageStatus)
     QString terminalLine;
 };
 
@@ -36,7 +36,7 @@ QString OutcomeName(std::int32_t outcome);
 struct RecipientState
 {
     std::int32_t recipient = 0;
-    std::int32_t status = 0;
+    std::int32_t status = 0; // a MessageStatus, as stored
     std::int32_t retries = 0;
     QuillTime sendTime = 0; // the last attempt, when there was one
     QuillTime requiredSendTime = 0;

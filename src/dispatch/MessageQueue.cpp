@@ -1,7 +1,7 @@
 #include "dispatch/MessageQueue.h"
 
+#include "data/MessageStatus.h"
 #include "data/Recordsets.h"
-#include "dispatch/SendResult.h"
 #include "platform/db/DaoWorkspace.h"
 
 #include <QRegularExpression>
@@ -56,7 +56,7 @@ std::optional<std::int32_t> QueueMessage(const QString& composed,
         rs.m_SendTime = now;
         rs.m_Retries = 0;
         rs.m_RequiredSendTime = requiredSendTime;
-        rs.m_Status = kStatusWaiting;
+        rs.m_Status = StatusValue(MessageStatus::Waiting);
         rs.m_Text = text;
         rs.Update();
         // The message is known by the ID of its first row, which that row carries too.

@@ -4,8 +4,8 @@
 #include "ui/QuillpostTreeView.h"
 
 // The commands of the navigation tree: its context menus and the main menu's
-// Operations entries, each routed to its handler here. A command whose handler has no
-// behaviour yet is marked unavailable, which keeps its entries disabled.
+// Operations entries, each routed to its handler here. A command not listed has no
+// handler, which keeps its entries disabled.
 
 namespace {
 
@@ -15,28 +15,26 @@ struct TreeCommand
 {
     int id;
     Handler handler;
-    bool available;
 };
 
 constexpr TreeCommand kTreeCommands[] = {
-    { ID_USERS_NEWUSER, &CQuillpostTreeView::OnNewUser, true },
-    { ID_OPERATIONS_NEWUSER, &CQuillpostTreeView::OnNewUser, true },
-    { ID_USERS_EDITUSER, &CQuillpostTreeView::OnEditUser, true },
-    { ID_USERS_DELETEUSER, &CQuillpostTreeView::OnDeleteUser, true },
-    { ID_GROUPS_NEWGROUP, &CQuillpostTreeView::OnNewGroup, true },
-    { ID_OPERATIONS_NEWGROUP, &CQuillpostTreeView::OnNewGroup, true },
-    { ID_GROUPS_EDITGROUP, &CQuillpostTreeView::OnEditGroup, true },
-    { ID_GROUPS_DELETEGROUP, &CQuillpostTreeView::OnDeleteGroup, true },
-    { ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider, true },
-    { ID_OPERATIONS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider, true },
-    { ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER, &CQuillpostTreeView::OnEditServiceProvider, true },
-    { ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER, &CQuillpostTreeView::OnDeleteServiceProvider,
-        true },
-    { ID_MESSAGES_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, true },
-    { ID_OPERATIONS_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage, true },
-    { ID_MESSAGES_RESENDMESSAGE, &CQuillpostTreeView::OnResendMessage, true },
-    { ID_MESSAGES_DELETEMESSAGE, &CQuillpostTreeView::OnDeleteMessage, true },
-    { ID_MESSAGES_HISTORY, &CQuillpostTreeView::OnMessageHistory, true },
+    { ID_USERS_NEWUSER, &CQuillpostTreeView::OnNewUser },
+    { ID_OPERATIONS_NEWUSER, &CQuillpostTreeView::OnNewUser },
+    { ID_USERS_EDITUSER, &CQuillpostTreeView::OnEditUser },
+    { ID_USERS_DELETEUSER, &CQuillpostTreeView::OnDeleteUser },
+    { ID_GROUPS_NEWGROUP, &CQuillpostTreeView::OnNewGroup },
+    { ID_OPERATIONS_NEWGROUP, &CQuillpostTreeView::OnNewGroup },
+    { ID_GROUPS_EDITGROUP, &CQuillpostTreeView::OnEditGroup },
+    { ID_GROUPS_DELETEGROUP, &CQuillpostTreeView::OnDeleteGroup },
+    { ID_SERVICEPROVIDERS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider },
+    { ID_OPERATIONS_NEWSERVICEPROVIDER, &CQuillpostTreeView::OnNewServiceProvider },
+    { ID_SERVICEPROVIDERS_EDITSERVICEPROVIDER, &CQuillpostTreeView::OnEditServiceProvider },
+    { ID_SERVICEPROVIDERS_DELETESERVICEPROVIDER, &CQuillpostTreeView::OnDeleteServiceProvider },
+    { ID_MESSAGES_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage },
+    { ID_OPERATIONS_NEWMESSAGE, &CQuillpostTreeView::OnNewMessage },
+    { ID_MESSAGES_RESENDMESSAGE, &CQuillpostTreeView::OnResendMessage },
+    { ID_MESSAGES_DELETEMESSAGE, &CQuillpostTreeView::OnDeleteMessage },
+    { ID_MESSAGES_HISTORY, &CQuillpostTreeView::OnMessageHistory },
 };
 
 const TreeCommand* findCommand(int commandId)
@@ -52,14 +50,13 @@ const TreeCommand* findCommand(int commandId)
 
 bool CQuillpostTreeView::HasCommandHandler(int commandId)
 {
-    const TreeCommand* command = findCommand(commandId);
-    return command && command->available;
+    return findCommand(commandId) != nullptr;
 }
 
 void CQuillpostTreeView::OnCommand(int commandId)
 {
     const TreeCommand* command = findCommand(commandId);
-    if (!command || !command->available)
+    if (!command)
         return;
     RunReportingErrors([this, command] { (this->*(command->handler))(); });
 }

@@ -1,4 +1,5 @@
 #include "DbTool.h"
+#include "data/MessageStatus.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/OleDateTime.h"
 
@@ -23,7 +24,7 @@ struct DemoMessage
     const char* text;
     std::array<int, 3> recipients; // indexes + 1 of the demo users, 0 unused
     int minutesFromNow; // when it is due
-    int status;
+    MessageStatus status;
 };
 
 constexpr std::array<const char*, 3> Groups { "Night Shift", "Maintenance", "Duty Managers" };
@@ -38,10 +39,13 @@ constexpr std::array<DemoUser, 6> Users { {
 } };
 
 constexpr std::array<DemoMessage, 4> Messages { {
-    { "Car park closed on Saturday for resurfacing.", { 1, 2, 0 }, -24 * 60, 1 },
-    { "Night shift briefing moved to 21:30 in the east office.", { 1, 2, 4 }, -1, 0 },
-    { "Boiler 2 pressure alarm - please check the plant room.", { 3, 6, 0 }, -2, 0 },
-    { "Reminder: duty rota for next week is on the board.", { 5, 0, 0 }, 15, 0 },
+    { "Car park closed on Saturday for resurfacing.", { 1, 2, 0 }, -24 * 60, MessageStatus::Sent },
+    { "Night shift briefing moved to 21:30 in the east office.", { 1, 2, 4 }, -1,
+        MessageStatus::Waiting },
+    { "Boiler 2 pressure alarm - please check the plant room.", { 3, 6, 0 }, -2,
+        MessageStatus::Waiting },
+    { "Reminder: duty rota for next week is on the board.", { 5, 0, 0 }, 15,
+        MessageStatus::Waiting },
 } };
 
 QString localText(const QDateTime& when)
@@ -126,7 +130,8 @@ void AddDemoData(const QString& path)
                     "SendTime, "
                     "RequestTime, RequiredSendTime, Retries) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0)"),
                 { userIds[recipient - 1], count, messageId, QString::fromUtf8(message.text),
-                    message.status, message.status == 1 ? localText(due) : queued, queued,
+                    StatusValue(message.status),
+                    message.status == MessageStatus::Sent ? localText(due) : queued, queued,
                     localText(due) });
             // A message is known by the ID of its first row, which all its rows carry.
             if (messageId == 0) {

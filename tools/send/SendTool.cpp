@@ -1,9 +1,9 @@
 #include "SendTool.h"
 
 #include "RecipientNames.h"
+#include "data/MessageStatus.h"
 #include "data/SendHistory.h"
 #include "dispatch/MessageQueue.h"
-#include "dispatch/SendResult.h"
 #include "platform/OptionValue.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
@@ -75,7 +75,7 @@ int waitForOutcome(std::int32_t messageId, const CRecipientNames& names, int sec
     for (;;) {
         states = ReadRecipientStates(messageId);
         const bool settled = std::none_of(states.begin(), states.end(),
-            [](const RecipientState& state) { return state.status == kStatusWaiting; });
+            [](const RecipientState& state) { return state.status == MessageStatus::Waiting; });
         if (settled || deadline.hasExpired())
             break;
         QThread::msleep(static_cast<unsigned long>(pollMs));
@@ -88,9 +88,9 @@ int waitForOutcome(std::int32_t messageId, const CRecipientNames& names, int sec
     for (const RecipientState& state : states) {
         out << names.NameOf(state.recipient) << " (#" << state.recipient << "): " << DescribeRecipientState(state)
             << '\n';
-        if (state.status == kStatusFailed)
+        if (state.status == MessageStatus::Failed)
             exitStatus = kSendFailed;
-        else if (state.status == kStatusWaiting && exitStatus == kSendQueued)
+        else if (state.status == MessageStatus::Waiting && exitStatus == kSendQueued)
             exitStatus = kSendTimedOut;
     }
     if (exitStatus == kSendTimedOut)

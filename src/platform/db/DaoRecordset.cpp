@@ -12,8 +12,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
-#include <algorithm>
-#include <unordered_map>
 
 namespace {
 
@@ -51,6 +49,11 @@ QString CDaoRecordset::DefaultDatabaseName()
 void CDaoRecordset::SetDefaultDatabaseName(const QString& path)
 {
     defaultDatabaseName() = path;
+}
+
+QString CDaoRecordset::DefaultDatabasePath()
+{
+    return QDir::current().absoluteFilePath(DefaultDatabaseName());
 }
 
 // Out of line: the forward-only query's type is complete only here.
@@ -100,8 +103,8 @@ void CDaoRecordset::Open(OpenType type)
 {
     Close();
     columns();
-    const QString path = QDir::current().absoluteFilePath(GetDefaultDBName());
-    std::shared_ptr<DaoConnection> connection = CDaoWorkspace::Default().ConnectionFor(path);
+    std::shared_ptr<DaoConnection> connection
+        = CDaoWorkspace::Default().ConnectionFor(databasePath());
 
     DaoCriteria filter;
     if (!m_strFilter.isEmpty())
@@ -144,10 +147,14 @@ void CDaoRecordset::Open(OpenType type)
     }
 }
 
+QString CDaoRecordset::databasePath() const
+{
+    return QDir::current().absoluteFilePath(GetDefaultDBName());
+}
+
 QString CDaoRecordset::readContext() const
 {
-    return QStringLiteral("Cannot read table %1 of %2")
-        .arg(tableName(), QDir::current().absoluteFilePath(GetDefaultDBName()));
+    return QStringLiteral("Cannot read table %1 of %2").arg(tableName(), databasePath());
 }
 
 void CDaoRecordset::readNextForwardRow()
@@ -236,11 +243,6 @@ bool CDaoRecordset::IsEOF() const
     return m_eof;
 }
 
-int CDaoRecordset::GetRecordCount() const
-{
-    return m_liveRows;
-}
-
 std::vector<DaoFieldValue> CDaoRecordset::storeMembers()
 {
     std::vector<DaoFieldValue> values;
@@ -292,19 +294,10 @@ void CDaoRecordset::moveTo(std::ptrdiff_t index)
     m_position = index;
     m_bof = index < 0;
     m_eof = index >= std::ptrdiff_t(m_rows.size());
-    if (GetRecordCount() == 0)
+    if (m_liveRows == 0)
         m_bof = m_eof = true;
     if (!m_bof && !m_eof)
         loadCurrentRowIntoMembers();
-}
-
-void CDaoRecordset::MoveFirst()
-{
-    requireSnapshot();
-    const std::ptrdiff_t index = nextLiveRow(0, 1);
-    if (index >= std::ptrdiff_t(m_rows.size()))
-        throw noCurrentRecord();
-    moveTo(index);
 }
 
 void CDaoRecordset::MoveLast()
@@ -326,61 +319,4 @@ void CDaoRecordset::MoveNext()
         return;
     }
     moveTo(nextLiveRow(m_position + 1, 1));
-}
-
-void CDaoRecordset::MovePrev()
-{
-    requireSnapshot();
-    if (m_bof)
-        throw noCurrentRecord();
-    moveTo(nextLiveRow(m_position - 1, -1));
-}
-
-bool CDaoRecordset::FindFirst(const QString& criteria)
-{
-    return find(criteria, 0);
-}
-
-bool CDaoRecordset::FindNext(const QString& criteria)
-{
-    return find(criteria, m_eof ? std::ptrdiff_t(m_rows.size()) : m_position + 1);
-}
-
-bool CDaoRecordset::find(const QString& criteria, std::ptrdiff_t from)
-{
-    requireSnapshot();
-    const DaoCriteria condition = ParseDaoCriteria(criteria, m_columns);
-
-    // The database decides which rows match, with their values as they are now.
-    std::unordered_map<std::int32_t, QVariantList> matches;
-    {
-        const QString context = QStringLiteral("Cannot search table %1").arg(tableName());
-        QSqlQuery query = m_connection->Execute(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                .arg(columnList(), QuotedIdentifier(tableName()), condition.condition),
-            condition.values, context);
-        while (query.next()) {
-            QVariantList stored;
-            for (std::size_t i = 0; i < m_columns.size(); ++i)
-                stored.append(query.value(int(i)));
-            matches.emplace(query.value(0).toInt(), std::move(stored));
-        }
-        if (query.lastError().isValid())
-            throw DaoExceptionFromSqlError(query.lastError(), context);
-    }
-
-    for (std::ptrdiff_t index = std::max<std::ptrdiff_t>(from, 0);
-         index < std::ptrdiff_t(m_rows.size()); ++index) {
-        Row& row = m_rows[index];
-        if (row.deleted)
-            continue;
-        const auto match = matches.find(row.id);
-        if (match == matches.end())
-            continue;
-        row.stored = std::move(match->second);
-        row.converted = false;
-        moveTo(index);
-        return true;
-    }
-    return false;
 }

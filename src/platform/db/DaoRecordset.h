@@ -18,7 +18,7 @@ class QSqlQuery;
 // Derived classes bind one member per column in DoFieldExchange and name their table
 // in GetDefaultSQL.
 //
-// A snapshot (the usual way to open) reads its rows when it opens; moving and searching keep to those
+// A snapshot (the usual way to open) reads its rows when it opens; moving keeps to those
 // rows plus the ones added through this record set. Edit and AddNew remember the
 // members' values, and Update writes only the columns whose members changed since.
 // Every failure throws CDaoException; nothing is caught here.
@@ -36,12 +36,14 @@ public:
     // SetDefaultDatabaseName (a command-line --db option) before opening anything.
     static QString DefaultDatabaseName();
     static void SetDefaultDatabaseName(const QString& path);
+    // DefaultDatabaseName as an absolute path, against the working directory of now.
+    static QString DefaultDatabasePath();
     virtual QString GetDefaultDBName() const;
     virtual QString GetDefaultSQL() const = 0;
     virtual void DoFieldExchange(CDaoFieldExchange& fx) = 0;
 
     // How an opened record set holds its rows. A snapshot reads them all at once and
-    // can move, search and change them; a forward-only one reads one row at a time as
+    // can move through and change them; a forward-only one reads one row at a time as
     // MoveNext asks, keeps none behind, and can do nothing else (a whole-table read
     // then costs the memory of one row).
     enum class OpenType
@@ -58,19 +60,8 @@ public:
 
     bool IsBOF() const;
     bool IsEOF() const;
-    void MoveFirst();
     void MoveNext();
-    void MovePrev();
     void MoveLast();
-    // Rows this record set holds, the deleted ones not counted; forward-only, the rows
-    // read so far.
-    int GetRecordCount() const;
-
-    // Criteria such as "ID = 4" or "MessageId = 5 AND Recipient = 3". FindFirst looks
-    // from the first row, FindNext from the row after the current one; both move to the
-    // match and return true, or stay where they are and return false.
-    bool FindFirst(const QString& criteria);
-    bool FindNext(const QString& criteria);
 
     void Edit();
     void AddNew();
@@ -82,10 +73,10 @@ public:
     // The ID of the row last added through this record set since it was opened; 0
     // when none was.
     std::int32_t GetLastAddedID() const { return m_nLastAddedId; }
-    void CancelUpdate();
 
-    // Criteria as for FindFirst, applied by the next Open: the record set then holds
-    // only the rows that match, which spares reading a large table for a few rows.
+    // Criteria such as "ID = 4" or "MessageId = 5 AND Recipient = 3", applied by the
+    // next Open: the record set then holds only the rows that match, which spares
+    // reading a large table for a few rows.
     QString m_strFilter;
     // Deletes the current row; move to another row before using the members again.
     void Delete();
@@ -104,6 +95,7 @@ private:
     QString columnList() const;
     void requireOpen() const;
     void requireSnapshot() const;
+    QString databasePath() const;
     QString readContext() const;
     // A row as a query holds it: its ID and each column's value as stored.
     Row rowFrom(const QSqlQuery& query) const;
@@ -115,7 +107,6 @@ private:
     void loadCurrentRowIntoMembers();
     void moveTo(std::ptrdiff_t index);
     std::ptrdiff_t nextLiveRow(std::ptrdiff_t from, int step) const;
-    bool find(const QString& criteria, std::ptrdiff_t from);
     void writeChangedColumns();
     void insertRow();
     Row insertAndReadBack(const std::vector<DaoFieldValue>& values,
@@ -134,6 +125,7 @@ private:
     // the last row has been read.
     std::unique_ptr<DaoStatement> m_forwardQuery;
     bool m_forwardOnly = false;
+    // Rows held, the deleted ones not counted; forward-only, the rows read so far.
     int m_liveRows = 0;
     // -1 before the first row (BOF), m_rows.size() after the last (EOF).
     std::ptrdiff_t m_position = -1;

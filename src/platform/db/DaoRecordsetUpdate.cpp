@@ -41,14 +41,6 @@ void CDaoRecordset::AddNew()
     m_editMode = EditMode::AddNew;
 }
 
-void CDaoRecordset::CancelUpdate()
-{
-    m_editMode = EditMode::None;
-    m_fieldCache.clear();
-    if (IsOpen() && !m_bof && !m_eof)
-        loadCurrentRowIntoMembers();
-}
-
 void CDaoRecordset::Update()
 {
     requireOpen();

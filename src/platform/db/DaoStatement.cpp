@@ -25,9 +25,13 @@ sqlite3* handleOf(DaoConnection& connection, const QString& context)
 
 DaoStatement::DaoStatement(DaoConnection& connection, const QString& sql,
     const QVariantList& values, const QString& failureContext)
-    : m_db(handleOf(connection, failureContext))
-    , m_context(failureContext)
+    : m_context(failureContext)
 {
+    if (!connection.SharesLinkedSqlite()) {
+        m_driverQuery = connection.Execute(sql, values, failureContext);
+        return;
+    }
+    m_db = handleOf(connection, failureContext);
     const QByteArray text = sql.toUtf8();
     if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_statement, nullptr)
         != SQLITE_OK)
@@ -70,6 +74,13 @@ void DaoStatement::bind(int index, const QVariant& value)
 
 bool DaoStatement::next()
 {
+    if (m_driverQuery) {
+        if (m_driverQuery->next())
+            return true;
+        if (m_driverQuery->lastError().isValid())
+            throw DaoExceptionFromSqlError(m_driverQuery->lastError(), m_context);
+        return false;
+    }
     const int result = sqlite3_step(m_statement);
     if (result == SQLITE_ROW)
         return true;
@@ -80,6 +91,8 @@ bool DaoStatement::next()
 
 QVariant DaoStatement::value(int column) const
 {
+    if (m_driverQuery)
+        return m_driverQuery->value(column);
     switch (sqlite3_column_type(m_statement, column)) {
     case SQLITE_INTEGER:
         return QVariant(qint64(sqlite3_column_int64(m_statement, column)));
@@ -100,6 +113,8 @@ QVariant DaoStatement::value(int column) const
 DaoFieldValue DaoStatement::fieldValue(
     int column, const DaoColumn& type, const QString& table, std::int32_t rowId) const
 {
+    if (m_driverQuery)
+        return DaoValueFromSql(m_driverQuery->value(column), type, table, rowId);
     const int stored = sqlite3_column_type(m_statement, column);
     switch (type.type) {
     case DaoColumnType::Counter:

@@ -2,9 +2,11 @@
 
 #include "platform/db/DaoFieldExchange.h"
 
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+#include <optional>
 
 class DaoConnection;
 struct sqlite3;
@@ -16,6 +18,8 @@ struct sqlite3_stmt;
 // QSqlQuery gives them (a qint64, a double, a QString, a QByteArray, or null), so that
 // one conversion serves both. Every failure throws CDaoException, as the connection's
 // own Execute does.
+// When Qt's driver runs on another SQLite than the program's (SqliteLibrary.h), the
+// statement is the driver's own forward-only query instead, read as a snapshot reads.
 class DaoStatement
 {
 public:
@@ -41,5 +45,6 @@ private:
 
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_statement = nullptr;
+    std::optional<QSqlQuery> m_driverQuery; // instead of m_statement
     QString m_context;
 };

@@ -1,10 +1,10 @@
 #include "platform/db/DaoWorkspace.h"
 
+#include "platform/LogCategories.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QtGlobal>
 
@@ -28,7 +28,7 @@ CDaoWorkspace::~CDaoWorkspace()
 
 void CDaoWorkspace::BeginTrans()
 {
-    BeginTrans(QDir::current().absoluteFilePath(CDaoRecordset::DefaultDatabaseName()));
+    BeginTrans(CDaoRecordset::DefaultDatabasePath());
 }
 
 void CDaoWorkspace::BeginTrans(const QString& path)
@@ -93,7 +93,7 @@ void CDaoWorkspace::Rollback()
     } catch (const CDaoException& failure) {
         // SQLite may already have rolled back by itself (after a full disk, say); the
         // connection goes below, and with it whatever it had not committed.
-        qWarning("%s", failure.what());
+        qCWarning(lcDatabase, "%s", failure.what());
         m_nDepth = 1;
     }
     endTransaction();

@@ -23,9 +23,11 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.h
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.h
-    ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/OleDateTime.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SqliteLibrary.h
+    ${CMAKE_CURRENT_LIST_DIR}/SqliteLibrary.cpp)
 
-# Whole-table reads step through SQLite's own interface (DaoStatement.h), on the same
-# library the Qt driver uses.
+# Whole-table reads step through SQLite's own interface (DaoStatement.h), when the Qt
+# driver runs on this same library (SqliteLibrary.h).
 find_package(SQLite3 REQUIRED)
 target_link_libraries(quillpost_platform PRIVATE SQLite::SQLite3)
