@@ -1,12 +1,18 @@
 #include "platform/db/DaoConnection.h"
 
+#include "platform/LogCategories.h"
 #include "platform/db/DatabaseSchema.h"
+#include "platform/db/SqliteLibrary.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QUrl>
 #include <atomic>
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +27,22 @@ QString nextConnectionName()
 {
     static std::atomic<unsigned long long> counter { 0 };
     return QStringLiteral("quillpost-dao-%1").arg(++counter);
+}
+
+// What the file's status alone says: missing, unreadable or empty, else SQLite for "SQLite
+// is to tell". A descriptor of this program's own on the file, closed again, would drop
+// the locks that the process's other connections hold on it (POSIX locks belong to the
+// process, not to the descriptor), and another program would then fold and remove the
+// write-ahead log from under them.
+DatabaseFileKind classifyByStatus(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) != 0)
+        return errno == ENOENT ? DatabaseFileKind::Missing : DatabaseFileKind::Unreadable;
+    if (!S_ISREG(status.st_mode) || ::access(name.constData(), R_OK) != 0)
+        return DatabaseFileKind::Unreadable;
+    return status.st_size == 0 ? DatabaseFileKind::Empty : DatabaseFileKind::SQLite;
 }
 
 } // namespace
@@ -95,7 +117,7 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
     , m_connectionName(nextConnectionName())
 {
     if (mode == Mode::OpenExisting) {
-        const DatabaseFileKind kind = ClassifyDatabaseFile(m_path);
+        const DatabaseFileKind kind = classifyByStatus(m_path);
         if (kind == DatabaseFileKind::Missing)
             throw CDaoException(
                 CDaoException::Kind::FileMissing, DescribeDatabaseFileKind(kind, m_path));
@@ -121,13 +143,36 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
         QSqlDatabase::removeDatabase(m_connectionName);
         throw failure;
     }
-    UseWriteAheadLog();
+    m_bSharesLinkedSqlite = DriverSharesLinkedSqlite(m_database);
+    try {
+        UseWriteAheadLog();
+    } catch (...) {
+        m_database.close();
+        m_database = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw;
+    }
+}
+
+// Only a file SQLite refuses is read by hand, for the reason to give: none of the
+// process's connections holds a lock on it.
+void DaoConnection::RequireDatabase(const QSqlError& error) const
+{
+    if ((error.nativeErrorCode().toInt() & 0xff) != SqliteNotADatabase)
+        return;
+    const DatabaseFileKind kind = ClassifyDatabaseFile(m_path);
+    throw CDaoException(CDaoException::Kind::NotADatabase,
+        DescribeDatabaseFileKind(
+            kind == DatabaseFileKind::SQLite ? DatabaseFileKind::Other : kind, m_path));
 }
 
 void DaoConnection::UseWriteAheadLog()
 {
     QSqlQuery query(m_database);
-    if (query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next()
+    const bool read = query.exec(QStringLiteral("PRAGMA journal_mode"));
+    if (!read)
+        RequireDatabase(query.lastError());
+    if (read && query.next()
         && query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
         return;
     query.finish();
@@ -139,7 +184,7 @@ void DaoConnection::UseWriteAheadLog()
     // A file on a read-only medium, or one another program holds open just now, keeps
     // its journal for the moment; it can still be read, and a later open tries again.
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        qInfo("The database %s stays in its journal mode: %s", qUtf8Printable(m_path),
+        qCInfo(lcDatabase, "The database %s stays in its journal mode: %s", qUtf8Printable(m_path),
             qUtf8Printable(query.lastError().text()));
 }
 

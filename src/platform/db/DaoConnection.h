@@ -21,6 +21,8 @@ enum class DatabaseFileKind
     Other
 };
 
+// Opens and closes the file, which drops every POSIX lock this process holds on it: never
+// for a file the process has SQLite connections on (DaoConnection asks SQLite instead).
 DatabaseFileKind ClassifyDatabaseFile(const QString& path);
 
 // A reason the operator can read for a file that is not an SQLite database at all;
@@ -67,6 +69,9 @@ public:
     QSqlQuery& ExecuteRepeated(
         const QString& sql, const QVariantList& values, const QString& failureContext);
     const QString& path() const { return m_path; }
+    // Whether statements may be stepped with the program's own SQLite on this
+    // connection's handle (SqliteLibrary.h).
+    bool SharesLinkedSqlite() const { return m_bSharesLinkedSqlite; }
     // Throws CDaoException unless the file has the four tables with all their columns;
     // every write asks first, so that a file the program does not understand is never
     // changed. Checked once per connection.
@@ -74,10 +79,12 @@ public:
 
 private:
     void UseWriteAheadLog();
+    void RequireDatabase(const QSqlError& error) const;
 
     QString m_path;
     QString m_connectionName;
     QSqlDatabase m_database;
     std::unordered_map<QString, QSqlQuery> m_repeated;
     bool m_bTablesChecked = false;
+    bool m_bSharesLinkedSqlite = false;
 };

@@ -1,33 +1,51 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // Notices when the database file has changed, whoever changed it (another program, or
 // a write of this one), so that a program that keeps a copy of the tables in memory
-// reloads only when there is something new. Every commit either appends to the file's
-// write-ahead log or is copied into the file itself, so the size, modification time
-// or inode of one of the two files changes with it. An empty log holds no commit:
-// SQLite makes and removes one as connections come and go, which is no change.
+// reloads only when there is something new. It keeps a connection of its own open and
+// asks SQLite's data version, which moves with every commit made through any other
+// connection: another program's, and this program's too, since every record set opens
+// a connection of its own. One stat of the path notices the file itself going, or
+// another file taking its place, which the open connection would not see.
 class CDatabaseWatch
 {
 public:
+    CDatabaseWatch() = default;
+    ~CDatabaseWatch();
+    CDatabaseWatch(const CDatabaseWatch&) = delete;
+    CDatabaseWatch& operator=(const CDatabaseWatch&) = delete;
+
     // True on the first call and whenever the file changed since the last call. A file
     // that cannot be read counts as changed once, not at every look, so that the
     // reload's message about it is not repeated.
     bool HasChanged();
 
 private:
-    struct FileStamp
+    // What one look saw; two looks that see the same saw no change. Every new opening
+    // of the connection comes with another path or file, or after a failed look, so the
+    // versions of two connections, which are not comparable, are never compared.
+    struct Sight
     {
-        std::int64_t size = -1; // -1: no such file
-        std::int64_t modifiedNs = 0;
+        QString path;
+        std::uint64_t device = 0; // device and inode 0: no file at the path
         std::uint64_t inode = 0;
-        bool operator==(const FileStamp&) const = default;
+        std::optional<std::int64_t> version; // none: the file could not be read
+        bool operator==(const Sight&) const = default;
     };
-    static FileStamp StampOf(const QString& path);
 
-    bool m_bStamped = false;
-    FileStamp m_database;
-    FileStamp m_log;
+    Sight Look();
+    std::optional<std::int64_t> DataVersion();
+    bool Open(const Sight& file);
+    void Close();
+
+    QString m_connectionName;
+    QSqlDatabase m_database;
+    Sight m_opened; // the file the connection is open on, with no version
+    Sight m_seen;
+    bool m_bLooked = false;
 };
