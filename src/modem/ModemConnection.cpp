@@ -1,5 +1,8 @@
 #include "modem/ModemConnection.h"
 
+#include "platform/LogCategories.h"
+#include "platform/telephony/LineFaults.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <algorithm>
@@ -8,7 +11,6 @@
 
 namespace {
 
-const QString kDataModemClass = QStringLiteral("comm/datamodem");
 constexpr int kMaxDeallocateAttempts = 10;
 // A write may wait 500 ms plus 500 ms a byte for room on the line, but never hold up
 // the owner's thread for more than two seconds.
@@ -23,7 +25,7 @@ CModemConnection::CModemConnection()
 {
     m_redialTimer.setSingleShot(true);
     m_redialTimer.setInterval(kRedialDelayMs);
-    QObject::connect(&m_redialTimer, &QTimer::timeout, &m_context, [this] { MakeCall(); });
+    QObject::connect(&m_redialTimer, &QTimer::timeout, &m_context, [this] { RetryCall(); });
 }
 
 CModemConnection::~CModemConnection()
@@ -47,14 +49,6 @@ std::int32_t CModemConnection::OpenLine(
     m_bStopReader = false;
     m_exchange.SetState(TapState::Dialling);
 
-    m_callParams = LineCallParams {};
-    m_callParams.totalSize = 112;
-    m_callParams.bearerMode = LINEBEARERMODE_VOICE;
-    m_callParams.minRate = 0;
-    m_callParams.maxRate = 0;
-    m_callParams.mediaMode = LINEMEDIAMODE_DATAMODEM;
-    m_callParams.callParamFlags = 0;
-
     m_pOwner = owner;
     m_nDevice = device;
     m_pModemList = &modems;
@@ -65,8 +59,11 @@ std::int32_t CModemConnection::OpenLine(
     LineHandle line = 0;
     const std::int32_t result = modems.Telephony().lineOpen(modems.AppHandle(), deviceNumber, &line,
         modems.ApiVersion(), 0, reinterpret_cast<std::uintptr_t>(this), LINECALLPRIVILEGE_OWNER,
-        LINEMEDIAMODE_DATAMODEM, nullptr);
+        LINEMEDIAMODE_DATAMODEM);
     if (result < 0) {
+        qCWarning(lcLine, "Cannot open line device %d (%s): %s (0x%08x)", device,
+            qUtf8Printable(modems.DeviceName(device)), LineErrorName(result),
+            static_cast<unsigned>(result));
         modems.Telephony().lineClose(line);
         return result;
     }
@@ -83,6 +80,9 @@ std::int32_t CModemConnection::PlaceCall(const QString& accessNumber)
     m_bHungUp = false;
     m_exchange.SetState(TapState::Dialling);
     m_strAccessNumber = accessNumber;
+    m_strLocalFault.clear();
+    if (!m_bLineOpen || !m_pModemList)
+        return LINEERR_INVALLINEHANDLE;
     // The second attempt comes from the owner's event loop, so the window keeps
     // running during the pause; hanging up or closing cancels it.
     if (MakeCall() < 0)
@@ -90,32 +90,51 @@ std::int32_t CModemConnection::PlaceCall(const QString& accessNumber)
     return 0;
 }
 
+QString CModemConnection::LineName() const
+{
+    return m_pModemList ? m_pModemList->DeviceName(m_nDevice) : QString();
+}
+
+void CModemConnection::RetryCall()
+{
+    const std::int32_t result = MakeCall();
+    if (result >= 0)
+        return;
+    // The line interface refused the call twice: nothing was dialled.
+    m_strLocalFault = LineCallFault(LineName(), QString::fromLatin1(LineErrorName(result)));
+    qCWarning(
+        lcLine, "%s (0x%08x)", qUtf8Printable(m_strLocalFault), static_cast<unsigned>(result));
+    PostLineFailed(kLineFailedLocalFault);
+}
+
 std::int32_t CModemConnection::MakeCall()
 {
     if (!m_bLineOpen || !m_pModemList)
         return LINEERR_INVALLINEHANDLE;
     CallHandle call = 0;
-    const std::int32_t result = m_pModemList->Telephony().lineMakeCall(
-        m_hLine, &call, m_strAccessNumber, 0, &m_callParams);
+    const std::int32_t result
+        = m_pModemList->Telephony().lineMakeCall(m_hLine, &call, m_strAccessNumber, 0);
     if (result >= 0)
         m_hCall = call;
     return result;
 }
 
 void CModemConnection::LineCallback(std::uint32_t hDevice, std::uint32_t message,
-    std::uintptr_t callbackInstance, std::uintptr_t param1, std::uintptr_t /*param2*/,
+    std::uintptr_t callbackInstance, std::uintptr_t param1, std::uintptr_t param2,
     std::uintptr_t /*param3*/)
 {
     auto* connection = reinterpret_cast<CModemConnection*>(callbackInstance);
     if (!connection)
         return;
     if (message == LINE_CALLSTATE)
-        connection->OnLineCallState(hDevice, static_cast<std::uint32_t>(param1));
+        connection->OnLineCallState(
+            hDevice, static_cast<std::uint32_t>(param1), static_cast<std::uint32_t>(param2));
     else if (message == LINE_LINEDEVSTATE && param1 == LINEDEVSTATE_RINGING)
         connection->OnCallOffered(hDevice);
 }
 
-void CModemConnection::OnLineCallState(std::uint32_t hDevice, std::uint32_t state)
+void CModemConnection::OnLineCallState(
+    std::uint32_t hDevice, std::uint32_t state, std::uint32_t mode)
 {
     switch (state) {
     case LINECALLSTATE_CONNECTED:
@@ -125,7 +144,10 @@ void CModemConnection::OnLineCallState(std::uint32_t hDevice, std::uint32_t stat
         PostLineFailed(kLineFailedBusyOrDropped);
         break;
     case LINECALLSTATE_DISCONNECTED:
-        OnCallDisconnected();
+        if (mode == LINEDISCONNECTMODE_LOCALFAULT)
+            OnLocalFault(hDevice);
+        else
+            OnCallDisconnected();
         break;
     case LINECALLSTATE_IDLE:
         DeallocateIdleCall();
@@ -148,10 +170,13 @@ void CModemConnection::OnCallConnected()
     if (result < 0 || !port) {
         // Connected, but with no way to the data: the attempt fails at once rather
         // than waiting for the owner's time-out.
+        qCWarning(lcLine, "The call is connected, but its data cannot be reached: %s (0x%08x)",
+            LineErrorName(result), static_cast<unsigned>(result));
         PostLineFailed(kLineFailedBusyOrDropped);
         return;
     }
     m_pPort = std::move(port);
+    m_bWriteFailed = false;
     m_exchange.SetState(TapState::Connected);
     StartReader();
     PostLineConnected();
@@ -171,6 +196,17 @@ void CModemConnection::OnCallDisconnected()
     if (m_pPort)
         StopReaderKeepingReceived();
     PostLineFailed(kLineFailedBusyOrDropped);
+}
+
+void CModemConnection::OnLocalFault(CallHandle call)
+{
+    LineCallInfo info;
+    if (m_pModemList && m_pModemList->Telephony().lineGetCallInfo(call, &info) >= 0)
+        m_strLocalFault = info.localFault;
+    if (m_strLocalFault.isEmpty())
+        m_strLocalFault
+            = LineCallFault(LineName(), QStringLiteral("the line interface does not say why"));
+    PostLineFailed(kLineFailedLocalFault);
 }
 
 void CModemConnection::OnCallOffered(CallHandle call)
@@ -307,7 +343,7 @@ bool CModemConnection::SetPortFraming(char parity, int dataBits, int stopBits)
 
 void CModemConnection::WriteText(const QByteArray& text)
 {
-    if (!m_pPort)
+    if (!m_pPort || m_bWriteFailed)
         return;
     const qsizetype zero = text.indexOf('\0');
     const int count = static_cast<int>(zero < 0 ? text.size() : zero);
@@ -315,7 +351,15 @@ void CModemConnection::WriteText(const QByteArray& text)
         return;
     const int timeoutMs = static_cast<int>(std::min<qint64>(
         kWriteBaseTimeoutMs + qint64(kWritePerByteTimeoutMs) * count, kWriteLongestTimeoutMs));
-    m_pPort->Write(text.constData(), count, timeoutMs);
+    const int written = m_pPort->Write(text.constData(), count, timeoutMs);
+    if (written == count)
+        return;
+    // The terminal now waits for the rest of a block or sequence, and would take
+    // whatever is written next as that rest. The call is given up as a dropped one: the
+    // owner closes it and counts the attempt rather than waiting for its time-out.
+    qCWarning(lcLine, "The call is given up: %d of %d bytes went out", written, count);
+    m_bWriteFailed = true;
+    PostLineFailed(kLineFailedBusyOrDropped);
 }
 
 void CModemConnection::HangUp()

@@ -23,6 +23,9 @@ inline constexpr std::uint32_t WM_TAP_ACCEPTED = 0x506;
 // lParam of WM_LINE_FAILED
 inline constexpr std::intptr_t kLineFailedBusyOrDropped = 64;
 inline constexpr std::intptr_t kLineFailedBeforeExchange = 0;
+// This side could not place the call (CModemConnection::LocalFault says why): nothing
+// was dialled, so no recipient had an attempt.
+inline constexpr std::intptr_t kLineFailedLocalFault = 1;
 
 // The window that a connection reports to (the sending window). Line messages are
 // posted: they arrive later on the owner's thread, in the order posted, and never
@@ -36,7 +39,7 @@ public:
     // WM_LINE_CONNECTED: the call is connected and the reader runs; wParam is the
     // line device number.
     virtual void OnLineConnected(std::uintptr_t wParam) = 0;
-    // WM_LINE_FAILED: busy, or the call ended; lParam 64 or 0.
+    // WM_LINE_FAILED: busy, or the call ended; lParam 64 or 0, or kLineFailedLocalFault.
     virtual void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) = 0;
     // WM_TAP_ACCEPTED and WM_TAP_REFUSED
     virtual void OnTapAccepted() = 0;
@@ -73,7 +76,8 @@ public:
     // and gives 0. The result of the line interface otherwise (negative on failure).
     std::int32_t OpenLine(CModemList& modems, int device, IModemConnectionOwner* owner);
     // Dials the access number exactly as given; a failed attempt is repeated once,
-    // 1000 ms later, without holding up the caller. Always 0.
+    // 1000 ms later, without holding up the caller, and should that fail too the owner
+    // hears kLineFailedLocalFault. LINEERR_INVALLINEHANDLE when no line is open, else 0.
     std::int32_t PlaceCall(const QString& accessNumber);
     // The callback given to the line interface; the instance is the connection.
     static void LineCallback(std::uint32_t hDevice, std::uint32_t message,
@@ -83,7 +87,8 @@ public:
     // Frames the connected port from the provider's parity letter, data bits and stop
     // bits; false when the port is not connected or refused the framing.
     bool SetPortFraming(char parity, int dataBits, int stopBits);
-    // Writes the bytes up to the first zero byte, in one write.
+    // Writes the bytes up to the first zero byte, in one write. Should they not all go
+    // out, the owner hears that the line failed and nothing more is written on the call.
     void WriteText(const QByteArray& text) override;
     // Stops the reader (after this no received byte reaches the exchange), purges the
     // port and drops the call.
@@ -94,9 +99,15 @@ public:
     CTapExchange& Exchange() { return m_exchange; }
     bool IsLineOpen() const { return m_bLineOpen; }
     bool IsConnected() const { return m_pPort != nullptr; }
+    // Why this side could not place the call, naming the line device, once the owner has
+    // been told kLineFailedLocalFault; empty before.
+    const QString& LocalFault() const { return m_strLocalFault; }
 
 private:
-    void OnLineCallState(std::uint32_t hDevice, std::uint32_t state);
+    void OnLineCallState(std::uint32_t hDevice, std::uint32_t state, std::uint32_t mode);
+    void OnLocalFault(CallHandle call);
+    void RetryCall();
+    QString LineName() const;
     void OnCallConnected();
     void OnCallDisconnected();
     void OnCallOffered(CallHandle call);
@@ -125,6 +136,8 @@ private:
     // Set by HangUp, cleared by PlaceCall: a connection reported for a call that has
     // been hung up meanwhile is not taken.
     bool m_bHungUp = false;
+    // Set when a write fell short; cleared when a call connects.
+    bool m_bWriteFailed = false;
     std::thread m_readerThread;
     // Chunks and line events queued for a reader or a line that has since ended are
     // recognised by their generation and dropped.
@@ -141,8 +154,8 @@ private:
     LineHandle m_hLine = 0;
     bool m_bLineOpen = false;
     CallHandle m_hCall = 0;
-    LineCallParams m_callParams;
     QString m_strAccessNumber;
+    QString m_strLocalFault;
     std::unique_ptr<CCommPort> m_pPort;
     // Everything queued to the owner's thread is tied to this object, so nothing
     // queued runs after the connection is gone.

@@ -1,7 +1,10 @@
 #include "modem/ModemList.h"
 
 #include "modem/ModemConnection.h"
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
+
+#include <utility>
 
 namespace {
 
@@ -69,24 +72,49 @@ std::int32_t CModemList::NegotiateVersion(std::uint32_t device)
 
 std::int32_t CModemList::Discover()
 {
+    // A discovery that fails selects nothing, rather than the device of the last one.
     m_nDeviceCount = 0;
+    m_nSelectedDevice = kNoDevice;
     ShutdownUntakenHandle();
     std::uint32_t count = 0;
     const std::int32_t initialised
         = Telephony().lineInitialize(&m_hLineApp, &CModemConnection::LineCallback, &count);
-    if (initialised < 0)
+    if (initialised < 0) {
+        ReportDiscoveryFailure("Cannot start the line interface", initialised);
         return initialised;
+    }
     if (count > static_cast<std::uint32_t>(kMaxDevices)) {
-        Prompt::current().inform(QStringLiteral(
-            "There are too many modems on the system, the number available will be restricted"));
+        if (!m_bQuiet)
+            Prompt::current().inform(QStringLiteral("There are too many modems on the system, the "
+                                                    "number available will be restricted"));
         count = kMaxDevices;
     }
     m_nDeviceCount = static_cast<int>(count);
     const std::int32_t negotiated = NegotiateVersion(0);
-    if (negotiated < 0)
+    if (negotiated < 0) {
+        ReportDiscoveryFailure("Cannot agree the interface version of line device 0", negotiated);
         return negotiated;
+    }
+    m_nLastFailure = 0;
     Enumerate();
     return 0;
+}
+
+void CModemList::ReportDiscoveryFailure(const char* step, std::int32_t result)
+{
+    // Said once until the reason changes: a dispatcher discovers before every send, and
+    // a machine without line devices would otherwise say so every few seconds.
+    if (std::exchange(m_nLastFailure, result) != result)
+        qCWarning(
+            lcLine, "%s: %s (0x%08x)", step, LineErrorName(result), static_cast<unsigned>(result));
+}
+
+std::int32_t CModemList::DiscoverQuietly()
+{
+    m_bQuiet = true;
+    const std::int32_t result = Discover();
+    m_bQuiet = false;
+    return result;
 }
 
 void CModemList::Enumerate()
@@ -108,7 +136,7 @@ void CModemList::Enumerate()
         if (!storedName.isEmpty() && slot == storedName)
             m_nSelectedDevice = device;
     }
-    if (m_nSelectedDevice == kNoDevice)
+    if (m_nSelectedDevice == kNoDevice && !m_bQuiet)
         Prompt::current().inform(
             QStringLiteral("Cannot find designated modem - please set the modem name"));
 }

@@ -29,9 +29,14 @@ public:
     // Initialises the line interface and finds the devices; 0, or the negative error
     // that stopped it.
     std::int32_t Discover();
+    // The same, telling the operator nothing (no modem of the stored name, too many
+    // devices): a send's host says what kept it from its line.
+    std::int32_t DiscoverQuietly();
     // The per-device part of discovery: names and the selected device.
     void Enumerate();
 
+    // The modem name the operator chose; empty when none is chosen.
+    QString StoredModemName() const { return m_storedModemName(); }
     int DeviceCount() const { return m_nDeviceCount; }
     bool IsValidDevice(int device) const { return device >= 0 && device < m_nDeviceCount; }
     // The name slot of a device (empty outside the listed devices).
@@ -51,6 +56,7 @@ public:
     std::int32_t NegotiateVersion(std::uint32_t device);
 
 private:
+    void ReportDiscoveryFailure(const char* step, std::int32_t result);
     void ShutdownUntakenHandle();
 
     std::function<QString()> m_storedModemName;
@@ -63,4 +69,7 @@ private:
     LineExtensionId m_extensionId;
     std::array<QString, kMaxDevices> m_deviceNames;
     int m_nSelectedDevice = kNoDevice;
+    bool m_bQuiet = false;
+    // The result of the last discovery that failed; 0 after one that succeeded.
+    std::int32_t m_nLastFailure = 0;
 };

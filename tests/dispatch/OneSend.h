@@ -54,6 +54,7 @@ struct Send final : ISendHost
     void SendResultRecorded() override { }
     void SendClosed() override
     {
+        localFault = session->LocalFault();
         closed = true;
         waiting.quit();
     }
@@ -61,6 +62,7 @@ struct Send final : ISendHost
     QStringList statuses;
     QStringList lines; // what the terminal said, as shown
     bool closed = false;
+    QString localFault; // as the send gave it when it closed
     QEventLoop waiting;
     CQuillpostDoc doc;
     std::unique_ptr<CSendSession> session;

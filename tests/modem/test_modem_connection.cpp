@@ -4,6 +4,7 @@
 #include "modem/ModemList.h"
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -143,6 +144,7 @@ struct LineEvent
     std::uint32_t message = LINE_CALLSTATE;
     std::uint32_t param1 = 0;
     std::uint32_t handle = 102; // the call placed
+    std::uint32_t param2 = 0;
 };
 
 // How the fake line interface answers: lineAnswer, and lineDeallocateCall in order.
@@ -182,6 +184,8 @@ private slots:
         const LineEvent offered { LINE_CALLSTATE, LINECALLSTATE_OFFERING, 77 };
         const LineEvent ringing { LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 78 };
         const LineEvent idle { LINE_CALLSTATE, LINECALLSTATE_IDLE };
+        const LineEvent localFault { LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 102,
+            LINEDISCONNECTMODE_LOCALFAULT };
         const QString deallocate = QStringLiteral("lineDeallocateCall 102");
         const std::int32_t wrongState = LINEERR_INVALCALLSTATE;
         const QString getId = QStringLiteral("lineGetID 102 4 comm/datamodem");
@@ -193,6 +197,8 @@ private slots:
         Row("far end hangs up before the exchange: hung up at once", { connected, disconnected },
             { "connected 1", "failed 1 0" }, { getId, "lineDrop 102", "lineDeallocateCall 102" });
         Row("no data handle", { connected }, failed, { getId }, { .withPort = false });
+        Row("this side could not place the call: the line interface says why", { localFault },
+            { "failed 1 1" }, { "lineGetCallInfo 102" });
         Row("offered call answered, then ended", { offered, disconnected }, { "failed 1 0" },
             { "lineAnswer 77", "lineDrop 77", "lineDeallocateCall 77" });
         Row("ringing answered", { ringing }, {}, { "lineAnswer 78" });
@@ -221,13 +227,16 @@ private slots:
         fixture.telephony.deallocateResults = setup.deallocateResults;
         if (!setup.withPort)
             fixture.telephony.makePort = nullptr;
+        fixture.telephony.callInfo.localFault = "The modem \"Bravo\" does not answer";
         fixture.Dial();
         QCOMPARE(fixture.telephony.lastCall, CallHandle(102));
         const qsizetype dialled = fixture.telephony.calls.size();
         for (const LineEvent& event : events)
-            fixture.telephony.emitEvent(event.handle, event.message, event.param1);
+            fixture.telephony.emitEvent(event.handle, event.message, event.param1, event.param2);
 
         QVERIFY2(fixture.Heard(expected), qPrintable(fixture.events.join(", ")));
+        QCOMPARE(fixture.connection->LocalFault(),
+            expected.contains("failed 1 1") ? fixture.telephony.callInfo.localFault : QString());
         QTRY_COMPARE_WITH_TIMEOUT(fixture.telephony.calls.mid(dialled), lineCalls, 5000);
         // Once deallocated, the handle is forgotten: a hang-up neither drops nor deallocates it.
         if (lineCalls.value(lineCalls.size() - 1).startsWith("lineDeallocateCall")) {
@@ -237,7 +246,7 @@ private slots:
         // One data call, the number exactly as given, on a line opened for data calls with
         // owner privileges.
         QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
-            QStringList { "lineMakeCall 9,555 1234 16" });
+            QStringList { "lineMakeCall 9,555 1234" });
         QVERIFY(fixture.telephony.calls.contains(QStringLiteral("lineOpen 1 4 16")));
     }
 
@@ -286,6 +295,23 @@ private slots:
         connection.WriteText("GH");
         QVERIFY(!connection.SetPortFraming('N', 8, 1));
         QCOMPARE(fixture.Received(), QByteArray("\rABEF"));
+    }
+
+    // A write that falls short leaves the terminal waiting for the rest of a block, which
+    // nothing may follow: the owner hears that the line failed, once, and nothing more is
+    // written on the call.
+    void shortWriteGivesUpTheCall()
+    {
+        Fixture fixture;
+        QVERIFY(fixture.Connect());
+        close(std::exchange(fixture.farEnd, -1));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("^Wrote 0 of 5 bytes to the line: .+"));
+        QTest::ignoreMessage(QtWarningMsg, "The call is given up: 0 of 5 bytes went out");
+        fixture.connection->WriteText("BLOCK");
+        fixture.connection->WriteText("MORE");
+        QVERIFY2(
+            fixture.Heard({ "connected 1", "failed 1 64" }), qPrintable(fixture.events.join(", ")));
     }
 
     void hangUpFromInsideNotification()
@@ -360,7 +386,8 @@ private slots:
         const std::int32_t failed = LINEERR_OPERATIONFAILED;
 
         QTest::newRow("second attempt connects") << QList { failed } << QString() << 2;
-        QTest::newRow("second attempt fails too: no third") << QList { failed, failed } << "" << 2;
+        QTest::newRow("second attempt fails too: no third, the owner told")
+            << QList { failed, failed } << "" << 2;
         QTest::newRow("hang-up cancels the second attempt") << QList { failed } << "hang up" << 1;
         QTest::newRow("closing cancels the second attempt") << QList { failed } << "close" << 1;
     }
@@ -372,6 +399,10 @@ private slots:
         QFETCH(int, attempts);
         Fixture fixture;
         fixture.telephony.makeCallResults = results;
+        const bool refused = results.size() == 2;
+        const QString fault("The line device \"Bravo\" cannot place a call: the operation failed");
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(fault + " (0x80000048)"));
         fixture.Dial();
         // The pause before the second attempt does not hold up the caller.
         QCOMPARE(fixture.telephony.count("lineMakeCall"), 1);
@@ -383,12 +414,15 @@ private slots:
         // Past the time the second attempt is due, and again as long: nothing more is dialled.
         QTest::qWait(2 * CModemConnection::kRedialDelayMs);
         QCOMPARE(fixture.telephony.calls.filter("lineMakeCall"),
-            QStringList(attempts, QStringLiteral("lineMakeCall 9,555 1234 16")));
+            QStringList(attempts, QStringLiteral("lineMakeCall 9,555 1234")));
         const bool connects = attempts == 2 && results.size() == 1;
         if (connects)
             fixture.telephony.emitCallState(LINECALLSTATE_CONNECTED);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            fixture.events, connects ? QStringList { "connected 1" } : QStringList(), 5000);
+        const QStringList heard = connects ? QStringList { "connected 1" }
+            : refused                      ? QStringList { "failed 1 1" }
+                                           : QStringList();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.events, heard, 5000);
+        QCOMPARE(fixture.connection->LocalFault(), refused ? fault : QString());
     }
 };
 

@@ -1,13 +1,19 @@
 #include "FakeTelephony.h"
 #include "PresetPrompt.h"
+#include "TempSettings.h"
 #include "modem/ModemList.h"
 #include "modem/SelectModemDlg.h"
+#include "modem/LineProbe.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,7 +41,8 @@ void Row(const char* name, const QStringList& devices, const QStringList& names,
 
 } // namespace
 
-// Modem discovery over a fake line interface, and the Select Modem dialog on top of it.
+// Modem discovery over a fake line interface, and the Select Modem dialog on top of it;
+// the check of a send's line over the machine's own line devices.
 class TestModemSelection : public QObject
 {
     Q_OBJECT
@@ -135,6 +142,72 @@ private slots:
             QVERIFY(
                 negotiate < telephony.calls.indexOf(QStringLiteral("lineGetDevCaps %1").arg(i)));
         }
+    }
+
+    void sendLineFault_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("type"); // of the one line configured, "Office modem"
+        QTest::addColumn<QString>("device"); // "pty": a pseudo-terminal; "gone": none there
+        QTest::addColumn<QString>("answer"); // "%1": the device; empty: the line can be used
+
+        const auto row = [](const char* name, const QString& stored, const char* type,
+                             const char* device, const QString& answer) {
+            QTest::newRow(name) << stored << QString(type) << QString(device) << answer;
+        };
+        const QString office = QStringLiteral("Office modem");
+        const QString unopenable
+            = QStringLiteral("The line device \"Office modem\" cannot be opened: %1: ");
+        row("no modem chosen", "", "hayes", "/dev/null", "No modem is chosen");
+        row("no line of the stored name", "Gone modem", "hayes", "/dev/null",
+            "No line device is named \"Gone modem\"");
+        row("modem on a terminal, its settings kept", office, "hayes", "pty", "");
+        row("modem on a device that does not exist", office, "hayes", "gone",
+            unopenable + "No such file or directory");
+        row("direct link on a folder", office, "direct", "folder", unopenable + "Is a directory");
+        row("TCP: nothing to open", office, "tcp", "gone", "");
+    }
+
+    // What a dispatcher learns of the stored modem's line: whether it is there and can be
+    // opened now. It tells the operator nothing itself.
+    void sendLineFault()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, type);
+        QFETCH(QString, device);
+        QFETCH(QString, answer);
+        TempSettings settingsFolder;
+        PresetPrompt prompt;
+        int master = -1, slave = -1;
+        char terminal[256] = {};
+        QVERIFY(openpty(&master, &slave, terminal, nullptr, nullptr) == 0);
+        const auto closeTerminal = qScopeGuard([&] {
+            close(master);
+            close(slave);
+        });
+        termios before = {}, after = {};
+        QVERIFY(tcgetattr(slave, &before) == 0);
+        if (device == "pty")
+            device = QString::fromLocal8Bit(terminal);
+        else if (device == "gone")
+            device = settingsFolder.folder() + "/ttyGone";
+        else if (device == "folder")
+            device = settingsFolder.folder();
+        QSettings settings("Northmoor", "Quillpost");
+        settings.beginWriteArray("Lines");
+        settings.setArrayIndex(0);
+        settings.setValue("name", "Office modem");
+        settings.setValue("type", type);
+        settings.setValue("device", device);
+        settings.endArray();
+        settings.sync();
+
+        CModemList modems([stored] { return stored; });
+        QCOMPARE(SendLineFault(modems).value_or(QString()), answer.replace("%1", device));
+        QCOMPARE(prompt.shown, QStringList());
+        QVERIFY(tcgetattr(slave, &after) == 0);
+        QVERIFY(before.c_lflag == after.c_lflag && before.c_iflag == after.c_iflag
+            && before.c_oflag == after.c_oflag && before.c_cflag == after.c_cflag);
     }
 };
 

@@ -13,7 +13,7 @@
 // A line interface whose devices, results and events the test sets; or, given another
 // interface (the machine's own), one that passes every call on to it. Either way every
 // call is written to `calls` with its numbers in decimal ("lineInitialize 100",
-// "lineMakeCall 5551234 16", "lineDrop 102" ...). Its own events reach the callback
+// "lineMakeCall 5551234", "lineDrop 102" ...). Its own events reach the callback
 // through the event loop, as the real one's do.
 class FakeTelephony final : public ITelephony
 {
@@ -30,6 +30,7 @@ public:
     QList<std::int32_t> deallocateResults; // taken in order; 0 once used up
     // The data handle lineGetID hands over; none makes lineGetID fail.
     std::function<std::unique_ptr<CCommPort>()> makePort;
+    LineCallInfo callInfo; // what lineGetCallInfo tells of any call
 
     QStringList calls;
     LineCallbackProc callback = nullptr;
@@ -43,13 +44,14 @@ public:
             calls.begin(), calls.end(), [&](auto& c) { return c.startsWith(prefix); }));
     }
     // Queues a line event (dropped if the line is closed by the time it is due).
-    void emitEvent(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t param1)
+    void emitEvent(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t param1,
+        std::uintptr_t param2 = 0)
     {
         QMetaObject::invokeMethod(
             &m_context,
             [=, this] {
                 if (isLineOpen && callback)
-                    callback(hDevice, message, instance, param1, 0, 0);
+                    callback(hDevice, message, instance, param1, param2, 0);
             },
             Qt::QueuedConnection);
     }
@@ -87,11 +89,11 @@ public:
     }
     std::int32_t lineOpen(LineAppHandle app, std::uint32_t device, LineHandle* line,
         std::uint32_t version, std::uint32_t extVersion, std::uintptr_t callbackInstance,
-        std::uint32_t privileges, std::uint32_t mediaModes, const LineCallParams* params) override
+        std::uint32_t privileges, std::uint32_t mediaModes) override
     {
         if (m_real)
             return Log(m_real->lineOpen(app, device, line, version, extVersion, callbackInstance,
-                           privileges, mediaModes, params),
+                           privileges, mediaModes),
                 "lineOpen", device, privileges, mediaModes);
         instance = callbackInstance;
         isLineOpen = true;
@@ -99,15 +101,15 @@ public:
         return Log(0, "lineOpen", device, privileges, mediaModes);
     }
     std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& number,
-        std::uint32_t countryCode, const LineCallParams* params) override
+        std::uint32_t countryCode) override
     {
         if (m_real)
-            return Log(m_real->lineMakeCall(line, call, number, countryCode, params),
-                "lineMakeCall " + number, params->mediaMode);
+            return Log(
+                m_real->lineMakeCall(line, call, number, countryCode), "lineMakeCall " + number);
         const std::int32_t result = makeCallResults.isEmpty() ? 0 : makeCallResults.takeFirst();
         if (result >= 0)
             *call = lastCall = m_nextHandle++;
-        return Log(result, "lineMakeCall " + number, params->mediaMode);
+        return Log(result, "lineMakeCall " + number);
     }
     std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
         std::uint32_t select, std::unique_ptr<CCommPort>* port, const QString& deviceClass) override
@@ -118,6 +120,13 @@ public:
         if (makePort)
             *port = makePort();
         return Log(makePort ? 0 : LINEERR_OPERATIONFAILED, "lineGetID", call, select, deviceClass);
+    }
+    std::int32_t lineGetCallInfo(CallHandle call, LineCallInfo* info) override
+    {
+        if (m_real)
+            return Log(m_real->lineGetCallInfo(call, info), "lineGetCallInfo", call);
+        *info = callInfo;
+        return Log(0, "lineGetCallInfo", call);
     }
     std::int32_t lineAnswer(CallHandle call) override
     {

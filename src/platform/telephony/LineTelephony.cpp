@@ -1,10 +1,13 @@
 #include "platform/telephony/LineTelephony.h"
 
+#include "platform/LogCategories.h"
 #include "platform/telephony/DeviceWorker.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -12,7 +15,6 @@
 
 namespace {
 
-const QString kDataModemClass = QStringLiteral("comm/datamodem");
 constexpr int kCarrierCheckMs = 250;
 // The state of a call being placed, before the device reports on it.
 constexpr std::uint32_t kCallDialling = 0x10;
@@ -140,12 +142,13 @@ std::int32_t CLineTelephony::lineGetDevCaps(LineAppHandle app, std::uint32_t dev
     if (version != kLineApiVersion)
         return LINEERR_INCOMPATIBLEAPIVERSION;
     caps->lineName = found->name;
+    caps->devicePath = found->kind == LineDevice::Kind::Tcp ? QString() : found->device;
     return 0;
 }
 
 std::int32_t CLineTelephony::lineOpen(LineAppHandle app, std::uint32_t device, LineHandle* line,
     std::uint32_t version, std::uint32_t /*extVersion*/, std::uintptr_t callbackInstance,
-    std::uint32_t /*privileges*/, std::uint32_t /*mediaModes*/, const LineCallParams* /*params*/)
+    std::uint32_t /*privileges*/, std::uint32_t /*mediaModes*/)
 {
     std::int32_t error = 0;
     const LineDevice* found = FindDevice(app, device, &error);
@@ -162,7 +165,7 @@ std::int32_t CLineTelephony::lineOpen(LineAppHandle app, std::uint32_t device, L
 }
 
 std::int32_t CLineTelephony::lineMakeCall(LineHandle line, CallHandle* call,
-    const QString& destAddress, std::uint32_t /*countryCode*/, const LineCallParams* /*params*/)
+    const QString& destAddress, std::uint32_t /*countryCode*/)
 {
     const auto found = m_lines.find(line);
     if (found == m_lines.end())
@@ -205,9 +208,14 @@ std::int32_t CLineTelephony::lineGetID(LineHandle line, std::uint32_t /*address*
     if (connected->dropped || connected->state != LINECALLSTATE_CONNECTED)
         return LINEERR_INVALCALLSTATE;
     const int fd = connected->fd.load();
-    const int handle = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (handle < 0)
+    if (fd < 0)
         return LINEERR_OPERATIONFAILED;
+    const int handle = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (handle < 0) {
+        qCWarning(lcLine, "Cannot hand over the data of the call on %s: %s",
+            qUtf8Printable(connected->device.name), strerror(errno));
+        return LINEERR_OPERATIONFAILED;
+    }
     // The reader of the data handle sees what the modem says in data mode: its
     // "NO CARRIER" and the end of the stream mean the call is lost.
     std::weak_ptr<LineCall> watched = connected;
@@ -223,10 +231,25 @@ std::int32_t CLineTelephony::lineGetID(LineHandle line, std::uint32_t /*address*
             return;
         if (const std::shared_ptr<LineCall> lostCall = watched.lock()) {
             if (lostCall->inDataMode.exchange(false))
-                post(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED);
+                post(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 0);
         }
     };
     *port = std::make_unique<CCommPort>(handle, std::move(observer));
+    return 0;
+}
+
+std::int32_t CLineTelephony::lineGetCallInfo(CallHandle call, LineCallInfo* info)
+{
+    const auto found = m_calls.find(call);
+    if (found == m_calls.end())
+        return LINEERR_INVALCALLHANDLE;
+    if (!info)
+        return LINEERR_INVALPOINTER;
+    const LineCall& known = *found->second;
+    info->disconnectMode = known.disconnectMode;
+    // The worker wrote the fault before posting the disconnection that set this mode.
+    info->localFault
+        = known.disconnectMode == LINEDISCONNECTMODE_LOCALFAULT ? known.localFault : QString();
     return 0;
 }
 
@@ -303,7 +326,7 @@ void CLineTelephony::StartDrop(const std::shared_ptr<LineCall>& call)
     call->dropRequested = true;
     WorkerFor(call->device).Enqueue([call, post = PosterFor(call->handle)] {
         RunCallDrop(*call);
-        post(LINE_CALLSTATE, LINECALLSTATE_IDLE);
+        post(LINE_CALLSTATE, LINECALLSTATE_IDLE, 0);
     });
 }
 
@@ -326,17 +349,19 @@ CDeviceWorker& CLineTelephony::WorkerFor(const LineDevice& device)
 CallEventPoster CLineTelephony::PosterFor(CallHandle call)
 {
     std::shared_ptr<EventSink> sink = m_sink;
-    return [this, sink, call](std::uint32_t message, std::uint32_t param1) {
+    return [this, sink, call](std::uint32_t message, std::uint32_t param1, std::uint32_t param2) {
         std::lock_guard lock(sink->mutex);
         if (!sink->context)
             return;
         QMetaObject::invokeMethod(
-            sink->context, [this, call, message, param1] { Deliver(call, message, param1); },
+            sink->context,
+            [this, call, message, param1, param2] { Deliver(call, message, param1, param2); },
             Qt::QueuedConnection);
     };
 }
 
-void CLineTelephony::Deliver(CallHandle call, std::uint32_t message, std::uint32_t param1)
+void CLineTelephony::Deliver(
+    CallHandle call, std::uint32_t message, std::uint32_t param1, std::uint32_t param2)
 {
     const auto found = m_calls.find(call);
     if (found == m_calls.end())
@@ -352,13 +377,15 @@ void CLineTelephony::Deliver(CallHandle call, std::uint32_t message, std::uint32
         if (target.state == param1)
             return;
         target.state = param1;
+        if (param1 == LINECALLSTATE_DISCONNECTED)
+            target.disconnectMode = param2;
         if (param1 == LINECALLSTATE_CONNECTED && target.fd.load() >= 0)
             target.carrierSeen = ReadCarrier(target.fd.load()) == Carrier::On;
     }
     const auto app = m_apps.find(line->second.app);
     if (app == m_apps.end() || !app->second.callback)
         return;
-    app->second.callback(call, message, line->second.instance, param1, 0, 0);
+    app->second.callback(call, message, line->second.instance, param1, param2, 0);
 }
 
 void CLineTelephony::WatchConnectedCalls()
@@ -384,5 +411,5 @@ void CLineTelephony::WatchConnectedCalls()
 void CLineTelephony::ReportLoss(LineCall& call)
 {
     if (call.inDataMode.exchange(false))
-        PosterFor(call.handle)(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED);
+        PosterFor(call.handle)(LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, 0);
 }

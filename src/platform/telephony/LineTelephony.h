@@ -38,12 +38,13 @@ public:
         std::uint32_t extVersion, LineDevCaps* caps) override;
     std::int32_t lineOpen(LineAppHandle app, std::uint32_t device, LineHandle* line,
         std::uint32_t version, std::uint32_t extVersion, std::uintptr_t callbackInstance,
-        std::uint32_t privileges, std::uint32_t mediaModes, const LineCallParams* params) override;
+        std::uint32_t privileges, std::uint32_t mediaModes) override;
     std::int32_t lineMakeCall(LineHandle line, CallHandle* call, const QString& destAddress,
-        std::uint32_t countryCode, const LineCallParams* params) override;
+        std::uint32_t countryCode) override;
     std::int32_t lineGetID(LineHandle line, std::uint32_t address, CallHandle call,
         std::uint32_t select, std::unique_ptr<CCommPort>* port,
         const QString& deviceClass) override;
+    std::int32_t lineGetCallInfo(CallHandle call, LineCallInfo* info) override;
     std::int32_t lineAnswer(CallHandle call) override;
     std::int32_t lineDrop(CallHandle call) override;
     std::int32_t lineDeallocateCall(CallHandle call) override;
@@ -73,7 +74,8 @@ private:
     const LineDevice* FindDevice(
         LineAppHandle app, std::uint32_t device, std::int32_t* error) const;
     CallEventPoster PosterFor(CallHandle call);
-    void Deliver(CallHandle call, std::uint32_t message, std::uint32_t param1);
+    void Deliver(
+        CallHandle call, std::uint32_t message, std::uint32_t param1, std::uint32_t param2);
     void StartDrop(const std::shared_ptr<LineCall>& call);
     CDeviceWorker& WorkerFor(const LineDevice& device);
     void WatchConnectedCalls();

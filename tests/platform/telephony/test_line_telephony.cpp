@@ -95,9 +95,10 @@ QStringList CallState(std::uint32_t state, CallHandle call)
 // another thread than the test's.
 struct OpenLine
 {
-    explicit OpenLine(Responder responder, LineDevice::Kind kind = LineDevice::Kind::Hayes)
+    explicit OpenLine(Responder responder, LineDevice::Kind kind = LineDevice::Kind::Hayes,
+        const QString& otherPath = {})
         : modem(std::move(responder))
-        , telephony([kind, path = modem.slavePath] {
+        , telephony([kind, path = otherPath.isEmpty() ? modem.slavePath : otherPath] {
             return QList { LineDevice { "Scripted", kind, path, "ATZ", 9600, 3000 } };
         })
     {
@@ -105,7 +106,7 @@ struct OpenLine
         telephony.lineInitialize(&app, &Callback, &count);
         telephony.lineNegotiateAPIVersion(app, 0, 0, 0xFFFFFFFF, &version, nullptr);
         telephony.lineOpen(app, 0, &line, version, 0, reinterpret_cast<std::uintptr_t>(this),
-            LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, nullptr);
+            LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM);
     }
     static void Callback(std::uint32_t hDevice, std::uint32_t message, std::uintptr_t instance,
         std::uintptr_t param1, std::uintptr_t, std::uintptr_t)
@@ -118,10 +119,10 @@ struct OpenLine
     CallHandle Dial(const QString& number = QStringLiteral("5551234"))
     {
         CallHandle call = 0;
-        return telephony.lineMakeCall(line, &call, number, 0, nullptr) == 0 ? call : 0;
+        return telephony.lineMakeCall(line, &call, number, 0) == 0 ? call : 0;
     }
     std::int32_t GetPort(CallHandle call, std::unique_ptr<CCommPort>* port,
-        const QString& deviceClass = QStringLiteral("comm/datamodem"))
+        const QString& deviceClass = kDataModemClass)
     {
         return telephony.lineGetID(line, 0, call, LINECALLSELECT_CALL, port, deviceClass);
     }
@@ -210,12 +211,17 @@ private slots:
         QTest::addColumn<QByteArray>("dialReply");
         QTest::addColumn<std::uint32_t>("state");
         QTest::addColumn<bool>("dialled");
+        QTest::addColumn<QString>("logged"); // the warning that gives the reason of a failure
+        // What kept this side from placing the call ("%1": the device's path); none when the
+        // far end or the line did.
+        QTest::addColumn<QString>("fault");
         const auto row
             = [](const QByteArray& name, const char* init, const QByteArray& dial,
                   std::uint32_t state, bool dialled = true, const QString& number = "9,5551234",
-                  LineDevice::Kind kind = LineDevice::Kind::Hayes) {
-                  QTest::newRow(name.constData())
-                      << kind << number << QByteArray(init) << dial << state << dialled;
+                  LineDevice::Kind kind = LineDevice::Kind::Hayes, const QString& logged = {},
+                  const QString& fault = {}) {
+                  QTest::newRow(name.constData()) << kind << number << QByteArray(init) << dial
+                                                  << state << dialled << logged << fault;
               };
         const std::uint32_t connected = LINECALLSTATE_CONNECTED;
         const std::uint32_t disconnected = LINECALLSTATE_DISCONNECTED;
@@ -226,19 +232,29 @@ private slots:
         // Numeric result codes: 0 OK, 1 CONNECT.
         row("numeric connect", "0", "1", connected);
         row("the line closes while dialling", "OK", kCloseLine, disconnected);
-        row("init refused", "ERROR", "", disconnected, false);
-        row("silent modem", "", "", disconnected, false);
+        const auto hayes = LineDevice::Kind::Hayes;
+        const QString modem
+            = QStringLiteral("The modem \"Scripted\" does not answer its commands: ");
+        row("init refused", "ERROR", "", disconnected, false, "9,5551234", hayes,
+            "answered with ERROR$", modem + "ATZ was answered with ERROR");
+        row("silent modem", "", "", disconnected, false, "9,5551234", hayes, "no reply to ATZ",
+            modem + "no reply to ATZ within 5 seconds");
         // A CR would end the dial command and start another; so might any control character.
         for (const char* unsafe : { "555\rATZ", "555\u00e9" })
             row("number " + QByteArray(unsafe).toPercentEncoding(), "OK", "CONNECT", disconnected,
-                false, QString::fromUtf8(unsafe));
+                false, QString::fromUtf8(unsafe), LineDevice::Kind::Hayes,
+                "holds characters a modem cannot dial");
         // Lines without a modem: nothing is sent to their device, which would answer anything.
         const auto direct = LineDevice::Kind::Direct, tcp = LineDevice::Kind::Tcp;
         row("direct link: connected at once", "OK", "OK", connected, false, "5551234", direct);
+        row("direct link on a device that does not exist", "", "", disconnected, false, "no device",
+            direct, "^Cannot open line device .*: No such file or directory$",
+            "The line device \"Scripted\" cannot be opened: %1: No such file or directory");
         row("TCP", "OK", "OK", connected, false, "listening", tcp);
-        row("TCP connection refused", "OK", "OK", disconnected, false, "refused", tcp);
+        row("TCP connection refused", "OK", "OK", disconnected, false, "refused", tcp,
+            "^Cannot connect to 127\\.0\\.0\\.1:\\d+: Connection refused$");
         row("TCP access number that is not host:port", "OK", "OK", disconnected, false, "5551234",
-            tcp);
+            tcp, "^The access number \"5551234\" is not host:port$");
     }
 
     void dialResults()
@@ -249,6 +265,9 @@ private slots:
         QFETCH(QByteArray, dialReply);
         QFETCH(std::uint32_t, state);
         QFETCH(bool, dialled);
+        QFETCH(QString, logged);
+        QFETCH(QString, fault);
+        QTemporaryDir folder;
         QTcpServer listening;
         QVERIFY(listening.listen(QHostAddress::LocalHost));
         const QString local = QStringLiteral("127.0.0.1:%1").arg(listening.serverPort());
@@ -256,19 +275,24 @@ private slots:
             listening.close();
         if (number == "listening" || number == "refused")
             number = local;
-        else if (kind == LineDevice::Kind::Tcp)
-            QTest::ignoreMessage(QtWarningMsg, "The access number \"5551234\" is not host:port");
+        const QString missing = QDir(folder.path()).filePath("ttyGone");
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
         OpenLine open(
             [&](const QByteArray& line) {
                 return line.startsWith("ATDT") ? dialReply
                     : line.startsWith("AT")    ? initReply
                                                : QByteArray();
             },
-            kind);
+            kind, number == "no device" ? missing : QString());
         const CallHandle call = open.Dial(number);
         QVERIFY(call != 0);
         QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(state, call), 15000);
         QVERIFY(!open.offThread);
+        LineCallInfo info;
+        QCOMPARE(open.telephony.lineGetCallInfo(call, &info), 0);
+        QCOMPARE(info.localFault, fault.replace("%1", missing));
+        QCOMPARE(info.disconnectMode, fault.isEmpty() ? 0 : LINEDISCONNECTMODE_LOCALFAULT);
         QCOMPARE(open.modem.lines.mid(0, 1),
             kind == LineDevice::Kind::Hayes ? QStringList { "ATZ" } : QStringList());
         QCOMPARE(open.modem.lines.filter(QRegularExpression("^ATD")),
@@ -319,8 +343,8 @@ private slots:
         OpenLine open([](const QByteArray& line) { return line.startsWith("ATDT") ? "" : "OK"; });
         const CallHandle call = open.Dial();
         CallHandle second = 0;
-        QCOMPARE(open.telephony.lineMakeCall(open.line, &second, "5550000", 0, nullptr),
-            LINEERR_RESOURCEUNAVAIL);
+        QCOMPARE(
+            open.telephony.lineMakeCall(open.line, &second, "5550000", 0), LINEERR_RESOURCEUNAVAIL);
         QTRY_VERIFY_WITH_TIMEOUT(open.modem.lines.contains("ATDT5551234"), 15000);
         QCOMPARE(open.telephony.lineDrop(call), 0);
         QTRY_COMPARE_WITH_TIMEOUT(open.events, CallState(LINECALLSTATE_IDLE, call), 15000);
