@@ -49,8 +49,7 @@ void logLine(const QString& text)
 
 int RunHeadlessDispatcher(const ProgramOptions& options)
 {
-    const QString database
-        = QDir::current().absoluteFilePath(CDaoRecordset::DefaultDatabaseName());
+    const QString database = CDaoRecordset::DefaultDatabasePath();
     if (!QFileInfo(database).isFile()) {
         std::fprintf(stderr, "quillpost: there is no database at %s\n", qPrintable(database));
         return 1;

@@ -76,6 +76,8 @@ bool CQuillpostApp::InitInstance()
 void CQuillpostApp::SetModemName(const QString& name)
 {
     m_strModemName = name;
+    // A line chosen now may be usable where the last one was not; the lock follows.
+    m_scheduler.HoldDispatcherLock();
     // The choice would otherwise be lost silently and only show at the next send.
     if (!AppSettings::WriteModemName(m_strModemName))
         Prompt::current().inform(QStringLiteral("Unable to save the modem name"));
@@ -86,10 +88,16 @@ void CQuillpostApp::RunScheduler()
     m_scheduler.Run();
 }
 
-void CQuillpostApp::DispatcherLockChanged(const QString& refusal)
+void CQuillpostApp::DispatcherLockChanged(bool held, const QString& refusal)
 {
     if (m_pMainWnd)
-        m_pMainWnd->ShowOtherDispatcher(refusal);
+        m_pMainWnd->ShowOtherDispatcher(held ? QString() : refusal);
+}
+
+void CQuillpostApp::SendingWindowClosed(const QString& lineFault)
+{
+    m_bSendInProgress = false;
+    m_scheduler.SendEnded(lineFault);
 }
 
 void CQuillpostApp::StartSend(SendOrder order)

@@ -2,6 +2,7 @@
 
 #include "app/MainFrame.h"
 #include "dispatch/SendScheduler.h"
+#include "modem/LineProbe.h"
 #include "dispatch/SendingDlg.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
@@ -63,11 +64,14 @@ public:
 
 private:
     CQuillpostDoc* SchedulerDocument() override { return m_pDoc; }
-    void DispatcherLockChanged(const QString& refusal) override;
+    bool HasLineDevice() const override { return !m_strModemName.isEmpty(); }
+    std::optional<QString> LineFault() override { return SendLineFault(m_modemList); }
+    void OutcomeRecorded(std::int32_t messageId) override { SendResultRecorded(messageId); }
+    void DispatcherLockChanged(bool held, const QString& refusal) override;
     void StartSend(SendOrder order) override;
     // After a send recorded a result: the document and the tree catch up with it.
     void SendResultRecorded(std::int32_t messageId) override;
-    void SendingWindowClosed() override { m_bSendInProgress = false; }
+    void SendingWindowClosed(const QString& lineFault) override;
 
     bool m_bSendingDisabled = false;
     bool m_bSendInProgress = false;

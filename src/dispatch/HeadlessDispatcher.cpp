@@ -56,10 +56,26 @@ void CHeadlessDispatcher::RunScheduler()
         m_timer.start();
 }
 
-void CHeadlessDispatcher::DispatcherLockChanged(const QString& refusal)
+bool CHeadlessDispatcher::HasLineDevice() const
 {
-    if (refusal.isEmpty())
+    return !m_modems.StoredModemName().isEmpty();
+}
+
+void CHeadlessDispatcher::OutcomeRecorded(std::int32_t messageId)
+{
+    if (!m_doc.ReloadMessage(messageId))
+        m_doc.ReloadAll();
+    m_log(QStringLiteral("Message %1: the outcome kept while the database would not take it "
+                         "is stored now.")
+              .arg(messageId));
+}
+
+void CHeadlessDispatcher::DispatcherLockChanged(bool held, const QString& refusal)
+{
+    if (held)
         m_log(QStringLiteral("Holding the dispatcher lock: this program sends from now on."));
+    else if (refusal.isEmpty())
+        m_log(QStringLiteral("Letting the dispatcher lock go: this program cannot send now."));
     else
         m_log(QStringLiteral("Not sending: another dispatcher is sending from this database: %1. "
                              "Trying again at every scheduler run.")
@@ -90,6 +106,9 @@ void CHeadlessDispatcher::ShowTerminalLine(const QString& line)
 
 void CHeadlessDispatcher::SendResultRecorded()
 {
+    // The copy of the message must show the outcome before the next run chooses.
+    if (!m_doc.ReloadMessage(m_nMessageId))
+        m_doc.ReloadAll();
     const std::int32_t recipient = m_session->CurrentRecipient();
     m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
               .arg(m_nMessageId)
@@ -101,6 +120,7 @@ void CHeadlessDispatcher::SendResultRecorded()
 void CHeadlessDispatcher::SendClosed()
 {
     m_log(QStringLiteral("Message %1: call ended.").arg(m_nMessageId));
+    m_scheduler.SendEnded(m_session->LocalFault());
     // The session is still on the stack that called here; it goes once that unwinds.
     QMetaObject::invokeMethod(
         this,

@@ -2,6 +2,7 @@
 
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendScheduler.h"
+#include "modem/LineProbe.h"
 #include "dispatch/SendSession.h"
 #include "platform/Prompt.h"
 
@@ -48,7 +49,10 @@ private:
 
     CQuillpostDoc* SchedulerDocument() override { return &m_doc; }
     bool IsSendInProgress() const override { return IsSending(); }
-    void DispatcherLockChanged(const QString& refusal) override;
+    bool HasLineDevice() const override;
+    std::optional<QString> LineFault() override { return SendLineFault(m_modems); }
+    void OutcomeRecorded(std::int32_t messageId) override;
+    void DispatcherLockChanged(bool held, const QString& refusal) override;
     void StartSend(SendOrder order) override;
 
     void ShowSendStatus(const QString& text) override;

@@ -1,19 +1,18 @@
 #include "dispatch/SendResult.h"
 
 #include "data/Recordsets.h"
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoWorkspace.h"
 #include "platform/db/DatabaseSchema.h"
 
-#include <QDir>
-
 namespace {
 
 // Inside the caller's transaction: the row's new Status, Retries and SendTime;
 // nothing when the message has no row for the recipient.
-std::optional<std::int32_t> writeRow(const SendAttempt& attempt, const COleDateTime& now)
+std::optional<MessageStatus> writeRow(const SendAttempt& attempt, const COleDateTime& now)
 {
     CMessagesRecordset rs;
     rs.m_strFilter = QStringLiteral("MessageId = %1 AND Recipient = %2")
@@ -22,25 +21,25 @@ std::optional<std::int32_t> writeRow(const SendAttempt& attempt, const COleDateT
     rs.Open();
     if (rs.IsEOF())
         return std::nullopt;
-    std::int32_t resultCode = attempt.resultCode;
+    MessageStatus resultCode = attempt.resultCode;
     rs.Edit();
-    if (resultCode == kStatusWaiting) {
+    if (resultCode == MessageStatus::Waiting) {
         ++rs.m_Retries;
         if (rs.m_Retries >= kMaxAttempts)
-            resultCode = kStatusFailed;
+            resultCode = MessageStatus::Failed;
     }
     rs.m_SendTime = now;
-    rs.m_Status = resultCode;
+    rs.m_Status = StatusValue(resultCode);
     rs.Update();
     rs.Close();
     return resultCode;
 }
 
 // Inside the caller's transaction: the attempt's entry in the send log.
-void writeLogEntry(const SendAttempt& attempt, std::int32_t outcome, const COleDateTime& now)
+void writeLogEntry(const SendAttempt& attempt, MessageStatus outcome, const COleDateTime& now)
 {
-    const QString path = QDir::current().absoluteFilePath(CDaoRecordset::DefaultDatabaseName());
-    EnsureSendLogTable(*CDaoWorkspace::Default().ConnectionFor(path));
+    EnsureSendLogTable(
+        *CDaoWorkspace::Default().ConnectionFor(CDaoRecordset::DefaultDatabasePath()));
     CSendLogRecordset log;
     // Only the new row is needed; IDs start at 1.
     log.m_strFilter = QStringLiteral("ID = 0");
@@ -51,7 +50,7 @@ void writeLogEntry(const SendAttempt& attempt, std::int32_t outcome, const COleD
     log.m_Recipient = attempt.recipient;
     log.m_PagerId = attempt.pagerId.left(255);
     log.m_Provider = attempt.provider.left(255);
-    log.m_Outcome = outcome;
+    log.m_Outcome = StatusValue(outcome);
     log.m_TerminalLine = attempt.terminalLine.left(255);
     log.Update();
     log.Close();
@@ -64,11 +63,11 @@ struct LogEntryRefused
 };
 
 // The row and the log entry in one transaction. Without `withLog` only the row.
-std::optional<std::int32_t> writeResult(const SendAttempt& attempt, bool withLog)
+std::optional<MessageStatus> writeResult(const SendAttempt& attempt, bool withLog)
 {
     CDaoTransaction transaction;
-    const COleDateTime now = COleDateTime::GetCurrentTime();
-    const std::optional<std::int32_t> written = writeRow(attempt, now);
+    const COleDateTime now = attempt.time.value_or(COleDateTime::GetCurrentTime());
+    const std::optional<MessageStatus> written = writeRow(attempt, now);
     if (!written)
         return std::nullopt;
     if (withLog) {
@@ -86,10 +85,10 @@ std::optional<std::int32_t> writeResult(const SendAttempt& attempt, bool withLog
 
 // A damaged send log must not keep an outcome from being recorded: the page would be
 // sent again at the next scheduler run, and again, for as long as the log stays broken.
-std::optional<std::int32_t> writeResultWithoutLog(
+std::optional<MessageStatus> writeResultWithoutLog(
     const SendAttempt& attempt, const CDaoException& logFailure)
 {
-    const std::optional<std::int32_t> written = writeResult(attempt, false);
+    const std::optional<MessageStatus> written = writeResult(attempt, false);
     Prompt::current().inform(
         QStringLiteral("The send log could not be written: %1\n\nThe outcome of the page to %2 "
                        "was recorded without it.")
@@ -101,13 +100,7 @@ std::optional<std::int32_t> writeResultWithoutLog(
 
 } // namespace
 
-std::optional<std::int32_t> RecordAttemptResult(
-    std::int32_t messageId, std::int32_t recipient, std::int32_t resultCode)
-{
-    return RecordAttemptResult(SendAttempt { messageId, recipient, resultCode, {}, {}, {} });
-}
-
-std::optional<std::int32_t> RecordAttemptResult(const SendAttempt& attempt)
+std::optional<MessageStatus> RecordAttemptResult(const SendAttempt& attempt)
 {
     for (int attemptNumber = 1;; ++attemptNumber) {
         try {
@@ -120,5 +113,22 @@ std::optional<std::int32_t> RecordAttemptResult(const SendAttempt& attempt)
             if (failure.kind() != CDaoException::Kind::Locked || attemptNumber >= kRecordAttempts)
                 throw;
         }
+    }
+}
+
+std::optional<QString> OutcomeWriteRefusal(std::int32_t messageId, std::int32_t recipient)
+{
+    try {
+        CDaoTransaction transaction;
+        CDaoWorkspace::Default()
+            .ConnectionFor(CDaoRecordset::DefaultDatabasePath())
+            ->Execute(QStringLiteral("UPDATE Messages SET Status = Status "
+                                     "WHERE MessageId = ? AND Recipient = ?"),
+                { messageId, recipient }, QStringLiteral("The database refuses to be written"));
+        return std::nullopt;
+    } catch (const CDaoException& failure) {
+        qCWarning(lcDatabase, "A page's outcome could not be stored now: %s",
+            qUtf8Printable(failure.reason()));
+        return failure.reason();
     }
 }

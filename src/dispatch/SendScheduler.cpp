@@ -1,6 +1,10 @@
 #include "dispatch/SendScheduler.h"
 
 #include "data/QuillpostDoc.h"
+#include "dispatch/SendResult.h"
+#include "platform/LogCategories.h"
+#include "platform/Prompt.h"
+#include "platform/db/DaoRecordset.h"
 
 CSendScheduler::CSendScheduler(ISchedulerHost& host, QString holderName)
     : m_host(host)
@@ -11,32 +15,123 @@ CSendScheduler::CSendScheduler(ISchedulerHost& host, QString holderName)
 void CSendScheduler::Run()
 {
     CQuillpostDoc* doc = m_host.SchedulerDocument();
+    if (!doc)
+        return;
     // A send in progress reloads after each result it records; another program's
-    // changes are seen once it has closed.
-    if (!doc || m_host.IsSendInProgress())
+    // changes are seen once it has closed. The database is read after the lock is
+    // taken, so that nothing another dispatcher recorded before letting it go is missed.
+    const bool holding = HoldDispatcherLock();
+    if (holding)
+        ReplayKeptOutcomes();
+    if (m_host.IsSendInProgress())
         return;
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (!HoldDispatcherLock() || m_host.IsSendingDisabled())
+    if (!holding || !LineUsable())
         return;
-    if (std::optional<SendOrder> order = ChooseDueSend(*doc))
-        m_host.StartSend(std::move(*order));
+    SendChoiceRules rules { m_journal.Recipients(), m_lastCall };
+    std::optional<SendOrder> order = ChooseDueSend(*doc, rules);
+    if (!order || !DatabaseTakesOutcome(*order))
+        return;
+    m_lastCall[order->providerId] = ++m_nCalls;
+    order->journal = &m_journal;
+    m_host.StartSend(std::move(*order));
+}
+
+bool CSendScheduler::CouldSend() const
+{
+    return !m_host.IsSendingDisabled() && m_host.HasLineDevice();
 }
 
 // The host hears of the lock only when its state changes, so that a log says it once.
 bool CSendScheduler::HoldDispatcherLock()
 {
+    if (!CouldSend()) {
+        const bool wasHeld = m_lock.IsHeld();
+        m_lock.Release();
+        if (wasHeld || m_bToldHeld || !m_strLastRefusal.isEmpty())
+            m_host.DispatcherLockChanged(false, QString());
+        m_bToldHeld = false;
+        m_strLastRefusal.clear();
+        return false;
+    }
     if (m_lock.TryAcquire()) {
         if (!m_bToldHeld)
-            m_host.DispatcherLockChanged(QString());
+            m_host.DispatcherLockChanged(true, QString());
         m_bToldHeld = true;
         m_strLastRefusal.clear();
+        // The outcomes an earlier run of this program kept stand beside the database.
+        m_journal.Load(CDaoRecordset::DefaultDatabasePath());
         return true;
     }
     if (m_bToldHeld || m_lock.RefusalReason() != m_strLastRefusal) {
         m_strLastRefusal = m_lock.RefusalReason();
-        m_host.DispatcherLockChanged(m_strLastRefusal);
+        m_host.DispatcherLockChanged(false, m_strLastRefusal);
     }
     m_bToldHeld = false;
     return false;
+}
+
+void CSendScheduler::ReplayKeptOutcomes()
+{
+    if (m_journal.IsEmpty())
+        return;
+    for (const std::int32_t messageId : m_journal.Replay()) {
+        qCInfo(lcSend, "The kept outcome of message %d is stored now", messageId);
+        m_host.OutcomeRecorded(messageId);
+    }
+}
+
+void CSendScheduler::SendEnded(const QString& lineFault)
+{
+    if (lineFault.isEmpty()) {
+        m_strLastLineFaultTold.clear();
+        return;
+    }
+    m_strLineFault = lineFault;
+    TellOnce(m_strLastLineFaultTold,
+        QStringLiteral("%1\n\nNothing was sent and no recipient lost an attempt. Sending "
+                       "resumes by itself once the line can be used.")
+            .arg(lineFault));
+}
+
+// After a send failed on this side, no send starts until the line can be used again;
+// the operator was told once, when it failed.
+bool CSendScheduler::LineUsable()
+{
+    if (m_strLineFault.isEmpty())
+        return true;
+    if (const std::optional<QString> fault = m_host.LineFault()) {
+        qCDebug(lcLine, "The line is still unusable: %s", qUtf8Printable(*fault));
+        return false;
+    }
+    qCInfo(lcLine, "The line can be used again");
+    m_strLineFault.clear();
+    return true;
+}
+
+// Dialling is pointless when the outcome could not be stored: the page would be sent
+// and then kept, at best. The operator is told once until the reason changes.
+bool CSendScheduler::DatabaseTakesOutcome(const SendOrder& order)
+{
+    const std::optional<QString> refusal = order.job && !order.recipients.empty()
+        ? OutcomeWriteRefusal(order.job->m_messageId, order.recipients.front())
+        : std::nullopt;
+    if (!refusal) {
+        m_strLastWriteRefusal.clear();
+        return true;
+    }
+    TellOnce(m_strLastWriteRefusal,
+        QStringLiteral("Nothing is being sent: the database will not take the outcome of a "
+                       "page. %1\n\nSending resumes by itself once it does.")
+            .arg(*refusal));
+    return false;
+}
+
+void CSendScheduler::TellOnce(QString& lastTold, const QString& text)
+{
+    if (text == lastTold)
+        return;
+    lastTold = text;
+    Prompt::current().inform(text);
 }

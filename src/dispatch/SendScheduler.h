@@ -1,9 +1,13 @@
 #pragma once
 
 #include "dispatch/DispatcherLock.h"
+#include "dispatch/OutcomeJournal.h"
 #include "dispatch/SendOrder.h"
 
 #include <QString>
+#include <cstdint>
+#include <map>
+#include <optional>
 
 class CQuillpostDoc;
 
@@ -20,20 +24,31 @@ public:
     virtual bool IsSendInProgress() const = 0;
     // True once the operator has switched sending off for this session.
     virtual bool IsSendingDisabled() const { return false; }
+    // Whether a line device to send through is chosen at all.
+    virtual bool HasLineDevice() const = 0;
+    // Why the chosen line cannot be used now (it is checked again at every run after a
+    // send failed on this side); nothing once it can.
+    virtual std::optional<QString> LineFault() { return std::nullopt; }
     // The document was read again because another program changed the database.
     virtual void DocumentReloaded() { }
-    // The dispatcher lock changed hands: an empty refusal means this program holds it
-    // now; otherwise it says who holds it, or why it cannot be taken.
-    virtual void DispatcherLockChanged(const QString& refusal) = 0;
-    // Starts the send of what the run chose; the host owns it until it closes.
+    // A message's outcome, kept while the database would not take it, is stored now.
+    virtual void OutcomeRecorded(std::int32_t messageId) = 0;
+    // The dispatcher lock changed hands: `held` when this program holds it now;
+    // otherwise `refusal` says who holds it or why it cannot be taken, and is empty
+    // when this program let it go because it cannot send.
+    virtual void DispatcherLockChanged(bool held, const QString& refusal) = 0;
+    // Starts the send of what the run chose; the host owns it until it closes, and then
+    // calls SendEnded.
     virtual void StartSend(SendOrder order) = 0;
 };
 
-// The one scheduler of both programs. A run reads the database again when another
-// program changed it, holds the database's dispatcher lock, and starts a send of the
-// first due message unless a send is already running, sending is switched off, or
-// another program holds the lock. Its host calls Run every kIntervalMs, timed from the
-// end of the run before, so that runs never overlap.
+// The one scheduler of both programs. A run holds the database's dispatcher lock while
+// this program could send (sending is on and a line device is chosen) and lets it go
+// otherwise, stores the outcomes kept earlier, reads the database again when another
+// program changed it, and starts a send of what is due unless a send is already
+// running, another program holds the lock, the line failed on this side and is still
+// unusable, or the database would not take the outcome. Its host calls Run every
+// kIntervalMs, timed from the end of the run before, so that runs never overlap.
 class CSendScheduler
 {
 public:
@@ -43,15 +58,30 @@ public:
     CSendScheduler(ISchedulerHost& host, QString holderName);
 
     void Run();
-    // Takes the lock unless it is held; the host hears whenever that changes. A run
-    // does this itself; a program calls it at start to show at once who sends.
+    // Takes the lock unless it is held, or lets it go when this program cannot send;
+    // the host hears whenever that changes. A program calls it at start to show at once
+    // who sends.
     bool HoldDispatcherLock();
     bool HoldsDispatcherLock() const { return m_lock.IsHeld(); }
+    // The host's send has closed; `lineFault` says why when it failed on this side
+    // before any call was made.
+    void SendEnded(const QString& lineFault);
 
 private:
+    bool CouldSend() const;
+    void ReplayKeptOutcomes();
+    bool LineUsable();
+    bool DatabaseTakesOutcome(const SendOrder& order);
+    void TellOnce(QString& lastTold, const QString& text);
 
     ISchedulerHost& m_host;
     CDispatcherLock m_lock;
+    COutcomeJournal m_journal;
+    std::map<std::int32_t, std::uint64_t> m_lastCall;
+    std::uint64_t m_nCalls = 0;
     QString m_strLastRefusal;
+    QString m_strLineFault;
+    QString m_strLastLineFaultTold;
+    QString m_strLastWriteRefusal;
     bool m_bToldHeld = false;
 };

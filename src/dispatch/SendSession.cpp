@@ -1,9 +1,13 @@
 #include "dispatch/SendSession.h"
 
+#include "dispatch/OutcomeJournal.h"
 #include "dispatch/TapText.h"
 #include "modem/ModemList.h"
+#include "modem/LineProbe.h"
+#include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "platform/telephony/LineFaults.h"
 
 #include <QThread>
 
@@ -18,6 +22,7 @@ CSendSession::CSendSession(SendOrder order, CModemList& modems, ISendHost& host,
     , m_strMessage(std::move(order.text))
     , m_strProvider(std::move(order.providerName))
     , m_strPassword(std::move(order.password))
+    , m_pJournal(order.journal)
     , m_modems(modems)
     , m_host(host)
     , m_timing(timing)
@@ -31,21 +36,40 @@ CSendSession::~CSendSession() = default;
 
 void CSendSession::Start()
 {
-    m_nResultCode = kStatusWaiting;
+    m_nResultCode = MessageStatus::Waiting;
     if (!TakeNextRecipient()) {
         Close();
         return;
     }
-    // Discovery starts the line interface afresh and finds the modem by its stored
-    // name; without it nothing is dialled and the send ends by its time-out.
-    m_modems.Discover();
-    m_connection.OpenLine(m_modems, m_modems.SelectedDevice(), this);
-    m_connection.PlaceCall(m_strAccessNumber);
+    // Without a line to call on nothing is dialled: the fault is this machine's, not the
+    // recipient's, so the send closes at once and counts no attempt.
+    if (const std::optional<QString> fault = PlaceModemCall()) {
+        CloseAfterLocalFault(*fault);
+        return;
+    }
     m_connection.Exchange().SetMessageText(ToTapText(m_strMessage));
     m_connection.Exchange().SetPassword(ToTapText(m_strPassword));
     m_nTickCount = 0;
     m_timer.start();
     SetStatus(kCalling);
+}
+
+std::optional<QString> CSendSession::PlaceModemCall()
+{
+    // Discovery starts the line interface afresh and finds the modem by its stored name.
+    // It tells the operator nothing: the host decides what to say of LocalFault.
+    if (std::optional<QString> fault = SelectedLineFault(m_modems))
+        return fault;
+    const int device = m_modems.SelectedDevice();
+    const std::int32_t opened = m_connection.OpenLine(m_modems, device, this);
+    if (opened < 0)
+        return LineOpenFault(
+            m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(opened)));
+    const std::int32_t placed = m_connection.PlaceCall(m_strAccessNumber);
+    if (placed < 0)
+        return LineCallFault(
+            m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(placed)));
+    return std::nullopt;
 }
 
 bool CSendSession::TakeNextRecipient()
@@ -66,10 +90,16 @@ void CSendSession::OnTimer()
     if (m_bClosing)
         return;
     m_connection.Exchange().OnTick();
-    if (++m_nTickCount > kTimeoutTicks) {
-        SetStatus(kTimedOut);
-        Close();
+    if (++m_nTickCount <= kTimeoutTicks)
+        return;
+    // A terminal that answered the call and then fell silent has failed this recipient
+    // as a lost line would; only a call that never connected leaves no attempt.
+    if (m_bConnected) {
+        CloseAfterFailure(kTimedOut);
+        return;
     }
+    SetStatus(kTimedOut);
+    Close();
 }
 
 void CSendSession::Cancel()
@@ -87,6 +117,7 @@ void CSendSession::OnLineConnected(std::uintptr_t)
     // A line that cannot take the provider's framing (a pseudo-terminal cannot carry
     // parity) keeps the framing it has; the terminal decides whether that will do.
     m_connection.SetPortFraming(m_cParity, m_nDataBits, m_nStopBits);
+    m_bConnected = true;
     SetStatus(kConnected);
     m_connection.Exchange().SendWakeUp();
 }
@@ -95,7 +126,7 @@ void CSendSession::OnTapAccepted()
 {
     if (m_bClosing)
         return;
-    m_nResultCode = kStatusSent;
+    m_nResultCode = MessageStatus::Sent;
     SetStatus(kSent);
     RecordResult();
     // Recording reloads the document, which may show a message box whose event loop
@@ -125,7 +156,7 @@ void CSendSession::OnTapEnded(bool acceptedFirst)
     }
     // The block was accepted just before the terminal hung up: it is delivered, and
     // the recipients after it wait for another call.
-    m_nResultCode = kStatusSent;
+    m_nResultCode = MessageStatus::Sent;
     SetStatus(m_listRecipients.empty() ? kSent : kTerminalEnded);
     RecordResult();
     Close();
@@ -137,9 +168,24 @@ void CSendSession::OnTapTerminalLine(const QString& line)
     m_host.ShowTerminalLine(line);
 }
 
-void CSendSession::OnLineFailed(std::uintptr_t, std::intptr_t)
+void CSendSession::OnLineFailed(std::uintptr_t, std::intptr_t lParam)
 {
-    CloseAfterFailure(kLineFailed);
+    if (lParam == kLineFailedLocalFault)
+        CloseAfterLocalFault(m_connection.LocalFault());
+    else
+        CloseAfterFailure(kLineFailed);
+}
+
+void CSendSession::CloseAfterLocalFault(const QString& reason)
+{
+    if (m_bClosing)
+        return;
+    // Set before closing, so that the host reads it when it hears the send has closed.
+    m_strLocalFault = reason;
+    qCWarning(
+        lcSend, "Nothing was sent for message %d: %s", int(MessageId()), qUtf8Printable(reason));
+    SetStatus(kLocalFault);
+    Close();
 }
 
 void CSendSession::CloseAfterFailure(const QString& status)
@@ -147,7 +193,7 @@ void CSendSession::CloseAfterFailure(const QString& status)
     if (m_bClosing)
         return;
     SetStatus(status);
-    m_nResultCode = kStatusWaiting;
+    m_nResultCode = MessageStatus::Waiting;
     RecordResult();
     if (!m_bClosing)
         Close();
@@ -160,25 +206,42 @@ void CSendSession::RecordResult()
     if (m_bCurrentJudged || !m_pJob)
         return;
     m_bCurrentJudged = true;
+    const SendAttempt attempt { m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode,
+        m_strPagerId, m_strProvider, m_connection.Exchange().TerminalLine(),
+        COleDateTime::GetCurrentTime() };
     try {
-        const SendAttempt attempt { m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode,
-            m_strPagerId, m_strProvider, m_connection.Exchange().TerminalLine() };
-        if (const std::optional<std::int32_t> written = RecordAttemptResult(attempt))
+        if (const std::optional<MessageStatus> written = RecordAttemptResult(attempt))
             m_nResultCode = *written;
     } catch (const CDaoException& failure) {
-        ReportUnrecorded(failure.reason());
+        KeepUnrecorded(attempt, failure.reason());
         return;
     }
     m_host.SendResultRecorded();
 }
 
-void CSendSession::ReportUnrecorded(const QString& reason) const
+void CSendSession::KeepUnrecorded(const SendAttempt& attempt, const QString& reason)
 {
-    const QString outcome = m_nResultCode == kStatusSent
+    // An accepted page must never go out again: it is kept until the database takes its
+    // outcome, and the operator hears of it once per message. A failure that is not
+    // stored only costs the recipient an attempt less.
+    const bool kept = m_nResultCode == MessageStatus::Sent && m_pJournal;
+    if (!kept || m_pJournal->Keep(attempt))
+        ReportUnrecorded(reason, kept);
+    else
+        qCWarning(lcSend, "The outcome of message %d to user %d is kept until it can be stored: %s",
+            attempt.messageId, attempt.recipient, qUtf8Printable(reason));
+}
+
+void CSendSession::ReportUnrecorded(const QString& reason, bool kept) const
+{
+    const QString outcome = m_nResultCode == MessageStatus::Sent
         ? QStringLiteral("The page to %1 was accepted by the service provider")
         : QStringLiteral("The page to %1 failed");
     Prompt::current().inform(
-        (outcome + QStringLiteral(", but this could not be stored for message %2: %3"))
+        (outcome + QStringLiteral(", but this could not be stored for message %2: %3")
+            + (kept ? QStringLiteral("\n\nIt will not be sent again; its outcome is kept and "
+                                     "stored as soon as the database takes it.")
+                    : QString()))
             .arg(m_strPagerId.isEmpty() ? QStringLiteral("user %1").arg(m_nCurrentRecipient)
                                         : m_strPagerId)
             .arg(m_pJob->m_messageId)

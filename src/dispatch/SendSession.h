@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 
 class CModemList;
 
@@ -65,6 +66,8 @@ public:
         = QStringLiteral("Cancelled by user - closing connection");
     static inline const QString kTerminalEnded
         = QStringLiteral("Service provider ended the call - closing connection");
+    static inline const QString kLocalFault
+        = QStringLiteral("Cannot use the modem - nothing was sent");
 
     CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing = {});
     ~CSendSession() override;
@@ -72,7 +75,8 @@ public:
     CSendSession& operator=(const CSendSession&) = delete;
 
     // Takes the first recipient, finds the modem, opens the line, places the call and
-    // starts the timer. An order without recipients closes at once.
+    // starts the timer. An order without recipients closes at once, and so does a send
+    // whose line this side cannot use (see LocalFault).
     void Start();
     // One tick: the exchange's wake-up repetition, then the time-out.
     void OnTimer();
@@ -85,10 +89,15 @@ public:
     // The message being sent; 0 once the send has closed.
     std::int32_t MessageId() const { return m_pJob ? m_pJob->m_messageId : 0; }
     std::int32_t TickCount() const { return m_nTickCount; }
-    std::int32_t ResultCode() const { return m_nResultCode; }
+    std::int32_t ResultCode() const { return StatusValue(m_nResultCode); }
     const QString& StatusText() const { return m_strStatus; }
     // The terminal's last message-sequence line in this send; empty before it said one.
     const QString& TerminalLine() const { return m_strTerminalLine; }
+    // Empty unless the send ended because this side could not use its line (no line
+    // device of the stored name, one that cannot be opened or set up, a modem that does
+    // not answer its commands); then why, naming the line device. Such a send records
+    // nothing for anybody. Set before the host hears SendClosed.
+    const QString& LocalFault() const { return m_strLocalFault; }
 
 private:
     void OnLineConnected(std::uintptr_t wParam) override;
@@ -99,16 +108,22 @@ private:
     void OnTapTerminalLine(const QString& line) override;
 
     void SetStatus(const QString& text);
+    // Finds the stored modem, opens its line and places the call; why this side cannot,
+    // or nothing.
+    std::optional<QString> PlaceModemCall();
+    // Closes at once recording nothing: the line failed on this side, for the reason given.
+    void CloseAfterLocalFault(const QString& reason);
     bool TakeNextRecipient();
     void RecordResult();
-    void ReportUnrecorded(const QString& reason) const;
+    void KeepUnrecorded(const SendAttempt& attempt, const QString& reason);
+    void ReportUnrecorded(const QString& reason, bool kept) const;
     void CloseAfterFailure(const QString& status);
     void Close();
 
     std::int32_t m_nCurrentRecipient = 0;
     std::int32_t m_nTickCount = 0;
     std::unique_ptr<CSendJob> m_pJob;
-    std::int32_t m_nResultCode = kStatusWaiting;
+    MessageStatus m_nResultCode = MessageStatus::Waiting;
     QString m_strAccessNumber;
     std::int32_t m_nStopBits = 1;
     char m_cParity = 'N';
@@ -119,8 +134,10 @@ private:
     QString m_strMessage;
     QString m_strStatus;
     QString m_strTerminalLine;
+    QString m_strLocalFault;
     QString m_strProvider;
     QString m_strPassword;
+    COutcomeJournal* m_pJournal = nullptr;
 
     CModemList& m_modems;
     ISendHost& m_host;
@@ -128,6 +145,9 @@ private:
     CModemConnection m_connection;
     QTimer m_timer;
     bool m_bClosing = false;
+    // Set once the call has connected: from then on a time-out is the recipient's
+    // failed attempt.
+    bool m_bConnected = false;
     // Set once the current recipient's outcome has been decided.
     bool m_bCurrentJudged = false;
 };

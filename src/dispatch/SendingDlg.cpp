@@ -108,7 +108,7 @@ void CSendingDlg::SendResultRecorded()
 void CSendingDlg::SendClosed()
 {
     m_bSendClosed = true;
-    m_owner.SendingWindowClosed();
+    m_owner.SendingWindowClosed(m_session->LocalFault());
     hide();
     deleteLater();
 }

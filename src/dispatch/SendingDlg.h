@@ -18,7 +18,8 @@ public:
     // A recipient's outcome was written to the database.
     virtual void SendResultRecorded(std::int32_t messageId) = 0;
     // The send has closed; the window goes once control returns to the event loop.
-    virtual void SendingWindowClosed() = 0;
+    // `lineFault` says why when it failed on this side before any call was made.
+    virtual void SendingWindowClosed(const QString& lineFault) = 0;
 };
 
 // The small modeless "Sending Message" window that shows one send: its status line and

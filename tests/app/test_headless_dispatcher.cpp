@@ -86,6 +86,25 @@ private slots:
             QVERIFY2(second->said(line), qPrintable(second->output()));
     }
 
+    // Two dispatchers started together on due messages: each page goes out once.
+    void twoDispatchersStartedTogetherSendEachPageOnce()
+    {
+        startSimulator();
+        for (int user : { 1, 2 })
+            m_db->exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
+                { m_db->addMessageRow(user, 0, QStringLiteral("Together %1").arg(user)) });
+        std::unique_ptr<RunningProgram> first = startDispatcher();
+        std::unique_ptr<RunningProgram> second = startDispatcher();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2,
+            RunningProgram::kProgramMs);
+        for (RunningProgram* dispatcher : { first.get(), second.get() }) {
+            dispatcher->signal(SIGTERM);
+            QCOMPARE(dispatcher->finish(), 0);
+        }
+        QCOMPARE(pagesLogged(), 2);
+    }
+
     void commandLines_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -181,11 +181,13 @@ private slots:
     }
 
     // While another program holds the dispatcher lock the window says who it is and sends
-    // nothing, but shows what other programs queue; once the lock is free it takes over.
+    // nothing, but shows what other programs queue; once the lock is free it takes over,
+    // and lets it go again once sending is switched off, for a dispatcher that can send.
     void sharesTheDatabaseWithAnotherDispatcher()
     {
         TempDatabase db;
         PresetPrompt prompt;
+        QVERIFY(AppSettings::WriteModemName("Office"));
         CQuillpostApp app;
         const std::int32_t ann = db.addUser("Ann Lee", "555 0101");
         db.addProvider("Metro Paging", "5550199", 1);
@@ -205,14 +207,19 @@ private slots:
         QVERIFY(!app.IsSendInProgress());
         QVERIFY(pane->isVisible());
 
+        db.exec("UPDATE Messages SET Status = 1"); // nothing to send: only the lock is wanted
         other.Release();
-        app.DisableSending(); // no send is wanted here, only the lock
         app.RunScheduler();
         QVERIFY(!pane->isVisible());
         CDispatcherLock probe(QStringLiteral("probe"));
         QVERIFY(!probe.TryAcquire());
         QVERIFY2(probe.RefusalReason().startsWith("the Quillpost desktop program"),
             qPrintable(probe.RefusalReason()));
+
+        app.DisableSending();
+        app.RunScheduler();
+        QVERIFY(probe.TryAcquire());
+        QVERIFY(!pane->isVisible());
         QVERIFY(prompt.shown.isEmpty());
     }
 

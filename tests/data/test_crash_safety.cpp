@@ -110,8 +110,9 @@ int Write(const QString& path, unsigned seed)
                     COleDateTime(2026, 1, 1, 0, 0, 0), recipients);
             out << "queued " << *id << Qt::endl;
             for (std::int32_t recipient : recipients)
-                RecordAttemptResult({ *id, recipient, random() % 2 ? kStatusSent : kStatusWaiting,
-                    "1001", "North", "211 Page(s) Sent" });
+                RecordAttemptResult(
+                    { *id, recipient, random() % 2 ? MessageStatus::Sent : MessageStatus::Waiting,
+                        "1001", "North", "211 Page(s) Sent", std::nullopt });
             if (previous && n % 4 == 3) {
                 out << "deleting " << *previous << Qt::endl;
                 DeleteMessageRows(*previous);

@@ -5,6 +5,7 @@
 #include "ReliabilityFigures.h"
 #include "SimulatedLine.h"
 #include "TempSettings.h"
+#include "data/MessageStatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -53,7 +54,8 @@ RowCheck CheckRows(const TempDatabase& db, const QList<AcceptedPage>& pages)
         }
         const int status = rows[i].section(' ', 0, 0).toInt();
         const int retries = rows[i].section(' ', 1).toInt();
-        if ((status == kStatusSent) != acknowledged || retries > 1 || status == kStatusFailed) {
+        if ((status == MessageStatus::Sent) != acknowledged || retries > 1
+            || status == MessageStatus::Failed) {
             ++check.lost;
             check.fault += QStringLiteral(" pager %1: Status and Retries %2, acknowledged %3;")
                                .arg(kPagers[i], rows[i])
@@ -192,7 +194,7 @@ private slots:
             ended += telephony.count("lineShutdown");
             telephony.calls.clear();
             QCOMPARE(db.scalar("SELECT Status FROM Messages WHERE ID = ?", { row }).toInt(),
-                kStatusSent);
+                StatusValue(MessageStatus::Sent));
             sim.readAll(); // what the terminal printed would otherwise pile up here
             if (i == kWarmUp) {
                 fds = CountEntries("/proc/self/fd");

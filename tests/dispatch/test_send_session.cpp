@@ -9,8 +9,12 @@
 #include "TempSettings.h"
 #include "WriteLockHolder.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+#include <pty.h>
 #include <thread>
+#include <unistd.h>
 
 using quillpost::sim::PagingSimulator;
 using quillpost::sim::SimConfig;
@@ -66,7 +70,25 @@ struct Case
     // after the terminal took the page, 2 until the send has closed.
     int lock = 0;
     int sends = 1; // in a row on one modem, each finding the next due message; the last checked
+    // In place of the simulator's modem: "gone", a device that does not exist; "silent", a
+    // terminal nobody answers on. "refused": the simulator stopped, its port closed.
+    QString line {};
+    QByteArray init {}; // the modem's init command, when not the default
+    QString fault {}; // what LocalFault said as the send closed; "%1": the modem's device
 };
+
+// Makes the simulated line's modem one on `device`, with `init` when given.
+void ConfigureModem(const QString& device, const QByteArray& init)
+{
+    ConfigureSimulatedLine(QStringLiteral("hayes"), device);
+    if (init.isEmpty())
+        return;
+    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    settings.beginWriteArray(QStringLiteral("Lines"));
+    settings.setArrayIndex(0);
+    settings.setValue(QStringLiteral("init"), init);
+    settings.endArray();
+}
 
 } // namespace
 
@@ -124,15 +146,40 @@ private slots:
         // then "[p CR".
         QTest::newRow("replies in pieces of 11 bytes: the go-ahead split after its CR")
             << Case { Faults({ .chunkSize = 11 }), { 0 }, { kSentRow }, oneLogged, sent, 1, true };
-        QTest::newRow("garbage: no prompt comes, the time-out records nothing")
-            << Case { Faults({ .garbage = true }), { 0 }, { kUntouched }, {}, timedOut, 0, false, 0,
-                   2 };
-        QTest::newRow("silence: the time-out records nothing")
-            << Case { Faults({ .silentAfterConnect = true }), { 1 }, { "0,1," + kQueued }, {},
+        // A terminal that took the call and then failed to go on is the recipient's failed
+        // attempt, as a lost line is.
+        QTest::newRow("garbage: no prompt comes, the time-out counts an attempt")
+            << Case { Faults({ .garbage = true }), { 0 }, { kFailedOnce }, { LogEntry("1001", 0) },
                    timedOut, 0, false, 0, 2 };
-        QTest::newRow("no modem of the stored name: nothing dialled, nothing recorded")
-            << Case { {}, { 0 }, { kUntouched }, {}, timedOut, 0, false, 0, 2, {}, {},
-                   "Other modem", "Cannot find designated modem - please set the modem name" };
+        QTest::newRow("silence: the fourth time-out gives up")
+            << Case { Faults({ .silentAfterConnect = true }), { 3 }, { "2,4," + kNow },
+                   { LogEntry("1001", 2) }, timedOut, 0, false, 0, 2 };
+        // A line this side cannot use costs nobody an attempt, not even the one that would be
+        // the last; the send closes at once and says why.
+        const auto localFault = [](const QString& fault, const QString& line,
+                                    const QByteArray& init = {}, const QString& stored = {}) {
+            Case c { {}, { 3 }, { "0,3," + kQueued }, {}, CSendSession::kLocalFault, 0, true, 0 };
+            c.modem = stored.isEmpty() ? kSimulatedLineName : stored;
+            c.line = line;
+            c.init = init;
+            c.fault = fault;
+            return c;
+        };
+        const QString modem = QStringLiteral("The modem \"%1\" does not answer its commands: ")
+                                  .arg(kSimulatedLineName);
+        QTest::newRow("no modem of the stored name")
+            << localFault("No line device is named \"Other modem\"", {}, {}, "Other modem");
+        QTest::newRow("the modem's device does not exist") << localFault("The line device \""
+                + kSimulatedLineName + "\" cannot be opened: %1: No such file or directory",
+            "gone");
+        QTest::newRow("the modem refuses its init command")
+            << localFault(modem + "AT&Q9 was answered with ERROR", {}, "AT&Q9");
+        QTest::newRow("nobody answers the modem's init command")
+            << localFault(modem + "no reply to ATZ within 5 seconds", "silent");
+        Case noListener { {}, { 0 }, { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0 };
+        noListener.logins = 0;
+        noListener.line = "refused";
+        QTest::newRow("TCP connection refused counts an attempt") << noListener;
         QTest::newRow("accented letters lose their accents, the rest becomes ?")
             << Case { {}, { 0 }, { kSentRow }, oneLogged, sent, 1, false, 1, 100, {}, {},
                    kSimulatedLineName, {}, "Caf\u00e9 \u20ac5 na\u00efve", "Cafe ?5 naive" };
@@ -196,6 +243,25 @@ private slots:
         PresetPrompt prompt;
         PagingSimulator sim(c.sim);
         QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text, kQueued);
+        QTemporaryDir folder;
+        int master = -1, slave = -1; // a terminal nobody answers on
+        const auto closeTerminal = qScopeGuard([&] {
+            for (int fd : { master, slave })
+                if (fd >= 0)
+                    close(fd);
+        });
+        QString device = sim.slavePath();
+        if (c.line == "gone") {
+            device = folder.filePath("ttyGone");
+        } else if (c.line == "silent") {
+            char name[256] = {};
+            QVERIFY(openpty(&master, &slave, name, nullptr, nullptr) == 0);
+            device = QString::fromLocal8Bit(name);
+        } else if (c.line == "refused") {
+            sim.stop();
+        }
+        if (device != sim.slavePath() || !c.init.isEmpty())
+            ConfigureModem(device, c.init);
         db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
         if (!c.setup.isEmpty())
             db.exec(c.setup);
@@ -219,8 +285,14 @@ private slots:
         lock.reset();
         QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
         QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
-        QCOMPARE(send.statuses.first(), CSendSession::kCalling);
+        // A send that finds its modem is calling before anything else.
+        QCOMPARE(send.statuses.first(),
+            c.modem == kSimulatedLineName ? CSendSession::kCalling : c.status);
         QCOMPARE(send.statuses.last(), c.status);
+        QCOMPARE(send.localFault, QString(c.fault).replace("%1", device));
+        // Closed at once, or as soon as the modem is found silent: long before the time-out.
+        if (!c.fault.isEmpty())
+            QVERIFY(send.session->TickCount() < 100);
         // The terminal's last words were shown as they came.
         const QString said = c.log.isEmpty() ? QString() : c.log.last().section(',', 2, -1);
         if (!said.isEmpty())

@@ -73,10 +73,10 @@ private slots:
         m_db->addUser("Ben", "200");
         m_db->addUser("Cai", "300", 0, { 0, ward });
         // Message 1 went to all three: sent, failed for good, still waiting.
-        m_db->addMessageRow(1, 1, "Fire drill" + Suffix, kStatusSent);
-        m_db->addMessageRow(2, 1, "Fire drill" + Suffix, kStatusFailed);
-        m_db->addMessageRow(3, 1, "Fire drill" + Suffix, kStatusWaiting);
-        m_db->addMessageRow(2, 4, "Lunch", kStatusSent);
+        m_db->addMessageRow(1, 1, "Fire drill" + Suffix, StatusValue(MessageStatus::Sent));
+        m_db->addMessageRow(2, 1, "Fire drill" + Suffix, StatusValue(MessageStatus::Failed));
+        m_db->addMessageRow(3, 1, "Fire drill" + Suffix, StatusValue(MessageStatus::Waiting));
+        m_db->addMessageRow(2, 4, "Lunch", StatusValue(MessageStatus::Sent));
 
         m_doc = std::make_unique<CQuillpostDoc>();
         m_view = ShowLoadedTree(*m_doc);
@@ -108,7 +108,8 @@ private slots:
             QCOMPARE(selectedNames(dlg), QStringList({ "Ann", "Cai" }));
             QCOMPARE(dlg->findChild<QPlainTextEdit*>("messageEdit")->toPlainText(),
                 "Fire drill" + Suffix);
-            RecordAttemptResult(1, 3, kStatusSent);
+            RecordAttemptResult(
+                { 1, 3, MessageStatus::Sent, "300", "Metro", "211 Page(s) Sent", std::nullopt });
             m_doc->ReloadAll();
             m_view->RefreshTree();
             QCOMPARE(m_view->ContextRecord(), nullptr);
@@ -202,7 +203,7 @@ private slots:
         QFETCH(bool, byDoubleClick);
         const QStringList texts = messageItems();
         RecordAttemptResult(
-            SendAttempt { 1, 3, kStatusWaiting, "300", "Metro", "511 Invalid Pager ID" });
+            { 1, 3, MessageStatus::Waiting, "300", "Metro", "511 Invalid Pager ID", std::nullopt });
         m_doc->ReloadAll();
         m_view->RefreshTree();
         m_view->expandAll();

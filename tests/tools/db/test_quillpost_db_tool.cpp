@@ -148,7 +148,7 @@ private slots:
             for (const auto& entry : message->m_recipients)
                 QVERIFY(doc.FindProviderForUser(entry->m_recipient)
                     && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
-            if (message->m_status == 0)
+            if (message->m_status == MessageStatus::Waiting)
                 ++waiting[message->m_requiredSendTime <= CurrentQuillTime() ? 0 : 1];
         }
         QCOMPARE(waiting[1], 1);

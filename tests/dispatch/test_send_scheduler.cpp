@@ -1,0 +1,228 @@
+// The one scheduler with real sends against simulated providers on TCP, each run
+// driven by hand and its send awaited: what a desk meets when the database or a
+// provider fails.
+#include "PresetPrompt.h"
+#include "SimulatedLine.h"
+#include "TempDatabase.h"
+#include "TempSettings.h"
+#include "data/QuillpostDoc.h"
+#include "dispatch/OutcomeJournal.h"
+#include "dispatch/SendScheduler.h"
+#include "dispatch/SendSession.h"
+#include "modem/LineProbe.h"
+#include "modem/ModemList.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <QTest>
+#include <memory>
+
+using quillpost::sim::PagingSimulator;
+using quillpost::sim::SimConfig;
+
+namespace {
+
+constexpr int kWaitMs = 60000;
+
+// A program around the scheduler, as small as a host can be: it keeps the document,
+// starts each send and tells the scheduler when it closed.
+class Desk final : public ISchedulerHost, public ISendHost
+{
+public:
+    Desk()
+        : modems(AppSettingsModemName)
+    {
+        doc.ReloadAll();
+    }
+
+    // One scheduler run, and the send it started to its end. False when none started.
+    bool Run()
+    {
+        scheduler.Run();
+        if (!session)
+            return false;
+        // An event loop of its own, not QTest::qWaitFor: that sleeps between looks, and
+        // the send's short ticks would then come at its pace.
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &waiting, &QEventLoop::quit);
+        deadline.start(kWaitMs);
+        if (!closed)
+            waiting.exec();
+        if (!closed)
+            qFatal("A send did not close by its time-out");
+        scheduler.SendEnded(session->LocalFault());
+        session.reset();
+        return true;
+    }
+
+    CQuillpostDoc* SchedulerDocument() override { return &doc; }
+    bool IsSendInProgress() const override { return session && !closed; }
+    bool HasLineDevice() const override { return true; }
+    std::optional<QString> LineFault() override { return SendLineFault(modems); }
+    void OutcomeRecorded(std::int32_t messageId) override { doc.ReloadMessage(messageId); }
+    void DispatcherLockChanged(bool, const QString&) override { }
+    void StartSend(SendOrder order) override
+    {
+        closed = false;
+        session = std::make_unique<CSendSession>(
+            std::move(order), modems, *this, SendTiming { 2, 0, 0 });
+        session->Start();
+    }
+
+    void ShowSendStatus(const QString&) override { }
+    void SendResultRecorded() override { doc.ReloadMessage(session->MessageId()); }
+    void SendClosed() override
+    {
+        closed = true;
+        waiting.quit();
+    }
+
+    static QString AppSettingsModemName() { return kSimulatedLineName; }
+
+    CQuillpostDoc doc;
+    CModemList modems;
+    CSendScheduler scheduler { *this, QStringLiteral("the scheduler test") };
+    std::unique_ptr<CSendSession> session;
+    bool closed = true;
+    QEventLoop waiting;
+};
+
+} // namespace
+
+class TestSendScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_settings = std::make_unique<TempSettings>();
+        m_db = std::make_unique<TempDatabase>();
+    }
+    void cleanup()
+    {
+        m_sims.clear();
+        m_db.reset();
+        m_settings.reset();
+    }
+
+    // A page the terminal accepted is never paged again while its outcome cannot be
+    // stored, however many runs pass; the operator hears of it once, and the outcome
+    // kept beside the database is stored by the first run after a restart.
+    void acceptedPageIsKeptUntilItCanBeStored()
+    {
+        PresetPrompt prompt;
+        const int row = queue(provider(), "Ann", "Kept");
+        // Only a changed Status is refused: the check before dialling still passes.
+        m_db->exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages WHEN NEW.Status <> OLD.Status "
+                   "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        {
+            Desk desk;
+            QVERIFY(desk.Run());
+            QVERIFY(!desk.Run());
+            QVERIFY(!desk.Run());
+            QCOMPARE(m_sims[0]->pageCount(), 1);
+            QCOMPARE(prompt.shown.size(), 1);
+            QVERIFY2(prompt.shown[0].contains("could not be stored for message")
+                    && prompt.shown[0].contains("It will not be sent again"),
+                qPrintable(prompt.shown[0]));
+            QVERIFY(QFile::exists(COutcomeJournal::JournalPath(m_db->filePath())));
+        }
+        m_db->exec("DROP TRIGGER refuse");
+        Desk restarted;
+        QVERIFY(!restarted.Run());
+        QCOMPARE(status(row), "1/0");
+        QCOMPARE(m_sims[0]->pageCount(), 1);
+        QVERIFY(!QFile::exists(COutcomeJournal::JournalPath(m_db->filePath())));
+    }
+
+    // While the database refuses every write, nothing is dialled and the operator is
+    // told once; once it takes writes again the page goes out.
+    void nothingIsDialledWhileTheDatabaseRefusesWrites()
+    {
+        PresetPrompt prompt;
+        const int row = queue(provider(), "Ann", "Later");
+        m_db->exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages "
+                   "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        Desk desk;
+        QVERIFY(!desk.Run());
+        QVERIFY(!desk.Run());
+        QCOMPARE(m_sims[0]->callCount(), 0);
+        QCOMPARE(prompt.shown.size(), 1);
+        QVERIFY2(prompt.shown[0].contains("the disk is full"), qPrintable(prompt.shown[0]));
+        m_db->exec("DROP TRIGGER refuse");
+        QVERIFY(desk.Run());
+        QCOMPARE(status(row), "1/0");
+    }
+
+    // A terminal that answers the call and then falls silent costs its recipient an
+    // attempt at each time-out, and the fourth gives the page up; meanwhile the other
+    // provider's page, queued later, goes out after the first time-out.
+    void silentProviderHoldsUpNoOther()
+    {
+        PresetPrompt prompt;
+        SimConfig silent;
+        silent.faults.silentAfterConnect = true;
+        const int stuck = queue(provider(silent), "Ann", "Stuck");
+        const int other = queue(provider(), "Bob", "Other");
+        Desk desk;
+        QVERIFY(desk.Run());
+        QCOMPARE(status(stuck), "0/1");
+        QVERIFY(desk.Run());
+        QCOMPARE(status(other), "1/0");
+        for (int run = 0; run < 3; ++run)
+            QVERIFY(desk.Run());
+        QCOMPARE(status(stuck), "2/4");
+        QVERIFY(!desk.Run());
+        QCOMPARE(prompt.shown, QStringList());
+    }
+
+    // A send that fails on this side (no line device of the chosen name) costs nobody
+    // an attempt; the operator is told once, and no send starts until the line is there.
+    void missingLineCostsNoAttempt()
+    {
+        PresetPrompt prompt;
+        const int row = queue(provider(), "Ann", "Wait for the modem");
+        QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", "Elsewhere");
+        Desk desk;
+        QVERIFY(desk.Run());
+        QVERIFY(!desk.Run());
+        QCOMPARE(status(row), "0/0");
+        QCOMPARE(prompt.shown.size(), 1);
+        QVERIFY2(prompt.shown[0].contains(kSimulatedLineName), qPrintable(prompt.shown[0]));
+        QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", kSimulatedLineName);
+        QVERIFY(desk.Run());
+        QCOMPARE(status(row), "1/0");
+    }
+
+private:
+    // A simulated provider on TCP, reached through the one tcp line device.
+    int provider(const SimConfig& config = {})
+    {
+        m_sims.push_back(std::make_unique<PagingSimulator>(config));
+        const QString number = StartSimulatedLine(*m_sims.back(), true);
+        return m_db->addProvider(QStringLiteral("P%1").arg(m_sims.size()), number, 1);
+    }
+    // A message of its own to a new user of the provider; its one row.
+    int queue(int providerId, const QString& user, const QString& text)
+    {
+        const int row = m_db->addMessageRow(
+            m_db->addUser(user, QString::number(1000 + providerId), providerId), 0, text);
+        m_db->exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { row });
+        return row;
+    }
+    QString status(int row) const
+    {
+        return m_db->scalar("SELECT Status || '/' || Retries FROM Messages WHERE ID = ?", { row })
+            .toString();
+    }
+
+    std::unique_ptr<TempSettings> m_settings;
+    std::unique_ptr<TempDatabase> m_db;
+    std::vector<std::unique_ptr<PagingSimulator>> m_sims;
+};
+
+QTEST_GUILESS_MAIN(TestSendScheduler)
+#include "test_send_scheduler.moc"
