@@ -136,7 +136,8 @@ void CHeadlessDispatcher::SendClosed()
 
 void CHeadlessDispatcher::inform(const QString& text)
 {
-    m_log(QStringLiteral("Error: %1").arg(text));
+    // One line per step: a message box's paragraphs run on in the log.
+    m_log(QStringLiteral("Error: %1").arg(text.simplified()));
 }
 
 bool CHeadlessDispatcher::askYesNo(const QString& text)

@@ -127,7 +127,7 @@ std::optional<QString> OutcomeWriteRefusal(std::int32_t messageId, std::int32_t 
                 { messageId, recipient }, QStringLiteral("The database refuses to be written"));
         return std::nullopt;
     } catch (const CDaoException& failure) {
-        qCWarning(lcDatabase, "A page's outcome could not be stored now: %s",
+        qCDebug(lcDatabase, "A page's outcome could not be stored now: %s",
             qUtf8Printable(failure.reason()));
         return failure.reason();
     }
