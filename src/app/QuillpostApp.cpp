@@ -117,9 +117,6 @@ void CQuillpostApp::SendResultRecorded(std::int32_t messageId)
     // shows: re-reading that message keeps the document current at the cost of a few
     // rows, where reading every table and rebuilding the tree after each page would
     // hold up a long send on a large database by seconds a page.
-    if (m_pDoc->ReloadMessage(messageId))
-        return;
-    m_pDoc->ReloadAll();
-    if (m_pTreeView)
+    if (m_pDoc->CatchUpWithMessage(messageId) && m_pTreeView)
         m_pTreeView->RefreshTree();
 }

@@ -2,7 +2,6 @@
 
 #include "app/MainFrame.h"
 #include "dispatch/SendScheduler.h"
-#include "modem/LineProbe.h"
 #include "dispatch/SendingDlg.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
@@ -57,15 +56,13 @@ public:
     void DisableSending() override { m_bSendingDisabled = true; }
 
     // The line devices, matched against the stored modem name at every discovery.
-    CModemList& ModemList() { return m_modemList; }
+    CModemList& ModemList() override { return m_modemList; }
     const QString& ModemName() const { return m_strModemName; }
     // Keeps the name and stores it; the operator is told when it cannot be stored.
     void SetModemName(const QString& name);
 
 private:
     CQuillpostDoc* SchedulerDocument() override { return m_pDoc; }
-    bool HasLineDevice() const override { return !m_strModemName.isEmpty(); }
-    std::optional<QString> LineFault() override { return SendLineFault(m_modemList); }
     void OutcomeRecorded(std::int32_t messageId) override { SendResultRecorded(messageId); }
     void DispatcherLockChanged(bool held, const QString& refusal) override;
     void StartSend(SendOrder order) override;

@@ -212,3 +212,11 @@ CServiceProvider* CQuillpostDoc::FindProvider(std::int32_t providerId) const
     }
     return providerId == 0 ? m_providers.front().get() : nullptr;
 }
+
+bool CQuillpostDoc::CatchUpWithMessage(std::int32_t messageId)
+{
+    if (ReloadMessage(messageId))
+        return false;
+    ReloadAll();
+    return true;
+}

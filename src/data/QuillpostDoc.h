@@ -31,6 +31,9 @@ public:
     // read, or they are no longer the same recipients in the same order: the caller
     // then reloads everything.
     bool ReloadMessage(std::int32_t messageId);
+    // ReloadMessage, or ReloadAll where that cannot be done; true when every table was
+    // read again, which the tree then shows.
+    bool CatchUpWithMessage(std::int32_t messageId);
 
     QString GetTelephoneNumber(std::int32_t userId) const;
     CServiceProvider* FindProviderForUser(std::int32_t userId) const;

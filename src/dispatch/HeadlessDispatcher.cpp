@@ -56,15 +56,9 @@ void CHeadlessDispatcher::RunScheduler()
         m_timer.start();
 }
 
-bool CHeadlessDispatcher::HasLineDevice() const
-{
-    return !m_modems.StoredModemName().isEmpty();
-}
-
 void CHeadlessDispatcher::OutcomeRecorded(std::int32_t messageId)
 {
-    if (!m_doc.ReloadMessage(messageId))
-        m_doc.ReloadAll();
+    m_doc.CatchUpWithMessage(messageId);
     m_log(QStringLiteral("Message %1: the outcome kept while the database would not take it "
                          "is stored now.")
               .arg(messageId));
@@ -107,8 +101,7 @@ void CHeadlessDispatcher::ShowTerminalLine(const QString& line)
 void CHeadlessDispatcher::SendResultRecorded()
 {
     // The copy of the message must show the outcome before the next run chooses.
-    if (!m_doc.ReloadMessage(m_nMessageId))
-        m_doc.ReloadAll();
+    m_doc.CatchUpWithMessage(m_nMessageId);
     const std::int32_t recipient = m_session->CurrentRecipient();
     m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
               .arg(m_nMessageId)

@@ -2,7 +2,6 @@
 
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendScheduler.h"
-#include "modem/LineProbe.h"
 #include "dispatch/SendSession.h"
 #include "platform/Prompt.h"
 
@@ -49,8 +48,7 @@ private:
 
     CQuillpostDoc* SchedulerDocument() override { return &m_doc; }
     bool IsSendInProgress() const override { return IsSending(); }
-    bool HasLineDevice() const override;
-    std::optional<QString> LineFault() override { return SendLineFault(m_modems); }
+    CModemList& ModemList() override { return m_modems; }
     void OutcomeRecorded(std::int32_t messageId) override;
     void DispatcherLockChanged(bool held, const QString& refusal) override;
     void StartSend(SendOrder order) override;

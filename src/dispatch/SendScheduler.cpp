@@ -2,6 +2,8 @@
 
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendResult.h"
+#include "modem/LineProbe.h"
+#include "modem/ModemList.h"
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoRecordset.h"
@@ -29,18 +31,18 @@ void CSendScheduler::Run()
         m_host.DocumentReloaded();
     if (!holding || !LineUsable())
         return;
-    SendChoiceRules rules { m_journal.Recipients(), m_lastCall };
-    std::optional<SendOrder> order = ChooseDueSend(*doc, rules);
+    m_rules.settled = m_journal.Recipients();
+    std::optional<SendOrder> order = ChooseDueSend(*doc, m_rules);
     if (!order || !DatabaseTakesOutcome(*order))
         return;
-    m_lastCall[order->providerId] = ++m_nCalls;
+    m_rules.lastCall[order->providerId] = ++m_nCalls;
     order->journal = &m_journal;
     m_host.StartSend(std::move(*order));
 }
 
 bool CSendScheduler::CouldSend() const
 {
-    return !m_host.IsSendingDisabled() && m_host.HasLineDevice();
+    return !m_host.IsSendingDisabled() && !m_host.ModemList().StoredModemName().isEmpty();
 }
 
 // The host hears of the lock only when its state changes, so that a log says it once.
@@ -101,7 +103,7 @@ bool CSendScheduler::LineUsable()
 {
     if (m_strLineFault.isEmpty())
         return true;
-    if (const std::optional<QString> fault = m_host.LineFault()) {
+    if (const std::optional<QString> fault = SendLineFault(m_host.ModemList())) {
         qCDebug(lcLine, "The line is still unusable: %s", qUtf8Printable(*fault));
         return false;
     }

@@ -6,9 +6,8 @@
 
 #include <QString>
 #include <cstdint>
-#include <map>
-#include <optional>
 
+class CModemList;
 class CQuillpostDoc;
 
 // What a scheduler run asks of the program it runs in: the desktop program answers
@@ -24,11 +23,8 @@ public:
     virtual bool IsSendInProgress() const = 0;
     // True once the operator has switched sending off for this session.
     virtual bool IsSendingDisabled() const { return false; }
-    // Whether a line device to send through is chosen at all.
-    virtual bool HasLineDevice() const = 0;
-    // Why the chosen line cannot be used now (it is checked again at every run after a
-    // send failed on this side); nothing once it can.
-    virtual std::optional<QString> LineFault() { return std::nullopt; }
+    // The line devices the host's sends go through, with the modem name chosen.
+    virtual CModemList& ModemList() = 0;
     // The document was read again because another program changed the database.
     virtual void DocumentReloaded() { }
     // A message's outcome, kept while the database would not take it, is stored now.
@@ -77,7 +73,8 @@ private:
     ISchedulerHost& m_host;
     CDispatcherLock m_lock;
     COutcomeJournal m_journal;
-    std::map<std::int32_t, std::uint64_t> m_lastCall;
+    // The settled recipients are the journal's, taken afresh at every run.
+    SendChoiceRules m_rules;
     std::uint64_t m_nCalls = 0;
     QString m_strLastRefusal;
     QString m_strLineFault;

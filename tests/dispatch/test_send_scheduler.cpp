@@ -9,7 +9,6 @@
 #include "dispatch/OutcomeJournal.h"
 #include "dispatch/SendScheduler.h"
 #include "dispatch/SendSession.h"
-#include "modem/LineProbe.h"
 #include "modem/ModemList.h"
 
 #include <QEventLoop>
@@ -59,8 +58,7 @@ public:
 
     CQuillpostDoc* SchedulerDocument() override { return &doc; }
     bool IsSendInProgress() const override { return session && !closed; }
-    bool HasLineDevice() const override { return true; }
-    std::optional<QString> LineFault() override { return SendLineFault(modems); }
+    CModemList& ModemList() override { return modems; }
     void OutcomeRecorded(std::int32_t messageId) override { doc.ReloadMessage(messageId); }
     void DispatcherLockChanged(bool, const QString&) override { }
     void StartSend(SendOrder order) override

@@ -139,19 +139,25 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
     if (!m_database.open()) {
         const CDaoException failure = DaoExceptionFromSqlError(
             m_database.lastError(), QStringLiteral("Cannot open %1").arg(m_path));
-        m_database = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connectionName);
+        Forget();
         throw failure;
     }
     m_bSharesLinkedSqlite = DriverSharesLinkedSqlite(m_database);
     try {
         UseWriteAheadLog();
     } catch (...) {
-        m_database.close();
-        m_database = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connectionName);
+        Forget();
         throw;
     }
+}
+
+// A connection name Qt still knows would keep the file open after this object is gone.
+void DaoConnection::Forget()
+{
+    m_repeated.clear();
+    m_database.close();
+    m_database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
 }
 
 // Only a file SQLite refuses is read by hand, for the reason to give: none of the
@@ -204,10 +210,7 @@ void DaoConnection::RequireQuillpostTables()
 
 DaoConnection::~DaoConnection()
 {
-    m_repeated.clear();
-    m_database.close();
-    m_database = QSqlDatabase();
-    QSqlDatabase::removeDatabase(m_connectionName);
+    Forget();
 }
 
 QSqlQuery& DaoConnection::ExecuteRepeated(

@@ -79,6 +79,7 @@ public:
 
 private:
     void UseWriteAheadLog();
+    void Forget();
     void RequireDatabase(const QSqlError& error) const;
 
     QString m_path;

@@ -2,20 +2,18 @@
 
 #include "platform/LogCategories.h"
 #include "platform/db/DaoConnection.h"
+#include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
-#include <atomic>
 
 #include <sys/stat.h>
 
-CDatabaseWatch::~CDatabaseWatch()
-{
-    Close();
-}
+// Out of line: the connection's type is complete only here.
+CDatabaseWatch::CDatabaseWatch() = default;
+CDatabaseWatch::~CDatabaseWatch() = default;
 
 bool CDatabaseWatch::HasChanged()
 {
@@ -42,7 +40,7 @@ CDatabaseWatch::Sight CDatabaseWatch::Look()
     sight.inode = std::uint64_t(status.st_ino);
     if (sight != m_opened)
         Close();
-    if (m_connectionName.isEmpty() && !Open(sight))
+    if (!m_connection && !Open(sight))
         return sight;
     sight.version = DataVersion();
     return sight;
@@ -50,7 +48,7 @@ CDatabaseWatch::Sight CDatabaseWatch::Look()
 
 std::optional<std::int64_t> CDatabaseWatch::DataVersion()
 {
-    QSqlQuery query(m_database);
+    QSqlQuery query(m_connection->database());
     if (query.exec(QStringLiteral("PRAGMA data_version")) && query.next())
         return query.value(0).toLongLong();
     qCDebug(lcDatabase, "Cannot read the data version of %s: %s", qUtf8Printable(m_opened.path),
@@ -58,24 +56,15 @@ std::optional<std::int64_t> CDatabaseWatch::DataVersion()
     return std::nullopt;
 }
 
-// Opened for writing as the record sets open it, though it never writes: the last
+// A connection as the record sets open theirs, though it never writes: the last
 // connection to close a file in write-ahead-log mode folds the log into the file and
-// removes it, and the watch's is usually the last one. Like theirs, it never creates
-// the file.
+// removes it, and the watch's is usually the last one.
 bool CDatabaseWatch::Open(const Sight& file)
 {
-    static std::atomic<std::uint64_t> openings { 0 };
-    m_connectionName = QStringLiteral("quillpost-watch-%1").arg(++openings);
-    QUrl uri = QUrl::fromLocalFile(file.path);
-    uri.setQuery(QStringLiteral("mode=rw"));
-    m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    m_database.setDatabaseName(uri.toString(QUrl::FullyEncoded));
-    m_database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
-                                     .arg(DaoConnection::BusyTimeoutMs));
-    if (!m_database.open()) {
-        qCDebug(lcDatabase, "Cannot watch %s: %s", qUtf8Printable(file.path),
-            qUtf8Printable(m_database.lastError().text()));
-        Close();
+    try {
+        m_connection = std::make_unique<DaoConnection>(file.path);
+    } catch (const CDaoException& failure) {
+        qCDebug(lcDatabase, "Cannot watch %s: %s", qUtf8Printable(file.path), failure.what());
         return false;
     }
     m_opened = file;
@@ -84,11 +73,6 @@ bool CDatabaseWatch::Open(const Sight& file)
 
 void CDatabaseWatch::Close()
 {
-    if (m_connectionName.isEmpty())
-        return;
-    m_database.close();
-    m_database = QSqlDatabase();
-    QSqlDatabase::removeDatabase(m_connectionName);
-    m_connectionName.clear();
+    m_connection.reset();
     m_opened = {};
 }

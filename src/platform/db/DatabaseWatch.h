@@ -1,9 +1,11 @@
 #pragma once
 
-#include <QSqlDatabase>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
+
+class DaoConnection;
 
 // Notices when the database file has changed, whoever changed it (another program, or
 // a write of this one), so that a program that keeps a copy of the tables in memory
@@ -15,7 +17,7 @@
 class CDatabaseWatch
 {
 public:
-    CDatabaseWatch() = default;
+    CDatabaseWatch();
     ~CDatabaseWatch();
     CDatabaseWatch(const CDatabaseWatch&) = delete;
     CDatabaseWatch& operator=(const CDatabaseWatch&) = delete;
@@ -43,8 +45,7 @@ private:
     bool Open(const Sight& file);
     void Close();
 
-    QString m_connectionName;
-    QSqlDatabase m_database;
+    std::unique_ptr<DaoConnection> m_connection;
     Sight m_opened; // the file the connection is open on, with no version
     Sight m_seen;
     bool m_bLooked = false;
