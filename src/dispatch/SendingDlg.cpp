@@ -108,7 +108,8 @@ void CSendingDlg::SendResultRecorded()
 void CSendingDlg::SendClosed()
 {
     m_bSendClosed = true;
-    m_owner.SendingWindowClosed(m_session->LocalFault());
+    // Gone from the screen before the owner may say why in a message box of its own.
     hide();
     deleteLater();
+    m_owner.SendingWindowClosed(m_session->LocalFault());
 }
