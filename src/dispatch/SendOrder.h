@@ -46,6 +46,8 @@ struct SendChoiceRules
     // When each provider's last call started, as a rising count; a provider missing
     // here has not been called.
     std::map<std::int32_t, std::uint64_t> lastCall;
+    // Providers passed over in this choice (their access number cannot be called).
+    std::set<std::int32_t> passedOver;
 };
 
 // The provider's parity code as the letter the port framing takes: 0 'N', 1 'E',

@@ -7,6 +7,7 @@
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/telephony/DialString.h"
 
 CSendScheduler::CSendScheduler(ISchedulerHost& host, QString holderName)
     : m_host(host)
@@ -32,12 +33,32 @@ void CSendScheduler::Run()
     if (!holding || !LineUsable())
         return;
     m_rules.settled = m_journal.Recipients();
-    std::optional<SendOrder> order = ChooseDueSend(*doc, m_rules);
+    std::optional<SendOrder> order = ChooseCallableSend(*doc);
     if (!order || !DatabaseTakesOutcome(*order))
         return;
     m_rules.lastCall[order->providerId] = ++m_nCalls;
     order->journal = &m_journal;
     m_host.StartSend(std::move(*order));
+}
+
+// A provider whose stored access number cannot be called (a character such as ";" would
+// give a modem commands of its own) is passed over, its messages waiting untouched until
+// the number is corrected, so that it costs nobody an attempt and holds up no other
+// provider. The operator is told once.
+std::optional<SendOrder> CSendScheduler::ChooseCallableSend(const CQuillpostDoc& doc)
+{
+    m_rules.passedOver.clear();
+    while (std::optional<SendOrder> order = ChooseDueSend(doc, m_rules)) {
+        const std::optional<QString> refused = UncallableCharacter(order->accessNumber);
+        if (!refused)
+            return order;
+        TellOnce(m_strLastNumberFault,
+            QStringLiteral("%1. Its messages wait until the access number is corrected in the "
+                           "service provider's properties.")
+                .arg(AccessNumberFault(order->providerName, DialString { {}, *refused })));
+        m_rules.passedOver.insert(order->providerId);
+    }
+    return std::nullopt;
 }
 
 bool CSendScheduler::CouldSend() const

@@ -68,6 +68,7 @@ private:
     void ReplayKeptOutcomes();
     bool LineUsable();
     bool DatabaseTakesOutcome(const SendOrder& order);
+    std::optional<SendOrder> ChooseCallableSend(const CQuillpostDoc& doc);
     void TellOnce(QString& lastTold, const QString& text);
 
     ISchedulerHost& m_host;
@@ -78,6 +79,7 @@ private:
     std::uint64_t m_nCalls = 0;
     QString m_strLastRefusal;
     QString m_strLineFault;
+    QString m_strLastNumberFault;
     QString m_strLastLineFaultTold;
     QString m_strLastWriteRefusal;
     bool m_bToldHeld = false;

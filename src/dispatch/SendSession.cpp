@@ -7,6 +7,7 @@
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "platform/telephony/DialString.h"
 #include "platform/telephony/LineFaults.h"
 
 #include <QThread>
@@ -51,6 +52,7 @@ void CSendSession::Start()
     m_connection.Exchange().SetPassword(ToTapText(m_strPassword));
     m_nTickCount = 0;
     m_timer.start();
+    m_timeout.setRemainingTime(m_timing.timeoutMs, Qt::PreciseTimer);
     SetStatus(kCalling);
 }
 
@@ -65,7 +67,16 @@ std::optional<QString> CSendSession::PlaceModemCall()
     if (opened < 0)
         return LineOpenFault(
             m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(opened)));
-    const std::int32_t placed = m_connection.PlaceCall(m_strAccessNumber);
+    QString number = m_strAccessNumber;
+    if (m_connection.LineDialsNumbers()) {
+        // The provider's stored number is at fault, so nothing is dialled and nobody's
+        // attempt counts; a character such as ";" would give the modem commands of its own.
+        const DialString dial = ReadDialString(m_strAccessNumber);
+        if (dial.dialled.isEmpty())
+            return AccessNumberFault(m_strProvider, dial);
+        number = dial.dialled;
+    }
+    const std::int32_t placed = m_connection.PlaceCall(number);
     if (placed < 0)
         return LineCallFault(
             m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(placed)));
@@ -90,7 +101,7 @@ void CSendSession::OnTimer()
     if (m_bClosing)
         return;
     m_connection.Exchange().OnTick();
-    if (++m_nTickCount <= kTimeoutTicks)
+    if (++m_nTickCount <= kTimeoutTicks && !m_timeout.hasExpired())
         return;
     // A terminal that answered the call and then fell silent has failed this recipient
     // as a lost line would; only a call that never connected leaves no attempt.

@@ -4,6 +4,7 @@
 #include "dispatch/SendResult.h"
 #include "modem/ModemConnection.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -39,12 +40,16 @@ struct SendTiming
     int tickMs = 100; // the period of the send's timer
     int closePauseMs = 200; // each of the two pauses while closing
     int hangUpPauseMs = CModemConnection::kHangUpPauseMs; // after dropping the call
+    // The send gives up once this much time has passed since it started, even when a
+    // busy thread has let fewer ticks than kTimeoutTicks pass.
+    int timeoutMs = 120000;
 };
 
 // One send: one call to one service provider, delivering one message to every
 // recipient of the order in turn. It places the call, logs in and sends one block per
-// recipient, records each recipient's outcome as it comes, gives up after 1200 ticks,
-// and on closing hangs up and closes the line. It runs on the thread that created it.
+// recipient, records each recipient's outcome as it comes, gives up after 1200 ticks or
+// SendTiming::timeoutMs, whichever ends first, and on closing hangs up and closes the
+// line. It runs on the thread that created it.
 //
 // Every recipient gets at most one verdict, and once the send has begun to close it
 // acts on nothing more: a line event, tick or verdict that arrives after that is
@@ -78,7 +83,8 @@ public:
     // starts the timer. An order without recipients closes at once, and so does a send
     // whose line this side cannot use (see LocalFault).
     void Start();
-    // One tick: the exchange's wake-up repetition, then the time-out.
+    // One tick: the exchange's wake-up repetition, then the time-out (the 1201st tick, or
+    // the first one past SendTiming::timeoutMs).
     void OnTimer();
     // The operator's Cancel (after the question was answered): closes, recording
     // nothing.
@@ -95,8 +101,9 @@ public:
     const QString& TerminalLine() const { return m_strTerminalLine; }
     // Empty unless the send ended because this side could not use its line (no line
     // device of the stored name, one that cannot be opened or set up, a modem that does
-    // not answer its commands); then why, naming the line device. Such a send records
-    // nothing for anybody. Set before the host hears SendClosed.
+    // not answer its commands) or could not dial the provider's access number; then why,
+    // naming the line device or the provider. Such a send records nothing for anybody.
+    // Set before the host hears SendClosed.
     const QString& LocalFault() const { return m_strLocalFault; }
 
 private:
@@ -144,6 +151,8 @@ private:
     SendTiming m_timing;
     CModemConnection m_connection;
     QTimer m_timer;
+    // Qt does not make up ticks a busy thread missed: the time-out also counts real time.
+    QDeadlineTimer m_timeout { QDeadlineTimer::Forever };
     bool m_bClosing = false;
     // Set once the call has connected: from then on a time-out is the recipient's
     // failed attempt.

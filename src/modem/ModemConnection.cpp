@@ -74,6 +74,17 @@ std::int32_t CModemConnection::OpenLine(
     return result;
 }
 
+bool CModemConnection::LineDialsNumbers() const
+{
+    if (!m_bLineOpen || !m_pModemList)
+        return false;
+    LineDevCaps caps;
+    return m_pModemList->Telephony().lineGetDevCaps(m_hLineApp,
+               static_cast<std::uint32_t>(m_nDevice), m_pModemList->ApiVersion(), 0, &caps)
+        >= 0
+        && caps.dialsNumbers;
+}
+
 std::int32_t CModemConnection::PlaceCall(const QString& accessNumber)
 {
     m_bAnswered = false;
@@ -272,15 +283,23 @@ void CModemConnection::ReaderThread(std::uint64_t generation)
     // The port is set before the reader starts and not replaced until it is joined.
     CCommPort* port = m_pPort.get();
     while (!m_bStopReader.load()) {
+        // While the owner's thread has not taken what is queued, further bytes wait in the
+        // line's buffers, where flow control can hold the terminal back.
+        const std::int64_t room = kMostQueuedBytes - m_nQueuedBytes.load();
+        if (room <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kReadTimeoutMs));
+            continue;
+        }
         char* buffer = m_receiveBuffers[static_cast<std::size_t>(m_nBufferIndex)].data();
-        const CCommPort::ReadResult result = port->Read(buffer, kMaxRead, kReadTimeoutMs);
+        const int most = static_cast<int>(std::min<std::int64_t>(kMaxRead, room));
+        const CCommPort::ReadResult result = port->Read(buffer, most, kReadTimeoutMs);
         if (result.status == CCommPort::ReadStatus::Closed) {
             // The line has gone; the line interface reports it. Idle at the polling
             // pace rather than spinning on a dead descriptor.
             std::this_thread::sleep_for(std::chrono::milliseconds(kReadTimeoutMs));
             continue;
         }
-        if (result.count <= 0 || buffer[0] == 0)
+        if (result.count <= 0)
             continue;
         buffer[result.count] = 0;
         HandOverChunk(QByteArray(buffer, result.count), generation);
@@ -293,10 +312,16 @@ void CModemConnection::HandOverChunk(QByteArray chunk, std::uint64_t generation)
 {
     // The one place where received bytes cross from the reader to the owner's thread.
     // The exchange parses there, so it needs no lock; a chunk of a reader that has
-    // been stopped since is dropped.
+    // been stopped since is dropped. Zero bytes are line noise and are left out one by
+    // one: the bytes around them, an ACK after a burst of them say, still count.
+    chunk.removeIf([](char byte) { return byte == '\0'; });
+    if (chunk.isEmpty())
+        return;
+    m_nQueuedBytes += chunk.size();
     QMetaObject::invokeMethod(
         &m_context,
         [this, chunk = std::move(chunk), generation] {
+            m_nQueuedBytes -= chunk.size();
             if (generation != m_readerGeneration.load())
                 return;
             m_exchange.OnReceived(static_cast<std::int32_t>(chunk.size()), chunk.constData());
@@ -319,8 +344,7 @@ void CModemConnection::StopReaderKeepingReceived()
         const CCommPort::ReadResult result = m_pPort->Read(buffer.data(), kMaxRead, 0);
         if (result.status != CCommPort::ReadStatus::Data || result.count <= 0)
             break;
-        if (buffer[0] != 0)
-            HandOverChunk(QByteArray(buffer.data(), result.count), generation);
+        HandOverChunk(QByteArray(buffer.data(), result.count), generation);
     }
 }
 

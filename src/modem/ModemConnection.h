@@ -53,7 +53,9 @@ public:
 // One dial-out to a service provider: opens the selected line, places the data call,
 // follows its state, reads the connected line on a thread of its own, writes to it,
 // and hangs up. It holds the TAP exchange, which runs on the owner's thread: the
-// reader only reads and queues each chunk to that thread.
+// reader only reads and queues each chunk to that thread, and stops reading while
+// kMostQueuedBytes wait there, so a terminal flooding the line while the owner's thread
+// is busy costs at most that much memory; the rest waits in the line's own buffers.
 class CModemConnection final : private ITapLine, private ITapOwner
 {
 public:
@@ -63,6 +65,7 @@ public:
     static constexpr int kReadTimeoutMs = 20;
     static constexpr int kRedialDelayMs = 1000;
     static constexpr int kHangUpPauseMs = 500;
+    static constexpr int kMostQueuedBytes = 64 * 1024;
 
     CModemConnection();
     ~CModemConnection() override;
@@ -75,6 +78,9 @@ public:
     // Opens the line of a device of the modem list; a negative device opens nothing
     // and gives 0. The result of the line interface otherwise (negative on failure).
     std::int32_t OpenLine(CModemList& modems, int device, IModemConnectionOwner* owner);
+    // Whether the open line is a modem, which dials the access number (a TCP line
+    // connects to host:port, a direct link dials nothing); false when no line is open.
+    bool LineDialsNumbers() const;
     // Dials the access number exactly as given; a failed attempt is repeated once,
     // 1000 ms later, without holding up the caller, and should that fail too the owner
     // hears kLineFailedLocalFault. LINEERR_INVALLINEHANDLE when no line is open, else 0.
@@ -102,6 +108,9 @@ public:
     // Why this side could not place the call, naming the line device, once the owner has
     // been told kLineFailedLocalFault; empty before.
     const QString& LocalFault() const { return m_strLocalFault; }
+    // Bytes read from the line and queued to the owner's thread, not yet handed to the
+    // exchange; never more than kMostQueuedBytes while the reader runs.
+    std::int64_t QueuedBytes() const { return m_nQueuedBytes.load(); }
 
 private:
     void OnLineCallState(std::uint32_t hDevice, std::uint32_t state, std::uint32_t mode);
@@ -142,6 +151,7 @@ private:
     // Chunks and line events queued for a reader or a line that has since ended are
     // recognised by their generation and dropped.
     std::atomic<std::uint64_t> m_readerGeneration { 0 };
+    std::atomic<std::int64_t> m_nQueuedBytes { 0 };
     int m_nDevice = -1;
     IModemConnectionOwner* m_pOwner = nullptr;
     CModemList* m_pModemList = nullptr;

@@ -218,9 +218,8 @@ void CTapExchange::KeepOnlyUnfinishedPattern()
 
 std::string_view CTapExchange::SearchableLine() const
 {
-    // The line is read as a C string: a zero byte hides everything after it.
-    const std::string_view line(m_lineBuffer.data(), static_cast<std::size_t>(m_nLineFill));
-    return line.substr(0, line.find('\0'));
+    // The whole line is searched: a zero byte (line noise) must not hide an ACK after it.
+    return std::string_view(m_lineBuffer.data(), static_cast<std::size_t>(m_nLineFill));
 }
 
 void CTapExchange::TakeTerminalLine()

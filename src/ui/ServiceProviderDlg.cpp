@@ -1,6 +1,7 @@
 #include "ui/ServiceProviderDlg.h"
 
 #include "platform/Prompt.h"
+#include "platform/telephony/DialString.h"
 #include "ui/DialogControls.h"
 #include "ui/DialogUnits.h"
 
@@ -108,6 +109,13 @@ bool CServiceProviderDlg::IsValidPassword(const QString& password)
 
 void CServiceProviderDlg::accept()
 {
+    // A modem would take a character such as ";" as the start of commands of its own; a
+    // TCP line's host:port is not dialled.
+    if (const std::optional<QString> refused = UncallableCharacter(m_editAccessNumber->text())) {
+        Prompt::current().inform(BadAccessNumberText(*refused));
+        m_editAccessNumber->setFocus();
+        return;
+    }
     if (!IsValidPassword(m_editPassword->text())) {
         Prompt::current().inform(kBadPassword);
         m_editPassword->setFocus();

@@ -195,6 +195,30 @@ private slots:
         QCOMPARE(status(row), "1/0");
     }
 
+    // A provider whose stored number would give the modem commands of its own is passed
+    // over: nothing is dialled, nobody loses an attempt, the other provider's page goes
+    // out, the operator hears once why, and the corrected number is called.
+    void uncallableNumberWaitsForItsCorrection()
+    {
+        PresetPrompt prompt;
+        const int bad = m_db->addProvider(QStringLiteral("Hostile"), "5551234;ATH", 1);
+        const int held = queue(bad, "Ann", "Held");
+        const int other = queue(provider(), "Bob", "Other");
+        Desk desk;
+        QVERIFY(desk.Run());
+        QVERIFY(!desk.Run());
+        QCOMPARE(status(other), "1/0");
+        QCOMPARE(status(held), "0/0");
+        QCOMPARE(prompt.shown.size(), 1);
+        QVERIFY2(prompt.shown[0].contains("Hostile") && prompt.shown[0].contains("\";\""),
+            qPrintable(prompt.shown[0]));
+        m_db->exec("UPDATE ServiceProviders SET AccessNumber = "
+                   "(SELECT AccessNumber FROM ServiceProviders WHERE ID <> ?) WHERE ID = ?",
+            { bad, bad });
+        QVERIFY(desk.Run());
+        QCOMPARE(status(held), "1/0");
+    }
+
 private:
     // A simulated provider on TCP, reached through the one tcp line device.
     int provider(const SimConfig& config = {})

@@ -10,8 +10,11 @@
 #include "WriteLockHolder.h"
 
 #include <QScopeGuard>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <pty.h>
 #include <thread>
 #include <unistd.h>
@@ -72,6 +75,7 @@ struct Case
     int sends = 1; // in a row on one modem, each finding the next due message; the last checked
     // In place of the simulator's modem: "gone", a device that does not exist; "silent", a
     // terminal nobody answers on. "refused": the simulator stopped, its port closed.
+    // "unsafe number": the provider's access number holds a second modem command.
     QString line {};
     QByteArray init {}; // the modem's init command, when not the default
     QString fault {}; // what LocalFault said as the send closed; "%1": the modem's device
@@ -176,6 +180,8 @@ private slots:
             << localFault(modem + "AT&Q9 was answered with ERROR", {}, "AT&Q9");
         QTest::newRow("nobody answers the modem's init command")
             << localFault(modem + "no reply to ATZ within 5 seconds", "silent");
+        QTest::newRow("an access number holding \";\": refused, not cleaned up") << localFault(
+            "The access number of P1 holds \";\", which cannot be dialled", "unsafe number");
         Case noListener { {}, { 0 }, { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0 };
         noListener.logins = 0;
         noListener.line = "refused";
@@ -259,6 +265,8 @@ private slots:
             device = QString::fromLocal8Bit(name);
         } else if (c.line == "refused") {
             sim.stop();
+        } else if (c.line == "unsafe number") {
+            db.exec("UPDATE ServiceProviders SET AccessNumber = '5551234;ATH'");
         }
         if (device != sim.slavePath() || !c.init.isEmpty())
             ConfigureModem(device, c.init);
@@ -285,9 +293,10 @@ private slots:
         lock.reset();
         QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
         QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
-        // A send that finds its modem is calling before anything else.
+        // A send that finds its modem and a number to dial is calling before anything else.
         QCOMPARE(send.statuses.first(),
-            c.modem == kSimulatedLineName ? CSendSession::kCalling : c.status);
+            c.modem == kSimulatedLineName && c.line != "unsafe number" ? CSendSession::kCalling
+                                                                       : c.status);
         QCOMPARE(send.statuses.last(), c.status);
         QCOMPARE(send.localFault, QString(c.fault).replace("%1", device));
         // Closed at once, or as soon as the modem is found silent: long before the time-out.
@@ -303,6 +312,74 @@ private slots:
         QCOMPARE(sim.received().count("\x1BPG1" + c.password.toLatin1() + '\r'), c.logins);
         QCOMPARE(prompt.shown.size(), c.told.isEmpty() ? 0 : 1);
         QVERIFY2(prompt.shown.join('\n').contains(c.told), qPrintable(prompt.shown.join('\n')));
+    }
+
+    void timeOut_data()
+    {
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("stallMs"); // the thread is held up once the call is connected
+        QTest::addColumn<int>("openTicks"); // after which the send is still open
+        QTest::newRow("the 1201st tick") << 120000 << 0 << int(CSendSession::kTimeoutTicks);
+        QTest::newRow("a stalled thread: the first tick past the time-out") << 100 << 1000 << 0;
+    }
+
+    // A silent terminal: the send gives up on the 1201st tick, or on the first tick once its
+    // time has run out, however few ticks a busy thread let pass. The attempt counts.
+    void timeOut()
+    {
+        QFETCH(int, timeoutMs);
+        QFETCH(int, stallMs);
+        QFETCH(int, openTicks);
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        PagingSimulator sim(Faults({ .silentAfterConnect = true }));
+        QueueMessage(db, StartSimulatedLine(sim, true), { 0 }, kText, kQueued);
+        CModemList modems([] { return kSimulatedLineName; });
+        // The send's own timer never fires: every tick is given here.
+        Send send(modems, { 3600000, 0, 0, timeoutMs });
+        send.session->Start();
+        QTRY_COMPARE_WITH_TIMEOUT(send.statuses.last(), CSendSession::kConnected, kWaitMs);
+        QThread::msleep(static_cast<unsigned long>(stallMs));
+        for (int tick = 0; tick < openTicks; ++tick)
+            send.session->OnTimer();
+        QVERIFY(!send.closed);
+        send.session->OnTimer();
+        QVERIFY(send.closed);
+        QCOMPARE(send.statuses.last(), CSendSession::kTimedOut);
+        QCOMPARE(db.rows("Messages", kMessageRow), QStringList { kFailedOnce });
+    }
+
+    // Zero bytes of line noise before the terminal's ACK: the page is recorded as sent, so
+    // it is not sent again. A terminal of the test's own over TCP, as the simulator sends
+    // no such noise.
+    void noiseBeforeTheAck()
+    {
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QTcpServer terminal;
+        QVERIFY(terminal.listen(QHostAddress::LocalHost));
+        ConfigureSimulatedLine(QStringLiteral("tcp"));
+        QueueMessage(
+            db, QStringLiteral("127.0.0.1:%1").arg(terminal.serverPort()), { 0 }, kText, kQueued);
+        QObject::connect(&terminal, &QTcpServer::newConnection, [&terminal] {
+            QTcpSocket* caller = terminal.nextPendingConnection();
+            QObject::connect(caller, &QTcpSocket::readyRead, [caller] {
+                const QByteArray heard = caller->readAll();
+                if (heard == "\r")
+                    caller->write("ID=");
+                else if (heard.startsWith("\x1BPG1"))
+                    caller->write("\x06\r\x1B[p\r");
+                else if (heard.startsWith('\x02'))
+                    caller->write(QByteArray(3, '\0') + "\x06\r");
+            });
+        });
+        CModemList modems([] { return kSimulatedLineName; });
+        Send send(modems, { 100, 0, 0 });
+        QVERIFY(send.Run(kWaitMs));
+        QCOMPARE(send.statuses.last(), CSendSession::kSent);
+        QCOMPARE(db.rows("Messages", kMessageRow), QStringList { kSentRow });
     }
 };
 

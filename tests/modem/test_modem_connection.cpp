@@ -8,6 +8,7 @@
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -251,7 +252,7 @@ private slots:
     }
 
     // More chunks than the reader has buffers arrive whole and in order: each is a line of
-    // its own, which the owner hears. A chunk led by a zero byte is dropped whole.
+    // its own, which the owner hears. Zero bytes are left out one by one.
     void chunksWrapAroundTheReadersBuffers()
     {
         Fixture fixture;
@@ -265,11 +266,10 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(fixture.events, said, 5000);
         // The exchange still follows the conversation after the wrap. "I" waits there for
-        // the rest of the prompt; were the zero-led chunk passed on, its zero would hide the
-        // prompt from the search and no login follow.
+        // the rest of the prompt, which only the "D" between two zero bytes completes.
         QVERIFY(fixture.SendChunk("I"));
-        QVERIFY(fixture.SendChunk(QByteArray("\0xyz", 4)));
-        QVERIFY(fixture.SendChunk("D="));
+        QVERIFY(fixture.SendChunk(QByteArray("\0D\0", 3)));
+        QVERIFY(fixture.SendChunk("="));
         QTRY_COMPARE_WITH_TIMEOUT(fixture.Received(), "\r" + kLogin, 5000);
     }
 
@@ -343,17 +343,59 @@ private slots:
         QVERIFY(fixture.Heard(accepted));
     }
 
+    void verdictReadWithLineLossComesFirst_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("ACK") << QByteArray("\x06\r");
+        QTest::newRow("ACK behind line noise") << QByteArray("\0\0\0\x06\r", 5);
+    }
+
     // The terminal's ACK and the loss of the line arrive together (the modem's NO CARRIER
     // in the same read): the owner hears the verdict before the failure.
     void verdictReadWithLineLossComesFirst()
     {
+        QFETCH(QByteArray, reply);
         Fixture fixture;
         QVERIFY(fixture.Connect());
         QVERIFY(fixture.LogIn());
-        fixture.Send("\x06\r");
+        fixture.Send(reply);
         fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
         QVERIFY2(fixture.Heard({ "connected 1", "accepted", "failed 1 64" }),
             qPrintable(fixture.events.join(", ")));
+    }
+
+    // A terminal floods the line while the owner's thread is busy (a blocking write, a
+    // database wait): what waits for that thread stays within its bound, the rest waits on
+    // the line, and once the thread runs again the conversation goes on.
+    void floodWhileTheOwnerIsBusy()
+    {
+        Fixture fixture;
+        QVERIFY(fixture.Connect());
+        std::atomic<bool> flooding { true };
+        std::thread flood([&] {
+            const QByteArray noise(4096, 'x');
+            while (flooding) {
+                if (send(fixture.farEnd, noise.constData(), size_t(noise.size()), MSG_NOSIGNAL)
+                    < 0) {
+                    pollfd room { fixture.farEnd, POLLOUT, 0 };
+                    poll(&room, 1, 10);
+                }
+            }
+        });
+        std::int64_t most = 0;
+        for (QDeadlineTimer busy(2000); !busy.hasExpired(); Pause(1))
+            most = std::max(most, fixture.connection->QueuedBytes());
+        flooding = false;
+        flood.join();
+        QVERIFY2(most <= CModemConnection::kMostQueuedBytes, qPrintable(QString::number(most)));
+        // The reader did take its share: without the bound it would have gone on.
+        QVERIFY2(most > CModemConnection::kMostQueuedBytes / 2, qPrintable(QString::number(most)));
+        int unread = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.connection->QueuedBytes() == 0
+                && ioctl(fixture.programEnd, FIONREAD, &unread) == 0 && unread == 0,
+            5000);
+        fixture.Send("ID=");
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.Received().endsWith(kLogin), 5000);
     }
 
     void destroyedWhileReading()

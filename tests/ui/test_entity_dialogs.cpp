@@ -2,6 +2,7 @@
 // members preset, and what they hand back for what the operator chose or typed.
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
+#include "platform/telephony/DialString.h"
 #include "ui/ServiceProviderDlg.h"
 #include "ui/UserDlg.h"
 
@@ -217,6 +218,33 @@ private slots:
         if (!accepted)
             dlg.reject();
         QCOMPARE(dlg.m_strPassword, handedBack);
+    }
+
+    void providerAccessNumber_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("told"); // empty: taken
+        QTest::newRow("a number as people write it") << "(555) 123-4567" << QString();
+        QTest::newRow("host:port, for a TCP line") << "paging.example.net:444" << QString();
+        QTest::newRow("a second modem command refused")
+            << "5551234;ATH" << BadAccessNumberText(";");
+    }
+
+    // OK takes an access number a modem can dial or a TCP line can reach, as typed, and keeps
+    // the dialog open with what was typed for anything else.
+    void providerAccessNumber()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, told);
+        PresetPrompt prompt;
+        CServiceProviderDlg dlg;
+        showAndWait(dlg);
+        dlg.findChild<QLineEdit*>("accessNumberEdit")->insert(typed);
+        dlg.accept();
+        QCOMPARE(dlg.isVisible(), !told.isEmpty());
+        QCOMPARE(prompt.shown, told.isEmpty() ? QStringList() : QStringList { told });
+        dlg.reject();
+        QCOMPARE(dlg.m_strAccessNumber, typed);
     }
 
 private:

@@ -305,9 +305,16 @@ bool CCommPort::Purge()
         qCWarning(lcLine, "Cannot discard the line's pending bytes: %s", strerror(errno));
         return false;
     }
-    // A socket has no driver buffers to flush: discard what has arrived.
-    char discard[512];
-    while (recv(m_fd, discard, sizeof discard, MSG_DONTWAIT) > 0) { }
+    // A socket has no driver buffers to flush: discard what has arrived, but no more
+    // than a bounded amount, or a peer that writes faster than this reads would keep the
+    // owner's thread here for ever.
+    char discard[4096];
+    for (std::size_t dropped = 0; dropped < kMostPurgedBytes;) {
+        const ssize_t count = recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (count <= 0)
+            break;
+        dropped += static_cast<std::size_t>(count);
+    }
     return true;
 }
 

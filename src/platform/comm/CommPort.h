@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <termios.h>
@@ -47,6 +48,7 @@ public:
     // Told about every chunk read and about the end of the stream (count -1), on the
     // reading thread; the line device uses it to notice the loss of the call.
     using ReadObserver = std::function<void(const char* bytes, int count)>;
+    static constexpr std::size_t kMostPurgedBytes = 64 * 1024;
 
     explicit CCommPort(int fd, ReadObserver observer = {});
     ~CCommPort();
@@ -67,7 +69,8 @@ public:
     ReadResult Read(char* buffer, int maxCount, int timeoutMs);
     // Writes all bytes, waiting at most timeoutMs for room; the count written.
     int Write(const char* bytes, int count, int timeoutMs = 1000);
-    // Discards both directions' pending bytes.
+    // Discards both directions' pending bytes; on a socket, at most kMostPurgedBytes of
+    // what has arrived.
     bool Purge();
     void Close();
 

@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 #include "platform/comm/CommPort.h"
+#include "platform/telephony/DialString.h"
 #include "platform/telephony/LineFaults.h"
 #include "platform/telephony/ModemDialogue.h"
 
@@ -224,12 +225,18 @@ ModemReply DialHayes(LineCall& call, CModemDialogue& modem, const CallEventPoste
             return reply;
         }
     }
-    if (!IsDialableNumber(call.accessNumber)) {
-        qCWarning(lcLine, "The access number \"%s\" holds characters a modem cannot dial",
-            qUtf8Printable(call.accessNumber));
+    const DialString dial = ReadDialString(call.accessNumber);
+    if (dial.dialled.isEmpty()) {
+        // Nothing is dialled: the stored number is at fault, not the far end.
+        call.localFault = LineCallFault(call.device.name,
+            dial.refused.isEmpty()
+                ? QStringLiteral("the access number is empty")
+                : QStringLiteral("the access number holds %1, which cannot be dialled")
+                      .arg(DialCharacterName(dial.refused)));
+        qCWarning(lcLine, "%s", qUtf8Printable(call.localFault));
         return ModemReply::Error;
     }
-    modem.Send("ATDT" + call.accessNumber.toLatin1());
+    modem.Send("ATDT" + dial.dialled.toLatin1());
     const ModemReply reply = modem.WaitForReply(call.device.dialTimeoutMs);
     if (reply == ModemReply::Ring)
         return AnswerOfferedCall(call, modem, post);

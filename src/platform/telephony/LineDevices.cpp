@@ -112,14 +112,3 @@ std::optional<TcpAddress> ParseTcpAddress(const QString& accessNumber)
         return std::nullopt;
     return TcpAddress { host, static_cast<quint16>(port) };
 }
-
-bool IsDialableNumber(const QString& accessNumber)
-{
-    if (accessNumber.isEmpty())
-        return false;
-    for (const QChar c : accessNumber) {
-        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
-            return false;
-    }
-    return true;
-}

@@ -35,7 +35,3 @@ struct TcpAddress
 };
 // "host:port" (a bracketed IPv6 host allowed); nothing when it is not one.
 std::optional<TcpAddress> ParseTcpAddress(const QString& accessNumber);
-
-// An access number may go into a dial command only when it holds printable ASCII:
-// a CR or other control character would end the command and start another.
-bool IsDialableNumber(const QString& accessNumber);

@@ -143,6 +143,7 @@ std::int32_t CLineTelephony::lineGetDevCaps(LineAppHandle app, std::uint32_t dev
         return LINEERR_INCOMPATIBLEAPIVERSION;
     caps->lineName = found->name;
     caps->devicePath = found->kind == LineDevice::Kind::Tcp ? QString() : found->device;
+    caps->dialsNumbers = found->kind == LineDevice::Kind::Hayes;
     return 0;
 }
 

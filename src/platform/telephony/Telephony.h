@@ -105,6 +105,9 @@ struct LineDevCaps
     // The device a call opens (a serial port or terminal); empty for a line that opens
     // none of its own (TAP over TCP).
     QString devicePath;
+    // A modem, which dials the access number; a TCP line connects to it as host:port and
+    // a direct link uses none.
+    bool dialsNumbers = false;
 };
 
 // What the program reads of a call.

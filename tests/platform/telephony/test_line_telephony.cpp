@@ -4,6 +4,7 @@
 // links and TAP over TCP; and the port a call hands over: its framing, and writes once
 // the far end has gone.
 #include "TempSettings.h"
+#include "platform/telephony/DialString.h"
 #include "platform/telephony/LineTelephony.h"
 
 #include <QDir>
@@ -15,9 +16,14 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <atomic>
 #include <csignal>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -239,11 +245,12 @@ private slots:
             "answered with ERROR$", modem + "ATZ was answered with ERROR");
         row("silent modem", "", "", disconnected, false, "9,5551234", hayes, "no reply to ATZ",
             modem + "no reply to ATZ within 5 seconds");
-        // A CR would end the dial command and start another; so might any control character.
-        for (const char* unsafe : { "555\rATZ", "555\u00e9" })
-            row("number " + QByteArray(unsafe).toPercentEncoding(), "OK", "CONNECT", disconnected,
-                false, QString::fromUtf8(unsafe), LineDevice::Kind::Hayes,
-                "holds characters a modem cannot dial");
+        // A CR would end the dial command and start another: nothing is dialled, and the
+        // number is this side's fault. (What a dial string may hold: dialStrings.)
+        row("number with a CR", "OK", "CONNECT", disconnected, false, "555\rATZ", hayes,
+            "the access number holds U\\+000D",
+            "The line device \"Scripted\" cannot place a call: the access number holds U+000D, "
+            "which cannot be dialled");
         // Lines without a modem: nothing is sent to their device, which would answer anything.
         const auto direct = LineDevice::Kind::Direct, tcp = LineDevice::Kind::Tcp;
         row("direct link: connected at once", "OK", "OK", connected, false, "5551234", direct);
@@ -306,6 +313,38 @@ private slots:
         QCOMPARE(open.telephony.lineDrop(call), 0);
         QCOMPARE(open.telephony.lineDeallocateCall(call), 0);
         QCOMPARE(open.telephony.lineDeallocateCall(call), LINEERR_INVALCALLHANDLE);
+    }
+
+    void dialStrings_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("dialled");
+        QTest::addColumn<QString>("refused"); // as the operator is told of it
+        const auto row = [](const char* name, const QString& number, const QString& dialled,
+                             const QString& refused = {}) {
+            QTest::newRow(name) << number << dialled << refused;
+        };
+        row("digits and every dial modifier", "0123456789*#,WPT!@", "0123456789*#,WPT!@");
+        row("w p t upper-cased", "9w555p1t2", "9W555P1T2");
+        row("separators left out", "(555) 123-4567.8", "55512345678");
+        row("nothing but separators", " -() ", "");
+        row("a second command", "5551234;ATH", "", "\";\"");
+        row("a CR", "555\rATZ", "", "U+000D");
+        row("a letter other than W P T", "555A", "", "\"A\"");
+        row("a tab", "555\t1", "", "U+0009");
+        row("an accented letter", "555\u00e9", "", "\"\u00e9\"");
+        row("a character beyond 16 bits", "5\U0001F4DF", "", "\"\U0001F4DF\"");
+    }
+
+    // What follows ATDT: a number with anything else is refused whole, never cleaned up.
+    void dialStrings()
+    {
+        QFETCH(QString, number);
+        QFETCH(QString, dialled);
+        QFETCH(QString, refused);
+        const DialString dial = ReadDialString(number);
+        QCOMPARE(dial.dialled, dialled);
+        QCOMPARE(dial.refused.isEmpty() ? QString() : DialCharacterName(dial.refused), refused);
     }
 
     void offeredCallAnswered_data()
@@ -430,6 +469,36 @@ private slots:
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         QVERIFY(!raised);
         QVERIFY(written < block.size());
+    }
+
+    // A peer that writes faster than a purge reads cannot keep the purge going for ever; it
+    // discards a bounded amount and leaves the rest.
+    void purgeAgainstAFloodingPeer()
+    {
+        int pair[2] = { -1, -1 };
+        QVERIFY(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) == 0);
+        const auto closePeer = qScopeGuard([&pair] { close(pair[1]); });
+        CCommPort port(pair[0]);
+        std::atomic<bool> flooding { true };
+        std::thread flood([&] {
+            const QByteArray noise(16384, 'x');
+            while (flooding) {
+                if (send(pair[1], noise.constData(), size_t(noise.size()), MSG_NOSIGNAL) < 0) {
+                    pollfd room { pair[1], POLLOUT, 0 };
+                    poll(&room, 1, 10);
+                }
+            }
+        });
+        const auto unread = [&port] {
+            int count = 0;
+            return ioctl(port.Handle(), FIONREAD, &count) == 0 ? std::size_t(count) : 0;
+        };
+        const std::size_t most = CCommPort::kMostPurgedBytes;
+        QTRY_VERIFY_WITH_TIMEOUT(unread() > 2 * most, 15000);
+        QVERIFY(port.Purge());
+        flooding = false;
+        flood.join();
+        QVERIFY(unread() > 0);
     }
 
     void framingOfEveryCombination_data()
