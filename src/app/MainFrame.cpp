@@ -8,6 +8,7 @@
 #include "res/CategoryImages.h"
 #include "res/MenuResources.h"
 #include "res/ToolbarImages.h"
+#include "ui/PlainText.h"
 #include "ui/QuillpostTreeView.h"
 
 #include <QCloseEvent>
@@ -232,8 +233,7 @@ void CMainFrame::CreateStatusBar()
     }
 
     // Stands before the indicators; shown only while another program is sending.
-    m_pDispatcherPane = new QLabel(m_wndStatusBar);
-    m_pDispatcherPane->setObjectName("dispatcherStatus");
+    m_pDispatcherPane = NewPlainLabel(m_wndStatusBar, QStringLiteral("dispatcherStatus"));
     m_pDispatcherPane->hide();
     m_wndStatusBar->insertPermanentWidget(0, m_pDispatcherPane);
 
@@ -245,7 +245,7 @@ void CMainFrame::ShowOtherDispatcher(const QString& holder)
 {
     m_pDispatcherPane->setText(
         holder.isEmpty() ? QString() : QStringLiteral("Another dispatcher is sending: %1").arg(holder));
-    m_pDispatcherPane->setToolTip(m_pDispatcherPane->text());
+    m_pDispatcherPane->setToolTip(PlainToolTip(m_pDispatcherPane->text()));
     m_pDispatcherPane->setVisible(!holder.isEmpty());
 }
 

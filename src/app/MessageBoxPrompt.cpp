@@ -4,6 +4,20 @@
 
 #include <QMessageBox>
 
+namespace {
+
+// The texts name records and pager IDs and quote database errors, none of them markup.
+int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, Res::kAppTitle, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    return box.exec();
+}
+
+} // namespace
+
 MessageBoxPrompt::MessageBoxPrompt(std::function<QWidget*()> mainWindow)
     : m_mainWindow(std::move(mainWindow))
 {
@@ -17,12 +31,12 @@ MessageBoxPrompt::~MessageBoxPrompt()
 
 void MessageBoxPrompt::inform(const QString& text)
 {
-    QMessageBox::information(m_mainWindow(), Res::kAppTitle, text, QMessageBox::Ok);
+    runBox(m_mainWindow(), QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool MessageBoxPrompt::askYesNo(const QString& text)
 {
-    return QMessageBox::question(m_mainWindow(), Res::kAppTitle, text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+    return runBox(m_mainWindow(), QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+               QMessageBox::Yes)
         == QMessageBox::Yes;
 }

@@ -7,9 +7,10 @@
 class QWidget;
 
 // The desktop program's prompt: a modal QMessageBox titled with the program's name,
-// installed for the lifetime of the object. Boxes are parented to the main window,
-// never to the active one: that may be the sending window, which deletes itself when
-// its send ends, possibly while the box is still open.
+// its text shown as plain text, installed for the lifetime of the object. Boxes are
+// parented to the main window, never to the active one: that may be the sending
+// window, which deletes itself when its send ends, possibly while the box is still
+// open.
 class MessageBoxPrompt final : public Prompt
 {
 public:

@@ -1,6 +1,7 @@
 #include "dispatch/SendingDlg.h"
 
 #include "platform/Prompt.h"
+#include "ui/PlainText.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -20,14 +21,11 @@ CSendingDlg::CSendingDlg(SendOrder order, CModemList& modems, ISendingWindowOwne
     setWindowTitle(QStringLiteral("Sending Message"));
     setModal(false);
 
-    m_pStatus = new QLabel(this);
-    m_pStatus->setObjectName(QStringLiteral("statusText"));
+    m_pStatus = NewPlainLabel(this, QStringLiteral("statusText"));
     m_pStatus->setAlignment(Qt::AlignCenter);
     m_pStatus->setMinimumWidth(260);
-    m_pTerminalLine = new QLabel(this);
-    m_pTerminalLine->setObjectName(QStringLiteral("terminalLine"));
+    m_pTerminalLine = NewPlainLabel(this, QStringLiteral("terminalLine"));
     m_pTerminalLine->setAlignment(Qt::AlignCenter);
-    m_pTerminalLine->setTextFormat(Qt::PlainText);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));

@@ -1,5 +1,6 @@
 #include "data/SendHistory.h"
 #include "ui/MessageHistoryDlg.h"
+#include "ui/PlainText.h"
 #include "ui/QuillpostTreeView.h"
 
 #include <QHelpEvent>
@@ -50,6 +51,7 @@ bool CQuillpostTreeView::viewportEvent(QEvent* event)
     if (text.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), text, viewport(), visualItemRect(message->m_hItem));
+        QToolTip::showText(
+            help->globalPos(), PlainToolTip(text), viewport(), visualItemRect(message->m_hItem));
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "data/SendHistory.h"
 #include "platform/db/DaoException.h"
+#include "ui/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -43,8 +44,7 @@ CMessageHistoryDlg::CMessageHistoryDlg(
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
 
-    m_pProblem = new QLabel(this);
-    m_pProblem->setObjectName(QStringLiteral("problemText"));
+    m_pProblem = NewPlainLabel(this, QStringLiteral("problemText"));
     m_pProblem->setWordWrap(true);
     m_pProblem->hide();
     m_pRecipients = NewTable(this, QStringLiteral("recipientTable"),

@@ -1,19 +1,26 @@
 #include "DialogScript.h"
 #include "PresetPrompt.h"
+#include "ShownText.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
+#include "TreeMenus.h"
 #include "app/AppSettings.h"
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "app/MessageBoxPrompt.h"
 #include "app/QuillpostApp.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/DispatcherLock.h"
 #include "ui/QuillpostTreeView.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 
 class TestMainFrame : public QObject
@@ -221,6 +228,54 @@ private slots:
         QVERIFY(probe.TryAcquire());
         QVERIFY(!pane->isVisible());
         QVERIFY(prompt.shown.isEmpty());
+    }
+
+    void storedTextShownAsItIs_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("heading") << R"(<h1 style="color:red">BIG</h1>)";
+        // A path that does not exist: a regression must fail, not read a device for good.
+        QTest::newRow("picture") << R"(<img src="/nonexistent/quillpost.png">)";
+        QTest::newRow("entities and two spaces") << "Tom &lt;3  &amp; Jerry";
+    }
+
+    // A user named in markup is shown character for character: in the tooltip of a
+    // message to them and Bob (one line each), in the delete question (in a real message
+    // box), and as the holder of the dispatcher lock in the status bar and its tooltip.
+    void storedTextShownAsItIs()
+    {
+        QFETCH(QString, name);
+        TempDatabase db;
+        MessageBoxPrompt prompt([] { return nullptr; });
+        CQuillpostApp app;
+        db.addMessageRow(db.addUser(name, "555 0101"), 1, "Call", 1);
+        db.addMessageRow(db.addUser("Bob Ray", "555 0102"), 1, "Call", 1);
+        QVERIFY(app.InitInstance());
+        CQuillpostTreeView& view = *app.TreeView();
+        view.expandAll();
+
+        const QPoint at = view.visualItemRect(view.topLevelItem(3)->child(0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &help);
+        QCOMPARE(ShownText(QToolTip::text()),
+            name + ": sent 2026-01-01 12:00:00\nBob Ray: sent 2026-01-01 12:00:00");
+        QToolTip::hideText();
+
+        QString asked;
+        DialogScript script({ [&asked](QDialog* dlg) {
+            auto* box = qobject_cast<QMessageBox*>(dlg);
+            QVERIFY(box);
+            asked = ShownText(box->text(), box->textFormat());
+            box->button(QMessageBox::No)->click();
+        } });
+        ChooseFromContextMenu(view, view.topLevelItem(0)->child(0), ID_USERS_DELETEUSER);
+        QCOMPARE(asked, "Are you sure you want to delete user " + name);
+
+        app.MainFrame()->ShowOtherDispatcher(name);
+        const auto* pane = app.MainFrame()->findChild<QLabel*>("dispatcherStatus");
+        const QString notice = "Another dispatcher is sending: " + name;
+        QCOMPARE(ShownText(pane->text(), pane->textFormat()), notice);
+        QCOMPARE(ShownText(pane->toolTip()), notice);
     }
 
 private:

@@ -99,6 +99,9 @@ private slots:
         QPointer<CSendingDlg> window = SendingWindows().first();
         QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>("statusText")->text(),
             QStringLiteral("Connected - Sending Message"), kWaitMs);
+        // The status and the terminal's words are shown as they came, never as markup.
+        for (const char* line : { "statusText", "terminalLine" })
+            QCOMPARE(window->findChild<QLabel*>(line)->textFormat(), Qt::PlainText);
 
         QTest::keyClick(window, Qt::Key_Escape);
         QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });

@@ -3,6 +3,7 @@
 #include "DialogScript.h"
 #include "FakeClock.h"
 #include "PresetPrompt.h"
+#include "ShownText.h"
 #include "TempDatabase.h"
 #include "TreeMenus.h"
 #include "app/CommandIds.h"
@@ -216,7 +217,7 @@ private slots:
             = "Ann: sent 2026-01-01 12:00:00\nBen: failed for good after 0 "
               "failed attempts, the last 2026-01-01 12:00:00\nCai: waiting, due "
               "2026-01-01 12:00:00, 1 failed attempt, the last 2026-03-10 09:00:00";
-        QTRY_COMPARE(QToolTip::text(), states);
+        QTRY_COMPARE(ShownText(QToolTip::text()), states);
 
         for (int opened = 0; opened < 2; ++opened) {
             if (byDoubleClick)
