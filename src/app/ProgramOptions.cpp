@@ -11,6 +11,8 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments)
             options.headless = true;
         else if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
             options.help = true;
+        else if (argument == QLatin1String("--version"))
+            options.version = true;
         else if (!TakeOptionValue(
                      arguments, i, QStringLiteral("--db"), {}, options.database, options.error)
             && !TakeOptionValue(
@@ -28,12 +30,15 @@ QString ProgramUsage()
     return QStringLiteral(
         "Usage: quillpost [--db FILE]\n"
         "       quillpost --headless [--db FILE] [--modem NAME]\n"
+        "       quillpost --help | --version\n"
         "\n"
         "Without --headless, starts the desktop program. With it, dispatches the queued\n"
         "messages without a window, logging one line per step to standard output, until\n"
         "SIGTERM or SIGINT ends the call in progress and the program.\n"
         "\n"
-        "  --db FILE      the database (default: Quillpost.mdb in the working directory)\n"
+        "  --db FILE      the database (default: the file named by $QUILLPOST_DB, else by\n"
+        "                 the setting Database in group Quillpost, else Quillpost.mdb in\n"
+        "                 the working directory)\n"
         "  --modem NAME   the line device to dial with (default: the one chosen in the\n"
         "                 desktop program with System, Select Modem)\n"
         "\n"

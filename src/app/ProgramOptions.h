@@ -6,11 +6,13 @@
 // What the quillpost command line asks for:
 //   quillpost [--db FILE]                          the desktop program
 //   quillpost --headless [--db FILE] [--modem NAME] the dispatcher without a window
+//   quillpost --help | --version                   a text, without any display
 struct ProgramOptions
 {
     bool headless = false;
     bool help = false;
-    QString database; // empty: Quillpost.mdb in the working directory
+    bool version = false;
+    QString database; // empty: the database CDaoRecordset::ChooseDatabaseName chooses
     QString modemName; // empty: the stored modem name
     QString error; // set when the arguments are not understood
 };

@@ -3,6 +3,7 @@
 #include "app/ProgramOptions.h"
 #include "app/QuillpostApp.h"
 #include "platform/db/DaoRecordset.h"
+#include "res/MenuResources.h"
 
 #include <QApplication>
 
@@ -19,6 +20,15 @@ bool asksForHeadless(int argc, char* argv[])
     return false;
 }
 
+// The arguments as QCoreApplication would give them, read before there is one.
+QStringList argumentsOf(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
 // Applies the options; an exit status when the program is to end at once.
 std::optional<int> takeOptions(const ProgramOptions& options)
 {
@@ -31,8 +41,11 @@ std::optional<int> takeOptions(const ProgramOptions& options)
         std::fputs(qPrintable(ProgramUsage()), stdout);
         return 0;
     }
-    if (!options.database.isEmpty())
-        CDaoRecordset::SetDefaultDatabaseName(options.database);
+    if (options.version) {
+        std::printf("%s\n", Res::kAboutVersion);
+        return 0;
+    }
+    CDaoRecordset::SetDefaultDatabaseName(CDaoRecordset::ChooseDatabaseName(options.database));
     return std::nullopt;
 }
 
@@ -40,14 +53,18 @@ std::optional<int> takeOptions(const ProgramOptions& options)
 
 int main(int argc, char* argv[])
 {
-    // A dispatcher without a window must run where there is no display at all.
+    // Read before any application object: --help, --version and the dispatcher without a
+    // window must work where there is no display at all.
+    const ProgramOptions early = ParseProgramOptions(argumentsOf(argc, argv));
     if (asksForHeadless(argc, argv)) {
         QCoreApplication application(argc, argv);
-        const ProgramOptions options = ParseProgramOptions(application.arguments().mid(1));
-        if (const std::optional<int> status = takeOptions(options))
+        if (const std::optional<int> status = takeOptions(early))
             return *status;
-        return RunHeadlessDispatcher(options);
+        return RunHeadlessDispatcher(early);
     }
+    if (early.error.isEmpty() && (early.help || early.version))
+        return *takeOptions(early);
+    // The window system takes its own arguments (-platform, -style ...) out of the list.
     QApplication application(argc, argv);
     const ProgramOptions options = ParseProgramOptions(application.arguments().mid(1));
     if (const std::optional<int> status = takeOptions(options))

@@ -3,25 +3,22 @@
 #include "platform/Clock.h"
 
 #include <ctime>
-#include <limits>
+#include <optional>
 
 namespace {
 
-constexpr QuillTime Earliest = std::numeric_limits<QuillTime>::min();
-constexpr QuillTime Latest = std::numeric_limits<QuillTime>::max();
-
 QuillTime clampSeconds(long long seconds)
 {
-    if (seconds < Earliest)
-        return Earliest;
-    if (seconds > Latest)
-        return Latest;
+    if (seconds < kEarliestQuillTime)
+        return kEarliestQuillTime;
+    if (seconds > kLatestQuillTime)
+        return kLatestQuillTime;
     return static_cast<QuillTime>(seconds);
 }
 
-} // namespace
-
-QuillTime ToQuillTime(const COleDateTime& value)
+// The seconds since the epoch of a local date and time, unclamped; nothing when mktime
+// cannot tell (beyond what time_t holds).
+std::optional<long long> secondsOf(const COleDateTime& value)
 {
     std::tm local {};
     local.tm_year = value.GetYear() - 1900;
@@ -35,8 +32,30 @@ QuillTime ToQuillTime(const COleDateTime& value)
     local.tm_wday = -1;
     const std::time_t seconds = std::mktime(&local);
     if (seconds == static_cast<std::time_t>(-1) && local.tm_wday == -1)
-        return value.GetYear() < 1970 ? Earliest : Latest;
-    return clampSeconds(static_cast<long long>(seconds));
+        return std::nullopt;
+    return static_cast<long long>(seconds);
+}
+
+} // namespace
+
+QuillTime ToQuillTime(const COleDateTime& value)
+{
+    if (const std::optional<long long> seconds = secondsOf(value))
+        return clampSeconds(*seconds);
+    return value.GetYear() < 1970 ? kEarliestQuillTime : kLatestQuillTime;
+}
+
+QString DueTimeRefusal(const COleDateTime& due)
+{
+    const std::optional<long long> seconds = secondsOf(due);
+    const bool early = seconds ? *seconds < kEarliestQuillTime : due.GetYear() < 1970;
+    const bool late = seconds ? *seconds > kLatestQuillTime : due.GetYear() >= 1970;
+    if (!early && !late)
+        return {};
+    return QStringLiteral("The due time %1 is %2 %3, the %4 time Quillpost can hold.")
+        .arg(due.ToText(), early ? QStringLiteral("before") : QStringLiteral("after"),
+            FromQuillTime(early ? kEarliestQuillTime : kLatestQuillTime).ToText(),
+            early ? QStringLiteral("earliest") : QStringLiteral("latest"));
 }
 
 COleDateTime FromQuillTime(QuillTime value)
@@ -66,7 +85,8 @@ QuillTime QuillTimeConverter::operator()(const COleDateTime& value)
         const QuillTime start = ToQuillTime(COleDateTime(
             value.GetYear(), value.GetMonth(), value.GetDay(), value.GetHour(), 0, 0));
         // An hour at either end of the range is clamped as a whole: convert each value.
-        if (start == Earliest || start > Latest - 3600 || value.GetYear() < 1902)
+        if (start == kEarliestQuillTime || start > kLatestQuillTime - 3600
+            || value.GetYear() < 1902)
             return ToQuillTime(value);
         hour = { key, start };
     }

@@ -3,6 +3,8 @@
 #include "data/Records.h"
 #include "platform/db/OleDateTime.h"
 
+#include <limits>
+
 // Conversions between a Date/Time column value (local date and time) and the
 // in-memory QuillTime. The local date and time are composed with the zone's own
 // daylight-saving rule, as mktime does with its flag left at -1. A value outside the
@@ -10,6 +12,15 @@
 // of 1899 included) is clamped to the nearest second the range holds.
 QuillTime ToQuillTime(const COleDateTime& value);
 COleDateTime FromQuillTime(QuillTime value);
+
+// The first and last second a QuillTime holds. A message due outside them would be
+// stored as written but scheduled and shown at the clamped end, so none is queued there.
+inline constexpr QuillTime kEarliestQuillTime = std::numeric_limits<QuillTime>::min();
+inline constexpr QuillTime kLatestQuillTime = std::numeric_limits<QuillTime>::max();
+
+// Why a message cannot be due at `due` (local date and time), naming the limit it
+// passes in local time; empty when a QuillTime holds it.
+QString DueTimeRefusal(const COleDateTime& due);
 
 // ToQuillTime for many values in a row, as a whole-table load needs. mktime looks at
 // the zone file again on every call, which made it the largest cost of a load; this

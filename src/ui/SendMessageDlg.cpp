@@ -1,6 +1,7 @@
 #include "ui/SendMessageDlg.h"
 
 #include "data/GroupMembers.h"
+#include "data/QuillTime.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/MessageQueue.h"
 #include "platform/LogCategories.h"
@@ -188,6 +189,12 @@ void CSendMessageDlg::OnOK()
     std::vector<std::int32_t> chosen = ChosenIds(*m_pUserList);
     if (chosen.empty()) {
         Prompt::current().inform(kNoRecipientMessage);
+        return;
+    }
+    // The date editor reaches years the queue cannot schedule.
+    if (const QString refusal = DueTimeRefusal(CombineDateAndTime(m_dateSend, m_timeSend));
+        !refusal.isEmpty()) {
+        Prompt::current().inform(refusal);
         return;
     }
     m_listRecipients = std::move(chosen);

@@ -120,6 +120,18 @@ private slots:
         QTest::newRow("unparseable date")
             << "UPDATE Messages SET RequestTime = 'next Tuesday' WHERE ID = 2"
             << QList<int> { 2, 1, 1, 0 } << true << true << false;
+        // Files in rollback-journal mode, as other tools leave them: only a file holding
+        // Quillpost's tables is switched to the write-ahead log.
+        const QString rollback = "PRAGMA journal_mode=DELETE";
+        QTest::newRow("rollback journal") << rollback << all << false << true << false;
+        QTest::newRow("another program's database, rollback journal")
+            << rollback
+                + ";DROP TABLE Messages;DROP TABLE Users;DROP TABLE Groups;"
+                  "DROP TABLE ServiceProviders;CREATE TABLE Notes (Body TEXT)"
+            << none << true << false << true;
+        QTest::newRow("Messages table missing, rollback journal")
+            << rollback + ";DROP TABLE Messages" << QList<int> { 2, 1, 0, 0 } << true << false
+            << false;
     }
 
     // Loads, lets the scheduler look, reloads as the scheduler does when nothing changed,
@@ -135,6 +147,9 @@ private slots:
         TempSettings settings;
         TempDatabase db;
         Spoil(db, damage);
+        const bool rollback = damage.startsWith("PRAGMA journal_mode=DELETE");
+        if (rollback)
+            QCOMPARE(db.journalMode(), "delete");
         const QByteArray before = Fingerprint(db.filePath());
         PresetPrompt prompt;
 
@@ -159,6 +174,8 @@ private slots:
         }
         if (!understood)
             QCOMPARE(Fingerprint(db.filePath()), before);
+        if (rollback)
+            QCOMPARE(db.journalMode(), understood ? "wal" : "delete");
         ++m_filesTried;
         if (!program)
             return;

@@ -169,8 +169,21 @@ private slots:
         QVERIFY(list("groupList")->selectedItems().isEmpty());
     }
 
+    void opensAtNowWhateverWasPreset_data()
+    {
+        QTest::addColumn<QDate>("date"); // chosen, at the time of day it opened with
+        QTest::addColumn<QString>("refusal"); // part of what OK says; empty: accepted
+        QTest::newRow("next year") << QDate(2027, 2, 28) << "";
+        // In any zone: after the last second the program holds, before the first.
+        QTest::newRow("after 2038") << QDate(2038, 1, 20) << "the latest time Quillpost can hold";
+        QTest::newRow("before 1901")
+            << QDate(1901, 12, 12) << "the earliest time Quillpost can hold";
+    }
+
     void opensAtNowWhateverWasPreset()
     {
+        QFETCH(QDate, date);
+        QFETCH(QString, refusal);
         FakeClock clock(QDateTime(QDate(2026, 7, 1), QTime(23, 59, 58)));
         m_dlg->m_dateSend = COleDateTime(2020, 1, 2, 3, 4, 5);
         m_dlg->m_timeSend = COleDateTime(2020, 1, 2, 3, 4, 5);
@@ -180,11 +193,14 @@ private slots:
         QCOMPARE(m_dlg->findChild<QDateEdit*>("dateSend")->date(), QDate(2026, 7, 1));
         QCOMPARE(m_dlg->findChild<QTimeEdit*>("timeSend")->time(), QTime(23, 59, 58));
 
-        m_dlg->findChild<QDateEdit*>("dateSend")->setDate(QDate(2027, 2, 28));
+        m_dlg->findChild<QDateEdit*>("dateSend")->setDate(date);
         clock.advance(3600);
         pressOk();
-        QCOMPARE(m_dlg->m_dateSend.ToText().left(10), QStringLiteral("2027-02-28"));
+        QCOMPARE(m_dlg->m_dateSend.ToText().left(10), date.toString(Qt::ISODate));
         QCOMPARE(m_dlg->m_timeSend.ToText().mid(11), QStringLiteral("23:59:58"));
+        QCOMPARE(m_prompt->shown.size(), refusal.isEmpty() ? 0 : 1);
+        QVERIFY2(m_prompt->shown.join("").contains(refusal), qPrintable(m_prompt->shown.join("")));
+        QCOMPARE(m_dlg->isVisible(), !refusal.isEmpty()); // open, as the operator left it
     }
 
 private:

@@ -3,19 +3,66 @@
 #include "data/SendHistory.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
+#include "platform/db/DaoRecordset.h"
 #include "platform/db/DatabaseSchema.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
-const QString DefaultFile = QStringLiteral("Quillpost.mdb");
+// The file a command works on when none is named: the one the programs open.
+QString defaultFile()
+{
+    return CDaoRecordset::ChooseDatabaseName({});
+}
+
+// The database holds the providers' passwords: only its owner reads it, and its group
+// too where the folder is shared with a group (setgid, or writable by its group but not
+// by everyone), as when operators and the dispatcher's service user share one folder.
+mode_t databaseMode(const QString& path)
+{
+    struct stat folder {};
+    const QByteArray name = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (::stat(name.constData(), &folder) != 0)
+        return 0600;
+    const bool groupShared
+        = (folder.st_mode & S_ISGID) || ((folder.st_mode & S_IWGRP) && !(folder.st_mode & S_IWOTH));
+    return groupShared ? 0660 : 0600;
+}
+
+// Creates the file with its final mode from the start: a reader that opened it while it
+// was readable would keep reading whatever is written to it later. SQLite makes the
+// -wal and -shm files beside it with the database's own mode.
+void createPrivateDatabase(const QString& path)
+{
+    const mode_t mode = databaseMode(path);
+    struct UmaskGuard
+    {
+        mode_t previous;
+        ~UmaskGuard() { ::umask(previous); }
+    } guard { ::umask(0777 & ~mode) };
+    CreateQuillpostDatabase(path);
+    // SQLite creates files 0644 at most: the group's write bit comes only from here.
+    if (::chmod(QFile::encodeName(path).constData(), mode) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(path);
+        throw CDaoException(CDaoException::Kind::Other,
+            QStringLiteral("Cannot set the permissions of %1: %2").arg(path, reason));
+    }
+}
 
 void printUsage(QTextStream& stream)
 {
     stream << "Usage:\n"
-              "  quillpost-db init [--demo] [FILE]   create a Quillpost database (FILE defaults to "
-              "./Quillpost.mdb);\n"
+              "  quillpost-db init [--demo] [FILE]   create a Quillpost database, readable by its "
+              "owner\n"
+              "                                      only (and its group, in a folder shared with "
+              "one);\n"
               "                                      --demo adds a small address book and a few "
               "messages\n"
               "  quillpost-db check [FILE]           say whether FILE is a usable Quillpost "
@@ -27,7 +74,10 @@ void printUsage(QTextStream& stream)
               "                                      recipient ID, recipient, pager ID, provider, "
               "outcome\n"
               "                                      (sent, failed, failed for good), what the "
-              "terminal said\n";
+              "terminal said\n"
+              "FILE defaults to the file named by $QUILLPOST_DB, else by the setting Database in "
+              "group\n"
+              "Quillpost, else Quillpost.mdb in the working directory.\n";
 }
 
 int init(const QStringList& arguments, QTextStream& out, QTextStream& err)
@@ -44,10 +94,10 @@ int init(const QStringList& arguments, QTextStream& out, QTextStream& err)
     }
     if (files.size() > 1)
         return printUsage(err), 2;
-    const QString path = files.isEmpty() ? DefaultFile : files.front();
+    const QString path = files.isEmpty() ? defaultFile() : files.front();
 
     try {
-        CreateQuillpostDatabase(path);
+        createPrivateDatabase(path);
     } catch (const CDaoException& refused) {
         err << "quillpost-db: " << refused.reason() << '\n';
         return 1;
@@ -71,7 +121,7 @@ int check(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (arguments.size() > 1
         || (!arguments.isEmpty() && arguments.front().startsWith(QLatin1Char('-'))))
         return printUsage(err), 2;
-    const QString path = arguments.isEmpty() ? DefaultFile : arguments.front();
+    const QString path = arguments.isEmpty() ? defaultFile() : arguments.front();
     const QStringList problems = FindDatabaseProblems(path);
     if (problems.isEmpty()) {
         out << path << " is a usable Quillpost database.\n";
@@ -123,7 +173,7 @@ int showLog(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (arguments.size() > 1
         || (!arguments.isEmpty() && arguments.front().startsWith(QLatin1Char('-'))))
         return printUsage(err), 2;
-    const QString path = arguments.isEmpty() ? DefaultFile : arguments.front();
+    const QString path = arguments.isEmpty() ? defaultFile() : arguments.front();
     try {
         printLog(path, out);
     } catch (const CDaoException& failure) {

@@ -3,8 +3,10 @@
 #include <QStringList>
 #include <QTextStream>
 
-// The database tool's commands, callable in-process:
-//   init [--demo] [FILE]   create FILE (default ./Quillpost.mdb), never overwriting
+// The database tool's commands, callable in-process (FILE defaults to the database
+// CDaoRecordset::ChooseDatabaseName chooses):
+//   init [--demo] [FILE]   create FILE, never overwriting, readable by its owner only
+//                          (0600; 0660 in a folder shared with a group)
 //   check [FILE]           say whether FILE is a usable Quillpost database
 //   log [FILE]             print the send log, one attempt per line
 // Returns the exit status: 0 done / usable, 1 refused / not usable, 2 bad usage.

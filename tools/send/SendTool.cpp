@@ -2,6 +2,7 @@
 
 #include "RecipientNames.h"
 #include "data/MessageStatus.h"
+#include "data/QuillTime.h"
 #include "data/SendHistory.h"
 #include "dispatch/MessageQueue.h"
 #include "platform/OptionValue.h"
@@ -12,6 +13,12 @@
 #include <QThread>
 
 namespace {
+
+// More standard input than this is refused, not read: a runaway pipe must not fill the
+// memory of the script or monitoring system that started the tool.
+constexpr qint64 kMostInputCharacters = 64 * 1024;
+// How much of a text cut off is quoted back on standard error.
+constexpr qsizetype kMostCutQuoted = 60;
 
 struct SendRequest
 {
@@ -52,17 +59,62 @@ QString parse(const QStringList& arguments, SendRequest& request)
             || TakeOptionValue(arguments, i, QStringLiteral("--at"), {}, request.at, error))
             continue;
         else
-            error = QStringLiteral("Unknown option: %1").arg(argument);
+            error = QStringLiteral("Unknown option: %1").arg(argument)
+                + (argument.startsWith(QLatin1String("--"))
+                        ? QString()
+                        : QStringLiteral(" (text that starts with \"-\" goes after \"--\")"));
     }
     if (error.isEmpty() && !request.help && request.recipients.isEmpty())
         error = QStringLiteral("Name at least one recipient with --to.");
     return error;
 }
 
-QString composedText(const SendRequest& request, QTextStream& in)
+// The text as composed; nothing when standard input holds more than is read.
+std::optional<QString> composedText(const SendRequest& request, QTextStream& in)
 {
-    const bool fromInput = request.words.isEmpty() || request.words == QStringList { QStringLiteral("-") };
-    return JoinedLines(fromInput ? in.readAll() : request.words.join(QLatin1Char(' '))).trimmed();
+    const bool fromInput
+        = request.words.isEmpty() || request.words == QStringList { QStringLiteral("-") };
+    if (!fromInput)
+        return JoinedLines(request.words.join(QLatin1Char(' '))).trimmed();
+    const QString input = in.read(kMostInputCharacters + 1);
+    if (input.size() > kMostInputCharacters)
+        return std::nullopt;
+    return JoinedLines(input).trimmed();
+}
+
+// Monitoring alerts run long; rather than lose one, its text is cut where the composing
+// dialog stops the operator, and what went is said.
+void cutToComposedLength(QString& text, QTextStream& err)
+{
+    if (text.size() <= kMaxComposedLength)
+        return;
+    QString cut = text.mid(kMaxComposedLength);
+    if (cut.size() > kMostCutQuoted)
+        cut = cut.left(kMostCutQuoted) + QStringLiteral("...");
+    err << "quillpost-send: the text has " << text.size() << " characters, more than the "
+        << kMaxComposedLength << " a message holds; cut off: \"" << cut
+        << "\". Of the rest, the first " << kQueuedTextLength << " characters are sent.\n";
+    text.truncate(kMaxComposedLength);
+}
+
+// The due time asked for, or now; nothing (and why on `err`) when it cannot be queued.
+std::optional<COleDateTime> dueTime(const QString& at, QTextStream& err)
+{
+    COleDateTime due = COleDateTime::GetCurrentTime();
+    if (!at.isEmpty()) {
+        const std::optional<COleDateTime> parsed = COleDateTime::FromText(at.trimmed());
+        if (!parsed) {
+            err << "quillpost-send: \"" << at
+                << "\" is not a date and time such as \"2026-12-24 18:30\".\n";
+            return std::nullopt;
+        }
+        due = *parsed;
+    }
+    if (const QString refusal = DueTimeRefusal(due); !refusal.isEmpty()) {
+        err << "quillpost-send: " << refusal << '\n';
+        return std::nullopt;
+    }
+    return due;
 }
 
 // Waits until no row of the message is waiting any more, or the time is up, and says
@@ -108,15 +160,20 @@ QString SendToolUsage()
         "\n"
         "Queues one message for the recipients; the dispatcher (the desktop program or\n"
         "quillpost --headless) sends it. Without TEXT, or with TEXT \"-\", the text is read\n"
-        "from standard input; line breaks become spaces. At most 240 characters are\n"
-        "accepted, of which the first 129 are sent, followed by \": Sent using Quillpost\".\n"
+        "from standard input (at most 65536 characters); line breaks become spaces. Text\n"
+        "that starts with \"-\" goes after \"--\", which ends the options. A text longer\n"
+        "than 240 characters is cut to 240 (standard error says what was cut); the first\n"
+        "129 are sent, followed by \": Sent using Quillpost\".\n"
         "\n"
         "  -t, --to RECIPIENT  a user's or group's name (case does not matter), #ID for a\n"
         "                      user, user:NAME or group:NAME (or group:#ID) to choose\n"
         "                      between a user and a group of one name. A group stands for\n"
         "                      its members; each user is paged once.\n"
-        "  --at TIME           when the message is due, local time (default: now)\n"
-        "  --db FILE           the database (default: Quillpost.mdb in the working directory)\n"
+        "  --at TIME           when the message is due, local time (default: now), at the\n"
+        "                      latest 2038-01-19 03:14:07 UTC\n"
+        "  --db FILE           the database (default: the file named by $QUILLPOST_DB, else\n"
+        "                      by the setting Database in group Quillpost, else\n"
+        "                      Quillpost.mdb in the working directory)\n"
         "  --wait[=SECONDS]    wait until every page was sent or failed for good, and say\n"
         "                      how each ended (default %1 seconds)\n"
         "\n"
@@ -139,29 +196,22 @@ int RunSendTool(const QStringList& arguments, QTextStream& in, QTextStream& out,
         return kSendQueued;
     }
 
-    COleDateTime due = COleDateTime::GetCurrentTime();
-    if (!request.at.isEmpty()) {
-        const std::optional<COleDateTime> at = COleDateTime::FromText(request.at.trimmed());
-        if (!at) {
-            err << "quillpost-send: \"" << request.at
-                << "\" is not a date and time such as \"2026-12-24 18:30\".\n";
-            return kSendBadInput;
-        }
-        due = *at;
+    const std::optional<COleDateTime> due = dueTime(request.at, err);
+    if (!due)
+        return kSendBadInput;
+    std::optional<QString> text = composedText(request, in);
+    if (!text) {
+        err << "quillpost-send: standard input holds more than " << kMostInputCharacters
+            << " characters; nothing was queued.\n";
+        return kSendBadInput;
     }
-    const QString text = composedText(request, in);
-    if (text.isEmpty()) {
+    if (text->isEmpty()) {
         err << "quillpost-send: there is no text to send.\n";
         return kSendBadInput;
     }
-    if (text.size() > kMaxComposedLength) {
-        err << "quillpost-send: the text has " << text.size() << " characters; at most "
-            << kMaxComposedLength << " are accepted.\n";
-        return kSendBadInput;
-    }
+    cutToComposedLength(*text, err);
 
-    if (!request.database.isEmpty())
-        CDaoRecordset::SetDefaultDatabaseName(request.database);
+    CDaoRecordset::SetDefaultDatabaseName(CDaoRecordset::ChooseDatabaseName(request.database));
     try {
         CRecipientNames names;
         QStringList refusals;
@@ -173,9 +223,9 @@ int RunSendTool(const QStringList& arguments, QTextStream& in, QTextStream& out,
                 << "\nNothing was queued.\n";
             return kSendBadInput;
         }
-        const std::int32_t messageId = QueueMessage(text, due, names.Recipients()).value_or(0);
+        const std::int32_t messageId = QueueMessage(*text, *due, names.Recipients()).value_or(0);
         out << "Queued message " << messageId << " for " << names.Recipients().size()
-            << " recipient(s), due " << due.ToText() << ".\n";
+            << " recipient(s), due " << due->ToText() << ".\n";
         out.flush();
         if (!request.wait)
             return kSendQueued;

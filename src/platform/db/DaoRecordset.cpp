@@ -9,6 +9,7 @@
 #include "platform/db/DaoWorkspace.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -49,6 +50,21 @@ QString CDaoRecordset::DefaultDatabaseName()
 void CDaoRecordset::SetDefaultDatabaseName(const QString& path)
 {
     defaultDatabaseName() = path;
+}
+
+QString CDaoRecordset::ChooseDatabaseName(const QString& commandLine)
+{
+    if (!commandLine.isEmpty())
+        return commandLine;
+    // Cron and monitoring systems start programs in a working directory of their own;
+    // these name the database wherever a program is started.
+    if (const QString named = qEnvironmentVariable("QUILLPOST_DB"); !named.isEmpty())
+        return named;
+    const QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    if (const QString stored = settings.value(QStringLiteral("Quillpost/Database")).toString();
+        !stored.isEmpty())
+        return stored;
+    return QStringLiteral("Quillpost.mdb");
 }
 
 QString CDaoRecordset::DefaultDatabasePath()

@@ -36,6 +36,11 @@ public:
     // SetDefaultDatabaseName (a command-line --db option) before opening anything.
     static QString DefaultDatabaseName();
     static void SetDefaultDatabaseName(const QString& path);
+    // The database every program opens, decided alike for all of them: `commandLine`
+    // (their --db option) when given, else the file named by the environment variable
+    // QUILLPOST_DB, else the entry "Database" of the settings' group "Quillpost", else
+    // Quillpost.mdb in the working directory. Empty values count as not given.
+    static QString ChooseDatabaseName(const QString& commandLine);
     // DefaultDatabaseName as an absolute path, against the working directory of now.
     static QString DefaultDatabasePath();
     virtual QString GetDefaultDBName() const;

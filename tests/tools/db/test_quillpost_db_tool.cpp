@@ -1,15 +1,21 @@
-// quillpost-db: creating databases (plain and with demo data), never overwriting a
-// file, and naming what is wrong with a damaged one; in-process, then once as a program.
+// quillpost-db: creating databases (plain and with demo data) that only their owner's
+// side can read, never overwriting a file, and naming what is wrong with a damaged one;
+// in-process, then once as a program. (Which file it takes by default: test_command_line.)
 #include "DbTool.h"
 #include "PresetPrompt.h"
 #include "RunningProgram.h"
 #include "TempDatabase.h"
+#include "TempSettings.h"
 #include "data/QuillTime.h"
 #include "data/QuillpostDoc.h"
+#include "platform/db/DaoConnection.h"
 #include "platform/db/DatabaseSchema.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -26,6 +32,9 @@ class TestQuillpostDbTool : public QObject
     Q_OBJECT
 
 private slots:
+    // The default file is the test's own whatever the environment of the run names.
+    void initTestCase() { qunsetenv("QUILLPOST_DB"); }
+
     // Every table a new database holds, with its columns in order: written out here once,
     // so that the test helpers, which fill rows by the program's own list of columns, stand
     // on something the program did not write itself.
@@ -125,6 +134,41 @@ private slots:
             QCOMPARE(contentOf(db.filePath()), before);
     }
 
+    void initKeepsThePasswordsPrivate_data()
+    {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode"); // of the database and of its -wal and -shm
+        QTest::newRow("private folder") << 0700 << 0600;
+        QTest::newRow("folder writable by its group") << 0770 << 0660;
+        QTest::newRow("setgid folder") << 02750 << 0660;
+        QTest::newRow("folder writable by everyone") << 01777 << 0600;
+    }
+
+    // Under the common umask 022 a new file would be readable by everyone.
+    void initKeepsThePasswordsPrivate()
+    {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        TempDatabase folder(TempDatabase::Content::NoFile);
+        const QByteArray path = QFile::encodeName(folder.filePath());
+        const QByteArray folderPath = QFile::encodeName(QFileInfo(folder.filePath()).path());
+        QVERIFY(::chmod(folderPath.constData(), folderMode) == 0);
+        const mode_t umaskBefore = ::umask(022);
+        QString output;
+        QTextStream stream(&output);
+        const int status = RunDbTool({ "init" }, stream, stream);
+        QCOMPARE(::umask(umaskBefore), mode_t(022)); // the process's own is left as it was
+        QCOMPARE(status, 0);
+
+        DaoConnection open(folder.filePath()); // in write-ahead-log mode
+        open.Execute("SELECT COUNT(*) FROM Users", {}, "read").next();
+        for (const QByteArray& name : { path, path + "-wal", path + "-shm" }) {
+            struct stat info {};
+            QVERIFY2(::stat(name.constData(), &info) == 0, name.constData());
+            QCOMPARE(int(info.st_mode & 07777), fileMode);
+        }
+    }
+
     void programMakesABelievableDemoAndChecksIt()
     {
         TempDatabase folder(TempDatabase::Content::NoFile); // the program's working directory too
@@ -159,6 +203,9 @@ private slots:
         QCOMPARE(check.finish(), 1);
         QVERIFY2(check.said("The table Groups is missing."), qPrintable(check.output()));
     }
+
+private:
+    TempSettings m_settings;
 };
 
 QTEST_GUILESS_MAIN(TestQuillpostDbTool)

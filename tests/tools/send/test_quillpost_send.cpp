@@ -1,10 +1,12 @@
 // quillpost-send: which users a command line names, what it refuses (queuing nothing),
-// the exit statuses, and --wait against rows that another program settles. (Queueing
+// what it cuts, the exit statuses, and --wait against rows that another program
+// settles. (Which database it opens is in test_command_line; queueing
 // is one transaction, as test_message_queue shows; a --wait that ends with every page
 // sent is seen in test_headless_dispatcher.)
 #include "RunningProgram.h"
 #include "SendTool.h"
 #include "TempDatabase.h"
+#include "TempSettings.h"
 #include "platform/db/DaoRecordset.h"
 
 #include <QTest>
@@ -14,6 +16,9 @@ class TestQuillpostSend : public QObject
     Q_OBJECT
 
 private slots:
+    // The database is the test's own whatever the environment of the run names.
+    void initTestCase() { qunsetenv("QUILLPOST_DB"); }
+
     // Users 1 Alice Marsh, 2 Ben Okafor, 3 Pat (also a group), 4 Pat Kerr; groups
     // 1 Night Shift (Ben, Alice), 2 Pat (Pat Kerr), 3 Empty.
     void init()
@@ -39,12 +44,13 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("recipients"); // user IDs of the queued rows, in order
         QTest::addColumn<QString>("said"); // part of what was written to out or err
-        const auto row
-            = [](const char* name, const QStringList& arguments, int status, const char* said,
-                  const QStringList& recipients = {}, const char* input = "") {
-                  QTest::newRow(name)
-                      << arguments << QString(input) << status << recipients << QString(said);
-              };
+        QTest::addColumn<QString>("queued"); // the text stored; empty: not compared
+        const auto row = [](const char* name, const QStringList& arguments, int status,
+                             const QString& said, const QStringList& recipients = {},
+                             const QString& input = {}, const QString& queued = {}) {
+            QTest::newRow(name) << arguments << input << status << recipients << said << queued;
+        };
+        const QString sent = ": Sent using Quillpost";
         row("user name, any case", { "--to", "alice MARSH", "disk", "full" }, 0,
             "Queued message 1 for 1 recipient(s)", { "1" });
         row("group expands in table order, each user once", { "-t", "#2", "--to=night shift", "x" },
@@ -60,9 +66,26 @@ private slots:
         row("unknown user ID", { "--to", "#99", "x" }, 1, "There is no user \"#99\"");
         row("group without members", { "--to", "empty", "x" }, 1, "has no members");
         row("no text", { "--to", "#1" }, 1, "no text", {}, " \n");
-        row("241 characters", { "--to", "#1", QString(241, 'x') }, 1, "at most 240");
+        row("text after --, starting with -", { "--to", "#1", "--", "-5", "degrees" }, 0, "",
+            { "1" }, {}, "-5 degrees" + sent);
+        row("text starting with -, no --", { "--to", "#1", "-5", "degrees" }, 2,
+            "goes after \"--\"");
+        row("over 240 characters: cut, said, queued",
+            { "--to", "#1", QString(129, 'a') + QString(111, 'b') + "cd" }, 0, "cut off: \"cd\"",
+            { "1" }, {}, QString(129, 'a') + sent);
+        row("64 KiB of standard input: cut, queued", { "--to", "#1" }, 0, "cut off", { "1" },
+            QString(64 * 1024, 'i'));
+        row("more than 64 KiB of standard input", { "--to", "#1", "-" }, 1, "more than 65536", {},
+            QString(64 * 1024 + 1, 'i'));
         row("impossible date", { "--to", "#1", "--at", "2026-02-30 10:00", "x" }, 1,
             "not a date and time");
+        // Whatever the zone, the first is within what the program holds, the others not.
+        row("due in January 2038", { "--to", "#1", "--at", "2038-01-18 00:00", "x" }, 0, "",
+            { "1" });
+        row("due after 2038", { "--to", "#1", "--at", "2038-01-20 00:00", "x" }, 1,
+            "the latest time Quillpost can hold");
+        row("due before 1901", { "--to", "#1", "--at", "1901-12-12", "x" }, 1,
+            "the earliest time Quillpost can hold");
         row("no recipient", { "x" }, 2, "--to");
         row("unknown option", { "--to", "#1", "--urgent", "x" }, 2, "Unknown option: --urgent");
         row("--wait=0", { "--to", "#1", "--wait=0", "x" }, 2, "--wait");
@@ -76,6 +99,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, recipients);
         QFETCH(QString, said);
+        QFETCH(QString, queued);
         QTextStream in(&input);
         QString written;
         QTextStream out(&written);
@@ -87,6 +111,7 @@ private slots:
             QVERIFY2(
                 !text.contains('\n') && text.endsWith(": Sent using Quillpost"), qPrintable(text));
             QCOMPARE(m_db->scalar("SELECT COUNT(DISTINCT MessageId) FROM Messages").toInt(), 1);
+            QVERIFY2(queued.isEmpty() || text == queued, qPrintable(text));
         }
     }
 
@@ -118,6 +143,7 @@ private slots:
     }
 
 private:
+    TempSettings m_settings;
     std::unique_ptr<TempDatabase> m_db;
 };
 
