@@ -100,6 +100,14 @@ void CQuillpostApp::SendingWindowClosed(const QString& lineFault)
     m_scheduler.SendEnded(lineFault);
 }
 
+// Another program changed the database (a message queued by quillpost-send, an address
+// book edited at another desk): the tree shows the document as now read.
+void CQuillpostApp::DocumentReloaded()
+{
+    if (m_pTreeView)
+        m_pTreeView->RefreshTree();
+}
+
 void CQuillpostApp::StartSend(SendOrder order)
 {
     m_bSendInProgress = true;

@@ -63,6 +63,7 @@ public:
 
 private:
     CQuillpostDoc* SchedulerDocument() override { return m_pDoc; }
+    void DocumentReloaded() override;
     void OutcomeRecorded(std::int32_t messageId) override { SendResultRecorded(messageId); }
     void DispatcherLockChanged(bool held, const QString& refusal) override;
     void StartSend(SendOrder order) override;

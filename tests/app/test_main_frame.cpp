@@ -210,7 +210,7 @@ private slots:
 
         queue(db, ann, "Call the office");
         app.RunScheduler();
-        QCOMPARE(app.Document()->m_messages.size(), std::size_t(1));
+        QCOMPARE(app.TreeView()->topLevelItem(3)->childCount(), 1);
         QVERIFY(!app.IsSendInProgress());
         QVERIFY(pane->isVisible());
 
