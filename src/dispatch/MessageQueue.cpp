@@ -73,6 +73,20 @@ std::optional<std::int32_t> QueueMessage(const QString& composed,
     return messageId;
 }
 
+SubmittedMessage QueueSubmittedText(const QString& text, const COleDateTime& requiredSendTime,
+    const std::vector<std::int32_t>& recipients)
+{
+    SubmittedMessage submitted;
+    QString composed = JoinedLines(text).trimmed();
+    submitted.composedLength = composed.size();
+    if (composed.size() > kMaxComposedLength) {
+        submitted.cutOff = composed.mid(kMaxComposedLength);
+        composed.truncate(kMaxComposedLength);
+    }
+    submitted.messageId = QueueMessage(composed, requiredSendTime, recipients).value_or(0);
+    return submitted;
+}
+
 std::optional<StoredMessage> ReadStoredMessage(std::int32_t messageId)
 {
     CMessagesRecordset rs;

@@ -34,6 +34,20 @@ COleDateTime CombineDateAndTime(const COleDateTime& date, const COleDateTime& ti
 std::optional<std::int32_t> QueueMessage(const QString& composed,
     const COleDateTime& requiredSendTime, const std::vector<std::int32_t>& recipients);
 
+// A message from outside the dialog (a script, a network client), as it was queued.
+struct SubmittedMessage
+{
+    std::int32_t messageId = 0; // 0: nothing queued, as there was no recipient
+    qsizetype composedLength = 0; // of the text after its lines were joined
+    QString cutOff; // what went past kMaxComposedLength, where the dialog stops typing
+};
+
+// Queues a text from outside the dialog as the dialog would have taken it: line breaks
+// become spaces, the ends are trimmed, and a longer text is cut to kMaxComposedLength
+// rather than refused, so that no alert is lost; then QueueMessage. Throws CDaoException.
+SubmittedMessage QueueSubmittedText(const QString& text, const COleDateTime& requiredSendTime,
+    const std::vector<std::int32_t>& recipients);
+
 // A stored message as the operator may send it again.
 struct StoredMessage
 {

@@ -1,10 +1,10 @@
 #include "SendTool.h"
 
-#include "RecipientNames.h"
 #include "data/MessageStatus.h"
 #include "data/QuillTime.h"
 #include "data/SendHistory.h"
 #include "dispatch/MessageQueue.h"
+#include "dispatch/RecipientNames.h"
 #include "platform/OptionValue.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
@@ -84,17 +84,17 @@ std::optional<QString> composedText(const SendRequest& request, QTextStream& in)
 
 // Monitoring alerts run long; rather than lose one, its text is cut where the composing
 // dialog stops the operator, and what went is said.
-void cutToComposedLength(QString& text, QTextStream& err)
+void reportCut(const SubmittedMessage& submitted, QTextStream& err)
 {
-    if (text.size() <= kMaxComposedLength)
+    if (submitted.cutOff.isEmpty())
         return;
-    QString cut = text.mid(kMaxComposedLength);
+    QString cut = submitted.cutOff;
     if (cut.size() > kMostCutQuoted)
         cut = cut.left(kMostCutQuoted) + QStringLiteral("...");
-    err << "quillpost-send: the text has " << text.size() << " characters, more than the "
-        << kMaxComposedLength << " a message holds; cut off: \"" << cut
-        << "\". Of the rest, the first " << kQueuedTextLength << " characters are sent.\n";
-    text.truncate(kMaxComposedLength);
+    err << "quillpost-send: the text has " << submitted.composedLength
+        << " characters, more than the " << kMaxComposedLength << " a message holds; cut off: \""
+        << cut << "\". Of the rest, the first " << kQueuedTextLength
+        << " characters are sent.\n";
 }
 
 // The due time asked for, or now; nothing (and why on `err`) when it cannot be queued.
@@ -209,7 +209,6 @@ int RunSendTool(const QStringList& arguments, QTextStream& in, QTextStream& out,
         err << "quillpost-send: there is no text to send.\n";
         return kSendBadInput;
     }
-    cutToComposedLength(*text, err);
 
     CDaoRecordset::SetDefaultDatabaseName(CDaoRecordset::ChooseDatabaseName(request.database));
     try {
@@ -223,7 +222,9 @@ int RunSendTool(const QStringList& arguments, QTextStream& in, QTextStream& out,
                 << "\nNothing was queued.\n";
             return kSendBadInput;
         }
-        const std::int32_t messageId = QueueMessage(*text, *due, names.Recipients()).value_or(0);
+        const SubmittedMessage submitted = QueueSubmittedText(*text, *due, names.Recipients());
+        reportCut(submitted, err);
+        const std::int32_t messageId = submitted.messageId;
         out << "Queued message " << messageId << " for " << names.Recipients().size()
             << " recipient(s), due " << due->ToText() << ".\n";
         out.flush();

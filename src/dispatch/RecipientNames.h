@@ -7,17 +7,25 @@
 #include <functional>
 #include <vector>
 
-// Turns the recipients named on a command line into users, the way an operator picks
-// them in the composition dialog. A name matches a user's or a group's name exactly
-// but for case; "#ID" is the user with that ID; "user:NAME" and "group:NAME" (or
-// "group:#ID") look only among users or only among groups. A group stands for its
-// members, as "<<" adds them in the dialog. Each user is taken once, in the order first
-// named.
+// Turns the recipients named by a script or a network client into users, the way an
+// operator picks them in the composition dialog. A name matches a user's or a group's
+// name exactly but for case; "#ID" is the user with that ID; "user:NAME" and
+// "group:NAME" (or "group:#ID") look only among users or only among groups. A group
+// stands for its members, as "<<" adds them in the dialog. Each user is taken once, in
+// the order first named.
 class CRecipientNames
 {
 public:
+    enum class PagerNumbers
+    {
+        Ignored,
+        // A bare name also matches a user's pager number (Users.TelephoneNumber), as
+        // the pager IDs of network paging clients do.
+        Matched
+    };
+
     // Reads the users and groups. Throws CDaoException.
-    CRecipientNames();
+    explicit CRecipientNames(PagerNumbers pagerNumbers = PagerNumbers::Ignored);
 
     // Adds the users `name` stands for. Returns why the name is refused (unknown,
     // ambiguous, a group without members), listing the candidates; empty when the
@@ -48,6 +56,7 @@ private:
     void TakeUser(std::int32_t id);
 
     std::vector<RecordChoice> m_users;
+    std::vector<QString> m_pagerNumbers; // beside m_users; empty when they are ignored
     std::vector<RecordChoice> m_groups;
     std::vector<std::int32_t> m_recipients;
 };

@@ -1,4 +1,4 @@
-#include "RecipientNames.h"
+#include "dispatch/RecipientNames.h"
 
 #include "data/GroupMembers.h"
 #include "data/Recordsets.h"
@@ -8,8 +8,7 @@
 
 namespace {
 
-template <typename Recordset, typename Name>
-std::vector<RecordChoice> readChoices(Name name)
+template <typename Recordset, typename Name> std::vector<RecordChoice> readChoices(Name name)
 {
     std::vector<RecordChoice> choices;
     Recordset rs;
@@ -33,11 +32,17 @@ constexpr qsizetype kMostCandidatesListed = 10;
 
 } // namespace
 
-CRecipientNames::CRecipientNames()
-    : m_users(readChoices<CUsersRecordset>([](const CUsersRecordset& rs) { return rs.m_Name; }))
-    , m_groups(
-          readChoices<CGroupsRecordset>([](const CGroupsRecordset& rs) { return rs.m_GroupName; }))
+CRecipientNames::CRecipientNames(PagerNumbers pagerNumbers)
+    : m_groups(
+        readChoices<CGroupsRecordset>([](const CGroupsRecordset& rs) { return rs.m_GroupName; }))
 {
+    CUsersRecordset rs;
+    rs.Open();
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+        m_users.push_back({ rs.m_ID, rs.m_Name });
+        if (pagerNumbers == PagerNumbers::Matched)
+            m_pagerNumbers.push_back(rs.m_TelephoneNumber.trimmed());
+    }
 }
 
 QString CRecipientNames::Add(const QString& argument)
@@ -112,10 +117,21 @@ std::vector<CRecipientNames::Candidate> CRecipientNames::Matching(
     const QString& name, bool users, bool groups) const
 {
     if (const std::optional<std::int32_t> id = idOf(name))
-        return Collect(users, groups, [id](const RecordChoice& record) { return record.id == *id; });
-    return Collect(users, groups, [&name](const RecordChoice& record) {
+        return Collect(
+            users, groups, [id](const RecordChoice& record) { return record.id == *id; });
+    std::vector<Candidate> found = Collect(users, groups, [&name](const RecordChoice& record) {
         return record.name.compare(name, Qt::CaseInsensitive) == 0;
     });
+    if (!users || m_pagerNumbers.size() != m_users.size())
+        return found;
+    for (std::size_t i = 0; i < m_users.size(); ++i) {
+        const bool named = std::any_of(found.begin(), found.end(), [&](const Candidate& c) {
+            return c.kind == Kind::User && c.record.id == m_users[i].id;
+        });
+        if (!named && !m_pagerNumbers[i].isEmpty() && m_pagerNumbers[i] == name)
+            found.push_back({ Kind::User, m_users[i] });
+    }
+    return found;
 }
 
 std::vector<CRecipientNames::Candidate> CRecipientNames::Resembling(
