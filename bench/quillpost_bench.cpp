@@ -4,6 +4,7 @@
 
 #include "BenchDelivery.h"
 #include "BenchReport.h"
+#include "BenchSnpp.h"
 #include "BenchSqlite.h"
 
 #include "ui/TreeRules.h"
@@ -307,6 +308,7 @@ struct Options
     bool delivery = true;
     bool profile = false;
     bool deliveryOnly = false;
+    bool snppOnly = false;
 };
 
 Options parseOptions(const QStringList& arguments)
@@ -325,8 +327,10 @@ Options parseOptions(const QStringList& arguments)
             options.profile = true;
         else if (arguments[i] == QLatin1String("--delivery-only"))
             options.deliveryOnly = true;
+        else if (arguments[i] == QLatin1String("--snpp-only"))
+            options.snppOnly = true;
         else
-            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--profile]"));
+            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--profile]"));
     }
     return options;
 }
@@ -368,6 +372,10 @@ void runBenchmarks(const Options& options)
     const QString programs = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../bin"));
     QTemporaryDir work;
     BenchReport report;
+    if (options.snppOnly) {
+        MeasureSnpp(report, work.path());
+        return;
+    }
     const BenchScale large;
     const QString largePath = QDir(work.path()).filePath(QStringLiteral("large.mdb"));
     MakeBenchDatabase(largePath, large);
@@ -388,6 +396,7 @@ void runBenchmarks(const Options& options)
         QStringLiteral("bare tree, bulk add") });
     measureScheduler(report, largePath, large, sizes.reloadMs, options.runs);
     measureQueueing(report, largePath, options.runs);
+    MeasureSnpp(report, work.path());
 
     // The scaling table: the same address book, ever more message rows.
     std::vector<ScalingRow> scaling;

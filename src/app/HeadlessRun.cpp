@@ -3,6 +3,9 @@
 #include "app/AppSettings.h"
 #include "app/ProgramOptions.h"
 #include "dispatch/HeadlessDispatcher.h"
+#include "gateway/MetricsPage.h"
+#include "gateway/MetricsServer.h"
+#include "gateway/SnppSettings.h"
 #include "modem/ModemList.h"
 #include "platform/StopSignals.h"
 #include "platform/db/DaoRecordset.h"
@@ -10,9 +13,11 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTextStream>
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 
 namespace {
@@ -58,6 +63,47 @@ Periods readPeriods()
 }
 #endif
 
+// The metrics page is watched from outside the paging system: when it cannot be served
+// the dispatcher sends all the same, and the watcher learns of it from its failed scrape.
+void serveMetrics(CMetricsServer& server, const QString& commandLine)
+{
+    const QString text = !commandLine.isEmpty()
+        ? commandLine
+        : QSettings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"))
+              .value(QStringLiteral("Gateway/Metrics Listen"))
+              .toString();
+    if (text.isEmpty())
+        return;
+    QString error;
+    const std::optional<ListenAddress> where = ParseListenAddress(text, error);
+    if (!where)
+        logLine(QStringLiteral("Not serving the metrics page: %1").arg(error));
+    else if (!server.Listen(*where))
+        logLine(QStringLiteral("Not serving the metrics page on %1: %2")
+                    .arg(where->ToText(), server.ErrorString()));
+    else
+        logLine(
+            QStringLiteral("Serving the metrics page at http://%1/metrics").arg(where->ToText()));
+}
+
+// Pages from other hosts are what the gateway is for: one asked for and not served is a
+// failure to start, not a line in the log.
+std::unique_ptr<CSnppServer> serveSnpp(
+    const QString& commandLine, GatewayCounters& counters, QString& error)
+{
+    const SnppSettings settings = ReadSnppSettings(commandLine);
+    error = settings.error;
+    if (!error.isEmpty() || !settings.config)
+        return nullptr;
+    auto server = std::make_unique<CSnppServer>(*settings.config, counters, logLine);
+    if (error = server->Listen(); !error.isEmpty())
+        return nullptr;
+    logLine(QStringLiteral("Accepting SNPP pages on %1 port %2.")
+                .arg(settings.config->address.toString())
+                .arg(server->Port()));
+    return server;
+}
+
 } // namespace
 
 int RunHeadlessDispatcher(const ProgramOptions& options)
@@ -72,11 +118,24 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
     CModemList modems([modemName] { return modemName; });
     const Periods periods = readPeriods();
     CHeadlessDispatcher dispatcher(modems, logLine, periods.schedulerMs, periods.send);
+    GatewayCounters gatewayCounters;
+    CMetricsServer metrics([&dispatcher, &gatewayCounters] {
+        return RenderMetricsPage(CollectDispatchFigures(dispatcher.Counters()), gatewayCounters);
+    });
+    QString snppError;
+    const std::unique_ptr<CSnppServer> snpp
+        = serveSnpp(options.snppListen, gatewayCounters, snppError);
+    if (!snppError.isEmpty()) {
+        std::fprintf(stderr, "quillpost: no SNPP gateway: %s\n", qPrintable(snppError));
+        return 1;
+    }
     CStopSignals stopSignals;
 
     QObject::connect(&stopSignals, &CStopSignals::StopRequested, &dispatcher,
-        [&dispatcher](int signalNumber) {
+        [&dispatcher, &snpp](int signalNumber) {
             logLine(QStringLiteral("Signal %1 received.").arg(signalNumber));
+            if (snpp)
+                snpp->Shutdown();
             dispatcher.Stop();
         });
     QObject::connect(&dispatcher, &CHeadlessDispatcher::Stopped, qApp, &QCoreApplication::quit,
@@ -86,6 +145,7 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
     if (modemName.isEmpty())
         logLine(QStringLiteral("No modem is chosen: choose one in the desktop program (System, "
                                "Select Modem) or name it with --modem. Sends will fail."));
+    serveMetrics(metrics, options.metricsListen);
     dispatcher.Start();
     return QCoreApplication::exec();
 }

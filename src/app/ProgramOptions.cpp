@@ -1,5 +1,6 @@
 #include "app/ProgramOptions.h"
 
+#include "gateway/ListenAddress.h"
 #include "platform/OptionValue.h"
 
 ProgramOptions ParseProgramOptions(const QStringList& arguments)
@@ -16,12 +17,28 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments)
         else if (!TakeOptionValue(
                      arguments, i, QStringLiteral("--db"), {}, options.database, options.error)
             && !TakeOptionValue(
-                arguments, i, QStringLiteral("--modem"), {}, options.modemName, options.error))
+                arguments, i, QStringLiteral("--modem"), {}, options.modemName, options.error)
+            && !TakeOptionValue(arguments, i, QStringLiteral("--metrics-listen"), {},
+                options.metricsListen, options.error)
+            && !TakeOptionValue(arguments, i, QStringLiteral("--snpp-listen"), {},
+                options.snppListen, options.error))
             options.error = QStringLiteral("Unknown argument: %1").arg(argument);
     }
     if (options.error.isEmpty() && !options.headless && !options.modemName.isEmpty())
         options.error = QStringLiteral("--modem is for --headless; the desktop program uses "
                                        "the modem chosen with System, Select Modem.");
+    if (options.error.isEmpty() && !options.metricsListen.isEmpty()) {
+        if (!options.headless)
+            options.error = QStringLiteral("--metrics-listen is for --headless.");
+        else
+            ParseListenAddress(options.metricsListen, options.error);
+    }
+    if (options.error.isEmpty() && !options.snppListen.isEmpty()) {
+        if (!options.headless)
+            options.error = QStringLiteral("--snpp-listen is for --headless.");
+        else
+            ParseListenAddress(options.snppListen, options.error);
+    }
     return options;
 }
 
@@ -30,6 +47,8 @@ QString ProgramUsage()
     return QStringLiteral(
         "Usage: quillpost [--db FILE]\n"
         "       quillpost --headless [--db FILE] [--modem NAME]\n"
+        "                            [--metrics-listen [ADDR:]PORT]\n"
+        "                            [--snpp-listen [ADDR:]PORT]\n"
         "       quillpost --help | --version\n"
         "\n"
         "Without --headless, starts the desktop program. With it, dispatches the queued\n"
@@ -41,6 +60,14 @@ QString ProgramUsage()
         "                 the working directory)\n"
         "  --modem NAME   the line device to dial with (default: the one chosen in the\n"
         "                 desktop program with System, Select Modem)\n"
+        "  --metrics-listen [ADDR:]PORT\n"
+        "                 serve the metrics page (Prometheus) at /metrics there; without\n"
+        "                 ADDR on 127.0.0.1 only (default: the setting Metrics Listen in\n"
+        "                 group Gateway; none: no metrics page)\n"
+        "  --snpp-listen [ADDR:]PORT\n"
+        "                 accept pages from other hosts over SNPP there; without ADDR on\n"
+        "                 127.0.0.1 only (default: the setting SNPP Listen in group\n"
+        "                 Gateway; none: no SNPP gateway)\n"
         "\n"
         "Only one program sends from a database at a time; another one waits and says\n"
         "who is sending.\n");

@@ -14,6 +14,8 @@ struct ProgramOptions
     bool version = false;
     QString database; // empty: the database CDaoRecordset::ChooseDatabaseName chooses
     QString modemName; // empty: the stored modem name
+    QString metricsListen; // [ADDR:]PORT of the metrics page; empty: the stored one, if any
+    QString snppListen; // [ADDR:]PORT of the SNPP gateway; empty: the stored one, if any
     QString error; // set when the arguments are not understood
 };
 

@@ -3,6 +3,7 @@
 #include "data/SendHistory.h"
 #include "dispatch/SendOrder.h"
 #include "modem/ModemList.h"
+#include "platform/Clock.h"
 
 CHeadlessDispatcher::CHeadlessDispatcher(
     CModemList& modems, LogLine log, int schedulerIntervalMs, SendTiming timing)
@@ -66,6 +67,7 @@ void CHeadlessDispatcher::OutcomeRecorded(std::int32_t messageId)
 
 void CHeadlessDispatcher::DispatcherLockChanged(bool held, const QString& refusal)
 {
+    m_counters.lockHeld = held;
     if (held)
         m_log(QStringLiteral("Holding the dispatcher lock: this program sends from now on."));
     else if (refusal.isEmpty())
@@ -90,6 +92,11 @@ void CHeadlessDispatcher::StartSend(SendOrder order)
 
 void CHeadlessDispatcher::ShowSendStatus(const QString& text)
 {
+    // A send says each of these once: on placing its call, and on giving up waiting.
+    if (text == CSendSession::kCalling)
+        ++m_counters.calls;
+    else if (text == CSendSession::kTimedOut)
+        ++m_counters.timeouts;
     m_log(QStringLiteral("Message %1: %2").arg(m_nMessageId).arg(text));
 }
 
@@ -102,12 +109,25 @@ void CHeadlessDispatcher::SendResultRecorded()
 {
     // The copy of the message must show the outcome before the next run chooses.
     m_doc.CatchUpWithMessage(m_nMessageId);
+    CountOutcome(m_session->ResultCode());
     const std::int32_t recipient = m_session->CurrentRecipient();
     m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
               .arg(m_nMessageId)
               .arg(RecipientName(m_doc, recipient))
               .arg(recipient)
               .arg(OutcomeName(m_session->ResultCode())));
+}
+
+void CHeadlessDispatcher::CountOutcome(std::int32_t written)
+{
+    if (written == MessageStatus::Sent) {
+        ++m_counters.pagesSent;
+        m_counters.lastAcceptedPage = Clock::current().SecondsSinceEpoch();
+        return;
+    }
+    ++m_counters.pagesFailed;
+    if (written == MessageStatus::Failed)
+        ++m_counters.pagesGivenUp;
 }
 
 void CHeadlessDispatcher::SendClosed()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/QuillpostDoc.h"
+#include "dispatch/DispatchCounters.h"
 #include "dispatch/SendScheduler.h"
 #include "dispatch/SendSession.h"
 #include "platform/Prompt.h"
@@ -39,6 +40,7 @@ public:
     void Stop();
 
     bool IsSending() const { return m_session != nullptr; }
+    const DispatchCounters& Counters() const { return m_counters; }
 
 signals:
     void Stopped();
@@ -56,6 +58,8 @@ private:
     void ShowSendStatus(const QString& text) override;
     void ShowTerminalLine(const QString& line) override;
     void SendResultRecorded() override;
+    // Counts the Status an attempt's outcome wrote.
+    void CountOutcome(std::int32_t written);
     void SendClosed() override;
 
     void inform(const QString& text) override;
@@ -68,6 +72,7 @@ private:
     CSendScheduler m_scheduler;
     QTimer m_timer;
     std::unique_ptr<CSendSession> m_session;
+    DispatchCounters m_counters;
     std::int32_t m_nMessageId = 0;
     bool m_bStopping = false;
 };

@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <csignal>
 #include <memory>
@@ -59,25 +61,32 @@ private slots:
 
     // Two dispatchers on one file would call twice for a page: the second waits, says who
     // holds the database, takes over once the first is killed outright, delivers what
-    // quillpost-send queues, logs each outcome and stops cleanly on SIGTERM.
+    // quillpost-send queues, logs each outcome and stops cleanly on SIGTERM. Its metrics
+    // page shows whether it holds the lock, and what it sent.
     void secondDispatcherWaitsForTheFirstToEnd()
     {
         startSimulator();
         std::unique_ptr<RunningProgram> first = startDispatcher();
         QTRY_VERIFY_WITH_TIMEOUT(
             first->said("Holding the dispatcher lock"), RunningProgram::kProgramMs);
-        std::unique_ptr<RunningProgram> second = startDispatcher();
+        const quint16 port = freePort();
+        std::unique_ptr<RunningProgram> second
+            = startDispatcher({ "--metrics-listen", QString::number(port) });
         const QString holder = QStringLiteral(
             "another dispatcher is sending from this database: quillpost --headless (process %1")
                                    .arg(first->pid());
         QTRY_VERIFY2_WITH_TIMEOUT(
             second->said(holder), qPrintable(second->output()), RunningProgram::kProgramMs);
+        QCOMPARE(metric(port, "quillpost_dispatcher_lock_held"), 0);
 
         first->signal(SIGKILL);
         QCOMPARE(first->finish(), -1);
         QVERIFY2(queueAndWait("failover") == 0, qPrintable(second->output()));
         QCOMPARE(pagesLogged(), 2);
         QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            metric(port, "quillpost_pages_sent_total"), 2, RunningProgram::kProgramMs);
+        QCOMPARE(metric(port, "quillpost_dispatcher_lock_held"), 1);
 
         second->signal(SIGTERM);
         QCOMPARE(second->finish(), 0);
@@ -118,6 +127,16 @@ private slots:
             << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
         QTest::newRow("--modem is for --headless")
             << QStringList { "--modem=x" } << 2 << "--modem is for";
+        QTest::newRow("--metrics-listen without a port")
+            << QStringList { "--headless", "--metrics-listen=127.0.0.1:" } << 2 << "has no port";
+        QTest::newRow("--metrics-listen is for --headless")
+            << QStringList { "--metrics-listen=9100" } << 2 << "--metrics-listen is for --headless";
+        QTest::newRow("--snpp-listen is for --headless")
+            << QStringList { "--snpp-listen=2444" } << 2 << "--snpp-listen is for --headless";
+        // An address of no interface here: nothing is sent, the bind alone fails.
+        QTest::newRow("an SNPP gateway that cannot listen stops the start")
+            << QStringList { "--headless", "--snpp-listen=192.0.2.1:2444" } << 1
+            << "no SNPP gateway: cannot listen on 192.0.2.1 port 2444";
         QTest::newRow("no database")
             << QStringList { "--headless", "--db=absent.mdb" } << 1 << "there is no database at";
     }
@@ -150,10 +169,31 @@ private:
         settings.endArray();
         settings.setValue("Quillpost/Modem Name", "Simulated modem");
     }
-    std::unique_ptr<RunningProgram> startDispatcher()
+    std::unique_ptr<RunningProgram> startDispatcher(const QStringList& more = {})
     {
         return std::make_unique<RunningProgram>(
-            "quillpost", QStringList { "--headless", "--db", m_db->filePath() });
+            "quillpost", QStringList { "--headless", "--db", m_db->filePath() } + more);
+    }
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+    }
+    // The sample of the metric on the program's page; -1 when the page or the metric is missing.
+    static qint64 metric(quint16 port, const QByteArray& name)
+    {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(RunningProgram::kProgramMs))
+            return -1;
+        client.write("GET /metrics HTTP/1.1\r\n\r\n");
+        while (client.state() == QAbstractSocket::ConnectedState
+            && client.waitForReadyRead(RunningProgram::kProgramMs))
+            ;
+        for (const QByteArray& line : client.readAll().split('\n'))
+            if (line.startsWith(name + ' '))
+                return line.mid(name.size() + 1).toLongLong();
+        return -1;
     }
     int queueAndWait(const QString& text)
     {

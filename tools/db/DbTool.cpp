@@ -1,6 +1,7 @@
 #include "DbTool.h"
 
 #include "data/SendHistory.h"
+#include "gateway/SnppCredentials.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 
@@ -75,6 +77,12 @@ void printUsage(QTextStream& stream)
               "outcome\n"
               "                                      (sent, failed, failed for good), what the "
               "terminal said\n"
+              "  quillpost-db hash-password NAME     read a password from standard input and print "
+              "the\n"
+              "                                      line that lets NAME log in to the SNPP "
+              "gateway\n"
+              "                                      (for the file named by Gateway/SNPP "
+              "Credentials)\n"
               "FILE defaults to the file named by $QUILLPOST_DB, else by the setting Database in "
               "group\n"
               "Quillpost, else Quillpost.mdb in the working directory.\n";
@@ -183,9 +191,26 @@ int showLog(const QStringList& arguments, QTextStream& out, QTextStream& err)
     return 0;
 }
 
+// Only the hash of the password is printed; the password itself is read from standard
+// input, so that it shows in no process list or shell history.
+int hashPassword(const QStringList& arguments, QTextStream& in, QTextStream& out, QTextStream& err)
+{
+    if (arguments.size() != 1 || arguments.front().isEmpty()
+        || arguments.front().contains(QRegularExpression(QStringLiteral("[\\s:]"))))
+        return printUsage(err), 2;
+    const QString password = in.readLine();
+    if (password.isEmpty()) {
+        err << "quillpost-db: no password on standard input.\n";
+        return 1;
+    }
+    out << CSnppCredentials::MakeLine(arguments.front(), password) << '\n';
+    return 0;
+}
+
 } // namespace
 
-int RunDbTool(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int RunDbTool(
+    const QStringList& arguments, QTextStream& out, QTextStream& err, QTextStream* in)
 {
     const QString command = arguments.value(0);
     int status = 2;
@@ -195,6 +220,10 @@ int RunDbTool(const QStringList& arguments, QTextStream& out, QTextStream& err)
         status = check(arguments.mid(1), out, err);
     else if (command == QLatin1String("log"))
         status = showLog(arguments.mid(1), out, err);
+    else if (command == QLatin1String("hash-password")) {
+        QTextStream standardInput(stdin);
+        status = hashPassword(arguments.mid(1), in ? *in : standardInput, out, err);
+    }
     else if (command == QLatin1String("--help") || command == QLatin1String("-h")
         || command == QLatin1String("help"))
         status = (printUsage(out), 0);

@@ -9,8 +9,11 @@
 //                          (0600; 0660 in a folder shared with a group)
 //   check [FILE]           say whether FILE is a usable Quillpost database
 //   log [FILE]             print the send log, one attempt per line
+//   hash-password NAME     read a password from `in` (default: standard input) and
+//                          print the SNPP gateway's credentials line for NAME
 // Returns the exit status: 0 done / usable, 1 refused / not usable, 2 bad usage.
-int RunDbTool(const QStringList& arguments, QTextStream& out, QTextStream& err);
+int RunDbTool(const QStringList& arguments, QTextStream& out, QTextStream& err,
+    QTextStream* in = nullptr);
 
 // Fills a freshly created database with a small address book and a few messages,
 // some due now and one due later.
