@@ -5,7 +5,6 @@
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoRecordset.h"
 
-#include <ctime>
 #include <initializer_list>
 
 namespace {
@@ -33,17 +32,6 @@ qint64 Count(std::uint64_t value)
     return value > std::uint64_t(INT64_MAX) ? INT64_MAX : qint64(value);
 }
 
-// The stored due time as the database holds it: local, "YYYY-MM-DD HH:MM:SS".
-QString LocalText(std::int64_t secondsSinceEpoch)
-{
-    const std::time_t time = static_cast<std::time_t>(secondsSinceEpoch);
-    std::tm local {};
-    localtime_r(&time, &local);
-    return COleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-        local.tm_min, local.tm_sec)
-        .ToText();
-}
-
 } // namespace
 
 std::optional<QueueFigures> ReadQueueFigures(std::int64_t now)
@@ -51,12 +39,13 @@ std::optional<QueueFigures> ReadQueueFigures(std::int64_t now)
     // A reader of its own: in write-ahead-log mode it never waits for a send's writes.
     try {
         DaoConnection connection(CDaoRecordset::DefaultDatabasePath());
+        // As the table holds due times: local, as text.
+        const QString dueBy = FromQuillTime(QuillTime(now)).ToText();
         QSqlQuery query = connection.Execute(
             QStringLiteral("SELECT COUNT(*), COUNT(CASE WHEN RequiredSendTime <= ? THEN 1 END), "
                            "MIN(CASE WHEN RequiredSendTime <= ? THEN RequiredSendTime END) "
                            "FROM Messages WHERE Status = 0"),
-            { LocalText(now), LocalText(now) },
-            QStringLiteral("Counting the queue for the metrics page"));
+            { dueBy, dueBy }, QStringLiteral("Counting the queue for the metrics page"));
         if (!query.next())
             return std::nullopt;
         QueueFigures figures;
