@@ -2,9 +2,7 @@
 // driven by hand and its send awaited: what a desk meets when the database or a
 // provider fails.
 #include "PresetPrompt.h"
-#include "SimulatedLine.h"
-#include "TempDatabase.h"
-#include "TempSettings.h"
+#include "SimulatedProviders.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/OutcomeJournal.h"
 #include "dispatch/SendScheduler.h"
@@ -13,8 +11,8 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using quillpost::sim::PagingSimulator;
@@ -94,17 +92,8 @@ class TestSendScheduler : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_settings = std::make_unique<TempSettings>();
-        m_db = std::make_unique<TempDatabase>();
-    }
-    void cleanup()
-    {
-        m_sims.clear();
-        m_db.reset();
-        m_settings.reset();
-    }
+    void init() { m_env = std::make_unique<SimulatedProviders>(); }
+    void cleanup() { m_env.reset(); }
 
     // A page the terminal accepted is never paged again while its outcome cannot be
     // stored, however many runs pass; the operator hears of it once, and the outcome
@@ -112,28 +101,29 @@ private slots:
     void acceptedPageIsKeptUntilItCanBeStored()
     {
         PresetPrompt prompt;
-        const int row = queue(provider(), "Ann", "Kept");
+        const int row = m_env->Queue(m_env->Provider(), "Ann", "Kept");
         // Only a changed Status is refused: the check before dialling still passes.
-        m_db->exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages WHEN NEW.Status <> OLD.Status "
-                   "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        m_env->db.exec(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON Messages WHEN NEW.Status <> OLD.Status "
+            "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
         {
             Desk desk;
             QVERIFY(desk.Run());
             QVERIFY(!desk.Run());
             QVERIFY(!desk.Run());
-            QCOMPARE(m_sims[0]->pageCount(), 1);
+            QCOMPARE(m_env->sims[0]->pageCount(), 1);
             QCOMPARE(prompt.shown.size(), 1);
             QVERIFY2(prompt.shown[0].contains("could not be stored for message")
                     && prompt.shown[0].contains("It will not be sent again"),
                 qPrintable(prompt.shown[0]));
-            QVERIFY(QFile::exists(COutcomeJournal::JournalPath(m_db->filePath())));
+            QVERIFY(QFile::exists(COutcomeJournal::JournalPath(m_env->db.filePath())));
         }
-        m_db->exec("DROP TRIGGER refuse");
+        m_env->db.exec("DROP TRIGGER refuse");
         Desk restarted;
         QVERIFY(!restarted.Run());
-        QCOMPARE(status(row), "1/0");
-        QCOMPARE(m_sims[0]->pageCount(), 1);
-        QVERIFY(!QFile::exists(COutcomeJournal::JournalPath(m_db->filePath())));
+        QCOMPARE(m_env->Status(row), "1/0");
+        QCOMPARE(m_env->sims[0]->pageCount(), 1);
+        QVERIFY(!QFile::exists(COutcomeJournal::JournalPath(m_env->db.filePath())));
     }
 
     // While the database refuses every write, nothing is dialled and the operator is
@@ -141,18 +131,18 @@ private slots:
     void nothingIsDialledWhileTheDatabaseRefusesWrites()
     {
         PresetPrompt prompt;
-        const int row = queue(provider(), "Ann", "Later");
-        m_db->exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages "
-                   "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        const int row = m_env->Queue(m_env->Provider(), "Ann", "Later");
+        m_env->db.exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages "
+                       "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
         Desk desk;
         QVERIFY(!desk.Run());
         QVERIFY(!desk.Run());
-        QCOMPARE(m_sims[0]->callCount(), 0);
+        QCOMPARE(m_env->sims[0]->callCount(), 0);
         QCOMPARE(prompt.shown.size(), 1);
         QVERIFY2(prompt.shown[0].contains("the disk is full"), qPrintable(prompt.shown[0]));
-        m_db->exec("DROP TRIGGER refuse");
+        m_env->db.exec("DROP TRIGGER refuse");
         QVERIFY(desk.Run());
-        QCOMPARE(status(row), "1/0");
+        QCOMPARE(m_env->Status(row), "1/0");
     }
 
     // A terminal that answers the call and then falls silent costs its recipient an
@@ -163,16 +153,16 @@ private slots:
         PresetPrompt prompt;
         SimConfig silent;
         silent.faults.silentAfterConnect = true;
-        const int stuck = queue(provider(silent), "Ann", "Stuck");
-        const int other = queue(provider(), "Bob", "Other");
+        const int stuck = m_env->Queue(m_env->Provider(silent), "Ann", "Stuck");
+        const int other = m_env->Queue(m_env->Provider(), "Bob", "Other");
         Desk desk;
         QVERIFY(desk.Run());
-        QCOMPARE(status(stuck), "0/1");
+        QCOMPARE(m_env->Status(stuck), "0/1");
         QVERIFY(desk.Run());
-        QCOMPARE(status(other), "1/0");
+        QCOMPARE(m_env->Status(other), "1/0");
         for (int run = 0; run < 3; ++run)
             QVERIFY(desk.Run());
-        QCOMPARE(status(stuck), "2/4");
+        QCOMPARE(m_env->Status(stuck), "2/4");
         QVERIFY(!desk.Run());
         QCOMPARE(prompt.shown, QStringList());
     }
@@ -182,17 +172,17 @@ private slots:
     void missingLineCostsNoAttempt()
     {
         PresetPrompt prompt;
-        const int row = queue(provider(), "Ann", "Wait for the modem");
+        const int row = m_env->Queue(m_env->Provider(), "Ann", "Wait for the modem");
         QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", "Elsewhere");
         Desk desk;
         QVERIFY(desk.Run());
         QVERIFY(!desk.Run());
-        QCOMPARE(status(row), "0/0");
+        QCOMPARE(m_env->Status(row), "0/0");
         QCOMPARE(prompt.shown.size(), 1);
         QVERIFY2(prompt.shown[0].contains(kSimulatedLineName), qPrintable(prompt.shown[0]));
         QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", kSimulatedLineName);
         QVERIFY(desk.Run());
-        QCOMPARE(status(row), "1/0");
+        QCOMPARE(m_env->Status(row), "1/0");
     }
 
     // A provider whose stored number would give the modem commands of its own is passed
@@ -201,49 +191,26 @@ private slots:
     void uncallableNumberWaitsForItsCorrection()
     {
         PresetPrompt prompt;
-        const int bad = m_db->addProvider(QStringLiteral("Hostile"), "5551234;ATH", 1);
-        const int held = queue(bad, "Ann", "Held");
-        const int other = queue(provider(), "Bob", "Other");
+        const int bad = m_env->db.addProvider(QStringLiteral("Hostile"), "5551234;ATH", 1);
+        const int held = m_env->Queue(bad, "Ann", "Held");
+        const int other = m_env->Queue(m_env->Provider(), "Bob", "Other");
         Desk desk;
         QVERIFY(desk.Run());
         QVERIFY(!desk.Run());
-        QCOMPARE(status(other), "1/0");
-        QCOMPARE(status(held), "0/0");
+        QCOMPARE(m_env->Status(other), "1/0");
+        QCOMPARE(m_env->Status(held), "0/0");
         QCOMPARE(prompt.shown.size(), 1);
         QVERIFY2(prompt.shown[0].contains("Hostile") && prompt.shown[0].contains("\";\""),
             qPrintable(prompt.shown[0]));
-        m_db->exec("UPDATE ServiceProviders SET AccessNumber = "
-                   "(SELECT AccessNumber FROM ServiceProviders WHERE ID <> ?) WHERE ID = ?",
+        m_env->db.exec("UPDATE ServiceProviders SET AccessNumber = "
+                       "(SELECT AccessNumber FROM ServiceProviders WHERE ID <> ?) WHERE ID = ?",
             { bad, bad });
         QVERIFY(desk.Run());
-        QCOMPARE(status(held), "1/0");
+        QCOMPARE(m_env->Status(held), "1/0");
     }
 
 private:
-    // A simulated provider on TCP, reached through the one tcp line device.
-    int provider(const SimConfig& config = {})
-    {
-        m_sims.push_back(std::make_unique<PagingSimulator>(config));
-        const QString number = StartSimulatedLine(*m_sims.back(), true);
-        return m_db->addProvider(QStringLiteral("P%1").arg(m_sims.size()), number, 1);
-    }
-    // A message of its own to a new user of the provider; its one row.
-    int queue(int providerId, const QString& user, const QString& text)
-    {
-        const int row = m_db->addMessageRow(
-            m_db->addUser(user, QString::number(1000 + providerId), providerId), 0, text);
-        m_db->exec("UPDATE Messages SET MessageId = ID WHERE ID = ?", { row });
-        return row;
-    }
-    QString status(int row) const
-    {
-        return m_db->scalar("SELECT Status || '/' || Retries FROM Messages WHERE ID = ?", { row })
-            .toString();
-    }
-
-    std::unique_ptr<TempSettings> m_settings;
-    std::unique_ptr<TempDatabase> m_db;
-    std::vector<std::unique_ptr<PagingSimulator>> m_sims;
+    std::unique_ptr<SimulatedProviders> m_env;
 };
 
 QTEST_GUILESS_MAIN(TestSendScheduler)

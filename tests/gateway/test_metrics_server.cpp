@@ -1,9 +1,7 @@
 // The metrics page against the real server in-process: its figures after real sends
 // through the dispatcher without a window, what it answers to requests it does not
 // serve, and clients that would hold it up.
-#include "SimulatedLine.h"
-#include "TempDatabase.h"
-#include "TempSettings.h"
+#include "SimulatedProviders.h"
 #include "data/QuillTime.h"
 #include "data/SendHistory.h"
 #include "dispatch/HeadlessDispatcher.h"
@@ -81,17 +79,8 @@ class TestMetricsServer : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_settings = std::make_unique<TempSettings>();
-        m_db = std::make_unique<TempDatabase>();
-    }
-    void cleanup()
-    {
-        m_sims.clear();
-        m_db.reset();
-        m_settings.reset();
-    }
+    void init() { m_env = std::make_unique<SimulatedProviders>(); }
+    void cleanup() { m_env.reset(); }
 
     // After pages accepted, refused until given up and timed out, every figure agrees
     // with the send log and the rows; rows nobody can send yet are counted as waiting.
@@ -101,17 +90,17 @@ private slots:
         refusing.faults.nakBlock = 1;
         SimConfig silent;
         silent.faults.silentAfterConnect = true;
-        const int good = provider();
-        queue(good, "Ann", 0);
-        queue(good, "Bob", 0);
-        queue(provider(refusing), "Cy", 2); // two attempts, the second gives up
-        queue(provider(silent), "Di", 3); // one time-out, which gives up
+        const int good = m_env->Provider();
+        m_env->Queue(good, "Ann");
+        m_env->Queue(good, "Bob");
+        m_env->Queue(m_env->Provider(refusing), "Cy", {}, 2); // two attempts, the second gives up
+        m_env->Queue(m_env->Provider(silent), "Di", {}, 3); // one time-out, which gives up
         const QString now = COleDateTime::GetCurrentTime().ToText();
         const QString hourAgo = QDateTime::fromString(now, "yyyy-MM-dd HH:mm:ss")
                                     .addSecs(-3600)
                                     .toString("yyyy-MM-dd HH:mm:ss");
-        m_db->addMessageRow(999, 90, "Nobody to send to", 0, hourAgo);
-        m_db->addMessageRow(1, 91, "Tomorrow", 0, "2099-01-01 00:00:00");
+        m_env->db.addMessageRow(999, 90, "Nobody to send to", 0, hourAgo);
+        m_env->db.addMessageRow(1, 91, "Tomorrow", 0, "2099-01-01 00:00:00");
 
         CModemList modems([] { return kSimulatedLineName; });
         CHeadlessDispatcher dispatcher(
@@ -139,7 +128,7 @@ private slots:
             failed += entry.outcome != MessageStatus::Sent;
             givenUp += entry.outcome == MessageStatus::Failed;
         }
-        for (const auto& sim : m_sims)
+        for (const auto& sim : m_env->sims)
             calls += sim->callCount();
         QCOMPARE(m["quillpost_pages_sent_total"], sent);
         QCOMPARE(m["quillpost_pages_failed_total"], failed);
@@ -148,12 +137,12 @@ private slots:
         QCOMPARE(m["quillpost_calls_total"], calls);
         QCOMPARE(m["quillpost_send_timeouts_total"], 1);
         QCOMPARE(m["quillpost_rows_waiting"],
-            m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 0").toLongLong());
+            m_env->db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = 0").toLongLong());
         QCOMPARE(m["quillpost_rows_waiting"], 2);
         QCOMPARE(m["quillpost_rows_due"], 1);
         QVERIFY(qAbs(m["quillpost_oldest_due_age_seconds"] - 3600) <= 5);
         const qint64 lastSent = EpochOf(
-            m_db->scalar("SELECT MAX(SendTime) FROM Messages WHERE Status = 1").toString());
+            m_env->db.scalar("SELECT MAX(SendTime) FROM Messages WHERE Status = 1").toString());
         QVERIFY(qAbs(m["quillpost_last_accepted_page_timestamp_seconds"] - lastSent) <= 2);
         QCOMPARE(m["quillpost_dispatcher_lock_held"], 1);
         QCOMPARE(m["quillpost_database_readable"], 1);
@@ -231,25 +220,7 @@ private slots:
 private:
     static constexpr int kMaxRequest = 1024;
 
-    // A simulated provider on TCP, reached through the one tcp line device.
-    int provider(const SimConfig& config = {})
-    {
-        m_sims.push_back(std::make_unique<PagingSimulator>(config));
-        const QString number = StartSimulatedLine(*m_sims.back(), true);
-        return m_db->addProvider(QStringLiteral("P%1").arg(m_sims.size()), number, 1);
-    }
-    // A message of its own to a new user of the provider, failed `retries` times before.
-    void queue(int providerId, const QString& user, int retries)
-    {
-        const int row = m_db->addMessageRow(
-            m_db->addUser(user, QString::number(1000 + providerId), providerId), 0, user);
-        m_db->exec(
-            "UPDATE Messages SET MessageId = ID, Retries = ? WHERE ID = ?", { retries, row });
-    }
-
-    std::unique_ptr<TempSettings> m_settings;
-    std::unique_ptr<TempDatabase> m_db;
-    std::vector<std::unique_ptr<PagingSimulator>> m_sims;
+    std::unique_ptr<SimulatedProviders> m_env;
 };
 
 QTEST_GUILESS_MAIN(TestMetricsServer)
