@@ -1,5 +1,7 @@
 #include "gateway/ListenAddress.h"
 
+#include "platform/telephony/LineDevices.h"
+
 QString ListenAddress::ToText() const
 {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
@@ -10,29 +12,24 @@ QString ListenAddress::ToText() const
 
 std::optional<ListenAddress> ParseListenAddress(const QString& text, QString& error)
 {
-    ListenAddress listen;
-    QString host;
-    QString port = text.trimmed();
-    const qsizetype colon = port.lastIndexOf(QLatin1Char(':'));
-    if (colon >= 0) {
-        host = port.left(colon);
-        port = port.mid(colon + 1);
-        // An IPv6 address stands in brackets, so that its own colons are not the port's.
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-            host = host.mid(1, host.size() - 2);
-        if (host.isEmpty() || !listen.address.setAddress(host)) {
-            error = QStringLiteral("\"%1\" is not an address to listen on: give [ADDR:]PORT, "
-                                   "ADDR a numeric IPv4 or [IPv6] address.")
-                        .arg(text);
-            return std::nullopt;
-        }
-    }
+    const QString given = text.trimmed();
     bool ok = false;
-    const uint number = port.toUInt(&ok);
-    if (!ok || number == 0 || number > 65535) {
+    const uint port = given.section(QLatin1Char(':'), -1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) {
         error = QStringLiteral("\"%1\" has no port from 1 to 65535.").arg(text);
         return std::nullopt;
     }
-    listen.port = quint16(number);
+    ListenAddress listen;
+    listen.port = quint16(port);
+    if (!given.contains(QLatin1Char(':')))
+        return listen;
+    // ADDR:PORT reads as a TCP line's host:port does, an IPv6 address in brackets.
+    const std::optional<TcpAddress> named = ParseTcpAddress(given);
+    if (!named || !listen.address.setAddress(named->host)) {
+        error = QStringLiteral("\"%1\" is not an address to listen on: give [ADDR:]PORT, "
+                               "ADDR a numeric IPv4 or [IPv6] address.")
+                    .arg(text);
+        return std::nullopt;
+    }
     return listen;
 }
