@@ -1,5 +1,6 @@
 #include "dispatch/SendScheduler.h"
 
+#include "carrier/CarrierAddress.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendResult.h"
 #include "modem/LineProbe.h"
@@ -8,6 +9,8 @@
 #include "platform/Prompt.h"
 #include "platform/db/DaoRecordset.h"
 #include "platform/telephony/DialString.h"
+
+#include <algorithm>
 
 CSendScheduler::CSendScheduler(ISchedulerHost& host, QString holderName)
     : m_host(host)
@@ -30,40 +33,71 @@ void CSendScheduler::Run()
         return;
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (!holding || !LineUsable())
+    if (!holding)
         return;
+    const bool lineUsable = LineUsable();
     m_rules.settled = m_journal.Recipients();
-    std::optional<SendOrder> order = ChooseCallableSend(*doc);
+    std::optional<SendOrder> order = ChooseCallableSend(*doc, lineUsable);
     if (!order || !DatabaseTakesOutcome(*order))
         return;
     m_rules.lastCall[order->providerId] = ++m_nCalls;
+    m_nLastProvider = order->providerId;
+    m_bLastSendUsedLine = ParseCarrierAddress(order->accessNumber).NeedsLineDevice();
     order->journal = &m_journal;
     m_host.StartSend(std::move(*order));
 }
 
 // A provider whose stored access number cannot be called (a character such as ";" would
-// give a modem commands of its own) is passed over, its messages waiting untouched until
-// the number is corrected, so that it costs nobody an attempt and holds up no other
-// provider. The operator is told once.
-std::optional<SendOrder> CSendScheduler::ChooseCallableSend(const CQuillpostDoc& doc)
+// give a modem commands of its own, a URL may be malformed) is passed over, its messages
+// waiting untouched until the number is corrected, so that it costs nobody an attempt and
+// holds up no other provider. The operator is told once. A provider reached through the
+// line device waits quietly while no modem is chosen or the line cannot be used; one
+// reached by URL needs neither.
+std::optional<SendOrder> CSendScheduler::ChooseCallableSend(
+    const CQuillpostDoc& doc, bool lineUsable)
 {
     m_rules.passedOver.clear();
+    const bool modemChosen = !m_host.ModemList().StoredModemName().isEmpty();
     while (std::optional<SendOrder> order = ChooseDueSend(doc, m_rules)) {
-        const std::optional<QString> refused = UncallableCharacter(order->accessNumber);
-        if (!refused)
-            return order;
-        TellOnce(m_strLastNumberFault,
-            QStringLiteral("%1. Its messages wait until the access number is corrected in the "
-                           "service provider's properties.")
-                .arg(AccessNumberFault(order->providerName, DialString { {}, *refused })));
+        const std::optional<QString> fault = AccessNumberRefusal(*order);
+        if (!fault) {
+            if (!ParseCarrierAddress(order->accessNumber).NeedsLineDevice()
+                || (modemChosen && lineUsable))
+                return order;
+        } else {
+            TellOnce(m_strLastNumberFault,
+                QStringLiteral("%1. Its messages wait until the access number is corrected in "
+                               "the service provider's properties.")
+                    .arg(*fault));
+        }
         m_rules.passedOver.insert(order->providerId);
     }
     return std::nullopt;
 }
 
+std::optional<QString> CSendScheduler::AccessNumberRefusal(const SendOrder& order)
+{
+    const CarrierAddress address = ParseCarrierAddress(order.accessNumber);
+    if (!address.IsUsable())
+        return CarrierAddressFault(order.providerName, address.refusal);
+    if (!address.NeedsLineDevice())
+        return std::nullopt;
+    if (const std::optional<QString> refused = UncallableCharacter(order.accessNumber))
+        return AccessNumberFault(order.providerName, DialString { {}, *refused });
+    return std::nullopt;
+}
+
+// A program with no modem chosen can still send to providers reached by URL.
 bool CSendScheduler::CouldSend() const
 {
-    return !m_host.IsSendingDisabled() && !m_host.ModemList().StoredModemName().isEmpty();
+    if (m_host.IsSendingDisabled())
+        return false;
+    if (!m_host.ModemList().StoredModemName().isEmpty())
+        return true;
+    CQuillpostDoc* const doc = m_host.SchedulerDocument();
+    return doc
+        && std::any_of(doc->m_providers.begin(), doc->m_providers.end(),
+            [](const auto& provider) { return IsCarrierUrl(provider->m_accessNumber); });
 }
 
 // The host hears of the lock only when its state changes, so that a log says it once.
@@ -107,6 +141,10 @@ void CSendScheduler::ReplayKeptOutcomes()
 
 void CSendScheduler::SendEnded(const QString& lineFault)
 {
+    if (!m_bLastSendUsedLine) {
+        CarrierFaultEnded(lineFault);
+        return;
+    }
     if (lineFault.isEmpty()) {
         m_strLastLineFaultTold.clear();
         return;
@@ -118,8 +156,21 @@ void CSendScheduler::SendEnded(const QString& lineFault)
             .arg(lineFault));
 }
 
-// After a send failed on this side, no send starts until the line can be used again;
-// the operator was told once, when it failed.
+// A carrier's fault on this side holds up no other provider and probes no line: the
+// provider is called again in its turn, and the operator is told once per provider
+// until a call of it gets through.
+void CSendScheduler::CarrierFaultEnded(const QString& fault)
+{
+    if (fault.isEmpty()) {
+        m_carrierFaultsTold.erase(m_nLastProvider);
+        return;
+    }
+    TellOnce(m_carrierFaultsTold[m_nLastProvider],
+        QStringLiteral("%1\n\nNothing was sent and no recipient lost an attempt.").arg(fault));
+}
+
+// After a send failed on this side of its line device, no send through the line starts
+// until it can be used again; the operator was told once, when it failed.
 bool CSendScheduler::LineUsable()
 {
     if (m_strLineFault.isEmpty())

@@ -6,6 +6,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <map>
+#include <optional>
 
 class CModemList;
 class CQuillpostDoc;
@@ -39,12 +41,14 @@ public:
 };
 
 // The one scheduler of both programs. A run holds the database's dispatcher lock while
-// this program could send (sending is on and a line device is chosen) and lets it go
-// otherwise, stores the outcomes kept earlier, reads the database again when another
-// program changed it, and starts a send of what is due unless a send is already
-// running, another program holds the lock, the line failed on this side and is still
-// unusable, or the database would not take the outcome. Its host calls Run every
-// kIntervalMs, timed from the end of the run before, so that runs never overlap.
+// this program could send (sending is on, and a line device is chosen or a provider is
+// reached by URL) and lets it go otherwise, stores the outcomes kept earlier, reads the
+// database again when another program changed it, and starts a send of what is due
+// unless a send is already running, another program holds the lock, or the database
+// would not take the outcome. A provider reached through the line device waits while
+// no modem is chosen, or the line failed on this side and is still unusable. Its host
+// calls Run every kIntervalMs, timed from the end of the run before, so that runs never
+// overlap.
 class CSendScheduler
 {
 public:
@@ -68,7 +72,10 @@ private:
     void ReplayKeptOutcomes();
     bool LineUsable();
     bool DatabaseTakesOutcome(const SendOrder& order);
-    std::optional<SendOrder> ChooseCallableSend(const CQuillpostDoc& doc);
+    std::optional<SendOrder> ChooseCallableSend(const CQuillpostDoc& doc, bool lineUsable);
+    // Why the order's access number cannot be called, naming the provider; or nothing.
+    static std::optional<QString> AccessNumberRefusal(const SendOrder& order);
+    void CarrierFaultEnded(const QString& fault);
     void TellOnce(QString& lastTold, const QString& text);
 
     ISchedulerHost& m_host;
@@ -82,5 +89,10 @@ private:
     QString m_strLastNumberFault;
     QString m_strLastLineFaultTold;
     QString m_strLastWriteRefusal;
+    // The fault last told of each provider reached by URL whose last call failed on
+    // this side.
+    std::map<std::int32_t, QString> m_carrierFaultsTold;
+    std::int32_t m_nLastProvider = 0;
+    bool m_bLastSendUsedLine = true;
     bool m_bToldHeld = false;
 };

@@ -1,35 +1,41 @@
 #include "dispatch/SendSession.h"
 
+#include "dispatch/ModemPageCall.h"
 #include "dispatch/OutcomeJournal.h"
-#include "dispatch/TapText.h"
-#include "modem/ModemList.h"
-#include "modem/LineProbe.h"
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
-#include "platform/telephony/DialString.h"
-#include "platform/telephony/LineFaults.h"
 
 #include <QThread>
 
+namespace {
+
+PageCallRequest CallRequest(const SendOrder& order, const SendTiming& timing)
+{
+    return { order.accessNumber, ParseCarrierAddress(order.accessNumber), order.providerName,
+        order.password, order.text, order.parity, order.dataBits, order.stopBits,
+        timing.hangUpPauseMs };
+}
+
+} // namespace
+
 CSendSession::CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing)
+    : CSendSession(std::move(order), SendPageCalls(modems), host, timing)
+{
+}
+
+CSendSession::CSendSession(
+    SendOrder order, const PageCallFactory& calls, ISendHost& host, SendTiming timing)
     : m_pJob(std::move(order.job))
-    , m_strAccessNumber(std::move(order.accessNumber))
-    , m_nStopBits(order.stopBits)
-    , m_cParity(order.parity)
-    , m_nDataBits(order.dataBits)
     , m_listRecipients(order.recipients.begin(), order.recipients.end())
     , m_listPagerIds(order.pagerIds.begin(), order.pagerIds.end())
-    , m_strMessage(std::move(order.text))
-    , m_strProvider(std::move(order.providerName))
-    , m_strPassword(std::move(order.password))
+    , m_strProvider(order.providerName)
     , m_pJournal(order.journal)
-    , m_modems(modems)
     , m_host(host)
     , m_timing(timing)
+    , m_pCall(calls(CallRequest(order, timing)))
 {
     m_timer.setInterval(m_timing.tickMs);
-    m_connection.SetHangUpPause(m_timing.hangUpPauseMs);
     connect(&m_timer, &QTimer::timeout, this, &CSendSession::OnTimer);
 }
 
@@ -42,45 +48,17 @@ void CSendSession::Start()
         Close();
         return;
     }
-    // Without a line to call on nothing is dialled: the fault is this machine's, not the
-    // recipient's, so the send closes at once and counts no attempt.
-    if (const std::optional<QString> fault = PlaceModemCall()) {
+    // Without a way to the provider nothing goes out: the fault is this machine's (or
+    // the stored access number's), not the recipient's, so the send closes at once and
+    // counts no attempt.
+    if (const std::optional<QString> fault = m_pCall->Place(*this)) {
         CloseAfterLocalFault(*fault);
         return;
     }
-    m_connection.Exchange().SetMessageText(ToTapText(m_strMessage));
-    m_connection.Exchange().SetPassword(ToTapText(m_strPassword));
     m_nTickCount = 0;
     m_timer.start();
     m_timeout.setRemainingTime(m_timing.timeoutMs, Qt::PreciseTimer);
     SetStatus(kCalling);
-}
-
-std::optional<QString> CSendSession::PlaceModemCall()
-{
-    // Discovery starts the line interface afresh and finds the modem by its stored name.
-    // It tells the operator nothing: the host decides what to say of LocalFault.
-    if (std::optional<QString> fault = SelectedLineFault(m_modems))
-        return fault;
-    const int device = m_modems.SelectedDevice();
-    const std::int32_t opened = m_connection.OpenLine(m_modems, device, this);
-    if (opened < 0)
-        return LineOpenFault(
-            m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(opened)));
-    QString number = m_strAccessNumber;
-    if (m_connection.LineDialsNumbers()) {
-        // The provider's stored number is at fault, so nothing is dialled and nobody's
-        // attempt counts; a character such as ";" would give the modem commands of its own.
-        const DialString dial = ReadDialString(m_strAccessNumber);
-        if (dial.dialled.isEmpty())
-            return AccessNumberFault(m_strProvider, dial);
-        number = dial.dialled;
-    }
-    const std::int32_t placed = m_connection.PlaceCall(number);
-    if (placed < 0)
-        return LineCallFault(
-            m_modems.DeviceName(device), QString::fromLatin1(LineErrorName(placed)));
-    return std::nullopt;
 }
 
 bool CSendSession::TakeNextRecipient()
@@ -92,7 +70,7 @@ bool CSendSession::TakeNextRecipient()
     m_strPagerId = m_listPagerIds.front();
     m_listPagerIds.pop_front();
     m_bCurrentJudged = false;
-    m_connection.Exchange().SetPagerId(ToTapText(m_strPagerId));
+    m_pCall->SetPager(m_strPagerId);
     return true;
 }
 
@@ -100,7 +78,7 @@ void CSendSession::OnTimer()
 {
     if (m_bClosing)
         return;
-    m_connection.Exchange().OnTick();
+    m_pCall->OnTick();
     if (++m_nTickCount <= kTimeoutTicks && !m_timeout.hasExpired())
         return;
     // A terminal that answered the call and then fell silent has failed this recipient
@@ -125,12 +103,9 @@ void CSendSession::OnLineConnected(std::uintptr_t)
 {
     if (m_bClosing)
         return;
-    // A line that cannot take the provider's framing (a pseudo-terminal cannot carry
-    // parity) keeps the framing it has; the terminal decides whether that will do.
-    m_connection.SetPortFraming(m_cParity, m_nDataBits, m_nStopBits);
     m_bConnected = true;
     SetStatus(kConnected);
-    m_connection.Exchange().SendWakeUp();
+    m_pCall->Begin();
 }
 
 void CSendSession::OnTapAccepted()
@@ -140,21 +115,36 @@ void CSendSession::OnTapAccepted()
     m_nResultCode = MessageStatus::Sent;
     SetStatus(kSent);
     RecordResult();
-    // Recording reloads the document, which may show a message box whose event loop
-    // let the line close this send meanwhile.
-    if (m_bClosing)
-        return;
-    if (TakeNextRecipient()) {
-        m_connection.Exchange().SendBlock();
-        return;
-    }
-    m_connection.Exchange().SendLogout();
-    Close();
+    SendNextOrFinish();
 }
 
 void CSendSession::OnTapRefused()
 {
     CloseAfterFailure(kRefused);
+}
+
+void CSendSession::OnPageRefused()
+{
+    if (m_bClosing)
+        return;
+    m_nResultCode = MessageStatus::Waiting;
+    SetStatus(kPageRefused);
+    RecordResult();
+    SendNextOrFinish();
+}
+
+void CSendSession::SendNextOrFinish()
+{
+    // Recording reloads the document, which may show a message box whose event loop
+    // let the line close this send meanwhile.
+    if (m_bClosing)
+        return;
+    if (TakeNextRecipient()) {
+        m_pCall->SendPage();
+        return;
+    }
+    m_pCall->Finish();
+    Close();
 }
 
 void CSendSession::OnTapEnded(bool acceptedFirst)
@@ -182,7 +172,7 @@ void CSendSession::OnTapTerminalLine(const QString& line)
 void CSendSession::OnLineFailed(std::uintptr_t, std::intptr_t lParam)
 {
     if (lParam == kLineFailedLocalFault)
-        CloseAfterLocalFault(m_connection.LocalFault());
+        CloseAfterLocalFault(m_pCall->LocalFault());
     else
         CloseAfterFailure(kLineFailed);
 }
@@ -218,8 +208,7 @@ void CSendSession::RecordResult()
         return;
     m_bCurrentJudged = true;
     const SendAttempt attempt { m_pJob->m_messageId, m_nCurrentRecipient, m_nResultCode,
-        m_strPagerId, m_strProvider, m_connection.Exchange().TerminalLine(),
-        COleDateTime::GetCurrentTime() };
+        m_strPagerId, m_strProvider, m_pCall->TerminalLine(), COleDateTime::GetCurrentTime() };
     try {
         if (const std::optional<MessageStatus> written = RecordAttemptResult(attempt))
             m_nResultCode = *written;
@@ -271,9 +260,9 @@ void CSendSession::Close()
         return;
     m_bClosing = true;
     m_timer.stop();
-    m_connection.HangUp();
+    m_pCall->HangUp();
     QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
-    m_connection.CloseLine();
+    m_pCall->Close();
     QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
     m_listPagerIds.clear();
     m_listRecipients.clear();

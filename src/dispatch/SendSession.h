@@ -1,5 +1,6 @@
 #pragma once
 
+#include "carrier/PageCall.h"
 #include "dispatch/SendOrder.h"
 #include "dispatch/SendResult.h"
 #include "modem/ModemConnection.h"
@@ -46,8 +47,10 @@ struct SendTiming
 };
 
 // One send: one call to one service provider, delivering one message to every
-// recipient of the order in turn. It places the call, logs in and sends one block per
-// recipient, records each recipient's outcome as it comes, gives up after 1200 ticks or
+// recipient of the order in turn. It places the call (an IPageCall chosen by the
+// provider's access number), logs in and sends one page per recipient, records each
+// recipient's outcome as it comes (a recipient refused while the call goes on has a
+// failed attempt and the next one's page follows), gives up after 1200 ticks or
 // SendTiming::timeoutMs, whichever ends first, and on closing hangs up and closes the
 // line. It runs on the thread that created it.
 //
@@ -73,15 +76,21 @@ public:
         = QStringLiteral("Service provider ended the call - closing connection");
     static inline const QString kLocalFault
         = QStringLiteral("Cannot use the modem - nothing was sent");
+    static inline const QString kPageRefused
+        = QStringLiteral("Page refused by the service provider");
 
+    // The call goes through the chosen line device, or through the carrier a URL names.
     CSendSession(SendOrder order, CModemList& modems, ISendHost& host, SendTiming timing = {});
+    // The call is the one `calls` makes for the order's access number.
+    CSendSession(
+        SendOrder order, const PageCallFactory& calls, ISendHost& host, SendTiming timing = {});
     ~CSendSession() override;
     CSendSession(const CSendSession&) = delete;
     CSendSession& operator=(const CSendSession&) = delete;
 
-    // Takes the first recipient, finds the modem, opens the line, places the call and
-    // starts the timer. An order without recipients closes at once, and so does a send
-    // whose line this side cannot use (see LocalFault).
+    // Takes the first recipient, places the call (for a line device: finds the modem and
+    // opens its line) and starts the timer. An order without recipients closes at once,
+    // and so does a send whose line this side cannot use (see LocalFault).
     void Start();
     // One tick: the exchange's wake-up repetition, then the time-out (the 1201st tick, or
     // the first one past SendTiming::timeoutMs).
@@ -111,13 +120,13 @@ private:
     void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) override;
     void OnTapAccepted() override;
     void OnTapRefused() override;
+    void OnPageRefused() override;
     void OnTapEnded(bool acceptedFirst) override;
     void OnTapTerminalLine(const QString& line) override;
 
     void SetStatus(const QString& text);
-    // Finds the stored modem, opens its line and places the call; why this side cannot,
-    // or nothing.
-    std::optional<QString> PlaceModemCall();
+    // After a recipient's verdict: the next recipient's page, or the logout and closing.
+    void SendNextOrFinish();
     // Closes at once recording nothing: the line failed on this side, for the reason given.
     void CloseAfterLocalFault(const QString& reason);
     bool TakeNextRecipient();
@@ -131,25 +140,18 @@ private:
     std::int32_t m_nTickCount = 0;
     std::unique_ptr<CSendJob> m_pJob;
     MessageStatus m_nResultCode = MessageStatus::Waiting;
-    QString m_strAccessNumber;
-    std::int32_t m_nStopBits = 1;
-    char m_cParity = 'N';
-    std::int32_t m_nDataBits = 8;
     std::deque<std::int32_t> m_listRecipients;
     std::deque<QString> m_listPagerIds;
     QString m_strPagerId;
-    QString m_strMessage;
     QString m_strStatus;
     QString m_strTerminalLine;
     QString m_strLocalFault;
     QString m_strProvider;
-    QString m_strPassword;
     COutcomeJournal* m_pJournal = nullptr;
 
-    CModemList& m_modems;
     ISendHost& m_host;
     SendTiming m_timing;
-    CModemConnection m_connection;
+    std::unique_ptr<IPageCall> m_pCall;
     QTimer m_timer;
     // Qt does not make up ticks a busy thread missed: the time-out also counts real time.
     QDeadlineTimer m_timeout { QDeadlineTimer::Forever };

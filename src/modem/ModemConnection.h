@@ -1,5 +1,6 @@
 #pragma once
 
+#include "carrier/PageCall.h"
 #include "modem/ModemList.h"
 #include "platform/comm/CommPort.h"
 #include "platform/telephony/Telephony.h"
@@ -20,35 +21,11 @@ inline constexpr std::uint32_t WM_LINE_FAILED = 0x502;
 inline constexpr std::uint32_t WM_TAP_REFUSED = 0x504;
 inline constexpr std::uint32_t WM_TAP_ACCEPTED = 0x506;
 
-// lParam of WM_LINE_FAILED
-inline constexpr std::intptr_t kLineFailedBusyOrDropped = 64;
-inline constexpr std::intptr_t kLineFailedBeforeExchange = 0;
-// This side could not place the call (CModemConnection::LocalFault says why): nothing
-// was dialled, so no recipient had an attempt.
-inline constexpr std::intptr_t kLineFailedLocalFault = 1;
-
-// The window that a connection reports to (the sending window). Line messages are
-// posted: they arrive later on the owner's thread, in the order posted, and never
-// after the connection is gone. The exchange's verdicts are handed over directly on
-// the owner's thread. The owner may hang up and close the line from inside any of
-// them; it must not delete the connection synchronously there (deleteLater is fine).
-class IModemConnectionOwner
-{
-public:
-    virtual ~IModemConnectionOwner() = default;
-    // WM_LINE_CONNECTED: the call is connected and the reader runs; wParam is the
-    // line device number.
-    virtual void OnLineConnected(std::uintptr_t wParam) = 0;
-    // WM_LINE_FAILED: busy, or the call ended; lParam 64 or 0, or kLineFailedLocalFault.
-    virtual void OnLineFailed(std::uintptr_t wParam, std::intptr_t lParam) = 0;
-    // WM_TAP_ACCEPTED and WM_TAP_REFUSED
-    virtual void OnTapAccepted() = 0;
-    virtual void OnTapRefused() = 0;
-    // The terminal ended the call (ESC EOT); see ITapOwner::OnTapEnded.
-    virtual void OnTapEnded(bool /*acceptedFirst*/) { }
-    // A new message-sequence line from the terminal; see ITapOwner::OnTapTerminalLine.
-    virtual void OnTapTerminalLine(const QString& /*line*/) { }
-};
+// The owner of a connection is the send's page call owner: the line messages above
+// arrive as its OnLineConnected and OnLineFailed (lParam kLineFailedBusyOrDropped,
+// kLineFailedBeforeExchange or kLineFailedLocalFault), the exchange's verdicts as its
+// OnTap... callbacks. The owner may hang up and close the line from inside any of them.
+using IModemConnectionOwner = IPageCallOwner;
 
 // One dial-out to a service provider: opens the selected line, places the data call,
 // follows its state, reads the connected line on a thread of its own, writes to it,
@@ -103,6 +80,7 @@ public:
     void CloseLine();
 
     CTapExchange& Exchange() { return m_exchange; }
+    const CTapExchange& Exchange() const { return m_exchange; }
     bool IsLineOpen() const { return m_bLineOpen; }
     bool IsConnected() const { return m_pPort != nullptr; }
     // Why this side could not place the call, naming the line device, once the owner has

@@ -1,5 +1,6 @@
 #include "ui/ServiceProviderDlg.h"
 
+#include "carrier/CarrierAddress.h"
 #include "platform/Prompt.h"
 #include "platform/telephony/DialString.h"
 #include "ui/DialogControls.h"
@@ -107,17 +108,40 @@ bool CServiceProviderDlg::IsValidPassword(const QString& password)
             [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
 }
 
-void CServiceProviderDlg::accept()
+bool CServiceProviderDlg::IsValidPassword(const QString& password, const QString& accessNumber)
+{
+    if (!IsCarrierUrl(accessNumber))
+        return IsValidPassword(password);
+    // A space would end the secret in an SNPP log-in line.
+    return password.size() <= kMaxUrlPasswordLength
+        && std::all_of(password.begin(), password.end(),
+            [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+}
+
+std::optional<QString> CServiceProviderDlg::AccessNumberRefusal(const QString& accessNumber)
 {
     // A modem would take a character such as ";" as the start of commands of its own; a
-    // TCP line's host:port is not dialled.
-    if (const std::optional<QString> refused = UncallableCharacter(m_editAccessNumber->text())) {
-        Prompt::current().inform(BadAccessNumberText(*refused));
+    // TCP line's host:port is not dialled, nor is a URL, which must be well formed.
+    const CarrierAddress address = ParseCarrierAddress(accessNumber);
+    if (!address.IsUsable())
+        return BadCarrierAddressText(address.refusal);
+    if (!address.NeedsLineDevice())
+        return std::nullopt;
+    if (const std::optional<QString> refused = UncallableCharacter(accessNumber))
+        return BadAccessNumberText(*refused);
+    return std::nullopt;
+}
+
+void CServiceProviderDlg::accept()
+{
+    const QString accessNumber = m_editAccessNumber->text();
+    if (const std::optional<QString> refused = AccessNumberRefusal(accessNumber)) {
+        Prompt::current().inform(*refused);
         m_editAccessNumber->setFocus();
         return;
     }
-    if (!IsValidPassword(m_editPassword->text())) {
-        Prompt::current().inform(kBadPassword);
+    if (!IsValidPassword(m_editPassword->text(), accessNumber)) {
+        Prompt::current().inform(IsCarrierUrl(accessNumber) ? kBadUrlPassword : kBadPassword);
         m_editPassword->setFocus();
         return;
     }

@@ -3,6 +3,7 @@
 #include "ui/Dialog.h"
 
 #include <cstdint>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -37,8 +38,16 @@ public:
         = QStringLiteral("The password can have at most 6 characters, letters and digits "
                          "only, as the paging terminal's log-on takes it.");
     static bool IsValidPassword(const QString& password);
+    // A provider reached by URL logs in with its own protocol, which carries more.
+    static constexpr int kMaxUrlPasswordLength = 64;
+    static inline const QString kBadUrlPassword
+        = QStringLiteral("For a provider reached by URL the password can have at most 64 "
+                         "characters: letters, digits and punctuation, no spaces.");
+    // As above, or as a provider reached by URL takes it when the access number is one.
+    static bool IsValidPassword(const QString& password, const QString& accessNumber);
 
-    // OK: a password the log-on cannot carry is told and the dialog stays open.
+    // OK: an access number that cannot be called (a malformed URL among them) or a
+    // password the log-on cannot carry is told and the dialog stays open.
     void accept() override;
     void done(int result) override;
 
@@ -50,6 +59,8 @@ protected:
 
 private:
     void CreateControls();
+    // What the dialog says of an access number that cannot be called; nothing when it can.
+    static std::optional<QString> AccessNumberRefusal(const QString& accessNumber);
 
     QCheckBox* m_checkDefault = nullptr;
     QComboBox* m_comboStopBits = nullptr;

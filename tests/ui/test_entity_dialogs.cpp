@@ -2,6 +2,7 @@
 // members preset, and what they hand back for what the operator chose or typed.
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
+#include "carrier/CarrierAddress.h"
 #include "platform/telephony/DialString.h"
 #include "ui/ServiceProviderDlg.h"
 #include "ui/UserDlg.h"
@@ -180,14 +181,26 @@ private slots:
         QTest::addColumn<QString>("typed"); // "-" leaves the field alone
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("handedBack");
+        QTest::addColumn<QString>("accessNumber");
 
-        QTest::newRow("kept as stored") << QString("abc1") << "-" << true << "abc1";
-        QTest::newRow("typed") << QString("") << "Pw12" << true << "Pw12";
-        QTest::newRow("cleared: no password") << QString("abc1") << "" << true << "";
-        QTest::newRow("seven characters refused") << QString("") << "abcdefg" << false << "abcdefg";
-        QTest::newRow("punctuation refused") << QString("") << "ab c!" << false << "ab c!";
+        const QString phone = "5551234";
+        const QString url = "https://wctp.example.net/wctp";
+        const QString printable64
+            = QString("Az9!#$%&'()*+,-./:;<=>?@[]^_`{|}~").repeated(2).left(64);
+        QTest::newRow("kept as stored") << QString("abc1") << "-" << true << "abc1" << phone;
+        QTest::newRow("typed") << QString("") << "Pw12" << true << "Pw12" << phone;
+        QTest::newRow("cleared: no password") << QString("abc1") << "" << true << "" << phone;
+        QTest::newRow("seven characters refused")
+            << QString("") << "abcdefg" << false << "abcdefg" << phone;
+        QTest::newRow("punctuation refused") << QString("") << "ab c!" << false << "ab c!" << phone;
         QTest::newRow("accented letter refused")
-            << QString("") << "caf\u00e9" << false << "caf\u00e9";
+            << QString("") << "caf\u00e9" << false << "caf\u00e9" << phone;
+        QTest::newRow("URL provider: 64 printable characters")
+            << QString("") << printable64 << true << printable64 << url;
+        QTest::newRow("URL provider: 65 refused")
+            << QString("") << printable64 + "x" << false << printable64 + "x" << url;
+        QTest::newRow("URL provider: space refused")
+            << QString("") << "a b" << false << "a b" << url;
     }
 
     // The password field is masked; OK takes what a log-on can carry and keeps the dialog
@@ -199,10 +212,12 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(bool, accepted);
         QFETCH(QString, handedBack);
+        QFETCH(QString, accessNumber);
 
         PresetPrompt prompt;
         CServiceProviderDlg dlg;
         dlg.m_strPassword = stored;
+        dlg.m_strAccessNumber = accessNumber;
         showAndWait(dlg);
         auto* field = dlg.findChild<QLineEdit*>("passwordEdit");
         QCOMPARE(field->echoMode(), QLineEdit::Password);
@@ -213,8 +228,9 @@ private slots:
         }
         dlg.accept();
         QCOMPARE(dlg.isVisible(), !accepted);
-        QCOMPARE(prompt.shown,
-            accepted ? QStringList() : QStringList { CServiceProviderDlg::kBadPassword });
+        const QString told = IsCarrierUrl(accessNumber) ? CServiceProviderDlg::kBadUrlPassword
+                                                        : CServiceProviderDlg::kBadPassword;
+        QCOMPARE(prompt.shown, accepted ? QStringList() : QStringList { told });
         if (!accepted)
             dlg.reject();
         QCOMPARE(dlg.m_strPassword, handedBack);
@@ -228,6 +244,10 @@ private slots:
         QTest::newRow("host:port, for a TCP line") << "paging.example.net:444" << QString();
         QTest::newRow("a second modem command refused")
             << "5551234;ATH" << BadAccessNumberText(";");
+        QTest::newRow("a URL, for a carrier") << "snpps://LOGIN@snpp.example.net" << QString();
+        QTest::newRow("a malformed URL refused")
+            << "snpp://pager.example.net:0"
+            << BadCarrierAddressText(ParseCarrierAddress("snpp://pager.example.net:0").refusal);
     }
 
     // OK takes an access number a modem can dial or a TCP line can reach, as typed, and keeps

@@ -1,0 +1,35 @@
+#include "carrier/CarrierCalls.h"
+
+namespace {
+
+QString WayInName(const CarrierAddress& address)
+{
+    switch (address.kind) {
+    case CarrierKind::TapTcp:
+        return QStringLiteral("TAP over TCP (tap://)");
+    case CarrierKind::TapTls:
+        return QStringLiteral("TAP over TLS (taps://)");
+    case CarrierKind::Snpp:
+        return QStringLiteral("SNPP (snpp://)");
+    case CarrierKind::SnppTls:
+        return QStringLiteral("SNPP over TLS (snpps://)");
+    case CarrierKind::Wctp:
+        return address.tls ? QStringLiteral("WCTP (https://)") : QStringLiteral("WCTP (http://)");
+    case CarrierKind::Dialled:
+        break;
+    }
+    return QStringLiteral("a line device");
+}
+
+} // namespace
+
+std::unique_ptr<IPageCall> MakeCarrierCall(const PageCallRequest& request)
+{
+    const CarrierAddress& address = request.address;
+    if (!address.IsUsable())
+        return std::make_unique<CUnplaceablePageCall>(
+            CarrierAddressFault(request.providerName, address.refusal));
+    return std::make_unique<CUnplaceablePageCall>(
+        QStringLiteral("%1 is reached through %2, which this program cannot use yet")
+            .arg(request.providerName, WayInName(address)));
+}
