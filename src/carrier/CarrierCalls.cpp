@@ -1,5 +1,9 @@
 #include "carrier/CarrierCalls.h"
 
+#include "carrier/SnppCall.h"
+#include "carrier/TapNetCall.h"
+#include "carrier/WctpPageCall.h"
+
 namespace {
 
 QString WayInName(const CarrierAddress& address)
@@ -29,6 +33,18 @@ std::unique_ptr<IPageCall> MakeCarrierCall(const PageCallRequest& request)
     if (!address.IsUsable())
         return std::make_unique<CUnplaceablePageCall>(
             CarrierAddressFault(request.providerName, address.refusal));
+    switch (address.kind) {
+    case CarrierKind::TapTcp:
+    case CarrierKind::TapTls:
+        return std::make_unique<CTapNetCall>(request);
+    case CarrierKind::Snpp:
+    case CarrierKind::SnppTls:
+        return std::make_unique<CSnppCall>(request);
+    case CarrierKind::Wctp:
+        return std::make_unique<CWctpPageCall>(request);
+    default:
+        break;
+    }
     return std::make_unique<CUnplaceablePageCall>(
         QStringLiteral("%1 is reached through %2, which this program cannot use yet")
             .arg(request.providerName, WayInName(address)));

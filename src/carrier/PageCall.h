@@ -58,6 +58,8 @@ struct PageCallRequest
     std::int32_t dataBits = 8;
     std::int32_t stopBits = 1;
     int hangUpPauseMs = 0; // after dropping a modem's call, so that it goes on hook
+    std::int32_t messageId = 0; // the message's ID, which a carrier may quote back
+    int timeoutMs = 120000; // the send gives up after this long; no wait may outlast it
 };
 
 // One call to one provider, over which every recipient of one message is paged in

@@ -1,7 +1,7 @@
 #include "dispatch/ModemPageCall.h"
 
 #include "carrier/CarrierCalls.h"
-#include "dispatch/TapText.h"
+#include "tap/TapText.h"
 #include "modem/LineProbe.h"
 #include "modem/ModemList.h"
 #include "platform/telephony/DialString.h"

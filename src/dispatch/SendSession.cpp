@@ -10,11 +10,13 @@
 
 namespace {
 
-PageCallRequest CallRequest(const SendOrder& order, const SendTiming& timing)
+// The order's job has moved into the session by now, so its message ID comes apart.
+PageCallRequest CallRequest(
+    const SendOrder& order, const SendTiming& timing, std::int32_t messageId)
 {
     return { order.accessNumber, ParseCarrierAddress(order.accessNumber), order.providerName,
         order.password, order.text, order.parity, order.dataBits, order.stopBits,
-        timing.hangUpPauseMs };
+        timing.hangUpPauseMs, messageId, timing.timeoutMs };
 }
 
 } // namespace
@@ -33,7 +35,7 @@ CSendSession::CSendSession(
     , m_pJournal(order.journal)
     , m_host(host)
     , m_timing(timing)
-    , m_pCall(calls(CallRequest(order, timing)))
+    , m_pCall(calls(CallRequest(order, timing, m_pJob ? m_pJob->m_messageId : 0)))
 {
     m_timer.setInterval(m_timing.tickMs);
     connect(&m_timer, &QTimer::timeout, this, &CSendSession::OnTimer);

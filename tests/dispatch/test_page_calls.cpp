@@ -166,13 +166,16 @@ private slots:
     // With no modem chosen the scheduler still sends to a provider reached by URL, and
     // the line interface is never touched; a provider that is dialled waits quietly, one
     // whose URL is malformed waits and the operator hears why once. A carrier that fails
-    // on this side costs no attempt and blocks nothing: it is tried again next run.
+    // on this side (its extra certificates missing) costs no attempt and blocks nothing:
+    // it is tried again next run.
     void urlProviderNeedsNoModem()
     {
         TempSettings settings;
         TempDatabase db;
         PresetPrompt prompt;
-        const int url = db.addProvider("Carrier", "snpp://pager.example.net");
+        QSettings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"))
+            .setValue(QStringLiteral("Network/caCertificates"), settings.folder() + "/none.pem");
+        const int url = db.addProvider("Carrier", "snpps://pager.example.net");
         const int dialled = db.addProvider("Dialled", "5551234");
         const int malformed = db.addProvider("Broken", "snpp://pager.example.net:0");
         for (const int provider : { url, dialled, malformed })
@@ -183,8 +186,8 @@ private slots:
         desk.scheduler.Run();
         QCOMPARE(desk.started, 2);
         QVERIFY(desk.scheduler.HoldsDispatcherLock());
-        QVERIFY2(
-            desk.session->LocalFault().contains("SNPP"), qPrintable(desk.session->LocalFault()));
+        QVERIFY2(desk.session->LocalFault().contains("none.pem"),
+            qPrintable(desk.session->LocalFault()));
         QCOMPARE(desk.telephony.calls, QStringList());
         QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "0,0", "0,0", "0,0" }));
         QCOMPARE(prompt.shown.size(), 2);

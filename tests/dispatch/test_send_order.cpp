@@ -5,7 +5,7 @@
 #include "TempDatabase.h"
 #include "data/QuillpostDoc.h"
 #include "dispatch/SendOrder.h"
-#include "dispatch/TapText.h"
+#include "tap/TapText.h"
 
 #include <QTest>
 

@@ -76,6 +76,16 @@ struct SimConfig
     // terminal's replies) reaches it only after its own time on a free line.
     // 0: no line time, bytes go as fast as the link takes them.
     int lineRateBps = 0;
+    // The TCP listener is an SNPP server instead of a TAP terminal.
+    bool snpp = false;
+    // SNPP: LOGI must name this login (and `password`, when set); empty: any login.
+    QByteArray snppLogin;
+    // TCP: every connection is TLS with this PEM certificate and key (both, or neither).
+    QString tlsCertificatePath;
+    QString tlsKeyPath;
+    // The TCP listener is an HTTP/1.1 endpoint taking WCTP submissions instead of a TAP
+    // terminal; unknownPagerIds and password (the securityCode) carry over.
+    bool wctp = false;
     QString logPath; // one JSON object per line; empty: no log file
 };
 
@@ -92,6 +102,7 @@ struct AcceptedPage
     // False when the line was dropped before the terminal's ACK for this page went out:
     // the caller cannot know the page was taken, and sends it again.
     bool acknowledged = true;
+    QByteArray protocol = "tap"; // "tap", "snpp" from the SNPP server, or "wctp"
 };
 
 enum class CallEnd

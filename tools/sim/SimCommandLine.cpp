@@ -63,6 +63,17 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
     const QCommandLineOption deferred(QStringLiteral("deferred"),
         QStringLiteral(
             "Accept pages with \"213 ...\" (deferred delivery) instead of \"211 ...\"."));
+    const QCommandLineOption snpp(QStringLiteral("snpp"),
+        QStringLiteral("With --tcp: be an SNPP server instead of a TAP terminal."));
+    const QCommandLineOption login(QStringLiteral("login"),
+        QStringLiteral("SNPP: LOGI must name <login> (and --password, if given)."),
+        QStringLiteral("login"));
+    const QCommandLineOption tls(QStringLiteral("tls"),
+        QStringLiteral("With --tcp: TLS on every connection, as --tls CERT KEY (PEM files)."),
+        QStringLiteral("cert"));
+    const QCommandLineOption wctp(QStringLiteral("wctp"),
+        QStringLiteral("With --tcp: be an HTTP endpoint taking WCTP submissions instead of a TAP "
+                       "terminal."));
     const QCommandLineOption longRun(QStringLiteral("long-run"),
         QStringLiteral("After connecting, send 2,000 bytes with no line end."));
 
@@ -116,7 +127,7 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         counts.append(QCommandLineOption(count.name, count.description, QStringLiteral("n")));
 
     parser.addOptions({ pty, link, tcp, log, noSequences, busy, noAnswer, noCarrier, silent,
-        garbage, longRun, unknownPager, password, crLf, deferred });
+        garbage, longRun, unknownPager, password, crLf, deferred, snpp, login, tls, wctp });
     parser.addOptions(counts);
 
     if (!parser.parse(arguments)) {
@@ -128,9 +139,19 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         invocation.message = parser.helpText();
         return true;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        invocation.message
-            = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(tls)) {
+        // The key is the argument after the certificate.
+        if (positional.isEmpty()) {
+            invocation.message
+                = QStringLiteral("--tls needs a certificate and a key: --tls CERT KEY.");
+            return false;
+        }
+        config.tlsCertificatePath = parser.value(tls);
+        config.tlsKeyPath = positional.takeFirst();
+    }
+    if (!positional.isEmpty()) {
+        invocation.message = QStringLiteral("Unexpected argument: %1").arg(positional.first());
         return false;
     }
     if (parser.isSet(pty) && parser.isSet(tcp)) {
@@ -147,6 +168,17 @@ bool parseSimArguments(const QStringList& arguments, SimInvocation& invocation)
         invocation.mode = SimInvocation::Mode::Tcp;
         invocation.tcpPort = static_cast<quint16>(port);
     }
+    if ((parser.isSet(snpp) || parser.isSet(tls)) && invocation.mode != SimInvocation::Mode::Tcp) {
+        invocation.message = QStringLiteral("--snpp and --tls go with --tcp only.");
+        return false;
+    }
+    config.snpp = parser.isSet(snpp);
+    config.snppLogin = parser.value(login).toLatin1();
+    if (parser.isSet(wctp) && (invocation.mode != SimInvocation::Mode::Tcp || config.snpp)) {
+        invocation.message = QStringLiteral("--wctp goes with --tcp only, and not with --snpp.");
+        return false;
+    }
+    config.wctp = parser.isSet(wctp);
     if (parser.isSet(link) && invocation.mode == SimInvocation::Mode::Tcp) {
         invocation.message = QStringLiteral("--link goes with --pty only.");
         return false;

@@ -2,10 +2,15 @@
 
 #include "ModemSession.h"
 #include "PtyLink.h"
+#include "SnppSession.h"
 #include "TcpCall.h"
+#include "WctpSession.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -37,9 +42,34 @@ bool SimWorker::openPty(const QString& linkPath, QString& slavePath, QString& er
     return true;
 }
 
+QTcpServer* SimWorker::makeServer(QString& error)
+{
+    if (m_config.tlsCertificatePath.isEmpty())
+        return new QTcpServer(this);
+    const QList<QSslCertificate> chain
+        = QSslCertificate::fromPath(m_config.tlsCertificatePath, QSsl::Pem);
+    QFile keyFile(m_config.tlsKeyPath);
+    const QSslKey key
+        = keyFile.open(QIODevice::ReadOnly) ? QSslKey(&keyFile, QSsl::Rsa, QSsl::Pem) : QSslKey();
+    if (chain.isEmpty() || key.isNull()) {
+        error = QStringLiteral("Cannot read the TLS certificate %1 or its key %2")
+                    .arg(m_config.tlsCertificatePath, m_config.tlsKeyPath);
+        return nullptr;
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(key);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    auto* server = new QSslServer(this);
+    server->setSslConfiguration(tls);
+    return server;
+}
+
 bool SimWorker::listenTcp(quint16 port, quint16& chosenPort, QString& error)
 {
-    m_server = new QTcpServer(this);
+    m_server = makeServer(error);
+    if (!m_server)
+        return false;
     if (!m_server->listen(QHostAddress::LocalHost, port)) {
         error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2")
                     .arg(port)
@@ -48,6 +78,8 @@ bool SimWorker::listenTcp(quint16 port, quint16& chosenPort, QString& error)
     }
     chosenPort = m_server->serverPort();
     connect(m_server, &QTcpServer::newConnection, this, &SimWorker::acceptCalls);
+    // A TLS listener offers a connection only once its handshake is through.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &SimWorker::acceptCalls);
     return true;
 }
 
@@ -56,11 +88,25 @@ void SimWorker::acceptCalls()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         SimConfig callConfig = m_config;
         callConfig.faults = m_recorder.faults();
+        if (m_config.snpp) {
+            auto* session = new SnppSession(callConfig, socket, m_recorder, this);
+            m_snppCalls.append(session);
+            session->start();
+            continue;
+        }
+        if (m_config.wctp) {
+            auto* session = new WctpSession(callConfig, socket, m_recorder, this);
+            m_wctpCalls.append(session);
+            session->start();
+            continue;
+        }
         auto* call = new TcpCall(callConfig, socket, m_recorder, this);
         m_tcpCalls.append(call);
         call->start();
     }
     m_tcpCalls.removeAll(nullptr);
+    m_snppCalls.removeAll(nullptr);
+    m_wctpCalls.removeAll(nullptr);
 }
 
 void SimWorker::shutDown()
@@ -70,6 +116,14 @@ void SimWorker::shutDown()
     for (const QPointer<TcpCall>& call : std::as_const(m_tcpCalls)) {
         if (call)
             call->shutDown();
+    }
+    for (const QPointer<SnppSession>& session : std::as_const(m_snppCalls)) {
+        if (session)
+            session->shutDown();
+    }
+    for (const QPointer<WctpSession>& session : std::as_const(m_wctpCalls)) {
+        if (session)
+            session->shutDown();
     }
     if (!m_linkPath.isEmpty() && QFileInfo(m_linkPath).isSymLink())
         QFile::remove(m_linkPath);
@@ -82,6 +136,8 @@ void SimWorker::shutDown()
     qDeleteAll(children());
     m_server = nullptr;
     m_tcpCalls.clear();
+    m_snppCalls.clear();
+    m_wctpCalls.clear();
 }
 
 SimEngine::SimEngine(const SimConfig& config)

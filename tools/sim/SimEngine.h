@@ -15,7 +15,9 @@ namespace quillpost::sim {
 
 class ModemSession;
 class PtyLink;
+class SnppSession;
 class TcpCall;
+class WctpSession;
 
 // Lives on the simulator's thread and owns everything that touches the line.
 class SimWorker : public QObject
@@ -31,6 +33,8 @@ public:
 
 private:
     void acceptCalls();
+    // The listener for --tcp: plain, or TLS with the configured certificate.
+    QTcpServer* makeServer(QString& error);
 
     SimConfig m_config;
     SimRecorder& m_recorder;
@@ -38,6 +42,8 @@ private:
     ModemSession* m_modem = nullptr;
     QTcpServer* m_server = nullptr;
     QList<QPointer<TcpCall>> m_tcpCalls;
+    QList<QPointer<SnppSession>> m_snppCalls;
+    QList<QPointer<WctpSession>> m_wctpCalls;
     QString m_linkPath;
 };
 

@@ -58,8 +58,9 @@ QByteArray jsonBytes(QByteArrayView bytes)
 QByteArray pageLogLine(const AcceptedPage& page)
 {
     return "{\"event\":\"page\",\"call\":" + QByteArray::number(page.call)
-        + ",\"time\":" + jsonTime(page.time) + ",\"pagerId\":" + jsonBytes(page.pagerId)
-        + ",\"text\":" + jsonBytes(page.text) + ",\"checksum\":" + jsonBytes(page.checksum)
+        + ",\"time\":" + jsonTime(page.time) + ",\"protocol\":" + jsonBytes(page.protocol)
+        + ",\"pagerId\":" + jsonBytes(page.pagerId) + ",\"text\":" + jsonBytes(page.text)
+        + ",\"checksum\":" + jsonBytes(page.checksum)
         + (page.acknowledged ? QByteArray() : QByteArray(",\"acknowledged\":false")) + "}\n";
 }
 

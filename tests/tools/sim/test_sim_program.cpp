@@ -92,6 +92,8 @@ private slots:
             { "--tcp", "1", "--unknown-pager", "999", "--unknown-pager", "5", "--password", "abc1",
                 "--crlf", "--deferred", "--pages-per-call", "3", "--hang-up-delay", "40" },
             "unknown=999,5 password=abc1 crlf=1 deferred=1 pages=3 hangup=40");
+        row("a WCTP gateway", { "--tcp", "1", "--wctp" }, "tcp wctp=1");
+        row("WCTP without tcp", { "--wctp" }, "--wctp", false);
         row("both modes", { "--pty", "--tcp", "1" }, "either", false);
         row("link with tcp", { "--tcp", "1", "--link", "x" }, "--link", false);
         row("port out of range", { "--tcp", "70000" }, "port", false);
@@ -129,7 +131,8 @@ private slots:
             "seq=" + n(config.messageSequences), "faults=" + faults.join(','),
             "unknown=" + config.unknownPagerIds.join(','), "password=" + config.password,
             "crlf=" + n(config.crLfLineEnds), "deferred=" + n(config.deferredDelivery),
-            "pages=" + n(config.maxPagesPerCall), "hangup=" + n(config.hangUpDelayMs) };
+            "pages=" + n(config.maxPagesPerCall), "hangup=" + n(config.hangUpDelayMs),
+            "wctp=" + n(config.wctp) };
         for (const QString& fact : expected.split(' '))
             QVERIFY2(facts.contains(fact), qPrintable(fact + " not in " + facts.join(' ')));
     }

@@ -1,4 +1,4 @@
-#include "dispatch/TapText.h"
+#include "tap/TapText.h"
 
 #include <QList>
 #include <QStringView>
