@@ -2,6 +2,7 @@
 // on the same data, and checks that every measured operation did its work. Run by
 // scripts/bench (a Release build): quillpost_bench [--runs N] [--out FOLDER] [--quick].
 
+#include "BenchCarrier.h"
 #include "BenchDelivery.h"
 #include "BenchReport.h"
 #include "BenchSnpp.h"
@@ -309,6 +310,7 @@ struct Options
     bool profile = false;
     bool deliveryOnly = false;
     bool snppOnly = false;
+    bool carriersOnly = false;
 };
 
 Options parseOptions(const QStringList& arguments)
@@ -329,8 +331,10 @@ Options parseOptions(const QStringList& arguments)
             options.deliveryOnly = true;
         else if (arguments[i] == QLatin1String("--snpp-only"))
             options.snppOnly = true;
+        else if (arguments[i] == QLatin1String("--carriers-only"))
+            options.carriersOnly = true;
         else
-            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--profile]"));
+            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--profile]"));
     }
     return options;
 }
@@ -376,6 +380,11 @@ void runBenchmarks(const Options& options)
         MeasureSnpp(report, work.path());
         return;
     }
+    const QString sim = QDir(programs).filePath(QStringLiteral("quillpost-sim"));
+    if (options.carriersOnly) {
+        MeasureCarriers(report, sim, work.path());
+        return;
+    }
     const BenchScale large;
     const QString largePath = QDir(work.path()).filePath(QStringLiteral("large.mdb"));
     MakeBenchDatabase(largePath, large);
@@ -397,6 +406,7 @@ void runBenchmarks(const Options& options)
     measureScheduler(report, largePath, large, sizes.reloadMs, options.runs);
     measureQueueing(report, largePath, options.runs);
     MeasureSnpp(report, work.path());
+    MeasureCarriers(report, sim, work.path());
 
     // The scaling table: the same address book, ever more message rows.
     std::vector<ScalingRow> scaling;

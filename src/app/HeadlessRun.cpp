@@ -143,8 +143,10 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
 
     logLine(QStringLiteral("Dispatching from %1 with the modem \"%2\".").arg(database, modemName));
     if (modemName.isEmpty())
-        logLine(QStringLiteral("No modem is chosen: choose one in the desktop program (System, "
-                               "Select Modem) or name it with --modem. Sends will fail."));
+        logLine(QStringLiteral("No modem is chosen: providers reached by URL are paged all the "
+                               "same, but messages to providers that are dialled wait until a "
+                               "modem is chosen in the desktop program (System, Select Modem) "
+                               "or named with --modem."));
     serveMetrics(metrics, options.metricsListen);
     dispatcher.Start();
     return QCoreApplication::exec();

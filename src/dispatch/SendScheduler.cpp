@@ -42,6 +42,7 @@ void CSendScheduler::Run()
         return;
     m_rules.lastCall[order->providerId] = ++m_nCalls;
     m_nLastProvider = order->providerId;
+    m_strLastProviderName = order->providerName;
     m_bLastSendUsedLine = ParseCarrierAddress(order->accessNumber).NeedsLineDevice();
     order->journal = &m_journal;
     m_host.StartSend(std::move(*order));
@@ -158,7 +159,8 @@ void CSendScheduler::SendEnded(const QString& lineFault)
 
 // A carrier's fault on this side holds up no other provider and probes no line: the
 // provider is called again in its turn, and the operator is told once per provider
-// until a call of it gets through.
+// until a call of it gets through. The fault (a certificates file, TLS missing) may
+// not say which provider it stopped, so the text names it.
 void CSendScheduler::CarrierFaultEnded(const QString& fault)
 {
     if (fault.isEmpty()) {
@@ -166,7 +168,9 @@ void CSendScheduler::CarrierFaultEnded(const QString& fault)
         return;
     }
     TellOnce(m_carrierFaultsTold[m_nLastProvider],
-        QStringLiteral("%1\n\nNothing was sent and no recipient lost an attempt.").arg(fault));
+        QStringLiteral("Cannot reach the service provider %1: %2\n\nNothing was sent and no "
+                       "recipient lost an attempt; %1 is called again in its turn.")
+            .arg(m_strLastProviderName, fault));
 }
 
 // After a send failed on this side of its line device, no send through the line starts

@@ -93,6 +93,7 @@ private:
     // this side.
     std::map<std::int32_t, QString> m_carrierFaultsTold;
     std::int32_t m_nLastProvider = 0;
+    QString m_strLastProviderName;
     bool m_bLastSendUsedLine = true;
     bool m_bToldHeld = false;
 };

@@ -36,6 +36,7 @@ CSendSession::CSendSession(
     , m_host(host)
     , m_timing(timing)
     , m_pCall(calls(CallRequest(order, timing, m_pJob ? m_pJob->m_messageId : 0)))
+    , m_bByUrl(IsCarrierUrl(order.accessNumber))
 {
     m_timer.setInterval(m_timing.tickMs);
     connect(&m_timer, &QTimer::timeout, this, &CSendSession::OnTimer);
@@ -187,7 +188,7 @@ void CSendSession::CloseAfterLocalFault(const QString& reason)
     m_strLocalFault = reason;
     qCWarning(
         lcSend, "Nothing was sent for message %d: %s", int(MessageId()), qUtf8Printable(reason));
-    SetStatus(kLocalFault);
+    SetStatus(m_bByUrl ? kCarrierLocalFault : kLocalFault);
     Close();
 }
 

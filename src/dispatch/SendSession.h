@@ -76,6 +76,9 @@ public:
         = QStringLiteral("Service provider ended the call - closing connection");
     static inline const QString kLocalFault
         = QStringLiteral("Cannot use the modem - nothing was sent");
+    // The same for a provider reached by URL, where no modem takes part.
+    static inline const QString kCarrierLocalFault
+        = QStringLiteral("Cannot reach the service provider - nothing was sent");
     static inline const QString kPageRefused
         = QStringLiteral("Page refused by the service provider");
 
@@ -161,4 +164,6 @@ private:
     bool m_bConnected = false;
     // Set once the current recipient's outcome has been decided.
     bool m_bCurrentJudged = false;
+    // The provider is reached by URL rather than through the line device.
+    bool m_bByUrl = false;
 };

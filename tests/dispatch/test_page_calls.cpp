@@ -188,11 +188,16 @@ private slots:
         QVERIFY(desk.scheduler.HoldsDispatcherLock());
         QVERIFY2(desk.session->LocalFault().contains("none.pem"),
             qPrintable(desk.session->LocalFault()));
+        QCOMPARE(desk.session->StatusText(), CSendSession::kCarrierLocalFault);
         QCOMPARE(desk.telephony.calls, QStringList());
         QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "0,0", "0,0", "0,0" }));
         QCOMPARE(prompt.shown.size(), 2);
         QVERIFY2(prompt.shown.join('\n').contains(
                      CarrierAddressFault("Broken", ParseCarrierAddress("snpp://h:0").refusal)),
+            qPrintable(prompt.shown.join('\n')));
+        // The certificates file's fault does not name the provider it stopped; the text does.
+        QVERIFY2(prompt.shown.join('\n').contains(
+                     "Cannot reach the service provider Carrier: " + desk.session->LocalFault()),
             qPrintable(prompt.shown.join('\n')));
     }
 

@@ -1,17 +1,20 @@
 #include "DbTool.h"
 
+#include "carrier/CarrierAddress.h"
 #include "data/SendHistory.h"
 #include "gateway/SnppCredentials.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 #include "platform/db/DatabaseSchema.h"
+#include "platform/telephony/DialString.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -83,6 +86,12 @@ void printUsage(QTextStream& stream)
               "gateway\n"
               "                                      (for the file named by Gateway/SNPP "
               "Credentials)\n"
+              "  quillpost-db set-access-number PROVIDER NUMBER [FILE]\n"
+              "                                      give the service provider named PROVIDER "
+              "the access\n"
+              "                                      number or URL NUMBER, checked as the "
+              "provider dialog\n"
+              "                                      checks it\n"
               "FILE defaults to the file named by $QUILLPOST_DB, else by the setting Database in "
               "group\n"
               "Quillpost, else Quillpost.mdb in the working directory.\n";
@@ -191,6 +200,63 @@ int showLog(const QStringList& arguments, QTextStream& out, QTextStream& err)
     return 0;
 }
 
+// The provider dialog's rules: a URL must be well formed, a number must be one a modem
+// dials without taking part of it for commands of its own.
+std::optional<QString> accessNumberRefusal(const QString& number)
+{
+    const CarrierAddress address = ParseCarrierAddress(number);
+    if (!address.IsUsable())
+        return BadCarrierAddressText(address.refusal);
+    if (address.NeedsLineDevice())
+        if (const std::optional<QString> refused = UncallableCharacter(number))
+            return BadAccessNumberText(*refused);
+    return std::nullopt;
+}
+
+void storeAccessNumber(const QString& path, const QString& provider, const QString& number)
+{
+    DaoConnection connection(path);
+    connection.RequireQuillpostTables();
+    const QString context = QStringLiteral("Cannot change the access number in %1").arg(path);
+    QSqlQuery count = connection.Execute(
+        QStringLiteral("SELECT COUNT(*) FROM ServiceProviders WHERE ServiceName = ?"), { provider },
+        context);
+    const int matches = count.next() ? count.value(0).toInt() : 0;
+    if (matches != 1)
+        throw CDaoException(CDaoException::Kind::Other,
+            matches == 0 ? QStringLiteral("No service provider is named \"%1\".").arg(provider)
+                         : QStringLiteral("%1 service providers are named \"%2\".")
+                               .arg(matches)
+                               .arg(provider));
+    connection.Execute(
+        QStringLiteral("UPDATE ServiceProviders SET AccessNumber = ? WHERE ServiceName = ?"),
+        { number, provider }, context);
+}
+
+// Lets a script point a provider at a gateway whose address changes, as the demo's
+// simulator listening on a port of the system's choosing.
+int setAccessNumber(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    if (arguments.size() < 2 || arguments.size() > 3 || arguments.front().isEmpty()
+        || (arguments.size() == 3 && arguments[2].startsWith(QLatin1Char('-'))))
+        return printUsage(err), 2;
+    const QString& provider = arguments[0];
+    const QString& number = arguments[1];
+    if (const std::optional<QString> refused = accessNumberRefusal(number)) {
+        err << "quillpost-db: " << *refused << '\n';
+        return 1;
+    }
+    const QString path = arguments.size() == 3 ? arguments[2] : defaultFile();
+    try {
+        storeAccessNumber(path, provider, number);
+    } catch (const CDaoException& failure) {
+        err << "quillpost-db: " << failure.reason() << '\n';
+        return 1;
+    }
+    out << "The access number of " << provider << " is " << number << ".\n";
+    return 0;
+}
+
 // Only the hash of the password is printed; the password itself is read from standard
 // input, so that it shows in no process list or shell history.
 int hashPassword(const QStringList& arguments, QTextStream& in, QTextStream& out, QTextStream& err)
@@ -220,6 +286,8 @@ int RunDbTool(
         status = check(arguments.mid(1), out, err);
     else if (command == QLatin1String("log"))
         status = showLog(arguments.mid(1), out, err);
+    else if (command == QLatin1String("set-access-number"))
+        status = setAccessNumber(arguments.mid(1), out, err);
     else if (command == QLatin1String("hash-password")) {
         QTextStream standardInput(stdin);
         status = hashPassword(arguments.mid(1), in ? *in : standardInput, out, err);

@@ -29,22 +29,26 @@ struct DemoMessage
 
 constexpr std::array<const char*, 3> Groups { "Night Shift", "Maintenance", "Duty Managers" };
 
-constexpr std::array<DemoUser, 6> Users { {
+constexpr std::array<DemoUser, 8> Users { {
     { "Alice Marsh", "07700900101", 0, { 1, 3, 0 } },
     { "Ben Okafor", "07700900102", 0, { 1, 0, 0 } },
     { "Chloe Dunn", "07700900103", 2, { 2, 0, 0 } },
     { "Dev Patel", "07700900104", 0, { 2, 1, 0 } },
     { "Erin Walsh", "07700900105", 0, { 3, 0, 0 } },
     { "Finn Gallagher", "07700900106", 2, { 2, 0, 0 } },
+    { "Gwen Harper", "07700900107", 3, { 1, 0, 0 } },
+    { "Hugo Lindqvist", "07700900108", 3, { 3, 0, 0 } },
 } };
 
-constexpr std::array<DemoMessage, 4> Messages { {
+constexpr std::array<DemoMessage, 5> Messages { {
     { "Car park closed on Saturday for resurfacing.", { 1, 2, 0 }, -24 * 60, MessageStatus::Sent },
     { "Night shift briefing moved to 21:30 in the east office.", { 1, 2, 4 }, -1,
         MessageStatus::Waiting },
     { "Boiler 2 pressure alarm - please check the plant room.", { 3, 6, 0 }, -2,
         MessageStatus::Waiting },
     { "Reminder: duty rota for next week is on the board.", { 5, 0, 0 }, 15,
+        MessageStatus::Waiting },
+    { "Server room temperature at 31 C - air conditioning unit 1 has tripped.", { 7, 8, 0 }, -1,
         MessageStatus::Waiting },
 } };
 
@@ -91,7 +95,8 @@ void AddDemoData(const QString& path)
         groupIds.append(writer.insert(QStringLiteral("INSERT INTO Groups (GroupName) VALUES (?)"),
             { QString::fromUtf8(name) }));
 
-    // TAP terminals expect 7 data bits, even parity, 1 stop bit.
+    // TAP terminals expect 7 data bits, even parity, 1 stop bit; the WCTP gateway is
+    // reached by URL and uses none of the line settings.
     const QString provider = QStringLiteral(
         "INSERT INTO ServiceProviders (ServiceName, AccessNumber, BaudRate, StopBits, "
         "Parity, DataBits, TAPType, UseAsDefault, Password) VALUES (?, ?, ?, 1, 1, 7, 1, ?, '')");
@@ -100,6 +105,9 @@ void AddDemoData(const QString& path)
             { QStringLiteral("Northmoor Paging"), QStringLiteral("01632960100"), 1200, 1 }),
         writer.insert(provider,
             { QStringLiteral("Coastal Messaging"), QStringLiteral("01632960200"), 2400, 0 }),
+        writer.insert(provider,
+            { QString::fromUtf8(kDemoWctpProvider), QString::fromUtf8(kDemoWctpAccessNumber), 9600,
+                0 }),
     };
 
     QList<int> userIds;

@@ -1,11 +1,12 @@
 // quillpost-db: creating databases (plain and with demo data) that only their owner's
-// side can read, never overwriting a file, and naming what is wrong with a damaged one;
-// in-process, then once as a program. (Which file it takes by default: test_command_line.)
+// side can read, never overwriting a file, naming what is wrong with a damaged one, and
+// pointing a provider at a new access number; in-process, then once as a program. (Which file it takes by default: test_command_line.)
 #include "DbTool.h"
 #include "PresetPrompt.h"
 #include "RunningProgram.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
+#include "carrier/CarrierAddress.h"
 #include "data/QuillTime.h"
 #include "data/QuillpostDoc.h"
 #include "platform/db/DaoConnection.h"
@@ -13,7 +14,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTest>
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -134,6 +137,56 @@ private slots:
             QCOMPARE(contentOf(db.filePath()), before);
     }
 
+    void setAccessNumber_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after the command, before the file
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("stored"); // Harbour's access number afterwards
+        const QString before = "01632960300";
+        const auto row = [&](const char* name, const QStringList& arguments, int status,
+                             const char* said, const QString& stored) {
+            QTest::newRow(name) << arguments << status << QString(said) << stored;
+        };
+        const QString url = "https://sender%40x@wctp.example.net:8443/wctp?v=1";
+        row("a URL", { "Harbour", url }, 0, "The access number of Harbour is", url);
+        row("a number as people type it", { "Harbour", "(0163) 296-0301" }, 0, "",
+            "(0163) 296-0301");
+        row("a TCP line's host:port", { "Harbour", "10.0.0.5:2000" }, 0, "", "10.0.0.5:2000");
+        row("a malformed URL", { "Harbour", "http://h:0/" }, 1, "is not a usable address", before);
+        row("a password in the URL", { "Harbour", "snpp://me:pw@h" }, 1, "holds a password",
+            before);
+        row("modem commands", { "Harbour", "5551234;ATH" }, 1, "\";\"", before);
+        row("no such provider", { "Harbor", url }, 1, "No service provider is named \"Harbor\"",
+            before);
+        row("two of that name", { "Twice", url }, 1, "2 service providers are named", before);
+        row("neither provider nor number", {}, 2, "Usage:", before);
+    }
+
+    // A script points a provider at a new address with the dialog's checks; only the one
+    // provider named is changed, and a refused number changes nothing.
+    void setAccessNumber()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(QString, stored);
+        TempDatabase db;
+        db.addProvider("Harbour", "01632960300");
+        db.addProvider("Other", "01632960400");
+        db.addProvider("Twice", "1");
+        db.addProvider("Twice", "2");
+        QString output;
+        QTextStream stream(&output);
+        QCOMPARE(RunDbTool(QStringList { "set-access-number" } + arguments
+                         + QStringList { db.filePath() },
+                     stream, stream),
+            status);
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QCOMPARE(db.rows("ServiceProviders", "ServiceName || '=' || AccessNumber"),
+            QStringList({ "Harbour=" + stored, "Other=01632960400", "Twice=1", "Twice=2" }));
+    }
+
     void initKeepsThePasswordsPrivate_data()
     {
         QTest::addColumn<int>("folderMode");
@@ -176,27 +229,44 @@ private slots:
         QCOMPARE(init.finish(), 0);
         QVERIFY2(init.said("Created Quillpost.mdb with demo data."), qPrintable(init.output()));
 
-        // A small address book: a few users in two or three groups, two providers of which
-        // one is the default, every recipient reachable, and waiting messages due now and later.
+        // A small address book: a few users in two or three groups, two dialled providers of
+        // which one is the default and a WCTP gateway reached by URL with users of its own,
+        // every recipient reachable, and waiting messages due now and later, to each way.
         PresetPrompt prompt;
         CQuillpostDoc doc;
         doc.ReloadAll();
         QVERIFY(prompt.shown.isEmpty());
         QVERIFY(doc.m_users.size() >= 4 && doc.m_users.size() <= 8 && doc.m_groups.size() >= 2
             && doc.m_groups.size() <= 3);
-        QCOMPARE(doc.m_providers.size(), 2u);
-        QVERIFY(doc.m_providers[0]->m_useAsDefault != doc.m_providers[1]->m_useAsDefault);
+        QCOMPARE(doc.m_providers.size(), 3u);
+        QCOMPARE(std::count_if(doc.m_providers.begin(), doc.m_providers.end(),
+                     [](const auto& provider) { return provider->m_useAsDefault != 0; }),
+            1);
+        const auto wctp = std::find_if(doc.m_providers.begin(), doc.m_providers.end(),
+            [](const auto& provider) { return provider->m_serviceName == kDemoWctpProvider; });
+        QVERIFY(wctp != doc.m_providers.end());
+        const CarrierAddress address = ParseCarrierAddress((*wctp)->m_accessNumber);
+        QVERIFY2(
+            address.IsUsable() && address.kind == CarrierKind::Wctp && address.host == "127.0.0.1",
+            qPrintable((*wctp)->m_accessNumber));
         QList<int> waiting { 0, 0 }; // due now, due later
+        QSet<std::int32_t> dueNowByUrl;
         for (const auto& message : doc.m_messages) {
             QCOMPARE(message->m_messageId, message->m_id);
-            for (const auto& entry : message->m_recipients)
-                QVERIFY(doc.FindProviderForUser(entry->m_recipient)
-                    && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
+            const bool dueNow = message->m_requiredSendTime <= CurrentQuillTime();
+            for (const auto& entry : message->m_recipients) {
+                const auto* provider = doc.FindProviderForUser(entry->m_recipient);
+                QVERIFY(provider && !doc.GetTelephoneNumber(entry->m_recipient).isEmpty());
+                if (provider == wctp->get() && dueNow
+                    && message->m_status == MessageStatus::Waiting)
+                    dueNowByUrl.insert(entry->m_recipient);
+            }
             if (message->m_status == MessageStatus::Waiting)
-                ++waiting[message->m_requiredSendTime <= CurrentQuillTime() ? 0 : 1];
+                ++waiting[dueNow ? 0 : 1];
         }
         QCOMPARE(waiting[1], 1);
-        QVERIFY(waiting[0] >= 2);
+        QVERIFY(waiting[0] >= 3);
+        QCOMPARE(dueNowByUrl.size(), 2);
 
         folder.exec("DROP TABLE Groups");
         RunningProgram check("quillpost-db", { "check", "Quillpost.mdb" });
