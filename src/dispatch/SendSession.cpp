@@ -263,10 +263,13 @@ void CSendSession::Close()
         return;
     m_bClosing = true;
     m_timer.stop();
+    // The pauses give a modem time to settle between hanging up and closing its line; a
+    // call by URL has no line to settle, and a desk sending many pages would wait for them.
+    const auto pause = static_cast<unsigned long>(m_bByUrl ? 0 : m_timing.closePauseMs);
     m_pCall->HangUp();
-    QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
+    QThread::msleep(pause);
     m_pCall->Close();
-    QThread::msleep(static_cast<unsigned long>(m_timing.closePauseMs));
+    QThread::msleep(pause);
     m_listPagerIds.clear();
     m_listRecipients.clear();
     m_host.SendClosed();

@@ -39,7 +39,7 @@ public:
 struct SendTiming
 {
     int tickMs = 100; // the period of the send's timer
-    int closePauseMs = 200; // each of the two pauses while closing
+    int closePauseMs = 200; // each of the two pauses while closing a modem's call
     int hangUpPauseMs = CModemConnection::kHangUpPauseMs; // after dropping the call
     // The send gives up once this much time has passed since it started, even when a
     // busy thread has let fewer ticks than kTimeoutTicks pass.
