@@ -1,6 +1,7 @@
 #include "carrier/CarrierLink.h"
 
 #include "carrier/CarrierTls.h"
+#include "carrier/PageCall.h"
 
 #include <QSslSocket>
 #include <algorithm>
@@ -148,4 +149,12 @@ void CCarrierLink::Lose(const QString& reason)
     m_bLost = true;
     HangUp();
     m_owner.OnLinkLost(reason, connected);
+}
+
+void TellLineLost(IPageCallOwner* const& owner, const QString& reason, bool connected)
+{
+    if (owner && !connected)
+        owner->OnTapTerminalLine(reason);
+    if (owner)
+        owner->OnLineFailed(0, kLineFailedBusyOrDropped);
 }

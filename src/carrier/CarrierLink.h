@@ -9,6 +9,7 @@
 #include <optional>
 
 class QTcpSocket;
+class IPageCallOwner;
 
 // Who hears what happens on a carrier's connection, always later, from the event loop.
 class ICarrierLinkOwner
@@ -61,3 +62,9 @@ private:
     bool m_bSilent = false;
     bool m_bLost = false; // the socket failed or closed: nothing more can leave
 };
+
+// Tells the owner of a call that its line is lost. A connection that never came up
+// (refused, unreachable, a certificate not trusted) is explained by this side's
+// reason, shown as the terminal's line; a dropped one keeps the far end's last reply.
+// `owner` is read again after each call, which may have ended the send.
+void TellLineLost(IPageCallOwner* const& owner, const QString& reason, bool connected);

@@ -107,16 +107,9 @@ void CSnppCall::OnLinkData(const QByteArray& bytes)
 
 void CSnppCall::OnLinkLost(const QString& reason, bool connected)
 {
-    if (!m_pOwner)
-        return;
-    // Only a connection that never came up is explained by this side's reason; a
-    // dropped one keeps the server's last reply.
-    if (!connected) {
+    if (!connected)
         m_strVerdictLine = reason;
-        m_pOwner->OnTapTerminalLine(reason);
-    }
-    if (m_pOwner)
-        m_pOwner->OnLineFailed(0, kLineFailedBusyOrDropped);
+    TellLineLost(m_pOwner, reason, connected);
 }
 
 void CSnppCall::Command(Step step, const QByteArray& line)

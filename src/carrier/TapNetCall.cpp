@@ -102,14 +102,7 @@ void CTapNetCall::OnLinkData(const QByteArray& bytes)
 
 void CTapNetCall::OnLinkLost(const QString& reason, bool connected)
 {
-    if (!m_pOwner)
-        return;
-    // A connection that never came up (refused, unreachable, a certificate not trusted)
-    // is explained by this side's reason; a dropped one by the terminal's last line.
-    if (!connected) {
+    if (!connected)
         m_strLinkFault = reason;
-        m_pOwner->OnTapTerminalLine(reason);
-    }
-    if (m_pOwner)
-        m_pOwner->OnLineFailed(0, kLineFailedBusyOrDropped);
+    TellLineLost(m_pOwner, reason, connected);
 }

@@ -19,9 +19,6 @@ namespace {
 
 const QString kText = QStringLiteral("Boiler 2 pressure alarm");
 const QString kDue = QStringLiteral("2026-01-01 12:00:00");
-const QString kMessageRow = QStringLiteral("Status || ',' || Retries");
-const QString kLogEntry
-    = QStringLiteral("PagerId || ',' || Outcome || ',' || ifnull(TerminalLine, '')");
 
 // How one send goes, and what it leaves.
 struct Case
@@ -147,10 +144,10 @@ private slots:
         CModemList modems { [] { return QString(); }, &telephony };
         Send send(modems, SendTiming { 20, 0, 0, 20000 });
         QVERIFY(send.Run(30000));
-        QVERIFY2(db.rows("Messages", kMessageRow) == c.rows,
-            qPrintable(db.rows("Messages", kMessageRow).join(' ') + " / " + send.lines.join('\n')));
+        QVERIFY2(db.rows("Messages", kStatusRetries) == c.rows,
+            qPrintable(db.rows("Messages", kStatusRetries).join(' ') + " / " + send.lines.join('\n')));
         if (!c.log.isEmpty())
-            QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
+            QCOMPARE(db.rows("SendLog", kSendLogEntry), c.log);
         QByteArrayList paged;
         for (const auto& page : sim.pages()) {
             QCOMPARE(page.text, kText.toLatin1());
@@ -162,8 +159,8 @@ private slots:
         if (!c.shown.isEmpty()) {
             const QString lines = send.lines.join('\n');
             QVERIFY2(lines.contains(c.shown), qPrintable(lines));
-            QVERIFY2(db.rows("SendLog", kLogEntry).value(0).contains(c.shown),
-                qPrintable(db.rows("SendLog", kLogEntry).join('\n')));
+            QVERIFY2(db.rows("SendLog", kSendLogEntry).value(0).contains(c.shown),
+                qPrintable(db.rows("SendLog", kSendLogEntry).join('\n')));
         }
     }
 

@@ -8,6 +8,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
+// What a send leaves, as text to compare: a message row, and one send-log entry.
+inline const QString kStatusRetries = QStringLiteral("Status || ',' || Retries");
+inline const QString kSendLogEntry
+    = QStringLiteral("PagerId || ',' || Outcome || ',' || ifnull(TerminalLine, '')");
+
 // One provider and one message to `retries.size()` users whose pagers are 1001, 1002 ...;
 // row i has Retries retries[i] and is due at `due`.
 inline void QueueMessage(const TempDatabase& db, const QString& accessNumber,

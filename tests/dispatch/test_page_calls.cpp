@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString kMessageRow = QStringLiteral("Status || ',' || Retries");
 const QString kLogEntry = QStringLiteral("PagerId || ',' || ifnull(TerminalLine, '')");
 
 // What the fake carrier is told to do, and what it saw.
@@ -156,7 +155,7 @@ private slots:
         QCOMPARE(script.pages, QStringList({ "1001", "1002" }));
         QVERIFY(script.finished);
         QCOMPARE(session.StatusText(), lastStatus);
-        QCOMPARE(db.rows("Messages", kMessageRow), rows);
+        QCOMPARE(db.rows("Messages", kStatusRetries), rows);
         QStringList log;
         for (const QString& pager : script.pages)
             log << pager + (refused.contains(pager) ? ",554 Refused " : ",250 Accepted ") + pager;
@@ -190,7 +189,7 @@ private slots:
             qPrintable(desk.session->LocalFault()));
         QCOMPARE(desk.session->StatusText(), CSendSession::kCarrierLocalFault);
         QCOMPARE(desk.telephony.calls, QStringList());
-        QCOMPARE(db.rows("Messages", kMessageRow), QStringList({ "0,0", "0,0", "0,0" }));
+        QCOMPARE(db.rows("Messages", kStatusRetries), QStringList({ "0,0", "0,0", "0,0" }));
         QCOMPARE(prompt.shown.size(), 2);
         QVERIFY2(prompt.shown.join('\n').contains(
                      CarrierAddressFault("Broken", ParseCarrierAddress("snpp://h:0").refusal)),

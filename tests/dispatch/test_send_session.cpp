@@ -36,8 +36,6 @@ const QString kPageSent = QStringLiteral("211 Page(s) Sent");
 constexpr int kWaitMs = 30000;
 
 const QString kMessageRow = QStringLiteral("Status || ',' || Retries || ',' || SendTime");
-const QString kLogEntry
-    = QStringLiteral("PagerId || ',' || Outcome || ',' || ifnull(TerminalLine, '')");
 
 QString LogEntry(const char* pagerId, int outcome, const QString& terminalLine = {})
 {
@@ -292,7 +290,7 @@ private slots:
         releaser = {};
         lock.reset();
         QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
-        QCOMPARE(db.rows("SendLog", kLogEntry), c.log);
+        QCOMPARE(db.rows("SendLog", kSendLogEntry), c.log);
         // A send that finds its modem and a number to dial is calling before anything else.
         QCOMPARE(send.statuses.first(),
             c.modem == kSimulatedLineName && c.line != "unsafe number" ? CSendSession::kCalling

@@ -89,15 +89,11 @@ void SimWorker::acceptCalls()
         SimConfig callConfig = m_config;
         callConfig.faults = m_recorder.faults();
         if (m_config.snpp) {
-            auto* session = new SnppSession(callConfig, socket, m_recorder, this);
-            m_snppCalls.append(session);
-            session->start();
+            startSession(new SnppSession(callConfig, socket, m_recorder, this));
             continue;
         }
         if (m_config.wctp) {
-            auto* session = new WctpSession(callConfig, socket, m_recorder, this);
-            m_wctpCalls.append(session);
-            session->start();
+            startSession(new WctpSession(callConfig, socket, m_recorder, this));
             continue;
         }
         auto* call = new TcpCall(callConfig, socket, m_recorder, this);
@@ -105,8 +101,13 @@ void SimWorker::acceptCalls()
         call->start();
     }
     m_tcpCalls.removeAll(nullptr);
-    m_snppCalls.removeAll(nullptr);
-    m_wctpCalls.removeAll(nullptr);
+    m_sessions.removeAll(nullptr);
+}
+
+void SimWorker::startSession(NetworkSession* session)
+{
+    m_sessions.append(session);
+    session->start();
 }
 
 void SimWorker::shutDown()
@@ -117,11 +118,7 @@ void SimWorker::shutDown()
         if (call)
             call->shutDown();
     }
-    for (const QPointer<SnppSession>& session : std::as_const(m_snppCalls)) {
-        if (session)
-            session->shutDown();
-    }
-    for (const QPointer<WctpSession>& session : std::as_const(m_wctpCalls)) {
+    for (const QPointer<NetworkSession>& session : std::as_const(m_sessions)) {
         if (session)
             session->shutDown();
     }
@@ -136,8 +133,7 @@ void SimWorker::shutDown()
     qDeleteAll(children());
     m_server = nullptr;
     m_tcpCalls.clear();
-    m_snppCalls.clear();
-    m_wctpCalls.clear();
+    m_sessions.clear();
 }
 
 SimEngine::SimEngine(const SimConfig& config)

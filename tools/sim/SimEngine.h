@@ -14,10 +14,9 @@ class QTcpServer;
 namespace quillpost::sim {
 
 class ModemSession;
+class NetworkSession;
 class PtyLink;
-class SnppSession;
 class TcpCall;
-class WctpSession;
 
 // Lives on the simulator's thread and owns everything that touches the line.
 class SimWorker : public QObject
@@ -33,6 +32,7 @@ public:
 
 private:
     void acceptCalls();
+    void startSession(NetworkSession* session);
     // The listener for --tcp: plain, or TLS with the configured certificate.
     QTcpServer* makeServer(QString& error);
 
@@ -42,8 +42,7 @@ private:
     ModemSession* m_modem = nullptr;
     QTcpServer* m_server = nullptr;
     QList<QPointer<TcpCall>> m_tcpCalls;
-    QList<QPointer<SnppSession>> m_snppCalls;
-    QList<QPointer<WctpSession>> m_wctpCalls;
+    QList<QPointer<NetworkSession>> m_sessions; // SNPP or WCTP calls
     QString m_linkPath;
 };
 

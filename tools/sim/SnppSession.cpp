@@ -9,38 +9,20 @@ namespace quillpost::sim {
 
 SnppSession::SnppSession(
     const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder, QObject* parent)
-    : QObject(parent)
-    , m_config(config)
-    , m_socket(socket)
-    , m_recorder(recorder)
+    : NetworkSession(config, socket, recorder, parent)
 {
-    m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &SnppSession::readAvailable);
-    connect(m_socket, &QTcpSocket::disconnected, this, &SnppSession::callerHungUp);
 }
 
-void SnppSession::start()
+void SnppSession::greet()
 {
-    m_call = m_recorder.beginCall();
     reply("220 Quillpost simulator SNPP server ready");
 }
 
-void SnppSession::shutDown()
+void SnppSession::received(const QByteArray& bytes)
 {
-    if (!m_ended) {
-        m_ended = true;
-        m_recorder.recordCallEnd(m_call, CallEnd::Stopped);
-    }
-    m_socket->abort();
-}
-
-void SnppSession::readAvailable()
-{
-    const QByteArray bytes = m_socket->readAll();
-    m_recorder.recordReceived(bytes);
     m_buffer += bytes;
     qsizetype end = 0;
-    while (!m_ended && (end = m_buffer.indexOf('\n')) >= 0) {
+    while (!ended() && (end = m_buffer.indexOf('\n')) >= 0) {
         QByteArray line = m_buffer.left(end);
         m_buffer.remove(0, end + 1);
         if (line.endsWith('\r'))
@@ -122,7 +104,7 @@ void SnppSession::send()
         reply("554 Error, failed to send the page");
         return;
     }
-    AcceptedPage accepted { m_pagerId, m_text, {}, m_call, QDateTime::currentDateTimeUtc() };
+    AcceptedPage accepted { m_pagerId, m_text, {}, call(), QDateTime::currentDateTimeUtc() };
     accepted.protocol = "snpp";
     m_recorder.recordPage(accepted);
     m_pagerId.clear();
@@ -153,25 +135,14 @@ void SnppSession::reply(const QByteArray& line)
 
 void SnppSession::end(CallEnd how)
 {
-    if (m_ended)
+    if (!recordEnd(how))
         return;
-    m_ended = true;
-    m_recorder.recordCallEnd(m_call, how);
     const int delay = m_repliesPending > 0 ? m_config.faults.slowReplyMs : 0;
     QTimer::singleShot(delay, this, [this, how] {
         if (how == CallEnd::DroppedByFault)
             m_socket->flush();
         m_socket->disconnectFromHost();
     });
-}
-
-void SnppSession::callerHungUp()
-{
-    if (!m_ended) {
-        m_ended = true;
-        m_recorder.recordCallEnd(m_call, CallEnd::CallerHungUp);
-    }
-    deleteLater();
 }
 
 } // namespace quillpost::sim

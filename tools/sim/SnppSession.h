@@ -1,20 +1,14 @@
 #pragma once
 
-#include "PagingSimulator.h"
-
-#include <QObject>
-
-class QTcpSocket;
+#include "NetworkSession.h"
 
 namespace quillpost::sim {
-
-class SimRecorder;
 
 // One TCP (or TLS) connection to the simulated SNPP server: a 220 greeting, then
 // LOGI, PAGE, MESS, DATA, SEND, RESE and QUIT, one reply line each. It plays the
 // faults that mean something here: unknown pagers (550 to PAGE), a refused SEND
 // (nakBlock), a drop after a page (dropLineAfterBlock), slow replies and silence.
-class SnppSession : public QObject
+class SnppSession : public NetworkSession
 {
     Q_OBJECT
 
@@ -22,11 +16,9 @@ public:
     SnppSession(const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder,
         QObject* parent = nullptr);
 
-    void start();
-    void shutDown();
-
 private:
-    void readAvailable();
+    void greet() override;
+    void received(const QByteArray& bytes) override;
     void command(const QByteArray& line);
     void login(const QList<QByteArray>& words);
     void page(const QByteArray& pagerId);
@@ -34,12 +26,7 @@ private:
     void reply(const QByteArray& line);
     // Ends the call once the replies already queued are out.
     void end(CallEnd how);
-    void callerHungUp();
 
-    SimConfig m_config;
-    QTcpSocket* m_socket;
-    SimRecorder& m_recorder;
-    int m_call = 0;
     int m_pagesTried = 0; // SEND commands with pager and text set
     int m_repliesPending = 0; // replies held back by a slow reply delay
     QByteArray m_buffer;
@@ -47,7 +34,6 @@ private:
     QByteArray m_text;
     bool m_hasText = false;
     bool m_readingData = false; // between DATA's 354 and the lone "."
-    bool m_ended = false;
 };
 
 } // namespace quillpost::sim

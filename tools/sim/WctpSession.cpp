@@ -18,40 +18,23 @@ const QByteArray kHeadEnd = "\r\n\r\n";
 
 WctpSession::WctpSession(
     const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder, QObject* parent)
-    : QObject(parent)
-    , m_config(config)
-    , m_socket(socket)
-    , m_recorder(recorder)
+    : NetworkSession(config, socket, recorder, parent)
 {
-    m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &WctpSession::readAvailable);
-    connect(m_socket, &QTcpSocket::disconnected, this, &WctpSession::callerHungUp);
 }
 
-void WctpSession::start()
+void WctpSession::received(const QByteArray& bytes)
 {
-    m_call = m_recorder.beginCall();
-}
-
-void WctpSession::shutDown()
-{
-    if (!m_ended) {
-        m_ended = true;
-        m_recorder.recordCallEnd(m_call, CallEnd::Stopped);
-    }
-    m_socket->abort();
-}
-
-void WctpSession::readAvailable()
-{
-    const QByteArray bytes = m_socket->readAll();
-    m_recorder.recordReceived(bytes);
     if (m_config.faults.silentAfterConnect)
         return;
     m_buffer += bytes;
+    takeRequests();
+}
+
+void WctpSession::takeRequests()
+{
     Request request;
     // One request at a time: a pipelined one waits until the one before is answered.
-    while (!m_ended && !m_answering && takeRequest(request)) {
+    while (!ended() && !m_answering && takeRequest(request)) {
         handle(request);
         request = {};
     }
@@ -120,7 +103,7 @@ void WctpSession::submit(const Request& request)
     if (ReadWctpSubmit(request.body, submission, verdict))
         verdict = JudgeWctpSubmit(m_config, submission);
     if (verdict.code == 200) {
-        AcceptedPage page { submission.recipientId.toUtf8(), submission.text.toUtf8(), {}, m_call,
+        AcceptedPage page { submission.recipientId.toUtf8(), submission.text.toUtf8(), {}, call(),
             QDateTime::currentDateTimeUtc() };
         page.protocol = "wctp";
         // Taken, but the caller never hears so: it cannot know and sends it again.
@@ -142,13 +125,13 @@ void WctpSession::respond(const QByteArray& status, const QByteArray& body, bool
         + body;
     auto write = [this, bytes, keepAlive] {
         m_answering = false;
-        if (m_ended || m_socket->state() != QAbstractSocket::ConnectedState)
+        if (ended() || m_socket->state() != QAbstractSocket::ConnectedState)
             return;
         m_recorder.recordSent(m_socket->write(bytes));
         if (!keepAlive)
             end(CallEnd::Logout);
         else if (!m_buffer.isEmpty())
-            QTimer::singleShot(0, this, &WctpSession::readAvailable);
+            QTimer::singleShot(0, this, &WctpSession::takeRequests);
     };
     if (m_config.faults.slowReplyMs <= 0) {
         write();
@@ -160,23 +143,12 @@ void WctpSession::respond(const QByteArray& status, const QByteArray& body, bool
 
 void WctpSession::end(CallEnd how)
 {
-    if (m_ended)
+    if (!recordEnd(how))
         return;
-    m_ended = true;
-    m_recorder.recordCallEnd(m_call, how);
     if (how == CallEnd::DroppedByFault)
         m_socket->abort();
     else
         m_socket->disconnectFromHost();
-}
-
-void WctpSession::callerHungUp()
-{
-    if (!m_ended) {
-        m_ended = true;
-        m_recorder.recordCallEnd(m_call, CallEnd::CallerHungUp);
-    }
-    deleteLater();
 }
 
 } // namespace quillpost::sim

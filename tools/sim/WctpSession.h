@@ -1,14 +1,8 @@
 #pragma once
 
-#include "PagingSimulator.h"
-
-#include <QObject>
-
-class QTcpSocket;
+#include "NetworkSession.h"
 
 namespace quillpost::sim {
-
-class SimRecorder;
 
 // One TCP (or TLS) connection to the simulated WCTP gateway: HTTP/1.1 with keep-alive,
 // one request at a time, each a POST of a wctp-SubmitRequest answered with a
@@ -16,16 +10,13 @@ class SimRecorder;
 // something here: the k-th submission taken and the connection dropped before its
 // answer (dropLineAfterBlock), the k-th answered with HTTP 503 (nakBlock), noise for
 // an answer (garbage), slow answers and silence.
-class WctpSession : public QObject
+class WctpSession : public NetworkSession
 {
     Q_OBJECT
 
 public:
     WctpSession(const SimConfig& config, QTcpSocket* socket, SimRecorder& recorder,
         QObject* parent = nullptr);
-
-    void start();
-    void shutDown();
 
 private:
     struct Request
@@ -37,23 +28,18 @@ private:
         bool bad = false; // answered with 400, then the connection closes
     };
 
-    void readAvailable();
+    void received(const QByteArray& bytes) override;
+    void takeRequests();
     // A whole request at the front of the buffer is taken off it; false while incomplete.
     bool takeRequest(Request& request);
     void handle(const Request& request);
     void submit(const Request& request);
     void respond(const QByteArray& status, const QByteArray& body, bool keepAlive);
     void end(CallEnd how);
-    void callerHungUp();
 
-    SimConfig m_config;
-    QTcpSocket* m_socket;
-    SimRecorder& m_recorder;
-    int m_call = 0;
     int m_submissions = 0;
     QByteArray m_buffer;
     bool m_answering = false; // a response is held back by the slow-reply delay
-    bool m_ended = false;
 };
 
 } // namespace quillpost::sim
