@@ -302,17 +302,16 @@ void measureCarrier(
                 fail(QStringLiteral("Not every %1 message was recorded as sent").arg(c.protocol));
         });
     report.add({ c.figure, programMs, floorMs, 1.5, c.floorName });
-    // The send pauses while closing whatever the carrier: shown apart, so that what
-    // the rest of the send path costs can be read beside the floor.
+    // Closing (the logout and hang-up) is shown apart, so that what choosing, calling and
+    // recording cost can be read beside the floor.
     report.note(QStringLiteral("   %1: %2 pages/s, the bare client %3 pages/s. %4 ms of the "
                                "program's time pass between a page's recorded result and its "
-                               "send's close (hang-up, the pauses of %5 ms, closing); the rest, "
-                               "%6 ms, is %7 x the floor.")
+                               "send's close (logout, hang-up); the rest, %5 ms, is %6 x the "
+                               "floor.")
                     .arg(c.protocol.toUpper())
                     .arg(kPages * 1000.0 / programMs, 0, 'f', 1)
                     .arg(kPages * 1000.0 / floorMs, 0, 'f', 0)
                     .arg(closingMs, 0, 'f', 0)
-                    .arg(SendTiming().closePauseMs)
                     .arg(programMs - closingMs, 0, 'f', 1)
                     .arg((programMs - closingMs) / floorMs, 0, 'f', 1));
 }
