@@ -113,11 +113,16 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
         std::fprintf(stderr, "quillpost: there is no database at %s\n", qPrintable(database));
         return 1;
     }
-    const QString modemName
-        = options.modemName.isEmpty() ? AppSettings::ReadModemName() : options.modemName;
+    const QStringList named = options.modemNames;
+    const QString modemName = named.isEmpty() ? AppSettings::ReadModemName() : named.first();
     CModemList modems([modemName] { return modemName; });
     const Periods periods = readPeriods();
-    CHeadlessDispatcher dispatcher(modems, logLine, periods.schedulerMs, periods.send);
+    CHeadlessDispatcher dispatcher(modems, logLine, periods.schedulerMs, periods.send, [named] {
+        SendCapacity capacity = AppSettings::ReadSendCapacity();
+        if (!named.isEmpty())
+            capacity.lines = named;
+        return capacity;
+    });
     GatewayCounters gatewayCounters;
     CMetricsServer metrics([&dispatcher, &gatewayCounters] {
         return RenderMetricsPage(CollectDispatchFigures(dispatcher.Counters()), gatewayCounters);
@@ -141,8 +146,14 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
     QObject::connect(&dispatcher, &CHeadlessDispatcher::Stopped, qApp, &QCoreApplication::quit,
         Qt::QueuedConnection);
 
-    logLine(QStringLiteral("Dispatching from %1 with the modem \"%2\".").arg(database, modemName));
-    if (modemName.isEmpty())
+    const QStringList lines = named.isEmpty() ? AppSettings::ReadSendLines() : named;
+    if (lines.size() > 1)
+        logLine(QStringLiteral("Dispatching from %1 through the lines \"%2\".")
+                    .arg(database, lines.join(QStringLiteral("\", \""))));
+    else
+        logLine(QStringLiteral("Dispatching from %1 with the modem \"%2\".")
+                    .arg(database, lines.value(0, modemName)));
+    if (lines.isEmpty() && modemName.isEmpty())
         logLine(QStringLiteral("No modem is chosen: providers reached by URL are paged all the "
                                "same, but messages to providers that are dialled wait until a "
                                "modem is chosen in the desktop program (System, Select Modem) "

@@ -14,17 +14,18 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments)
             options.help = true;
         else if (argument == QLatin1String("--version"))
             options.version = true;
+        else if (QString modem; TakeOptionValue(
+                     arguments, i, QStringLiteral("--modem"), {}, modem, options.error))
+            options.modemNames.append(modem);
         else if (!TakeOptionValue(
                      arguments, i, QStringLiteral("--db"), {}, options.database, options.error)
-            && !TakeOptionValue(
-                arguments, i, QStringLiteral("--modem"), {}, options.modemName, options.error)
             && !TakeOptionValue(arguments, i, QStringLiteral("--metrics-listen"), {},
                 options.metricsListen, options.error)
             && !TakeOptionValue(arguments, i, QStringLiteral("--snpp-listen"), {},
                 options.snppListen, options.error))
             options.error = QStringLiteral("Unknown argument: %1").arg(argument);
     }
-    if (options.error.isEmpty() && !options.headless && !options.modemName.isEmpty())
+    if (options.error.isEmpty() && !options.headless && !options.modemNames.isEmpty())
         options.error = QStringLiteral("--modem is for --headless; the desktop program uses "
                                        "the modem chosen with System, Select Modem.");
     if (options.error.isEmpty() && !options.metricsListen.isEmpty()) {
@@ -46,20 +47,22 @@ QString ProgramUsage()
 {
     return QStringLiteral(
         "Usage: quillpost [--db FILE]\n"
-        "       quillpost --headless [--db FILE] [--modem NAME]\n"
+        "       quillpost --headless [--db FILE] [--modem NAME]...\n"
         "                            [--metrics-listen [ADDR:]PORT]\n"
         "                            [--snpp-listen [ADDR:]PORT]\n"
         "       quillpost --help | --version\n"
         "\n"
         "Without --headless, starts the desktop program. With it, dispatches the queued\n"
         "messages without a window, logging one line per step to standard output, until\n"
-        "SIGTERM or SIGINT ends the call in progress and the program.\n"
+        "SIGTERM or SIGINT ends the calls in progress and the program.\n"
         "\n"
         "  --db FILE      the database (default: the file named by $QUILLPOST_DB, else by\n"
         "                 the setting Database in group Quillpost, else Quillpost.mdb in\n"
         "                 the working directory)\n"
-        "  --modem NAME   the line device to dial with (default: the one chosen in the\n"
-        "                 desktop program with System, Select Modem)\n"
+        "  --modem NAME   a line device to dial with; repeated, each sends a call of its\n"
+        "                 own at the same time (default: the setting Send Lines in group\n"
+        "                 Quillpost, else the modem chosen in the desktop program with\n"
+        "                 System, Select Modem)\n"
         "  --metrics-listen [ADDR:]PORT\n"
         "                 serve the metrics page (Prometheus) at /metrics there; without\n"
         "                 ADDR on 127.0.0.1 only (default: the setting Metrics Listen in\n"

@@ -5,7 +5,7 @@
 
 // What the quillpost command line asks for:
 //   quillpost [--db FILE]                          the desktop program
-//   quillpost --headless [--db FILE] [--modem NAME] the dispatcher without a window
+//   quillpost --headless [--db FILE] [--modem NAME]... the dispatcher without a window
 //   quillpost --help | --version                   a text, without any display
 struct ProgramOptions
 {
@@ -13,7 +13,9 @@ struct ProgramOptions
     bool help = false;
     bool version = false;
     QString database; // empty: the database CDaoRecordset::ChooseDatabaseName chooses
-    QString modemName; // empty: the stored modem name
+    // --modem, which may be repeated: the line devices to send through; empty: the
+    // stored send lines, else the stored modem name.
+    QStringList modemNames;
     QString metricsListen; // [ADDR:]PORT of the metrics page; empty: the stored one, if any
     QString snppListen; // [ADDR:]PORT of the SNPP gateway; empty: the stored one, if any
     QString error; // set when the arguments are not understood

@@ -6,6 +6,8 @@
 #include "platform/Prompt.h"
 #include "ui/QuillpostTreeView.h"
 
+#include <QScreen>
+#include <algorithm>
 #include <QtGlobal>
 
 namespace {
@@ -24,9 +26,9 @@ CQuillpostApp::CQuillpostApp(QObject* parent)
 
 CQuillpostApp::~CQuillpostApp()
 {
-    // A sending window still open goes first: it refers to this object. Then the frame
+    // Sending windows still open go first: they refer to this object. Then the frame
     // and its view: the view refers to the document.
-    delete m_pSendingDlg;
+    qDeleteAll(SendingWindows());
     m_pMainWnd.reset();
     m_document.reset();
     if (g_app == this)
@@ -68,7 +70,6 @@ bool CQuillpostApp::InitInstance()
     m_pDoc = m_document.get();
 
     m_strModemName = AppSettings::ReadModemName();
-    m_bSendInProgress = false;
     m_scheduler.HoldDispatcherLock();
     return true;
 }
@@ -94,10 +95,24 @@ void CQuillpostApp::DispatcherLockChanged(bool held, const QString& refusal)
         m_pMainWnd->ShowOtherDispatcher(held ? QString() : refusal);
 }
 
-void CQuillpostApp::SendingWindowClosed(const QString& lineFault)
+void CQuillpostApp::SendingWindowClosed(std::uint64_t sendNumber, const QString& lineFault)
 {
-    m_bSendInProgress = false;
-    m_scheduler.SendEnded(lineFault);
+    m_scheduler.SendEnded(sendNumber, lineFault);
+}
+
+SendCapacity CQuillpostApp::Capacity()
+{
+    return AppSettings::ReadSendCapacity();
+}
+
+QList<CSendingDlg*> CQuillpostApp::SendingWindows() const
+{
+    QList<CSendingDlg*> open;
+    for (const QPointer<CSendingDlg>& window : m_sendingDlgs) {
+        if (window && !window->IsSendClosed())
+            open.append(window);
+    }
+    return open;
 }
 
 // Another program changed the database (a message queued by quillpost-send, an address
@@ -110,11 +125,45 @@ void CQuillpostApp::DocumentReloaded()
 
 void CQuillpostApp::StartSend(SendOrder order)
 {
-    m_bSendInProgress = true;
+    m_sendingDlgs.removeAll(nullptr);
     // The window has no parent and deletes itself when its send has closed.
-    m_pSendingDlg = new CSendingDlg(std::move(order), m_modemList, *this, m_sendTiming);
-    if (m_pSendingDlg->OnInitDialog())
-        m_pSendingDlg->show();
+    QPointer<CSendingDlg> window = new CSendingDlg(std::move(order), m_modemList, *this, m_sendTiming);
+    m_sendingDlgs.append(window);
+    if (!window->OnInitDialog() || !window)
+        return;
+    window->show();
+    PlaceSendingWindow(*window);
+}
+
+// A new window takes the first place, in columns from the first window down, where it
+// overlaps no window shown, so that no send's status hides another's.
+void CQuillpostApp::PlaceSendingWindow(CSendingDlg& window) const
+{
+    QList<CSendingDlg*> shown = SendingWindows();
+    shown.removeAll(&window);
+    if (shown.isEmpty())
+        return;
+    constexpr int kGap = 8;
+    const QRect first = shown.first()->frameGeometry();
+    const QSize size = window.frameGeometry().size();
+    const QRect screen = window.screen() ? window.screen()->availableGeometry() : QRect();
+    const int rows = screen.isValid()
+        ? std::max(1, (screen.bottom() - first.top()) / (size.height() + kGap))
+        : int(shown.size()) + 1;
+    const auto overlapsShown = [&](const QRect& place) {
+        return std::any_of(shown.begin(), shown.end(),
+            [&](const CSendingDlg* other) { return other->frameGeometry().intersects(place); });
+    };
+    for (int place = 0; place <= int(shown.size()); ++place) {
+        const QRect candidate(first.topLeft()
+                + QPoint((place / rows) * (size.width() + kGap),
+                    (place % rows) * (size.height() + kGap)),
+            size);
+        if (!overlapsShown(candidate)) {
+            window.move(candidate.topLeft());
+            return;
+        }
+    }
 }
 
 void CQuillpostApp::SendResultRecorded(std::int32_t messageId)

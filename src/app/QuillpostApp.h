@@ -6,6 +6,7 @@
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -41,16 +42,19 @@ public:
     bool InitInstance();
 
     // One scheduler run; called only from the main frame's timer. Reloads the document
-    // when another program changed the database. Opens a sending window for the first
-    // due message that can be sent, unless a send is in progress, sending is switched
-    // off, there is no document, or another program holds the dispatcher lock.
+    // when another program changed the database. Opens a sending window for each send
+    // the scheduler starts (one per free send line, and calls to providers reached by
+    // URL), unless sending is switched off, there is no document, or another program
+    // holds the dispatcher lock.
     void RunScheduler();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
     // The document once start-up has ended; null again when the document is closed.
     CQuillpostDoc* Document() const { return m_pDoc; }
     CQuillpostTreeView* TreeView() const { return m_pTreeView; }
-    bool IsSendInProgress() const override { return m_bSendInProgress; }
+    bool IsSendInProgress() const { return !SendingWindows().isEmpty(); }
+    // The sending windows of the sends in progress, oldest first.
+    QList<CSendingDlg*> SendingWindows() const;
     bool IsSendingDisabled() const override { return m_bSendingDisabled; }
     // Switches sending off until the program ends.
     void DisableSending() override { m_bSendingDisabled = true; }
@@ -69,13 +73,15 @@ private:
     void StartSend(SendOrder order) override;
     // After a send recorded a result: the document and the tree catch up with it.
     void SendResultRecorded(std::int32_t messageId) override;
-    void SendingWindowClosed(const QString& lineFault) override;
+    void SendingWindowClosed(std::uint64_t sendNumber, const QString& lineFault) override;
+    SendCapacity Capacity() override;
+    // Moves a new sending window clear of the ones already shown.
+    void PlaceSendingWindow(CSendingDlg& window) const;
 
     bool m_bSendingDisabled = false;
-    bool m_bSendInProgress = false;
     CQuillpostTreeView* m_pTreeView = nullptr;
-    // The open sending window; it refers to this object and its modem list.
-    QPointer<CSendingDlg> m_pSendingDlg;
+    // The open sending windows; they refer to this object and its modem list.
+    QList<QPointer<CSendingDlg>> m_sendingDlgs;
     CModemList m_modemList;
     QString m_strModemName;
     CQuillpostDoc* m_pDoc = nullptr;

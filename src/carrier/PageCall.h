@@ -60,6 +60,7 @@ struct PageCallRequest
     int hangUpPauseMs = 0; // after dropping a modem's call, so that it goes on hook
     std::int32_t messageId = 0; // the message's ID, which a carrier may quote back
     int timeoutMs = 120000; // the send gives up after this long; no wait may outlast it
+    QString lineName; // the line device of a dialled call; empty: the stored modem name's
 };
 
 // One call to one provider, over which every recipient of one message is paged in

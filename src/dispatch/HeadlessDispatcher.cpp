@@ -5,11 +5,48 @@
 #include "modem/ModemList.h"
 #include "platform/Clock.h"
 
-CHeadlessDispatcher::CHeadlessDispatcher(
-    CModemList& modems, LogLine log, int schedulerIntervalMs, SendTiming timing)
+// One send in progress, with the log's view of it: every line names its message.
+class CHeadlessDispatcher::Send final : public ISendHost
+{
+public:
+    Send(CHeadlessDispatcher& owner, SendOrder order)
+        : m_owner(owner)
+        , m_number(order.sendNumber)
+        , m_messageId(order.job ? order.job->m_messageId : 0)
+        , m_session(std::move(order), owner.m_modems, *this, owner.m_timing)
+    {
+    }
+
+    std::uint64_t Number() const { return m_number; }
+    std::int32_t MessageId() const { return m_messageId; }
+    CSendSession& Session() { return m_session; }
+    const CSendSession& Session() const { return m_session; }
+    QString Say(const QString& text) const
+    {
+        return QStringLiteral("Message %1: %2").arg(m_messageId).arg(text);
+    }
+
+private:
+    void ShowSendStatus(const QString& text) override { m_owner.ShowSendStatus(*this, text); }
+    void ShowTerminalLine(const QString& line) override
+    {
+        m_owner.m_log(Say(QStringLiteral("the terminal said \"%1\"").arg(line)));
+    }
+    void SendResultRecorded() override { m_owner.SendResultRecorded(*this); }
+    void SendClosed() override { m_owner.SendClosed(*this); }
+
+    CHeadlessDispatcher& m_owner;
+    std::uint64_t m_number;
+    std::int32_t m_messageId;
+    CSendSession m_session;
+};
+
+CHeadlessDispatcher::CHeadlessDispatcher(CModemList& modems, LogLine log,
+    int schedulerIntervalMs, SendTiming timing, CapacityReader capacity)
     : m_modems(modems)
     , m_log(std::move(log))
     , m_timing(timing)
+    , m_capacity(std::move(capacity))
     , m_scheduler(*this, QStringLiteral("quillpost --headless"))
 {
     m_timer.setInterval(schedulerIntervalMs);
@@ -22,7 +59,7 @@ CHeadlessDispatcher::CHeadlessDispatcher(
 CHeadlessDispatcher::~CHeadlessDispatcher()
 {
     m_timer.stop();
-    m_session.reset();
+    m_sends.clear();
     Prompt::install(nullptr);
 }
 
@@ -38,13 +75,25 @@ void CHeadlessDispatcher::Stop()
         return;
     m_bStopping = true;
     m_timer.stop();
-    if (!m_session) {
-        m_log(QStringLiteral("Stopped."));
-        emit Stopped();
+    if (m_sends.empty()) {
+        StopIfIdle();
         return;
     }
-    m_log(QStringLiteral("Stopping: ending the call for message %1.").arg(m_nMessageId));
-    m_session->Cancel();
+    // Cancelling may close a send at once, which takes it out of the map.
+    std::vector<std::uint64_t> numbers;
+    for (const auto& [number, send] : m_sends) {
+        numbers.push_back(number);
+        m_log(QStringLiteral("Stopping: ending the call for message %1.").arg(send->MessageId()));
+    }
+    for (const std::uint64_t number : numbers) {
+        if (const auto running = m_sends.find(number); running != m_sends.end())
+            running->second->Session().Cancel();
+    }
+}
+
+SendCapacity CHeadlessDispatcher::Capacity()
+{
+    return m_capacity ? m_capacity() : SendCapacity {};
 }
 
 void CHeadlessDispatcher::RunScheduler()
@@ -80,42 +129,42 @@ void CHeadlessDispatcher::DispatcherLockChanged(bool held, const QString& refusa
 
 void CHeadlessDispatcher::StartSend(SendOrder order)
 {
-    m_nMessageId = order.job ? order.job->m_messageId : 0;
+    const std::int32_t messageId = order.job ? order.job->m_messageId : 0;
+    const QString through = order.lineName.isEmpty()
+        ? order.accessNumber
+        : QStringLiteral("%1 on %2").arg(order.accessNumber, order.lineName);
     m_log(QStringLiteral("Message %1: %2 recipient(s) through %3.")
-              .arg(m_nMessageId)
+              .arg(messageId)
               .arg(order.recipients.size())
-              .arg(order.accessNumber));
-    m_session = std::make_unique<CSendSession>(
-        std::move(order), m_modems, static_cast<ISendHost&>(*this), m_timing);
-    m_session->Start();
+              .arg(through));
+    const std::uint64_t number = order.sendNumber;
+    Send& send = *m_sends.emplace(number, std::make_unique<Send>(*this, std::move(order)))
+                      .first->second;
+    send.Session().Start();
 }
 
-void CHeadlessDispatcher::ShowSendStatus(const QString& text)
+void CHeadlessDispatcher::ShowSendStatus(const Send& send, const QString& text)
 {
     // A send says each of these once: on placing its call, and on giving up waiting.
     if (text == CSendSession::kCalling)
         ++m_counters.calls;
     else if (text == CSendSession::kTimedOut)
         ++m_counters.timeouts;
-    m_log(QStringLiteral("Message %1: %2").arg(m_nMessageId).arg(text));
+    m_log(send.Say(text));
 }
 
-void CHeadlessDispatcher::ShowTerminalLine(const QString& line)
-{
-    m_log(QStringLiteral("Message %1: the terminal said \"%2\"").arg(m_nMessageId).arg(line));
-}
-
-void CHeadlessDispatcher::SendResultRecorded()
+void CHeadlessDispatcher::SendResultRecorded(const Send& send)
 {
     // The copy of the message must show the outcome before the next run chooses.
-    m_doc.CatchUpWithMessage(m_nMessageId);
-    CountOutcome(m_session->ResultCode());
-    const std::int32_t recipient = m_session->CurrentRecipient();
+    m_doc.CatchUpWithMessage(send.MessageId());
+    const CSendSession& session = send.Session();
+    CountOutcome(session.ResultCode());
+    const std::int32_t recipient = session.CurrentRecipient();
     m_log(QStringLiteral("Message %1 to %2 (user %3): %4")
-              .arg(m_nMessageId)
+              .arg(send.MessageId())
               .arg(RecipientName(m_doc, recipient))
               .arg(recipient)
-              .arg(OutcomeName(m_session->ResultCode())));
+              .arg(OutcomeName(session.ResultCode())));
 }
 
 void CHeadlessDispatcher::CountOutcome(std::int32_t written)
@@ -130,21 +179,27 @@ void CHeadlessDispatcher::CountOutcome(std::int32_t written)
         ++m_counters.pagesGivenUp;
 }
 
-void CHeadlessDispatcher::SendClosed()
+void CHeadlessDispatcher::SendClosed(Send& send)
 {
-    m_log(QStringLiteral("Message %1: call ended.").arg(m_nMessageId));
-    m_scheduler.SendEnded(m_session->LocalFault());
+    m_log(send.Say(QStringLiteral("call ended.")));
+    const std::uint64_t number = send.Number();
+    m_scheduler.SendEnded(number, send.Session().LocalFault());
     // The session is still on the stack that called here; it goes once that unwinds.
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            m_session.reset();
-            if (m_bStopping) {
-                m_log(QStringLiteral("Stopped."));
-                emit Stopped();
-            }
+        [this, number] {
+            m_sends.erase(number);
+            StopIfIdle();
         },
         Qt::QueuedConnection);
+}
+
+void CHeadlessDispatcher::StopIfIdle()
+{
+    if (!m_bStopping || !m_sends.empty())
+        return;
+    m_log(QStringLiteral("Stopped."));
+    emit Stopped();
 }
 
 void CHeadlessDispatcher::inform(const QString& text)

@@ -20,9 +20,9 @@ std::optional<QString> CModemPageCall::Place(IPageCallOwner& owner)
 {
     // Discovery starts the line interface afresh and finds the modem by its stored name.
     // It tells the operator nothing: the send's host decides what to say of the fault.
-    if (std::optional<QString> fault = SelectedLineFault(m_modems))
+    int device = CModemList::kNoDevice;
+    if (std::optional<QString> fault = NamedLineFault(m_modems, m_request.lineName, device))
         return fault;
-    const int device = m_modems.SelectedDevice();
     const std::int32_t opened = m_connection.OpenLine(m_modems, device, &owner);
     if (opened < 0)
         return LineOpenFault(

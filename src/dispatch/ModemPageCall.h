@@ -5,9 +5,10 @@
 
 class CModemList;
 
-// A call through the line device chosen in the settings (a Hayes modem, a direct link
-// or a TCP line): finds the device by its stored name, opens its line, dials the access
-// number (a modem only) and talks TAP over the connected port.
+// A call through a line device (a Hayes modem, a direct link or a TCP line): the one the
+// scheduler gave the send, else the one the stored modem name names. It finds the device
+// by name, opens its line, dials the access number (a modem only) and talks TAP over the
+// connected port.
 class CModemPageCall final : public IPageCall
 {
 public:

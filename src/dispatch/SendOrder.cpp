@@ -69,7 +69,8 @@ std::optional<Candidate> FindCandidate(const CQuillpostDoc& doc, const SendChoic
             if (!IsOpen(entry, message->m_messageId, rules))
                 continue;
             const CServiceProvider* provider = doc.FindProviderForUser(entry.m_recipient);
-            if (!provider || rules.passedOver.count(provider->m_id))
+            if (!provider || rules.passedOver.count(provider->m_id)
+                || rules.inFlight.count({ message->m_messageId, provider->m_id }))
                 continue;
             const auto called = rules.lastCall.find(provider->m_id);
             const std::uint64_t lastCall = called == rules.lastCall.end() ? 0 : called->second;

@@ -32,6 +32,11 @@ struct SendOrder
     QString password; // sent with the log-on; empty: none. Read from the database, never
                       // kept in the document.
     std::int32_t providerId = 0;
+    // The line device a dialled provider's call goes through; empty: the one the stored
+    // modem name names. Set by the scheduler; unused for a provider reached by URL.
+    QString lineName;
+    // The scheduler's number for this send, which its host quotes back when it closes.
+    std::uint64_t sendNumber = 0;
     // Keeps a page the terminal accepted when the database will not take its outcome;
     // null: such an outcome is only reported.
     COutcomeJournal* journal = nullptr;
@@ -46,8 +51,11 @@ struct SendChoiceRules
     // When each provider's last call started, as a rising count; a provider missing
     // here has not been called.
     std::map<std::int32_t, std::uint64_t> lastCall;
-    // Providers passed over in this choice (their access number cannot be called).
+    // Providers passed over in this choice (their access number cannot be called, or
+    // no line or call is free for them).
     std::set<std::int32_t> passedOver;
+    // (message ID, provider ID) groups being sent now: never chosen twice at once.
+    std::set<std::pair<std::int32_t, std::int32_t>> inFlight;
 };
 
 // The provider's parity code as the letter the port framing takes: 0 'N', 1 'E',

@@ -23,54 +23,98 @@ void CSendScheduler::Run()
     CQuillpostDoc* doc = m_host.SchedulerDocument();
     if (!doc)
         return;
-    // A send in progress reloads after each result it records; another program's
-    // changes are seen once it has closed. The database is read after the lock is
-    // taken, so that nothing another dispatcher recorded before letting it go is missed.
+    // The database is read after the lock is taken, so that nothing another dispatcher
+    // recorded before letting it go is missed. Sends in progress record their own
+    // results; what other programs change is read here, while they run.
     const bool holding = HoldDispatcherLock();
     if (holding)
         ReplayKeptOutcomes();
-    if (m_host.IsSendInProgress())
-        return;
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (!holding)
-        return;
-    const bool lineUsable = LineUsable();
+    if (holding)
+        StartDueSends(*doc);
+}
+
+void CSendScheduler::StartDueSends(const CQuillpostDoc& doc)
+{
+    const SendCapacity capacity = m_host.Capacity();
+    QStringList freeLines = FreeLines(capacity);
+    const auto byUrl = std::count_if(m_running.begin(), m_running.end(),
+        [](const auto& running) { return running.second.line.isEmpty(); });
+    int freeCalls = std::max(0, capacity.networkCalls - int(byUrl));
     m_rules.settled = m_journal.Recipients();
-    std::optional<SendOrder> order = ChooseCallableSend(*doc, lineUsable);
-    if (!order || !DatabaseTakesOutcome(*order))
-        return;
-    m_rules.lastCall[order->providerId] = ++m_nCalls;
-    m_nLastProvider = order->providerId;
-    m_strLastProviderName = order->providerName;
-    m_bLastSendUsedLine = ParseCarrierAddress(order->accessNumber).NeedsLineDevice();
-    order->journal = &m_journal;
-    m_host.StartSend(std::move(*order));
+    m_rules.passedOver.clear();
+    PassOverBusyProviders(capacity);
+    while (std::optional<SendOrder> order = ChooseCallableSend(doc)) {
+        const bool needsLine = ParseCarrierAddress(order->accessNumber).NeedsLineDevice();
+        if (needsLine ? freeLines.isEmpty() : freeCalls == 0) {
+            m_rules.passedOver.insert(order->providerId);
+            continue;
+        }
+        if (!DatabaseTakesOutcome(*order))
+            return;
+        order->lineName = needsLine ? freeLines.takeFirst() : QString();
+        if (!needsLine)
+            --freeCalls;
+        order->sendNumber = ++m_nCalls;
+        order->journal = &m_journal;
+        const std::pair<std::int32_t, std::int32_t> group { order->job->m_messageId,
+            order->providerId };
+        m_rules.lastCall[order->providerId] = order->sendNumber;
+        m_rules.inFlight.insert(group);
+        m_running[order->sendNumber]
+            = RunningSend { order->lineName, order->providerId, order->providerName, group };
+        PassOverBusyProviders(capacity);
+        m_host.StartSend(std::move(*order));
+    }
+}
+
+int SendCapacity::CallsOf(const QString& providerName) const
+{
+    const auto allowed = providerCalls.find(providerName);
+    return allowed == providerCalls.end() ? 1 : std::max(1, allowed->second);
+}
+
+void CSendScheduler::PassOverBusyProviders(const SendCapacity& capacity)
+{
+    std::map<std::int32_t, int> calls;
+    for (const auto& [number, running] : m_running) {
+        if (++calls[running.providerId] >= capacity.CallsOf(running.providerName))
+            m_rules.passedOver.insert(running.providerId);
+    }
+}
+
+QStringList CSendScheduler::FreeLines(const SendCapacity& capacity)
+{
+    QStringList lines = capacity.lines;
+    const QString stored = m_host.ModemList().StoredModemName();
+    if (lines.isEmpty() && !stored.isEmpty())
+        lines.append(stored);
+    lines.removeDuplicates();
+    QStringList free;
+    for (const QString& line : std::as_const(lines)) {
+        const bool busy = std::any_of(m_running.begin(), m_running.end(),
+            [&](const auto& running) { return running.second.line == line; });
+        if (!line.isEmpty() && !busy && LineUsable(line))
+            free.append(line);
+    }
+    return free;
 }
 
 // A provider whose stored access number cannot be called (a character such as ";" would
 // give a modem commands of its own, a URL may be malformed) is passed over, its messages
 // waiting untouched until the number is corrected, so that it costs nobody an attempt and
-// holds up no other provider. The operator is told once. A provider reached through the
-// line device waits quietly while no modem is chosen or the line cannot be used; one
-// reached by URL needs neither.
-std::optional<SendOrder> CSendScheduler::ChooseCallableSend(
-    const CQuillpostDoc& doc, bool lineUsable)
+// holds up no other provider. The operator is told once.
+std::optional<SendOrder> CSendScheduler::ChooseCallableSend(const CQuillpostDoc& doc)
 {
-    m_rules.passedOver.clear();
-    const bool modemChosen = !m_host.ModemList().StoredModemName().isEmpty();
     while (std::optional<SendOrder> order = ChooseDueSend(doc, m_rules)) {
         const std::optional<QString> fault = AccessNumberRefusal(*order);
-        if (!fault) {
-            if (!ParseCarrierAddress(order->accessNumber).NeedsLineDevice()
-                || (modemChosen && lineUsable))
-                return order;
-        } else {
-            TellOnce(m_strLastNumberFault,
-                QStringLiteral("%1. Its messages wait until the access number is corrected in "
-                               "the service provider's properties.")
-                    .arg(*fault));
-        }
+        if (!fault)
+            return order;
+        TellOnce(m_strLastNumberFault,
+            QStringLiteral("%1. Its messages wait until the access number is corrected in "
+                           "the service provider's properties.")
+                .arg(*fault));
         m_rules.passedOver.insert(order->providerId);
     }
     return std::nullopt;
@@ -93,7 +137,7 @@ bool CSendScheduler::CouldSend() const
 {
     if (m_host.IsSendingDisabled())
         return false;
-    if (!m_host.ModemList().StoredModemName().isEmpty())
+    if (!m_host.ModemList().StoredModemName().isEmpty() || !m_host.Capacity().lines.isEmpty())
         return true;
     CQuillpostDoc* const doc = m_host.SchedulerDocument();
     return doc
@@ -140,51 +184,63 @@ void CSendScheduler::ReplayKeptOutcomes()
     }
 }
 
-void CSendScheduler::SendEnded(const QString& lineFault)
+void CSendScheduler::SendEnded(std::uint64_t sendNumber, const QString& lineFault)
 {
-    if (!m_bLastSendUsedLine) {
-        CarrierFaultEnded(lineFault);
+    const auto ended = m_running.find(sendNumber);
+    if (ended == m_running.end())
+        return;
+    const RunningSend send = ended->second;
+    m_running.erase(ended);
+    m_rules.inFlight.erase(send.group);
+    if (send.line.isEmpty())
+        CarrierFaultEnded(send, lineFault);
+    else
+        LineFaultEnded(send.line, lineFault);
+}
+
+void CSendScheduler::LineFaultEnded(const QString& line, const QString& fault)
+{
+    if (fault.isEmpty()) {
+        m_lineFaultsTold.erase(line);
         return;
     }
-    if (lineFault.isEmpty()) {
-        m_strLastLineFaultTold.clear();
-        return;
-    }
-    m_strLineFault = lineFault;
-    TellOnce(m_strLastLineFaultTold,
+    m_lineFaults[line] = fault;
+    TellOnce(m_lineFaultsTold[line],
         QStringLiteral("%1\n\nNothing was sent and no recipient lost an attempt. Sending "
                        "resumes by itself once the line can be used.")
-            .arg(lineFault));
+            .arg(fault));
 }
 
 // A carrier's fault on this side holds up no other provider and probes no line: the
 // provider is called again in its turn, and the operator is told once per provider
 // until a call of it gets through. The fault (a certificates file, TLS missing) may
 // not say which provider it stopped, so the text names it.
-void CSendScheduler::CarrierFaultEnded(const QString& fault)
+void CSendScheduler::CarrierFaultEnded(const RunningSend& send, const QString& fault)
 {
     if (fault.isEmpty()) {
-        m_carrierFaultsTold.erase(m_nLastProvider);
+        m_carrierFaultsTold.erase(send.providerId);
         return;
     }
-    TellOnce(m_carrierFaultsTold[m_nLastProvider],
+    TellOnce(m_carrierFaultsTold[send.providerId],
         QStringLiteral("Cannot reach the service provider %1: %2\n\nNothing was sent and no "
                        "recipient lost an attempt; %1 is called again in its turn.")
-            .arg(m_strLastProviderName, fault));
+            .arg(send.providerName, fault));
 }
 
-// After a send failed on this side of its line device, no send through the line starts
+// After a send failed on this side of its line device, no send through that line starts
 // until it can be used again; the operator was told once, when it failed.
-bool CSendScheduler::LineUsable()
+bool CSendScheduler::LineUsable(const QString& line)
 {
-    if (m_strLineFault.isEmpty())
+    const auto failed = m_lineFaults.find(line);
+    if (failed == m_lineFaults.end())
         return true;
-    if (const std::optional<QString> fault = SendLineFault(m_host.ModemList())) {
-        qCDebug(lcLine, "The line is still unusable: %s", qUtf8Printable(*fault));
+    if (const std::optional<QString> fault = SendLineFault(m_host.ModemList(), line)) {
+        qCDebug(lcLine, "The line %s is still unusable: %s", qUtf8Printable(line),
+            qUtf8Printable(*fault));
         return false;
     }
-    qCInfo(lcLine, "The line can be used again");
-    m_strLineFault.clear();
+    qCInfo(lcLine, "The line %s can be used again", qUtf8Printable(line));
+    m_lineFaults.erase(failed);
     return true;
 }
 

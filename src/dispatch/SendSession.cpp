@@ -16,7 +16,7 @@ PageCallRequest CallRequest(
 {
     return { order.accessNumber, ParseCarrierAddress(order.accessNumber), order.providerName,
         order.password, order.text, order.parity, order.dataBits, order.stopBits,
-        timing.hangUpPauseMs, messageId, timing.timeoutMs };
+        timing.hangUpPauseMs, messageId, timing.timeoutMs, order.lineName };
 }
 
 } // namespace

@@ -14,6 +14,7 @@ CSendingDlg::CSendingDlg(SendOrder order, CModemList& modems, ISendingWindowOwne
     SendTiming timing, QWidget* parent)
     : QDialog(parent)
     , m_owner(owner)
+    , m_nSendNumber(order.sendNumber)
     , m_session(std::make_unique<CSendSession>(
           std::move(order), modems, static_cast<ISendHost&>(*this), timing))
 {
@@ -109,5 +110,5 @@ void CSendingDlg::SendClosed()
     // Gone from the screen before the owner may say why in a message box of its own.
     hide();
     deleteLater();
-    m_owner.SendingWindowClosed(m_session->LocalFault());
+    m_owner.SendingWindowClosed(m_nSendNumber, m_session->LocalFault());
 }

@@ -17,9 +17,10 @@ public:
     virtual void DisableSending() = 0;
     // A recipient's outcome was written to the database.
     virtual void SendResultRecorded(std::int32_t messageId) = 0;
-    // The send has closed; the window goes once control returns to the event loop.
-    // `lineFault` says why when it failed on this side before any call was made.
-    virtual void SendingWindowClosed(const QString& lineFault) = 0;
+    // The send the scheduler numbered `sendNumber` has closed; the window goes once
+    // control returns to the event loop. `lineFault` says why when it failed on this side
+    // before any call was made.
+    virtual void SendingWindowClosed(std::uint64_t sendNumber, const QString& lineFault) = 0;
 };
 
 // The small modeless "Sending Message" window that shows one send: its status line and
@@ -45,6 +46,7 @@ public:
     void OnCancel();
 
     const CSendSession& Session() const { return *m_session; }
+    bool IsSendClosed() const { return m_bSendClosed; }
 
 protected:
     void reject() override;
@@ -59,6 +61,7 @@ private:
     QLabel* m_pStatus = nullptr;
     QLabel* m_pTerminalLine = nullptr; // what the paging terminal said last
     ISendingWindowOwner& m_owner;
+    std::uint64_t m_nSendNumber = 0;
     std::unique_ptr<CSendSession> m_session;
     bool m_bSendClosed = false;
 };

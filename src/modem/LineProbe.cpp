@@ -8,25 +8,27 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-std::optional<QString> SelectedLineFault(CModemList& modems)
+std::optional<QString> NamedLineFault(CModemList& modems, const QString& lineName, int& device)
 {
     const std::int32_t discovered = modems.DiscoverQuietly();
     if (discovered < 0)
         return QStringLiteral("The line devices cannot be listed: %1")
             .arg(QString::fromLatin1(LineErrorName(discovered)));
-    if (modems.SelectedDevice() >= 0)
+    const QString name = lineName.isEmpty() ? modems.StoredModemName() : lineName;
+    device = modems.DeviceNamed(name);
+    if (device >= 0)
         return std::nullopt;
-    const QString stored = modems.StoredModemName();
-    if (stored.isEmpty())
+    if (name.isEmpty())
         return QStringLiteral("No modem is chosen");
-    return QStringLiteral("No line device is named \"%1\"").arg(stored);
+    return QStringLiteral("No line device is named \"%1\"").arg(name);
 }
 
-std::optional<QString> SendLineFault(CModemList& modems)
+std::optional<QString> SendLineFault(CModemList& modems, const QString& lineName)
 {
-    if (std::optional<QString> fault = SelectedLineFault(modems))
+    int found = CModemList::kNoDevice;
+    if (std::optional<QString> fault = NamedLineFault(modems, lineName, found))
         return fault;
-    const auto device = static_cast<std::uint32_t>(modems.SelectedDevice());
+    const auto device = static_cast<std::uint32_t>(found);
     modems.NegotiateVersion(device);
     LineDevCaps caps;
     const std::int32_t read = modems.Telephony().lineGetDevCaps(

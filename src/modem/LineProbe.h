@@ -9,13 +9,13 @@ class CModemList;
 // when it can, else what keeps it from the line, naming the line device and the cause.
 // Both discover the line devices afresh, telling the operator nothing themselves.
 
-// Nothing when the stored modem name names a listed line device, which is then the
-// list's selected device.
-std::optional<QString> SelectedLineFault(CModemList& modems);
+// Nothing when `lineName` (empty: the stored modem name) names a listed line device,
+// which is then `device`.
+std::optional<QString> NamedLineFault(CModemList& modems, const QString& lineName, int& device);
 
 // The cheap check made while a send's line is known to be out of use, to learn when it
-// is back: the stored name names a device, and the serial device that a modem or direct
-// link of that name uses can be opened now. It is opened and closed at once, with no
-// setting changed; a TCP line opens nothing. A modem that does not answer its commands
-// passes: only a call finds that out.
-std::optional<QString> SendLineFault(CModemList& modems);
+// is back: `lineName` (as for NamedLineFault) names a device, and the serial device that
+// a modem or direct link of that name uses can be opened now. It is opened and closed at
+// once, with no setting changed; a TCP line opens nothing. A modem that does not answer
+// its commands passes: only a call finds that out.
+std::optional<QString> SendLineFault(CModemList& modems, const QString& lineName = {});

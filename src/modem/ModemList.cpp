@@ -117,6 +117,17 @@ std::int32_t CModemList::DiscoverQuietly()
     return result;
 }
 
+int CModemList::DeviceNamed(const QString& name) const
+{
+    if (name.isEmpty())
+        return kNoDevice;
+    for (int device = 0; device < m_nDeviceCount; ++device) {
+        if (m_deviceNames[static_cast<std::size_t>(device)] == name)
+            return device;
+    }
+    return kNoDevice;
+}
+
 void CModemList::Enumerate()
 {
     const QString storedName = m_storedModemName ? m_storedModemName() : QString();

@@ -43,6 +43,8 @@ public:
     QString DeviceName(int device) const;
     // The device whose name equals the stored modem name, kNoDevice when none does.
     int SelectedDevice() const { return m_nSelectedDevice; }
+    // The listed device of that name, kNoDevice when none is (an empty name never is).
+    int DeviceNamed(const QString& name) const;
 
     ITelephony& Telephony();
     LineAppHandle AppHandle() const { return m_hLineApp; }

@@ -86,26 +86,28 @@ public:
     Desk() { doc.ReloadAll(); }
 
     CQuillpostDoc* SchedulerDocument() override { return &doc; }
-    bool IsSendInProgress() const override { return session && !session->IsClosing(); }
     CModemList& ModemList() override { return modems; }
+    SendCapacity Capacity() override { return { {}, 1, {} }; }
     void OutcomeRecorded(std::int32_t) override { }
     void DispatcherLockChanged(bool, const QString&) override { }
     void StartSend(SendOrder order) override
     {
         ++started;
+        sendNumber = order.sendNumber;
         session = std::make_unique<CSendSession>(
             std::move(order), modems, *this, SendTiming { 2, 0, 0 });
         session->Start();
     }
     void ShowSendStatus(const QString&) override { }
     void SendResultRecorded() override { }
-    void SendClosed() override { scheduler.SendEnded(session->LocalFault()); }
+    void SendClosed() override { scheduler.SendEnded(sendNumber, session->LocalFault()); }
 
     FakeTelephony telephony;
     CModemList modems { [] { return QString(); }, &telephony };
     CQuillpostDoc doc;
     CSendScheduler scheduler { *this, QStringLiteral("the page call test") };
     std::unique_ptr<CSendSession> session;
+    std::uint64_t sendNumber = 0;
     int started = 0;
 };
 

@@ -49,19 +49,21 @@ public:
             waiting.exec();
         if (!closed)
             qFatal("A send did not close by its time-out");
-        scheduler.SendEnded(session->LocalFault());
+        scheduler.SendEnded(sendNumber, session->LocalFault());
         session.reset();
         return true;
     }
 
     CQuillpostDoc* SchedulerDocument() override { return &doc; }
-    bool IsSendInProgress() const override { return session && !closed; }
     CModemList& ModemList() override { return modems; }
+    // One send at a time, which Run follows to its end.
+    SendCapacity Capacity() override { return { {}, 1, {} }; }
     void OutcomeRecorded(std::int32_t messageId) override { doc.ReloadMessage(messageId); }
     void DispatcherLockChanged(bool, const QString&) override { }
     void StartSend(SendOrder order) override
     {
         closed = false;
+        sendNumber = order.sendNumber;
         session = std::make_unique<CSendSession>(
             std::move(order), modems, *this, SendTiming { 2, 0, 0 });
         session->Start();
@@ -77,6 +79,7 @@ public:
 
     static QString AppSettingsModemName() { return kSimulatedLineName; }
 
+    std::uint64_t sendNumber = 0;
     CQuillpostDoc doc;
     CModemList modems;
     CSendScheduler scheduler { *this, QStringLiteral("the scheduler test") };
