@@ -4,7 +4,9 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
+#include <vector>
 
 // The simulator as the program's one line device: a Hayes modem on a pseudo-terminal,
 // or a TAP terminal on TCP. Settings must point at a temporary folder (TempSettings).
@@ -22,6 +24,30 @@ inline void ConfigureSimulatedLine(const QString& type, const QString& device = 
     settings.setValue(QStringLiteral("device"), device);
     settings.endArray();
     settings.setValue(QStringLiteral("Quillpost/Modem Name"), kSimulatedLineName);
+}
+
+// Makes each simulator a Hayes modem line of its own, named "Modem 1", "Modem 2" ...
+// on its pseudo-terminal, and stores every one as a send line (the first as the modem
+// name); gives the names. The simulators are started here.
+inline QStringList StartSimulatedModems(
+    const std::vector<quillpost::sim::PagingSimulator*>& sims)
+{
+    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
+    QStringList names;
+    settings.beginWriteArray(QStringLiteral("Lines"));
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        if (!sims[i]->startPty())
+            qFatal("%s", qPrintable(sims[i]->errorString()));
+        names << QStringLiteral("Modem %1").arg(i + 1);
+        settings.setArrayIndex(int(i));
+        settings.setValue(QStringLiteral("name"), names.last());
+        settings.setValue(QStringLiteral("type"), QStringLiteral("hayes"));
+        settings.setValue(QStringLiteral("device"), sims[i]->slavePath());
+    }
+    settings.endArray();
+    settings.setValue(QStringLiteral("Quillpost/Modem Name"), names.value(0));
+    settings.setValue(QStringLiteral("Quillpost/Send Lines"), names);
+    return names;
 }
 
 // Starts the simulator, configures the line for it, stores its name as the modem's,
