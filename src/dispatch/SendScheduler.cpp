@@ -31,7 +31,7 @@ void CSendScheduler::Run()
         ReplayKeptOutcomes();
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (holding)
+    if (holding && CouldSend())
         StartDueSends(*doc);
 }
 
@@ -148,6 +148,10 @@ bool CSendScheduler::CouldSend() const
 // The host hears of the lock only when its state changes, so that a log says it once.
 bool CSendScheduler::HoldDispatcherLock()
 {
+    // Sends still running keep the lock, so that no other dispatcher takes up their
+    // groups while their pages are out; no new send starts meanwhile.
+    if (!CouldSend() && !m_running.empty())
+        return m_lock.IsHeld();
     if (!CouldSend()) {
         const bool wasHeld = m_lock.IsHeld();
         m_lock.Release();

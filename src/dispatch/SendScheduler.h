@@ -75,9 +75,9 @@ public:
     CSendScheduler(ISchedulerHost& host, QString holderName);
 
     void Run();
-    // Takes the lock unless it is held, or lets it go when this program cannot send;
-    // the host hears whenever that changes. A program calls it at start to show at once
-    // who sends.
+    // Takes the lock unless it is held, or lets it go when this program cannot send and
+    // no send of its own is running; the host hears whenever that changes. A program
+    // calls it at start to show at once who sends.
     bool HoldDispatcherLock();
     bool HoldsDispatcherLock() const { return m_lock.IsHeld(); }
     // The host's send numbered `sendNumber` has closed; `lineFault` says why when it
