@@ -52,6 +52,8 @@ enum CommandId : int
 
     // System
     ID_SYSTEM_SELECTMODEM = 32788,
+    // A submenu: one checkable entry per line device
+    ID_SYSTEM_SENDLINES = 32790,
 
     // Status bar panes
     ID_SEPARATOR = 0,

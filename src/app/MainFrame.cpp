@@ -13,11 +13,13 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <algorithm>
 
 namespace {
 
@@ -50,6 +52,22 @@ QIcon toolbarIcon(int commandId, const QStyle* style)
     default:
         return QIcon();
     }
+}
+
+// A checkable entry of System, Send Lines; choosing it adds the line or takes it away.
+void addSendLineChoice(QMenu& menu, const SendLineEntry& entry)
+{
+    QString text = entry.line;
+    text.replace(QLatin1Char('&'), QStringLiteral("&&")); // a name has no shortcut key
+    QAction* choice
+        = menu.addAction(entry.found ? text : QStringLiteral("%1 (not found)").arg(text));
+    choice->setData(entry.line);
+    choice->setCheckable(true);
+    choice->setChecked(entry.chosen);
+    QObject::connect(choice, &QAction::triggered, [line = entry.line](bool chosen) {
+        if (CQuillpostApp* app = CQuillpostApp::instance())
+            app->SetSendLine(line, chosen);
+    });
 }
 
 } // namespace
@@ -136,6 +154,12 @@ void CMainFrame::RouteCommand(QAction* action, int commandId)
         break;
     case ID_SYSTEM_SELECTMODEM:
         connect(action, &QAction::triggered, this, &CMainFrame::OnSelectModem);
+        break;
+    case ID_SYSTEM_SENDLINES:
+        m_pSendLinesMenu = new QMenu(this);
+        m_pSendLinesMenu->setObjectName(QStringLiteral("sendLinesMenu"));
+        action->setMenu(m_pSendLinesMenu);
+        connect(m_pSendLinesMenu, &QMenu::aboutToShow, this, &CMainFrame::OnSendLinesMenu);
         break;
     case ID_VIEW_TOOLBAR:
     case ID_VIEW_STATUS_BAR:
@@ -272,6 +296,27 @@ void CMainFrame::OnSelectModem()
     if (!app->ModemList().IsValidDevice(dlg.m_nSelectedDevice))
         return;
     app->SetModemName(app->ModemList().DeviceName(dlg.m_nSelectedDevice));
+}
+
+void CMainFrame::OnSendLinesMenu()
+{
+    m_pSendLinesMenu->clear();
+    CQuillpostApp* app = CQuillpostApp::instance();
+    const std::vector<SendLineEntry> entries
+        = app ? app->SendLineChoices() : std::vector<SendLineEntry>();
+    for (const SendLineEntry& entry : entries)
+        addSendLineChoice(*m_pSendLinesMenu, entry);
+    const bool anyChosen = std::any_of(
+        entries.begin(), entries.end(), [](const SendLineEntry& entry) { return entry.chosen; });
+    if (anyChosen)
+        return;
+    if (!entries.empty())
+        m_pSendLinesMenu->addSeparator();
+    m_pSendLinesMenu
+        ->addAction(entries.empty()
+                ? QStringLiteral("No line devices found")
+                : QStringLiteral("None checked: the modem chosen with Select Modem sends alone"))
+        ->setEnabled(false);
 }
 
 void CMainFrame::OnAppAbout()

@@ -10,6 +10,7 @@
 class CQuillpostDoc;
 class CQuillpostTreeView;
 class QLabel;
+class QMenu;
 class QStatusBar;
 class QToolBar;
 
@@ -36,6 +37,9 @@ public:
     // never overlap and the interval counts from the end of a run.
     void OnTimer();
     void OnSelectModem();
+    // Fills System, Send Lines as it opens: every line device found now, checked when
+    // it is a send line; choosing one adds it or takes it away.
+    void OnSendLinesMenu();
     // Says in the status bar that another program holds the database's dispatcher
     // lock and who it is; an empty holder takes the notice away.
     void ShowOtherDispatcher(const QString& holder);
@@ -60,6 +64,7 @@ private:
     QLabel* m_pDispatcherPane = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QTimer* m_pSchedulerTimer = nullptr;
+    QMenu* m_pSendLinesMenu = nullptr;
     CQuillpostTreeView* m_pView = nullptr;
     std::map<int, QAction*> m_actions;
     bool m_bClosed = false;

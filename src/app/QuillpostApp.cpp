@@ -84,6 +84,24 @@ void CQuillpostApp::SetModemName(const QString& name)
         Prompt::current().inform(QStringLiteral("Unable to save the modem name"));
 }
 
+std::vector<SendLineEntry> CQuillpostApp::SendLineChoices()
+{
+    m_modemList.DiscoverQuietly();
+    return SendLineEntries(m_modemList, AppSettings::ReadSendLines());
+}
+
+void CQuillpostApp::SetSendLine(const QString& line, bool chosen)
+{
+    // Read afresh: the list may have been edited by hand since the menu opened.
+    const bool stored
+        = AppSettings::WriteSendLines(ChangeSendLine(AppSettings::ReadSendLines(), line, chosen));
+    // The scheduler reads the lines at every run, but whether this program can send at
+    // all, and so holds the dispatcher lock, may change now.
+    m_scheduler.HoldDispatcherLock();
+    if (!stored)
+        Prompt::current().inform(QStringLiteral("Unable to save the send lines"));
+}
+
 void CQuillpostApp::RunScheduler()
 {
     m_scheduler.Run();

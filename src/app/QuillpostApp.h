@@ -5,6 +5,7 @@
 #include "dispatch/SendingDlg.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
+#include "modem/SendLineChoice.h"
 
 #include <QList>
 #include <QObject>
@@ -64,6 +65,12 @@ public:
     const QString& ModemName() const { return m_strModemName; }
     // Keeps the name and stores it; the operator is told when it cannot be stored.
     void SetModemName(const QString& name);
+    // The line devices found now, each with whether it is a send line. Discovery runs
+    // quietly: a modem not found is the business of Select Modem, not of a menu.
+    std::vector<SendLineEntry> SendLineChoices();
+    // Adds the line to the stored send lines or takes it away; with none left, the modem
+    // name alone sends. The operator is told when the list cannot be stored.
+    void SetSendLine(const QString& line, bool chosen);
 
 private:
     CQuillpostDoc* SchedulerDocument() override { return m_pDoc; }

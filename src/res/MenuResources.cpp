@@ -22,6 +22,7 @@ constexpr MenuItem kMainMenu[] = {
     { "&Operations", "New &Service Provider", ID_OPERATIONS_NEWSERVICEPROVIDER },
     { "&Operations", "New &Message", ID_OPERATIONS_NEWMESSAGE },
     { "&System", "Select &Modem", ID_SYSTEM_SELECTMODEM },
+    { "&System", "Send &Lines", ID_SYSTEM_SENDLINES },
     { "&Help", "&About Quillpost...", ID_APP_ABOUT },
 };
 

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTest>
@@ -60,7 +61,8 @@ private slots:
                 "&File E&xit 57665 on", "&View &Toolbar 59392 on", "&View &Status Bar 59393 on",
                 "&Operations New &User 32773 on", "&Operations New &Group 32774 on",
                 "&Operations New &Service Provider 32775 on", "&Operations New &Message 32771 on",
-                "&System Select &Modem 32788 on", "&Help &About Quillpost... 57664 on" }));
+                "&System Select &Modem 32788 on", "&System Send &Lines 32790 on",
+                "&Help &About Quillpost... 57664 on" }));
     }
 
     // A scheduler run that keeps the event loop busy (as a modal box or dialog does) must
@@ -156,15 +158,7 @@ private slots:
         QFETCH(bool, writable);
         QFETCH(QString, saved);
         QFETCH(QStringList, told);
-        QSettings settings("Northmoor", "Quillpost");
-        settings.beginWriteArray("Lines");
-        for (int i = 0; i < kLines.size(); ++i) {
-            settings.setArrayIndex(i);
-            settings.setValue("name", kLines[i]);
-            settings.setValue("device", "/dev/null");
-        }
-        settings.endArray();
-        settings.sync();
+        ConfigureLines();
         QVERIFY(AppSettings::WriteModemName(stored));
         TempDatabase db;
         PresetPrompt prompt;
@@ -185,6 +179,88 @@ private slots:
             QSettings(m_settings->filePath(), QSettings::IniFormat).value("Quillpost/Modem Name"),
             QVariant(saved));
         QVERIFY(!writable || AppSettings::ReadModemName() == saved);
+    }
+
+    void sendLines_data()
+    {
+        QTest::addColumn<QStringList>("stored"); // the send lines before
+        QTest::addColumn<QString>("chosen"); // the entry's text
+        QTest::addColumn<bool>("writable"); // the settings
+        QTest::addColumn<QStringList>("shown"); // checkable entries "text on|off", then notes
+        QTest::addColumn<QStringList>("saved"); // the send lines the file holds after
+
+        const QString office = kLines[0], accura = kLines[1], etendu = kLines[2];
+        const QString gone = "Gone & lost";
+        const QString none = "None checked: the modem chosen with Select Modem sends alone";
+        const auto entries = [&](const QStringList& on) {
+            QStringList shown;
+            for (const QString& line : kLines)
+                shown << line + (on.contains(line) ? " on" : " off");
+            return shown;
+        };
+        QTest::newRow("none stored: all listed, the note says who sends")
+            << QStringList() << accura << true << entries({}) + QStringList { none }
+            << QStringList { accura };
+        QTest::newRow("a line added goes after the stored ones")
+            << QStringList { etendu } << office << true << entries({ etendu })
+            << QStringList { etendu, office };
+        QTest::newRow("the last line taken away: the modem name alone sends")
+            << QStringList { accura } << accura << true << entries({ accura }) << QStringList();
+        QTest::newRow("a stored line no longer found can be taken away")
+            << QStringList { gone, office } << "Gone && lost (not found)" << true
+            << entries({ office }) + QStringList { "Gone && lost (not found) on" }
+            << QStringList { office };
+        QTest::newRow("settings that cannot be written: the operator is told")
+            << QStringList { office } << accura << false << entries({ office })
+            << QStringList { office };
+    }
+
+    // System, Send Lines lists every line device found, and a stored line no longer
+    // found, checked when it is a send line; choosing an entry stores the list the next
+    // start reads, quietly (no word of a modem name never chosen), and the program takes
+    // the dispatcher lock while it has a line to send through.
+    void sendLines()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(QString, chosen);
+        QFETCH(bool, writable);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, saved);
+        ConfigureLines();
+        QVERIFY(AppSettings::WriteSendLines(stored));
+        TempDatabase db;
+        PresetPrompt prompt;
+        CQuillpostApp app;
+        QVERIFY(app.InitInstance());
+
+        QMenu* menu = app.MainFrame()->CommandAction(ID_SYSTEM_SENDLINES)->menu();
+        QVERIFY(menu);
+        menu->popup(app.MainFrame()->geometry().center());
+        QStringList entries; // the machine's own serial ports left out
+        QAction* entry = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == chosen)
+                entry = action;
+            if (!action->isCheckable() && !action->isSeparator())
+                entries << action->text() + (action->isEnabled() ? " (enabled)" : "");
+            else if (kLines.contains(action->data().toString())
+                || stored.contains(action->data().toString()))
+                entries << action->text() + (action->isChecked() ? " on" : " off");
+        }
+        QCOMPARE(entries, shown);
+        QVERIFY(entry);
+        if (!writable)
+            m_settings->makeUnwritable();
+        menu->setActiveAction(entry);
+        QTest::keyClick(menu, Qt::Key_Return);
+
+        QCOMPARE(prompt.shown,
+            writable ? QStringList() : QStringList { "Unable to save the send lines" });
+        const QSettings file(m_settings->filePath(), QSettings::IniFormat);
+        QCOMPARE(file.contains("Quillpost/Send Lines"), !saved.isEmpty());
+        QCOMPARE(file.value("Quillpost/Send Lines").toStringList(), saved);
+        CDispatcherLock probe(QStringLiteral("probe"));
+        QCOMPARE(probe.TryAcquire(), !writable || saved.isEmpty());
     }
 
     // While another program holds the dispatcher lock the window says who it is and sends
@@ -279,6 +355,19 @@ private slots:
     }
 
 private:
+    // The lines of kLines, configured for the machine.
+    void ConfigureLines() const
+    {
+        QSettings settings("Northmoor", "Quillpost");
+        settings.beginWriteArray("Lines");
+        for (int i = 0; i < kLines.size(); ++i) {
+            settings.setArrayIndex(i);
+            settings.setValue("name", kLines[i]);
+            settings.setValue("device", "/dev/null");
+        }
+        settings.endArray();
+    }
+
     // A message of its own for the user, due at once.
     static void queue(const TempDatabase& db, std::int32_t user, const QString& text)
     {

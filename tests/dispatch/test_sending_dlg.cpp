@@ -4,11 +4,14 @@
 #include "TempDatabase.h"
 #include "TempSettings.h"
 #include "app/QuillpostApp.h"
+#include "dispatch/DispatcherLock.h"
 #include "dispatch/SendingDlg.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <memory>
 
@@ -28,6 +31,15 @@ QList<CSendingDlg*> SendingWindows()
         if (auto* dlg = qobject_cast<CSendingDlg*>(widget))
             windows << dlg;
     return windows;
+}
+
+// The window on screen sending the message, or nullptr.
+CSendingDlg* WindowOf(int message)
+{
+    for (CSendingDlg* window : SendingWindows())
+        if (window->isVisible() && window->Session().MessageId() == message)
+            return window;
+    return nullptr;
 }
 
 } // namespace
@@ -52,6 +64,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(SendingWindows().isEmpty(), kWaitMs);
         m_app.reset();
         m_sim.reset();
+        m_sim2.reset();
         m_db.reset();
         m_settings.reset();
     }
@@ -152,7 +165,91 @@ private slots:
         QCOMPARE(prompt.shown, QStringList { CSendingDlg::kDisableQuestion });
     }
 
+    // Two send lines, two messages due to two providers: both sends start in one run, each
+    // with a window of its own, side by side, and each page goes through a line of its own.
+    void twoLinesSendAtOnce()
+    {
+        PresetPrompt prompt;
+        SimConfig slow;
+        slow.faults.slowReplyMs = 1000;
+        StartTwoLines(slow, slow);
+        QTRY_COMPARE_WITH_TIMEOUT(SendingWindows().size(), 2, kWaitMs);
+        const QList<CSendingDlg*> windows = SendingWindows();
+        QVERIFY(windows[0]->isVisible() && windows[1]->isVisible());
+        const QRect first = windows[0]->frameGeometry(), second = windows[1]->frameGeometry();
+        QString frames;
+        QDebug(&frames) << first << second;
+        QVERIFY2(!first.intersects(second), qPrintable(frames));
+
+        QTRY_VERIFY_WITH_TIMEOUT(Outcome(m_m1) == "1/0" && Outcome(m_m2) == "1/0", kWaitMs);
+        QCOMPARE(m_sim->pageCount(), 1);
+        QCOMPARE(m_sim2->pageCount(), 1);
+        QCOMPARE(prompt.shown, QStringList());
+    }
+
+    // Cancel on one of two sends, answered No, ends that send alone: its recipient keeps
+    // every attempt and is called again, while the other send goes on. Yes at the next
+    // Cancel starts no send again, yet the other send still records its page.
+    void cancelOneOfTwoSends()
+    {
+        PresetPrompt prompt;
+        prompt.answers = { false };
+        SimConfig silent, slow;
+        silent.faults.silentAfterConnect = true;
+        // Several replies of 1.5 s each: the send lasts long past both Cancels.
+        slow.faults.slowReplyMs = 1500;
+        // M1, first in table order, takes the first line.
+        StartTwoLines(silent, slow);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowOf(m_m1) && WindowOf(m_m2), kWaitMs);
+        QPointer<CSendingDlg> cancelled = WindowOf(m_m1);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            cancelled->findChild<QLabel*>("statusText")->text(), CSendSession::kConnected, kWaitMs);
+        QVERIFY2(WindowOf(m_m2) && Outcome(m_m2) == "0/0", "the other send ended too soon");
+        QTest::mouseClick(cancelled->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!cancelled, kWaitMs);
+        QCOMPARE(Outcome(m_m1), "0/0");
+        QVERIFY(WindowOf(m_m2));
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->callCount(), 2, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT((cancelled = WindowOf(m_m1)), kWaitMs);
+        prompt.answers = { true };
+        cancelled->OnCancel();
+        QTRY_VERIFY_WITH_TIMEOUT(!cancelled, kWaitMs);
+        QCOMPARE(Outcome(m_m1), "0/0");
+        // Sending is off, but the send still running keeps the dispatcher lock: no other
+        // dispatcher may take up its group while its page is out.
+        QVERIFY2(WindowOf(m_m2), "the other send ended too soon");
+        m_app->RunScheduler();
+        QVERIFY(!CDispatcherLock(QStringLiteral("another dispatcher")).TryAcquire());
+
+        QTRY_COMPARE_WITH_TIMEOUT(Outcome(m_m2), "1/0", kWaitMs);
+        QCOMPARE(m_sim2->pages().value(0).text, "Second");
+        QTRY_VERIFY_WITH_TIMEOUT(SendingWindows().isEmpty(), kWaitMs);
+        m_app->RunScheduler();
+        QVERIFY(SendingWindows().isEmpty());
+        QCOMPARE(m_sim->callCount(), 2);
+        QCOMPARE(m_sim->pageCount(), 0);
+        QCOMPARE(prompt.shown,
+            QStringList({ CSendingDlg::kDisableQuestion, CSendingDlg::kDisableQuestion }));
+    }
+
 private:
+    // Modem 1 on the first simulator and Modem 2 on the second, both send lines; M1 to
+    // Ann of P1 and M2 to Bob of P2, both due.
+    void StartTwoLines(const SimConfig& first, const SimConfig& second)
+    {
+        m_sim = std::make_unique<PagingSimulator>(first);
+        m_sim2 = std::make_unique<PagingSimulator>(second);
+        StartSimulatedModems({ m_sim.get(), m_sim2.get() });
+        m_m1 = m_db->addMessageRow(
+            m_db->addUser("Ann", "1001", m_db->addProvider("P1", "5551001", 1)), 0, "First", 0,
+            kDue);
+        m_m2 = m_db->addMessageRow(
+            m_db->addUser("Bob", "1002", m_db->addProvider("P2", "5551002", 1)), 0, "Second", 0,
+            kDue);
+        m_db->exec("UPDATE Messages SET MessageId = ID");
+        StartApp();
+    }
     // M2 is due as well, or only next year.
     void Start(const SimConfig& config = {}, bool secondDue = true)
     {
@@ -162,7 +259,10 @@ private:
         m_m2 = m_db->addMessageRow(m_db->addUser("Bob", "1002", provider), 0, "Second", 0,
             secondDue ? kDue : "2027-12-31 23:00:00");
         m_db->exec("UPDATE Messages SET MessageId = ID");
-
+        StartApp();
+    }
+    void StartApp()
+    {
         m_app = std::make_unique<CQuillpostApp>();
         m_app->SetPeriods(20, { 20, 0 });
         QVERIFY(m_app->InitInstance());
@@ -171,11 +271,18 @@ private:
     {
         return m_db->scalar("SELECT Status FROM Messages WHERE ID = ?", { row }).toInt();
     }
+    // "Status/Retries"
+    QString Outcome(int row) const
+    {
+        return m_db->scalar("SELECT Status || '/' || Retries FROM Messages WHERE ID = ?", { row })
+            .toString();
+    }
 
     FakeClock m_clock; // 10 March 2026
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<TempDatabase> m_db;
     std::unique_ptr<PagingSimulator> m_sim;
+    std::unique_ptr<PagingSimulator> m_sim2; // the second line's
     std::unique_ptr<CQuillpostApp> m_app;
     int m_m1 = 0;
     int m_m2 = 0;
