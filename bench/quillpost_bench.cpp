@@ -4,6 +4,7 @@
 
 #include "BenchCarrier.h"
 #include "BenchDelivery.h"
+#include "BenchLines.h"
 #include "BenchReport.h"
 #include "BenchSnpp.h"
 #include "BenchSqlite.h"
@@ -311,6 +312,9 @@ struct Options
     bool deliveryOnly = false;
     bool snppOnly = false;
     bool carriersOnly = false;
+    bool linesOnly = false;
+    // Figure 9's one line takes this many of the 200 messages; all of them take some 25 min.
+    int oneLinePages = 20;
 };
 
 Options parseOptions(const QStringList& arguments)
@@ -333,8 +337,12 @@ Options parseOptions(const QStringList& arguments)
             options.snppOnly = true;
         else if (arguments[i] == QLatin1String("--carriers-only"))
             options.carriersOnly = true;
+        else if (arguments[i] == QLatin1String("--lines-only"))
+            options.linesOnly = true;
+        else if (arguments[i] == QLatin1String("--lines-full"))
+            options.oneLinePages = 200;
         else
-            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--profile]"));
+            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--lines-only] [--lines-full] [--profile]"));
     }
     return options;
 }
@@ -383,6 +391,10 @@ void runBenchmarks(const Options& options)
     const QString sim = QDir(programs).filePath(QStringLiteral("quillpost-sim"));
     if (options.carriersOnly) {
         MeasureCarriers(report, sim, work.path());
+        return;
+    }
+    if (options.linesOnly) {
+        MeasureLines(report, programs, work.path(), options.oneLinePages);
         return;
     }
     const BenchScale large;
@@ -453,8 +465,10 @@ void runBenchmarks(const Options& options)
                     .arg(perRowTree, 0, 'f', 0)
                     .arg(large.rowsPerMessage));
 
-    if (options.delivery)
+    if (options.delivery) {
         measureDeliveries(report, programs, work.path(), largePath, options.runs);
+        MeasureLines(report, programs, work.path(), options.oneLinePages);
+    }
 
     QDir().mkpath(options.outFolder);
     const QString png = QDir(options.outFolder).filePath(QStringLiteral("scaling.png"));

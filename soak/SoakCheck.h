@@ -8,6 +8,9 @@
 #include <QList>
 #include <QStringList>
 #include <algorithm>
+#include <map>
+#include <tuple>
+#include <vector>
 
 // One row of the Messages table as the soak run reads it back at the end.
 struct SoakRow
@@ -34,6 +37,38 @@ struct SoakVerdict
 };
 
 using quillpost::sim::AcceptedPage;
+
+// The pages several lines' terminals took, as if one terminal had taken them all. Each
+// terminal numbers its own calls, so the calls of all lines are numbered afresh in the
+// order their first pages came (then by line): "an earlier call" then means the same
+// across lines, since a row is never in two calls at once. One line's pages stay as
+// they are.
+inline QList<AcceptedPage> MergeLinePages(const QList<QList<AcceptedPage>>& lines)
+{
+    if (lines.size() == 1)
+        return lines.front();
+    std::map<std::pair<int, int>, QDateTime> firstPages; // by (line, call)
+    for (int line = 0; line < lines.size(); ++line)
+        for (const AcceptedPage& page : lines[line]) {
+            const auto [call, added] = firstPages.try_emplace({ line, page.call }, page.time);
+            if (!added && page.time < call->second)
+                call->second = page.time;
+        }
+    std::vector<std::tuple<QDateTime, int, int>> order; // first page, line, call
+    for (const auto& [call, time] : firstPages)
+        order.emplace_back(time, call.first, call.second);
+    std::sort(order.begin(), order.end());
+    std::map<std::pair<int, int>, int> numbers;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        numbers[{ std::get<1>(order[i]), std::get<2>(order[i]) }] = int(i) + 1;
+    QList<AcceptedPage> merged;
+    for (int line = 0; line < lines.size(); ++line)
+        for (AcceptedPage page : lines[line]) {
+            page.call = numbers[{ line, page.call }];
+            merged.append(page);
+        }
+    return merged;
+}
 
 // What is wrong with a row given the terminal's pages for it; empty when nothing is.
 inline QString Contradiction(const SoakRow& row, const QList<AcceptedPage>& pages)

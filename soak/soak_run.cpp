@@ -1,9 +1,10 @@
 // A long run of the headless dispatcher against the simulated paging terminal, with a
-// fault drawn at random for about a third of the calls. It queues many messages, lets
-// the dispatcher send, retry and give up until no row waits, and then checks every row
-// against the pages the terminal took. Exits 0 when every row agrees, 1 when a row was
-// lost or is stuck, a page belongs to no row or the program had something to tell the
-// operator, 2 on a bad command line, 3 when the run hangs.
+// fault drawn at random for about a third of the calls; with --lines N, N modem lines
+// send at once, each to a terminal of its own, for as many providers. It queues many
+// messages, lets the dispatcher send, retry and give up until no row waits, and then
+// checks every row against the pages the terminals took. Exits 0 when every row agrees,
+// 1 when a row was lost or is stuck, a page belongs to no row or the program had
+// something to tell the operator, 2 on a bad command line, 3 when the run hangs.
 #include "ReliabilityFigures.h"
 #include "SimulatedLine.h"
 #include "SoakCheck.h"
@@ -17,10 +18,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <thread>
@@ -46,6 +49,7 @@ struct SoakOptions
     int faultyPercent = 0;
     int timeoutSeconds = 0;
     bool verbose = false;
+    int lines = 1;
 };
 
 std::optional<SoakOptions> ReadOptions(const QCoreApplication& app)
@@ -59,18 +63,25 @@ std::optional<SoakOptions> ReadOptions(const QCoreApplication& app)
         { "line", "tcp, or modem (a Hayes modem on a pseudo-terminal).", "TYPE", "tcp" },
         { "faulty", "Percentage of calls given a fault.", "P", "35" },
         { "timeout", "Seconds before the run gives up (0: 120 plus 3 a message).", "S", "0" },
-        { "verbose", "Print the dispatcher's log." } });
+        { "verbose", "Print the dispatcher's log." },
+        { "lines",
+            "Modem lines sending at once, each its own simulator and provider "
+            "(more than one: modem lines only).",
+            "N", "1" } });
     parser.process(app);
 
-    bool ok[4] = {};
+    bool ok[5] = {};
+    const int lines = parser.value("lines").toInt(&ok[4]);
     SoakOptions options { parser.value("messages").toInt(&ok[0]),
-        parser.value("seed").toUInt(&ok[1]), parser.value("line") == "modem",
+        parser.value("seed").toUInt(&ok[1]), parser.value("line") == "modem" || lines > 1,
         parser.value("faulty").toInt(&ok[2]), parser.value("timeout").toInt(&ok[3]),
-        parser.isSet("verbose") };
+        parser.isSet("verbose"), lines };
     if (options.timeoutSeconds == 0)
         options.timeoutSeconds = 120 + 3 * options.messages;
-    if (ok[0] && ok[1] && ok[2] && ok[3] && options.messages > 0 && options.faultyPercent >= 0
-        && options.faultyPercent <= 100 && options.timeoutSeconds > 0
+    const bool tcpAsked = parser.isSet("line") && parser.value("line") == "tcp";
+    if (ok[0] && ok[1] && ok[2] && ok[3] && ok[4] && options.messages > 0
+        && options.faultyPercent >= 0 && options.faultyPercent <= 100 && options.timeoutSeconds > 0
+        && options.lines >= 1 && !(lines > 1 && tcpAsked)
         && (options.modemLine || parser.value("line") == "tcp"))
         return options;
     std::fprintf(stderr, "soak_run: bad arguments; see --help\n");
@@ -116,6 +127,42 @@ const FaultKind kKinds[] = {
     { "noAnswer", [](SimFaults& f, Random&) { f.noAnswer = true; } },
 };
 
+// The simulators, each behind a line of its own, and a provider per line. One line is
+// the program's one line device (tcp or a modem) and its default provider; several are
+// Hayes modems, every one a send line, so that their calls run at once.
+struct SoakLines
+{
+    std::vector<std::unique_ptr<PagingSimulator>> sims;
+    QStringList names; // the line device in front of each simulator
+    QList<int> providers;
+};
+
+SoakLines StartLines(const SoakOptions& options, const SimConfig& config, const TempDatabase& db)
+{
+    SoakLines lines;
+    for (int i = 0; i < options.lines; ++i)
+        lines.sims.push_back(std::make_unique<PagingSimulator>(config));
+    if (options.lines == 1) {
+        lines.names << kSimulatedLineName;
+        lines.providers << db.addProvider(
+            "Soak provider", StartSimulatedLine(*lines.sims[0], !options.modemLine), 1);
+        return lines;
+    }
+    std::vector<PagingSimulator*> sims;
+    for (const auto& sim : lines.sims)
+        sims.push_back(sim.get());
+    lines.names = StartSimulatedModems(sims);
+    // Whatever number a provider has, the line a call goes out on decides who answers.
+    for (int i = 1; i <= options.lines; ++i)
+        lines.providers << db.addProvider(QStringLiteral("Soak provider %1").arg(i),
+            QStringLiteral("555123%1").arg(i), i == 1 ? 1 : 0);
+    return lines;
+}
+
+// "Message 12: 2 recipient(s) through 5551231 on Modem 2.", logged before the send dials.
+const QRegularExpression kSendStart(
+    QStringLiteral("^Message \\d+: \\d+ recipient\\(s\\) through .* on (.+)\\.$"));
+
 void PrintList(const char* heading, const QStringList& lines)
 {
     if (!lines.isEmpty())
@@ -124,10 +171,10 @@ void PrintList(const char* heading, const QStringList& lines)
 
 // Queues the messages, each with a text of its own and one to three different
 // recipients, and runs the headless dispatcher until no row waits any more, or until the
-// time-out. After every call it draws the next call's faults, which the terminal applies
-// from its next connection on: the next call starts only at a later scheduler run, so
-// each call gets the faults drawn for it. Then it checks the rows and prints the figures.
-// True when every row agrees with the terminal's pages.
+// time-out. As a send starts it draws that call's faults for the terminal on the send's
+// line, which applies them from its next connection on: the send dials only afterwards,
+// and no other send uses its line until it closes. Then it checks the rows against the
+// pages of every line's terminal and prints the figures. True when every row agrees.
 bool RunSoak(const SoakOptions& options)
 {
     TempSettings settings;
@@ -136,11 +183,11 @@ bool RunSoak(const SoakOptions& options)
     config.ringDelayMs = 0;
     config.guardTimeMs = 100;
     config.unknownPagerIds = { kRefusedPagerId };
-    PagingSimulator sim(config);
-    db.addProvider("Soak provider", StartSimulatedLine(sim, !options.modemLine), 1);
+    const SoakLines lines = StartLines(options, config, db);
     QList<int> users;
     for (int i = 1; i <= kUsers; ++i)
-        users << db.addUser(QStringLiteral("Soak user %1").arg(i), QString::number(3000 + i));
+        users << db.addUser(QStringLiteral("Soak user %1").arg(i), QString::number(3000 + i),
+            lines.providers.size() == 1 ? 0 : lines.providers[(i - 1) % lines.providers.size()]);
     Random random(options.seed);
     for (int i = 1; i <= options.messages; ++i) {
         QList<int> chosen = users;
@@ -151,16 +198,12 @@ bool RunSoak(const SoakOptions& options)
             std::vector<std::int32_t>(chosen.begin(), chosen.begin() + recipients));
     }
 
-    // Most calls are clean, the others get one fault drawn at random. A draw is counted
-    // once the next one is made, i.e. once a call has run with it.
+    // Most calls are clean, the others get one fault drawn at random; every draw is
+    // made for a call about to dial, and counted then.
     QString pending; // the kind of the last draw; empty: a clean call
     std::map<QString, int> injected; // calls given each kind
     int injectedTotal = 0;
     const auto nextFaults = [&] {
-        if (!pending.isEmpty()) {
-            ++injected[pending];
-            ++injectedTotal;
-        }
         pending.clear();
         SimFaults faults;
         if (Between(random, 1, 100) > options.faultyPercent)
@@ -169,6 +212,8 @@ bool RunSoak(const SoakOptions& options)
         const FaultKind& chosen = kKinds[Between(random, 0, usable - 1)];
         chosen.apply(faults, random);
         pending = QString::fromLatin1(chosen.name);
+        ++injected[pending];
+        ++injectedTotal;
         return faults;
     };
     int calls = 0;
@@ -179,7 +224,7 @@ bool RunSoak(const SoakOptions& options)
     // closing. A modem keeps the program's pause after dropping a call, which gives it
     // time to leave the call before the next dial.
     const SendTiming timing { 3, 0, options.modemLine ? CModemConnection::kHangUpPauseMs : 0 };
-    CModemList modems([] { return kSimulatedLineName; });
+    CModemList modems([name = lines.names.first()] { return name; });
     CHeadlessDispatcher* running = nullptr; // set once made, before it logs
     CHeadlessDispatcher dispatcher(
         modems,
@@ -191,12 +236,21 @@ bool RunSoak(const SoakOptions& options)
                 std::printf("  the program said: %s\n", qPrintable(line));
             }
             timedOutCalls += line.endsWith(CSendSession::kTimedOut) ? 1 : 0;
+            if (const QRegularExpressionMatch start = kSendStart.match(line); start.hasMatch()) {
+                const qsizetype index = lines.names.indexOf(start.captured(1));
+                if (index < 0) {
+                    operatorMessages << line;
+                    std::printf(
+                        "  a send started on a line of no simulator: %s\n", qPrintable(line));
+                    return;
+                }
+                lines.sims[std::size_t(index)]->setFaults(nextFaults());
+                if (options.verbose)
+                    std::printf("           the next call's fault: %s\n", qPrintable(pending));
+                return;
+            }
             if (!line.endsWith(": call ended."))
                 return;
-            // Drawn at once: the next call cannot connect before this returns.
-            sim.setFaults(nextFaults());
-            if (options.verbose)
-                std::printf("           the next call's fault: %s\n", qPrintable(pending));
             // The database is read once the send's own stack has unwound.
             QTimer::singleShot(0, running, [&] {
                 const int waiting = db.scalar("SELECT COUNT(*) FROM Messages WHERE Status = ?",
@@ -210,7 +264,12 @@ bool RunSoak(const SoakOptions& options)
                     running->Stop();
             });
         },
-        kSchedulerMs, timing);
+        kSchedulerMs, timing,
+        [names = lines.names] {
+            SendCapacity capacity;
+            capacity.lines = names;
+            return capacity;
+        });
     running = &dispatcher;
     QEventLoop loop;
     QObject::connect(
@@ -219,11 +278,17 @@ bool RunSoak(const SoakOptions& options)
         std::printf("soak: rows still waiting after %d s\n", options.timeoutSeconds);
         dispatcher.Stop();
     });
-    sim.setFaults(nextFaults());
     clock.start();
     dispatcher.Start();
     loop.exec();
-    sim.waitForCallEnds(sim.callCount(), 10000);
+    QList<QList<AcceptedPage>> taken; // by line
+    int connected = 0;
+    for (const auto& sim : lines.sims) {
+        sim->waitForCallEnds(sim->callCount(), 10000);
+        taken << sim->pages();
+        connected += sim->callCount();
+    }
+    const QList<AcceptedPage> pages = MergeLinePages(taken);
 
     QList<SoakRow> rows;
     for (const QString& line :
@@ -236,12 +301,12 @@ bool RunSoak(const SoakOptions& options)
         rows.append({ fields[0].toInt(), fields[1].toLatin1(), fields[4].toLatin1(),
             fields[2].toInt(), fields[3].toInt() });
     }
-    const SoakVerdict verdict = CheckSoakRows(rows, sim.pages());
+    const SoakVerdict verdict = CheckSoakRows(rows, pages);
     PrintList("rows stuck", verdict.stuck);
     PrintList("rows lost", verdict.lost);
     PrintList("pages that belong to no row", verdict.strangers);
-    std::printf("calls: %d (connected %d, ended by the send's time-out %d)\n", calls,
-        sim.callCount(), timedOutCalls);
+    std::printf("calls: %d (connected %d, ended by the send's time-out %d)\n", calls, connected,
+        timedOutCalls);
     QStringList kinds;
     for (const auto& [kind, count] : injected)
         kinds << QStringLiteral("%1 %2").arg(kind).arg(count);
@@ -249,7 +314,7 @@ bool RunSoak(const SoakOptions& options)
     std::printf("rows: %d; sent %d, given up %d, stuck %d\n", verdict.rows, verdict.sent,
         verdict.givenUp, int(verdict.stuck.size()));
     std::printf("pages taken: %d; duplicate pages %d (all with lost acknowledgements)\n",
-        int(sim.pages().size()), verdict.duplicates);
+        int(pages.size()), verdict.duplicates);
     std::printf("rows lost: %d\n", int(verdict.lost.size()));
     const int lost = int(verdict.lost.size() + verdict.stuck.size());
     RecordReliabilityFigures(
@@ -273,9 +338,12 @@ int main(int argc, char** argv)
     }).detach();
     QElapsedTimer wallTime;
     wallTime.start();
-    std::printf("soak: %d messages, seed %u, %s line, %d%% of calls faulty, pager %s refused\n",
-        options->messages, options->seed, options->modemLine ? "modem" : "tcp",
-        options->faultyPercent, kRefusedPagerId.constData());
+    const QString lines = options->lines == 1
+        ? QStringLiteral("%1 line").arg(options->modemLine ? "modem" : "tcp")
+        : QStringLiteral("%1 modem lines").arg(options->lines);
+    std::printf("soak: %d messages, seed %u, %s, %d%% of calls faulty, pager %s refused\n",
+        options->messages, options->seed, qPrintable(lines), options->faultyPercent,
+        kRefusedPagerId.constData());
     std::fflush(stdout);
 
     const bool clean = RunSoak(*options);
