@@ -65,6 +65,34 @@ private slots:
                 int(verdict.strangers.size()), verdict.duplicates, verdict.sent, verdict.givenUp }),
             (QList<int> { 1 } + found + QList<int> { status == 1, status == 2 }));
     }
+
+    // Two lines' terminals, each numbering its own calls: a page sent again on the other
+    // line after its ACK was lost passes, one sent again after it was acknowledged is lost.
+    void twoLines_data()
+    {
+        QTest::addColumn<bool>("firstAcknowledged");
+        QTest::addColumn<int>("lost");
+        QTest::newRow("ACK lost, then sent on the other line") << false << 0;
+        QTest::newRow("acknowledged, then sent on the other line") << true << 1;
+    }
+    void twoLines()
+    {
+        QFETCH(bool, firstAcknowledged);
+        QFETCH(int, lost);
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(1000000000, Qt::UTC);
+        // Line 1's second call took the row's page before line 2's first call did.
+        const QList<AcceptedPage> taken = MergeLinePages({
+            { AcceptedPage { "3002", "Soak 0002", {}, 1, start, true },
+                AcceptedPage { "3001", "Soak 0001", {}, 2, start.addSecs(10), firstAcknowledged } },
+            { AcceptedPage { "3001", "Soak 0001", {}, 1, start.addSecs(20), true } },
+        });
+        const SoakVerdict verdict = CheckSoakRows(
+            { SoakRow { 7, "3001", "Soak 0001", 1, firstAcknowledged ? 0 : 1 },
+                SoakRow { 8, "3002", "Soak 0002", 1, 0 } },
+            taken);
+        QCOMPARE(int(verdict.lost.size()), lost);
+        QCOMPARE(verdict.sent, 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSoakCheck)
