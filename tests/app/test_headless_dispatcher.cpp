@@ -12,6 +12,7 @@
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 class TestHeadlessDispatcher : public QObject
 {
@@ -30,32 +31,39 @@ private slots:
     void cleanup()
     {
         // The simulator program ends cleanly when told to, and takes its link with it.
-        if (m_sim) {
-            m_sim->signal(SIGTERM);
-            QCOMPARE(m_sim->finish(), 0);
-            QVERIFY(!QFile::exists(file("modem")));
+        for (std::size_t i = 0; i < m_sims.size(); ++i) {
+            m_sims[i]->signal(SIGTERM);
+            QCOMPARE(m_sims[i]->finish(), 0);
+            QVERIFY(!QFile::exists(file(modemLink(i))));
         }
-        m_sim.reset();
+        m_sims.clear();
         m_db.reset();
         m_settings.reset();
     }
 
-    // A terminal that never answers keeps the call open; SIGTERM ends it at once, and a
-    // page nobody accepted stays waiting with no attempt counted against it.
-    void stopsCleanlyInTheMiddleOfACall()
+    // Terminals that never answer keep two calls open, one on each send line; SIGTERM
+    // ends both at once, and the pages nobody accepted stay waiting with no attempt
+    // counted against them.
+    void stopsCleanlyInTheMiddleOfTwoCalls()
     {
-        startSimulator({ "--silent" });
-        std::unique_ptr<RunningProgram> dispatcher = startDispatcher();
-        QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1); // one statement: never seen half-made
-        QTRY_VERIFY2_WITH_TIMEOUT(dispatcher->said("Connected - Sending Message"),
-            qPrintable(dispatcher->output()), RunningProgram::kProgramMs);
+        startSimulator({ "--silent" }, 2);
+        const int second = m_db->addProvider("Second", "5559876", 0);
+        m_db->exec("UPDATE Users SET PreferredProvider = ? WHERE ID = 2", { second });
+        std::unique_ptr<RunningProgram> dispatcher
+            = startDispatcher({ "--modem", "Simulated modem", "--modem", "Simulated modem 2" });
+        // One statement each: never seen half-made.
+        QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1);
+        QCOMPARE(m_db->addMessageRow(2, 2, "y"), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            dispatcher->output().count("Connected - Sending Message"), 2, RunningProgram::kProgramMs);
 
         dispatcher->signal(SIGTERM);
         QCOMPARE(dispatcher->finish(), 0);
         QVERIFY2(dispatcher->said("Stopping: ending the call for message 1.")
-                && dispatcher->said("Stopped."),
+                && dispatcher->said("Stopping: ending the call for message 2.")
+                && dispatcher->output().endsWith("Stopped.\n"),
             qPrintable(dispatcher->output()));
-        QCOMPARE(m_db->scalar("SELECT Status || '/' || Retries FROM Messages").toString(), "0/0");
+        QCOMPARE(m_db->rows("Messages", "Status || '/' || Retries"), QStringList({ "0/0", "0/0" }));
         QCOMPARE(pagesLogged(), 0);
     }
 
@@ -152,23 +160,29 @@ private slots:
     }
 
 private:
-    // The simulated provider behind a modem on a pseudo-terminal, set as the modem.
-    void startSimulator(const QStringList& faults = {})
+    // The simulated provider behind `count` modems on pseudo-terminals of their own, line
+    // devices "Simulated modem", "Simulated modem 2" ...; the first is set as the modem.
+    void startSimulator(const QStringList& faults = {}, std::size_t count = 1)
     {
-        m_sim = std::make_unique<RunningProgram>("quillpost-sim",
-            QStringList { "--pty", "--link", file("modem"), "--log", file("pages.jsonl"),
-                "--ring-delay", "50" }
-                + faults);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file("modem")), RunningProgram::kProgramMs);
         QSettings settings("Northmoor", "Quillpost");
         settings.beginWriteArray("Lines");
-        settings.setArrayIndex(0);
-        settings.setValue("name", "Simulated modem");
-        settings.setValue("type", "hayes");
-        settings.setValue("device", file("modem"));
+        for (std::size_t i = 0; i < count; ++i) {
+            m_sims.push_back(std::make_unique<RunningProgram>("quillpost-sim",
+                QStringList { "--pty", "--link", file(modemLink(i)), "--log",
+                    file("pages.jsonl"), "--ring-delay", "50" }
+                    + faults));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFile::exists(file(modemLink(i))), RunningProgram::kProgramMs);
+            settings.setArrayIndex(int(i));
+            settings.setValue(
+                "name", i == 0 ? QString("Simulated modem") : QString("Simulated modem %1").arg(i + 1));
+            settings.setValue("type", "hayes");
+            settings.setValue("device", file(modemLink(i)));
+        }
         settings.endArray();
         settings.setValue("Quillpost/Modem Name", "Simulated modem");
     }
+    static QString modemLink(std::size_t i) { return i == 0 ? "modem" : QString("modem%1").arg(i + 1); }
     std::unique_ptr<RunningProgram> startDispatcher(const QStringList& more = {})
     {
         return std::make_unique<RunningProgram>(
@@ -210,7 +224,7 @@ private:
 
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<TempDatabase> m_db;
-    std::unique_ptr<RunningProgram> m_sim;
+    std::vector<std::unique_ptr<RunningProgram>> m_sims;
 };
 
 QTEST_GUILESS_MAIN(TestHeadlessDispatcher)

@@ -8,7 +8,6 @@
 #include "dispatch/HeadlessDispatcher.h"
 #include "modem/ModemList.h"
 
-#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -158,30 +157,6 @@ private slots:
         QCOMPARE(desk.log.filter(QStringLiteral("No line device is named \"No such modem\"")).size(),
             1);
         QCOMPARE(desk.Pages().size(), 3);
-    }
-
-    // Stopping with two calls on ends both: nothing is recorded for the pages that were
-    // still out, and the dispatcher says it stopped once, after both calls ended.
-    void stopEndsEveryCall()
-    {
-        Lines desk(2, 0);
-        for (const auto& sim : desk.sims) {
-            quillpost::sim::SimFaults silent;
-            silent.silentAfterConnect = true;
-            sim->setFaults(silent);
-        }
-        desk.Queue(desk.Provider("P1"), { "101" });
-        desk.Queue(desk.Provider("P2"), { "201" });
-        desk.Start(desk.names);
-        QTRY_COMPARE_WITH_TIMEOUT(desk.log.filter(CSendSession::kConnected).size(), 2, kWaitMs);
-        QSignalSpy stopped(desk.dispatcher.get(), &CHeadlessDispatcher::Stopped);
-        desk.dispatcher->Stop();
-        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, kWaitMs);
-        QCOMPARE(desk.log.filter(CSendSession::kCancelled).size(), 2);
-        QCOMPARE(desk.log.filter(QStringLiteral("call ended.")).size(), 2);
-        QCOMPARE(desk.log.last(), QStringLiteral("Stopped."));
-        QCOMPARE(desk.Rows(), QStringList({ "0/0", "0/0" }));
-        QVERIFY(!desk.dispatcher->IsSending());
     }
 };
 
