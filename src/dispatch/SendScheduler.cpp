@@ -65,7 +65,13 @@ void CSendScheduler::StartDueSends(const CQuillpostDoc& doc)
         m_running[order->sendNumber]
             = RunningSend { order->lineName, order->providerId, order->providerName, group };
         PassOverBusyProviders(capacity);
+        const std::int32_t provider = order->providerId;
+        const std::uint64_t number = order->sendNumber;
         m_host.StartSend(std::move(*order));
+        // A send that closed at once failed on this side: its provider is not tried
+        // again through another line or call in this run.
+        if (!m_running.contains(number))
+            m_rules.passedOver.insert(provider);
     }
 }
 
