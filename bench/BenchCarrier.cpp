@@ -15,12 +15,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTimer>
-#include <stdexcept>
 
 namespace {
 
@@ -32,11 +29,6 @@ constexpr int kFirstRow = 1000000;
 constexpr int kFirstPager = 8000001;
 const QByteArray kText = "Theatre 2 ready for the next case, please come now: Sent using Quillpost";
 const QString kWctpPath = QStringLiteral("/wctp");
-
-[[noreturn]] void fail(const QString& what)
-{
-    throw std::runtime_error(what.toStdString());
-}
 
 // The simulator listening on a loopback port of its own, stopped when this goes.
 class CarrierSimulator
@@ -50,12 +42,12 @@ public:
             { QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--") + protocol,
                 QStringLiteral("--log"), m_log });
         if (!m_process.waitForStarted(kWaitMs) || !m_process.waitForReadyRead(kWaitMs))
-            fail(QStringLiteral("The simulator %1 did not start").arg(program));
+            BenchFail(QStringLiteral("The simulator %1 did not start").arg(program));
         // "listening on 127.0.0.1:PORT"
         m_port
             = quint16(QString::fromUtf8(m_process.readLine()).trimmed().section(':', -1).toUInt());
         if (m_port == 0)
-            fail(QStringLiteral("The simulator named no port"));
+            BenchFail(QStringLiteral("The simulator named no port"));
     }
     ~CarrierSimulator()
     {
@@ -67,17 +59,10 @@ public:
     // The pages of this protocol the simulator took and acknowledged so far.
     int pagesTaken() const
     {
-        QFile log(m_log);
-        if (!log.open(QIODevice::ReadOnly))
-            return 0;
-        int pages = 0;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            pages += event.value(QStringLiteral("event")).toString() == QLatin1String("page")
-                && event.value(QStringLiteral("protocol")).toString() == m_protocol
-                && event.value(QStringLiteral("acknowledged")).toBool(true);
-        }
-        return pages;
+        const QList<SimLogPage> pages = ReadSimLog(m_log).pages;
+        return int(std::count_if(pages.begin(), pages.end(), [this](const SimLogPage& page) {
+            return page.acknowledged && page.protocol == m_protocol.toLatin1();
+        }));
     }
 
 private:
@@ -166,7 +151,7 @@ double sendThroughProgram(const QString& path)
         doc.ReloadIfChanged();
         std::optional<SendOrder> order = ChooseDueSend(doc);
         if (!order || order->recipients.size() != 1)
-            fail(QStringLiteral("The scheduler did not choose a one-recipient message"));
+            BenchFail(QStringLiteral("The scheduler did not choose a one-recipient message"));
         QEventLoop loop;
         CarrierHost host(doc, order->job->m_messageId, loop);
         CSendSession session(std::move(*order), modems, host);
@@ -175,7 +160,7 @@ double sendThroughProgram(const QString& path)
         if (!host.m_closed)
             loop.exec();
         if (!host.m_closed || session.ResultCode() != StatusValue(MessageStatus::Sent))
-            fail(QStringLiteral("A send did not deliver its page: %1").arg(host.m_lastStatus));
+            BenchFail(QStringLiteral("A send did not deliver its page: %1").arg(host.m_lastStatus));
         closingMs += host.m_closingMs;
     }
     return closingMs;
@@ -185,7 +170,7 @@ QTcpSocket& connectBare(QTcpSocket& socket, quint16 port)
 {
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(kWaitMs))
-        fail(QStringLiteral("The bare client could not connect: %1").arg(socket.errorString()));
+        BenchFail(QStringLiteral("The bare client could not connect: %1").arg(socket.errorString()));
     return socket;
 }
 
@@ -208,21 +193,21 @@ void postBare(quint16 port, const QByteArray& request)
     QByteArray answer;
     while (!httpAnswerComplete(answer)) {
         if (!socket.waitForReadyRead(kWaitMs))
-            fail(QStringLiteral("The WCTP gateway did not answer the bare client"));
+            BenchFail(QStringLiteral("The WCTP gateway did not answer the bare client"));
         answer += socket.readAll();
     }
     if (!answer.contains("wctp-Success"))
-        fail(QStringLiteral("The WCTP gateway refused the bare client's page"));
+        BenchFail(QStringLiteral("The WCTP gateway refused the bare client's page"));
 }
 
 void expectLine(QTcpSocket& socket, const char* code)
 {
     while (!socket.canReadLine())
         if (!socket.waitForReadyRead(kWaitMs))
-            fail(QStringLiteral("The SNPP server did not answer the bare client"));
+            BenchFail(QStringLiteral("The SNPP server did not answer the bare client"));
     const QByteArray line = socket.readLine();
     if (!line.startsWith(code))
-        fail(QStringLiteral("The SNPP server answered the bare client: %1")
+        BenchFail(QStringLiteral("The SNPP server answered the bare client: %1")
                  .arg(QString::fromLatin1(line)));
 }
 
@@ -274,7 +259,7 @@ void measureCarrier(
     auto checkPages = [&] {
         expected += kPages;
         if (sim.pagesTaken() != expected)
-            fail(QStringLiteral("The %1 simulator took %2 pages, not %3")
+            BenchFail(QStringLiteral("The %1 simulator took %2 pages, not %3")
                      .arg(c.protocol)
                      .arg(sim.pagesTaken())
                      .arg(expected));
@@ -299,7 +284,7 @@ void measureCarrier(
                         .arg(kFirstRow)
                         .arg(StatusValue(MessageStatus::Sent)))
                 != kPages)
-                fail(QStringLiteral("Not every %1 message was recorded as sent").arg(c.protocol));
+                BenchFail(QStringLiteral("Not every %1 message was recorded as sent").arg(c.protocol));
         });
     report.add({ c.figure, programMs, floorMs, 1.5, c.floorName });
     // Closing (the logout and hang-up) is shown apart, so that what choosing, calling and

@@ -1,5 +1,6 @@
 #include "BenchDelivery.h"
 
+#include "BenchReport.h"
 #include "BenchSqlite.h"
 #include "data/MessageStatus.h"
 #include "data/QuillpostDoc.h"
@@ -13,13 +14,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <stdexcept>
 
 namespace {
 
@@ -27,11 +25,6 @@ constexpr int kRecipients = 50;
 constexpr int kLineBitsPerSecond = 9600;
 constexpr int kBitsPerByte = 10; // start bit, eight data bits, stop bit
 const QString kModemName = QStringLiteral("Bench modem");
-
-[[noreturn]] void fail(const QString& what)
-{
-    throw std::runtime_error(what.toStdString());
-}
 
 // The provider, its users and a waiting message to all of them, the only one waiting;
 // returns the message's ID.
@@ -84,7 +77,7 @@ public:
                 QStringLiteral("--line-rate"), QString::number(kLineBitsPerSecond),
                 QStringLiteral("--log"), m_log });
         if (!m_process.waitForStarted(10000) || !m_process.waitForReadyRead(10000))
-            fail(QStringLiteral("The simulator %1 did not start").arg(program));
+            BenchFail(QStringLiteral("The simulator %1 did not start").arg(program));
         m_device = QString::fromUtf8(m_process.readLine()).trimmed();
     }
     ~Simulator()
@@ -97,19 +90,11 @@ public:
     // The pages the terminal took and the bytes of the call, from its log.
     void readLog(int& pages, long long& bytes) const
     {
-        QFile log(m_log);
-        if (!log.open(QIODevice::ReadOnly))
-            fail(QStringLiteral("The simulator wrote no log"));
-        pages = 0;
-        bytes = 0;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            if (event.value(QStringLiteral("event")).toString() == QLatin1String("page"))
-                ++pages;
-            else if (event.value(QStringLiteral("event")).toString() == QLatin1String("call-end"))
-                bytes += event.value(QStringLiteral("received")).toInteger()
-                    + event.value(QStringLiteral("sent")).toInteger();
-        }
+        if (!QFile::exists(m_log))
+            BenchFail(QStringLiteral("The simulator wrote no log"));
+        const SimLog log = ReadSimLog(m_log);
+        pages = int(log.pages.size());
+        bytes = log.bytes;
     }
 
 private:
@@ -186,7 +171,7 @@ Delivery MeasureDelivery(const QString& path, const QString& simProgram, bool re
     }
     std::optional<SendOrder> order = ChooseDueSend(doc);
     if (!order || order->job->m_messageId != messageId || order->recipients.size() != kRecipients)
-        fail(QStringLiteral("The scheduler did not choose the 50-recipient message"));
+        BenchFail(QStringLiteral("The scheduler did not choose the 50-recipient message"));
 
     QEventLoop loop;
     BenchHost host(doc, view.get(), loop);
@@ -207,7 +192,7 @@ Delivery MeasureDelivery(const QString& path, const QString& simProgram, bool re
     Delivery delivery;
     delivery.ms = timer.nsecsElapsed() / 1e6;
     if (!host.m_closed)
-        fail(QStringLiteral("The send did not close: %1").arg(host.m_lastStatus));
+        BenchFail(QStringLiteral("The send did not close: %1").arg(host.m_lastStatus));
 
     const long long sent = CountRows(path,
         QStringLiteral("Messages WHERE MessageId = %1 AND Status = %2")
@@ -216,7 +201,7 @@ Delivery MeasureDelivery(const QString& path, const QString& simProgram, bool re
     int pages = 0;
     simulator.readLog(pages, delivery.lineBytes);
     if (sent != kRecipients || pages != kRecipients || host.m_recorded != kRecipients)
-        fail(QStringLiteral("The send delivered %1 pages and recorded %2 rows as sent, not %3 (%4)")
+        BenchFail(QStringLiteral("The send delivered %1 pages and recorded %2 rows as sent, not %3 (%4)")
                  .arg(pages)
                  .arg(sent)
                  .arg(kRecipients)

@@ -7,15 +7,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QSettings>
 #include <QTextStream>
 #include <algorithm>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -35,11 +32,6 @@ constexpr int kFirstProvider = 1000;
 constexpr int kFirstUser = 100000;
 constexpr int kFirstRow = 1000000;
 constexpr int kFirstPager = 8000001;
-
-[[noreturn]] void fail(const QString& what)
-{
-    throw std::runtime_error(what.toStdString());
-}
 
 QTextStream& out()
 {
@@ -129,13 +121,13 @@ public:
                 QStringLiteral("--line-rate"), QString::number(kLineBitsPerSecond),
                 QStringLiteral("--log"), m_log });
         if (!m_process.waitForStarted(kWaitMs))
-            fail(QStringLiteral("The simulator %1 did not start").arg(program));
+            BenchFail(QStringLiteral("The simulator %1 did not start").arg(program));
         // It prints the port's name once the modem listens.
         QElapsedTimer waited;
         waited.start();
         while (!tailOf(console).contains(QLatin1Char('/'))) {
             if (m_process.waitForFinished(kPollMs) || waited.elapsed() > kWaitMs)
-                fail(
+                BenchFail(
                     QStringLiteral("The simulator did not open its port: %1").arg(tailOf(console)));
         }
     }
@@ -159,19 +151,10 @@ public:
     // line, from its log.
     void readLog(QList<std::pair<QByteArray, QByteArray>>& pages, long long& bytes) const
     {
-        QFile log(m_log);
-        if (!log.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            const QString kind = event.value(QStringLiteral("event")).toString();
-            if (kind == QLatin1String("page"))
-                pages.append({ event.value(QStringLiteral("pagerId")).toString().toLatin1(),
-                    event.value(QStringLiteral("text")).toString().toLatin1() });
-            else if (kind == QLatin1String("call-end"))
-                bytes += event.value(QStringLiteral("received")).toInteger()
-                    + event.value(QStringLiteral("sent")).toInteger();
-        }
+        const SimLog log = ReadSimLog(m_log);
+        for (const SimLogPage& page : log.pages)
+            pages.append({ page.pagerId, page.text });
+        bytes += log.bytes;
     }
 
 private:
@@ -198,7 +181,7 @@ void writeLineSettings(const QString& settingsFolder, const Lines& lines)
     settings.endArray();
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        fail(QStringLiteral("Cannot write the lines' settings in %1").arg(settingsFolder));
+        BenchFail(QStringLiteral("Cannot write the lines' settings in %1").arg(settingsFolder));
 }
 
 struct LineRun
@@ -213,7 +196,7 @@ void checkDelivered(const QString& path, const Lines& lines, int pages, LineRun&
 {
     const long long sent = CountRows(path, sentRows());
     if (sent != pages)
-        fail(QStringLiteral("%1 of %2 rows are recorded as sent").arg(sent).arg(pages));
+        BenchFail(QStringLiteral("%1 of %2 rows are recorded as sent").arg(sent).arg(pages));
     QSet<std::pair<QByteArray, QByteArray>> unpaged;
     for (int i = 0; i < pages; ++i)
         unpaged.insert({ pagerOf(i), textOf(i) });
@@ -226,11 +209,11 @@ void checkDelivered(const QString& path, const Lines& lines, int pages, LineRun&
         taken += int(logged.size());
         for (const auto& [pager, text] : logged)
             if (!unpaged.remove({ pager, text }))
-                fail(QStringLiteral("Pager %1 was paged \"%2\" twice, or for no row")
+                BenchFail(QStringLiteral("Pager %1 was paged \"%2\" twice, or for no row")
                          .arg(QString::fromLatin1(pager), QString::fromLatin1(text)));
     }
     if (taken != pages || !unpaged.isEmpty())
-        fail(QStringLiteral("The simulators took %1 pages for %2 rows; %3 rows got none")
+        BenchFail(QStringLiteral("The simulators took %1 pages for %2 rows; %3 rows got none")
                  .arg(taken)
                  .arg(pages)
                  .arg(unpaged.size()));
@@ -271,14 +254,14 @@ LineRun deliverThroughLines(
     timer.start();
     dispatcher.start(QDir(programs).filePath(QStringLiteral("quillpost")), arguments);
     if (!dispatcher.waitForStarted(kWaitMs))
-        fail(QStringLiteral("quillpost --headless did not start"));
+        BenchFail(QStringLiteral("quillpost --headless did not start"));
     // The rows are what count, so the database is polled rather than the log read.
     long long sent = 0;
     while ((sent = CountRows(path, sentRows())) < pages) {
         if (dispatcher.waitForFinished(kPollMs))
-            fail(QStringLiteral("quillpost --headless ended early:\n%1").arg(tailOf(console)));
+            BenchFail(QStringLiteral("quillpost --headless ended early:\n%1").arg(tailOf(console)));
         if (timer.elapsed() > guardMs)
-            fail(QStringLiteral("%1 of %2 rows sent through %3 line(s) after %4 s:\n%5")
+            BenchFail(QStringLiteral("%1 of %2 rows sent through %3 line(s) after %4 s:\n%5")
                      .arg(sent)
                      .arg(pages)
                      .arg(lineCount)
@@ -289,7 +272,7 @@ LineRun deliverThroughLines(
     dispatcher.terminate();
     if (!dispatcher.waitForFinished(30000)) {
         dispatcher.kill();
-        fail(QStringLiteral("quillpost --headless did not stop:\n%1").arg(tailOf(console)));
+        BenchFail(QStringLiteral("quillpost --headless did not stop:\n%1").arg(tailOf(console)));
     }
     for (const auto& line : lines)
         line->stop();

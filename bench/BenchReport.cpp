@@ -1,10 +1,14 @@
 #include "BenchReport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QImage>
 #include <QPainter>
 #include <QTextStream>
 #include <algorithm>
+#include <stdexcept>
 
 double MedianMs(int runs, const std::function<void()>& work, const std::function<void()>& check)
 {
@@ -152,4 +156,30 @@ bool PlotScaling(const std::vector<ScalingRow>& rows, const QString& pngPath)
     }
     painter.end();
     return image.save(pngPath);
+}
+
+void BenchFail(const QString& what)
+{
+    throw std::runtime_error(what.toStdString());
+}
+
+SimLog ReadSimLog(const QString& path)
+{
+    SimLog log;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return log;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        const QString kind = event.value(QStringLiteral("event")).toString();
+        if (kind == QLatin1String("page"))
+            log.pages.append({ event.value(QStringLiteral("pagerId")).toString().toLatin1(),
+                event.value(QStringLiteral("text")).toString().toLatin1(),
+                event.value(QStringLiteral("protocol")).toString().toLatin1(),
+                event.value(QStringLiteral("acknowledged")).toBool(true) });
+        else if (kind == QLatin1String("call-end"))
+            log.bytes += event.value(QStringLiteral("received")).toInteger()
+                + event.value(QStringLiteral("sent")).toInteger();
+    }
+    return log;
 }

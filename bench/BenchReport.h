@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -51,3 +53,22 @@ QString ScalingTable(const std::vector<ScalingRow>& rows);
 // Draws the four series against the message rows into a PNG file; false when it
 // cannot be written.
 bool PlotScaling(const std::vector<ScalingRow>& rows, const QString& pngPath);
+
+// Stops the benchmark: the work was not done, or a part of it did not start.
+[[noreturn]] void BenchFail(const QString& what);
+
+// What a simulator's log holds: the pages its terminal took and the bytes of its calls.
+struct SimLogPage
+{
+    QByteArray pagerId;
+    QByteArray text;
+    QByteArray protocol;
+    bool acknowledged = true;
+};
+struct SimLog
+{
+    QList<SimLogPage> pages;
+    long long bytes = 0; // received and sent, over every call that ended
+};
+// An empty log when the file is not there (yet).
+SimLog ReadSimLog(const QString& path);

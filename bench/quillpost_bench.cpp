@@ -30,14 +30,8 @@
 #include <QTreeWidget>
 #include <malloc.h>
 #include <numeric>
-#include <stdexcept>
 
 namespace {
-
-[[noreturn]] void fail(const QString& what)
-{
-    throw std::runtime_error(what.toStdString());
-}
 
 QTextStream& out()
 {
@@ -60,7 +54,7 @@ void checkDocument(const CQuillpostDoc& doc, const BenchScale& scale)
     if (int(doc.m_users.size()) != scale.users || int(doc.m_groups.size()) != scale.groups
         || int(doc.m_providers.size()) != scale.providers
         || int(doc.m_messages.size()) != scale.messages || rows != scale.messageRows())
-        fail(QStringLiteral("ReloadAll read %1 users, %2 groups, %3 providers, %4 messages, %5 rows")
+        BenchFail(QStringLiteral("ReloadAll read %1 users, %2 groups, %3 providers, %4 messages, %5 rows")
                  .arg(doc.m_users.size())
                  .arg(doc.m_groups.size())
                  .arg(doc.m_providers.size())
@@ -72,10 +66,10 @@ void checkTree(const QTreeWidget& tree, const BenchScale& scale)
 {
     const int expected[] = { scale.users, scale.groups, scale.providers, scale.messages };
     if (tree.topLevelItemCount() != 4)
-        fail(QStringLiteral("The tree has %1 categories").arg(tree.topLevelItemCount()));
+        BenchFail(QStringLiteral("The tree has %1 categories").arg(tree.topLevelItemCount()));
     for (int i = 0; i < 4; ++i)
         if (tree.topLevelItem(i)->childCount() != expected[i])
-            fail(QStringLiteral("Category %1 has %2 items, not %3")
+            BenchFail(QStringLiteral("Category %1 has %2 items, not %3")
                      .arg(i)
                      .arg(tree.topLevelItem(i)->childCount())
                      .arg(expected[i]));
@@ -128,7 +122,7 @@ Sizes measureLoadAndTree(const QString& path, const BenchScale& scale, int runs)
     TableWalk walk;
     sizes.reloadFloorMs = MedianMs(runs, [&] { walk = StepThroughEveryRow(path); }, [&] {
         if (walk.rows != scale.users + scale.groups + scale.providers + scale.messageRows())
-            fail(QStringLiteral("The floor walked %1 rows").arg(walk.rows));
+            BenchFail(QStringLiteral("The floor walked %1 rows").arg(walk.rows));
     });
 
     const std::int64_t heapBefore = heapInUse();
@@ -166,7 +160,7 @@ void measureScheduler(BenchReport& report, const QString& path, const BenchScale
     std::optional<SendOrder> order;
     const double idleMs = MedianMs(runs * 4, [&] { order = schedulerRun(doc); }, [&] {
         if (order)
-            fail(QStringLiteral("The scheduler found something due in a queue with nothing due"));
+            BenchFail(QStringLiteral("The scheduler found something due in a queue with nothing due"));
     });
     report.add({ QStringLiteral("3a. RunScheduler, nothing due"), idleMs, reloadMs, 0.01,
         QStringLiteral("ReloadAll") });
@@ -178,7 +172,7 @@ void measureScheduler(BenchReport& report, const QString& path, const BenchScale
     last.m_status = StatusValue(MessageStatus::Waiting);
     const double dueMs = MedianMs(runs * 4, [&] { order = schedulerRun(doc); }, [&] {
         if (!order || order->job->m_messageId != last.m_messageId)
-            fail(QStringLiteral("The scheduler did not choose the last message"));
+            BenchFail(QStringLiteral("The scheduler did not choose the last message"));
     });
     report.add({ QStringLiteral("3b. RunScheduler, the due entry last"), dueMs, reloadMs, 0.01,
         QStringLiteral("ReloadAll") });
@@ -187,7 +181,7 @@ void measureScheduler(BenchReport& report, const QString& path, const BenchScale
     std::optional<ProviderDetails> provider;
     const double passwordMs = MedianMs(runs * 4, [&] { provider = ReadProvider(1); }, [&] {
         if (!provider)
-            fail(QStringLiteral("Provider 1 could not be read"));
+            BenchFail(QStringLiteral("Provider 1 could not be read"));
     });
     report.note(QStringLiteral("   Of the scheduler's run with the due entry last, reading the "
                                "chosen provider's password from the file takes %1 ms.")
@@ -209,12 +203,12 @@ void measureQueueing(BenchReport& report, const QString& path, int runs)
         [&] {
             if (!messageId
                 || CountRows(path, QStringLiteral("Messages WHERE MessageId = %1").arg(*messageId)) != 1000)
-                fail(QStringLiteral("QueueMessage did not write 1,000 rows"));
+                BenchFail(QStringLiteral("QueueMessage did not write 1,000 rows"));
             DeleteMessageRows(*messageId);
         });
     const double floorMs = MedianMs(runs, [&] { InsertMessageRows(path, 1000); });
     if (CountRows(path, QStringLiteral("Messages")) != rowsBefore)
-        fail(QStringLiteral("The queued rows were not all deleted again"));
+        BenchFail(QStringLiteral("The queued rows were not all deleted again"));
     report.add({ QStringLiteral("4. Queueing a message to 1,000 recipients"), queueMs, floorMs, 3,
         QStringLiteral("1,000 inserts, one transaction") });
 }
@@ -258,7 +252,7 @@ ProgramPeak measureProgram(const QString& program, const QString& path)
     process.setProcessEnvironment(environment);
     process.start(program, { QStringLiteral("--db"), path });
     if (!process.waitForStarted(10000))
-        fail(QStringLiteral("%1 did not start").arg(program));
+        BenchFail(QStringLiteral("%1 did not start").arg(program));
     // Idle: no CPU time spent for two seconds in a row, after at least some.
     ProgramPeak peak;
     int stillFor = 0;
@@ -266,7 +260,7 @@ ProgramPeak measureProgram(const QString& program, const QString& path)
         QThread::msleep(250);
         const double cpu = cpuSecondsOf(process.processId());
         if (cpu < 0)
-            fail(QStringLiteral("%1 ended early: %2").arg(program, QString::fromLocal8Bit(process.readAllStandardError())));
+            BenchFail(QStringLiteral("%1 ended early: %2").arg(program, QString::fromLocal8Bit(process.readAllStandardError())));
         stillFor = cpu > 0 && cpu == peak.cpuSeconds ? stillFor + 1 : 0;
         peak.cpuSeconds = cpu;
     }
@@ -285,7 +279,7 @@ void measureDeliveries(BenchReport& report, const QString& programs, const QStri
     if (QProcess::execute(QDir(programs).filePath(QStringLiteral("quillpost-db")),
             { QStringLiteral("init"), QStringLiteral("--demo"), demoPath })
         != 0)
-        fail(QStringLiteral("quillpost-db could not make the demo database"));
+        BenchFail(QStringLiteral("quillpost-db could not make the demo database"));
     const std::tuple<QString, QString, bool> cases[] = {
         { QStringLiteral("5a. Delivery, demo database"), demoPath, false },
         { QStringLiteral("5b. Delivery, large database and tree"), largePath, true },
@@ -342,7 +336,7 @@ Options parseOptions(const QStringList& arguments)
         else if (arguments[i] == QLatin1String("--lines-full"))
             options.oneLinePages = 200;
         else
-            fail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--lines-only] [--lines-full] [--profile]"));
+            BenchFail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--lines-only] [--lines-full] [--profile]"));
     }
     return options;
 }
@@ -475,7 +469,7 @@ void runBenchmarks(const Options& options)
     const QString table = ScalingTable(scaling);
     out() << "\nScaling (10,000 users, 500 groups, 50 providers):\n" << table;
     if (!PlotScaling(scaling, png))
-        fail(QStringLiteral("Cannot write %1").arg(png));
+        BenchFail(QStringLiteral("Cannot write %1").arg(png));
     QFile results(QDir(options.outFolder).filePath(QStringLiteral("results.md")));
     if (results.open(QIODevice::WriteOnly | QIODevice::Truncate))
         results.write((report.markdown() + QStringLiteral("\n") + table).toUtf8());
