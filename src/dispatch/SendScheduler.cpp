@@ -26,18 +26,20 @@ void CSendScheduler::Run()
     // The database is read after the lock is taken, so that nothing another dispatcher
     // recorded before letting it go is missed. Sends in progress record their own
     // results; what other programs change is read here, while they run.
-    const bool holding = HoldDispatcherLock();
+    // The settings are read once a run: whether this program can send, and through what.
+    const SendCapacity capacity = m_host.Capacity();
+    const bool couldSend = CouldSend(capacity);
+    const bool holding = HoldDispatcherLock(couldSend);
     if (holding)
         ReplayKeptOutcomes();
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (holding && CouldSend())
-        StartDueSends(*doc);
+    if (holding && couldSend)
+        StartDueSends(*doc, capacity);
 }
 
-void CSendScheduler::StartDueSends(const CQuillpostDoc& doc)
+void CSendScheduler::StartDueSends(const CQuillpostDoc& doc, const SendCapacity& capacity)
 {
-    const SendCapacity capacity = m_host.Capacity();
     QStringList freeLines = FreeLines(capacity);
     const auto byUrl = std::count_if(m_running.begin(), m_running.end(),
         [](const auto& running) { return running.second.line.isEmpty(); });
@@ -139,11 +141,11 @@ std::optional<QString> CSendScheduler::AccessNumberRefusal(const SendOrder& orde
 }
 
 // A program with no modem chosen can still send to providers reached by URL.
-bool CSendScheduler::CouldSend() const
+bool CSendScheduler::CouldSend(const SendCapacity& capacity) const
 {
     if (m_host.IsSendingDisabled())
         return false;
-    if (!m_host.ModemList().StoredModemName().isEmpty() || !m_host.Capacity().lines.isEmpty())
+    if (!m_host.ModemList().StoredModemName().isEmpty() || !capacity.lines.isEmpty())
         return true;
     CQuillpostDoc* const doc = m_host.SchedulerDocument();
     return doc
@@ -154,11 +156,16 @@ bool CSendScheduler::CouldSend() const
 // The host hears of the lock only when its state changes, so that a log says it once.
 bool CSendScheduler::HoldDispatcherLock()
 {
+    return HoldDispatcherLock(CouldSend(m_host.Capacity()));
+}
+
+bool CSendScheduler::HoldDispatcherLock(bool couldSend)
+{
     // Sends still running keep the lock, so that no other dispatcher takes up their
     // groups while their pages are out; no new send starts meanwhile.
-    if (!CouldSend() && !m_running.empty())
+    if (!couldSend && !m_running.empty())
         return m_lock.IsHeld();
-    if (!CouldSend()) {
+    if (!couldSend) {
         const bool wasHeld = m_lock.IsHeld();
         m_lock.Release();
         if (wasHeld || m_bToldHeld || !m_strLastRefusal.isEmpty())

@@ -96,9 +96,10 @@ private:
         std::pair<std::int32_t, std::int32_t> group; // (message ID, provider ID)
     };
 
-    bool CouldSend() const;
+    bool CouldSend(const SendCapacity& capacity) const;
+    bool HoldDispatcherLock(bool couldSend);
     void ReplayKeptOutcomes();
-    void StartDueSends(const CQuillpostDoc& doc);
+    void StartDueSends(const CQuillpostDoc& doc, const SendCapacity& capacity);
     // The lines no send uses now that can be used, in the capacity's order.
     QStringList FreeLines(const SendCapacity& capacity);
     bool LineUsable(const QString& line);
