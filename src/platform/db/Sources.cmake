@@ -18,6 +18,8 @@ target_sources(quillpost_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/DaoValues.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DaoWorkspace.h
     ${CMAKE_CURRENT_LIST_DIR}/DaoWorkspace.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseLocation.h
+    ${CMAKE_CURRENT_LIST_DIR}/DatabaseLocation.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseWatch.h
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseWatch.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DatabaseSchema.h
