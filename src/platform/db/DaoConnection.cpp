@@ -1,6 +1,7 @@
 #include "platform/db/DaoConnection.h"
 
 #include "platform/LogCategories.h"
+#include "platform/db/DatabaseLocation.h"
 #include "platform/db/DatabaseSchema.h"
 #include "platform/db/SqliteLibrary.h"
 
@@ -87,11 +88,37 @@ QString DescribeDatabaseFileKind(DatabaseFileKind kind, const QString& path)
     return {};
 }
 
+namespace {
+
+// A PostgreSQL server's SQLSTATE, five characters, sorted into the kinds the layer tells
+// apart.
+CDaoException::Kind KindOfSqlState(const QString& state)
+{
+    using Kind = CDaoException::Kind;
+    if (state == QLatin1String("42P01") || state == QLatin1String("42703"))
+        return Kind::MissingTableOrColumn;
+    if (state == QLatin1String("53100"))
+        return Kind::DiskFull;
+    if (state == QLatin1String("25006"))
+        return Kind::ReadOnly;
+    if (state == QLatin1String("55P03") || state == QLatin1String("40P01")
+        || state == QLatin1String("40001"))
+        return Kind::Locked;
+    if (state == QLatin1String("22001"))
+        return Kind::ValueTooLong;
+    return Kind::Other;
+}
+
+} // namespace
+
 CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& context)
 {
-    const int code = error.nativeErrorCode().toInt() & 0xff;
     const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    const QString reason = QStringLiteral("%1: %2").arg(context, detail);
+    const QString reason = QStringLiteral("%1: %2").arg(context, detail.trimmed());
+    // SQLite's codes are numbers of at most four digits; a server's SQLSTATE has five.
+    if (error.nativeErrorCode().size() == 5)
+        return CDaoException(KindOfSqlState(error.nativeErrorCode()), reason);
+    const int code = error.nativeErrorCode().toInt() & 0xff;
     using Kind = CDaoException::Kind;
     switch (code) {
     case SqliteBusy:
@@ -113,9 +140,13 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
 }
 
 DaoConnection::DaoConnection(const QString& path, Mode mode)
-    : m_path(QFileInfo(path).absoluteFilePath())
+    : m_path(IsPostgresUri(path) ? path : QFileInfo(path).absoluteFilePath())
     , m_connectionName(nextConnectionName())
 {
+    if (IsPostgresUri(path)) {
+        OpenServer(path);
+        return;
+    }
     if (mode == Mode::OpenExisting) {
         const DatabaseFileKind kind = classifyByStatus(m_path);
         if (kind == DatabaseFileKind::Missing)
@@ -148,6 +179,32 @@ DaoConnection::DaoConnection(const QString& path, Mode mode)
     } catch (...) {
         Forget();
         throw;
+    }
+}
+
+// A database on a PostgreSQL server: what the URI leaves out, libpq takes from its
+// environment and ~/.pgpass. The location as messages show it never holds the password.
+void DaoConnection::OpenServer(const QString& uri)
+{
+    QString error;
+    const std::optional<DatabaseLocation> location = ReadDatabaseLocation(uri, error);
+    if (!location)
+        throw CDaoException(CDaoException::Kind::NotADatabase, error);
+    m_path = location->Display();
+    m_bOnServer = true;
+    m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+    m_database.setHostName(location->host);
+    if (location->port)
+        m_database.setPort(location->port);
+    m_database.setUserName(location->user);
+    m_database.setPassword(location->password);
+    m_database.setDatabaseName(location->database);
+    m_database.setConnectOptions(location->options.join(QLatin1Char(';')));
+    if (!m_database.open()) {
+        const CDaoException failure = DaoExceptionFromSqlError(m_database.lastError(),
+            QStringLiteral("Cannot reach the database %1").arg(m_path));
+        Forget();
+        throw failure;
     }
 }
 
@@ -237,6 +294,13 @@ QSqlQuery DaoConnection::Execute(
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
+    // A server prepares statements as its own PREPARE, which takes no table definition:
+    // one without values runs as it is.
+    if (m_bOnServer && values.isEmpty()) {
+        if (!query.exec(sql))
+            throw DaoExceptionFromSqlError(query.lastError(), failureContext);
+        return query;
+    }
     // SQLite reports a missing table or column, a lock or a damaged file as early as
     // the prepare, so its error is the one to keep.
     if (!query.prepare(sql))

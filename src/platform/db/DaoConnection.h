@@ -33,8 +33,9 @@ QString DescribeDatabaseFileKind(DatabaseFileKind kind, const QString& path);
 // (busy, read-only, full, not a database, missing table or column).
 CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& context);
 
-// One connection of its own to an existing database file, removed again when the
-// object goes. Opening never creates the file: a missing file, or one that is not an
+// One connection of its own to an existing database file, or to a database on a
+// PostgreSQL server named by a postgresql:// URI (DatabaseLocation.h), removed again when
+// the object goes. Opening never creates the file: a missing file, or one that is not an
 // SQLite database, throws CDaoException. A file with Quillpost's tables is switched to
 // write-ahead logging, so that readers (the program's lists, the database tool) and
 // one writer at a time (a command, the sending window, a command-line sender) work on
@@ -72,12 +73,15 @@ public:
     // Whether statements may be stepped with the program's own SQLite on this
     // connection's handle (SqliteLibrary.h).
     bool SharesLinkedSqlite() const { return m_bSharesLinkedSqlite; }
+    // The database is on a PostgreSQL server rather than in an SQLite file.
+    bool IsOnServer() const { return m_bOnServer; }
     // Throws CDaoException unless the file has the four tables with all their columns;
     // every write asks first, so that a file the program does not understand is never
     // changed. Checked once per connection.
     void RequireQuillpostTables();
 
 private:
+    void OpenServer(const QString& uri);
     void UseWriteAheadLog();
     void Forget();
     void RequireDatabase(const QSqlError& error) const;
@@ -88,4 +92,5 @@ private:
     std::unordered_map<QString, QSqlQuery> m_repeated;
     bool m_bTablesChecked = false;
     bool m_bSharesLinkedSqlite = false;
+    bool m_bOnServer = false;
 };

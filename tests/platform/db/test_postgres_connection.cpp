@@ -1,0 +1,77 @@
+// A connection to a database on a PostgreSQL server, against a throwaway cluster of the
+// test's own: what opens, and how the server's refusals read as the layer's kinds.
+#include "PostgresCluster.h"
+#include "platform/db/DaoConnection.h"
+
+#include <QTest>
+
+using Kind = CDaoException::Kind;
+
+class TestPostgresConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(m_cluster.Start(), qPrintable(m_cluster.Error())); }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("missing table") << "SELECT * FROM Absent" << int(Kind::MissingTableOrColumn);
+        QTest::newRow("missing column") << "SELECT Absent FROM t" << int(Kind::MissingTableOrColumn);
+        QTest::newRow("text too long")
+            << "INSERT INTO t (s) VALUES (repeat('x', 300))" << int(Kind::ValueTooLong);
+        QTest::newRow("bad SQL") << "SELEC 1" << int(Kind::Other);
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, kind);
+        DaoConnection connection(m_cluster.Url());
+        QVERIFY(connection.IsOnServer());
+        connection.Execute("CREATE TABLE IF NOT EXISTS t (s varchar(255))", {}, "create");
+        try {
+            connection.Execute(sql, {}, "the test's statement");
+            QFAIL("the statement was taken");
+        } catch (const CDaoException& failure) {
+            QCOMPARE(int(failure.kind()), kind);
+            QVERIFY2(failure.reason().startsWith("the test's statement: "), qPrintable(failure.reason()));
+        }
+    }
+
+    // Neither a server that is gone nor a malformed URI shows the password.
+    void cannotOpen_data()
+    {
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such database")
+            << QString("postgresql://quillpost:secret@/absent?host=%1").arg(m_cluster.SocketFolder())
+            << "Cannot reach the database postgresql://quillpost@/absent?host=";
+        QTest::newRow("no server there")
+            << QString("postgresql://quillpost:secret@/quillpost?host=/nonexistent")
+            << "Cannot reach the database postgresql://quillpost@/quillpost?host=/nonexistent";
+        QTest::newRow("malformed")
+            << QString("postgresql://quillpost:secret@h:0/d") << "is not a usable PostgreSQL address";
+    }
+
+    void cannotOpen()
+    {
+        QFETCH(QString, uri);
+        QFETCH(QString, reason);
+        try {
+            DaoConnection connection(uri);
+            QFAIL("the database opened");
+        } catch (const CDaoException& failure) {
+            QVERIFY2(failure.reason().contains(reason) && !failure.reason().contains("secret"),
+                qPrintable(failure.reason()));
+        }
+    }
+
+private:
+    PostgresCluster m_cluster;
+};
+
+QTEST_GUILESS_MAIN(TestPostgresConnection)
+#include "test_postgres_connection.moc"
