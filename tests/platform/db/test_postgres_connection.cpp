@@ -2,6 +2,7 @@
 // test's own: what opens, and how the server's refusals read as the layer's kinds.
 #include "PostgresCluster.h"
 #include "platform/db/DaoConnection.h"
+#include "platform/db/DatabaseSchema.h"
 
 #include <QTest>
 
@@ -67,6 +68,33 @@ private slots:
             QVERIFY2(failure.reason().contains(reason) && !failure.reason().contains("secret"),
                 qPrintable(failure.reason()));
         }
+    }
+
+    // quillpost-db init and check on a server: the tables made once, in any case the
+    // program names them, and what a changed table lacks told column by column.
+    void schema()
+    {
+        QVERIFY(m_cluster.CreateDatabase("schema"));
+        const QString uri = m_cluster.Url("schema");
+        CreateQuillpostDatabase(uri);
+        QCOMPARE(FindDatabaseProblems(uri), QStringList());
+        DaoConnection connection(uri);
+        QVERIFY(HoldsQuillpostTables(connection));
+        connection.Execute("INSERT INTO Messages (Text, MessageId) VALUES (?, ?)", { "Hi", 7 }, "add");
+        QCOMPARE(connection.Execute("SELECT ID, messageid FROM MESSAGES", {}, "read").next(), true);
+        try {
+            CreateQuillpostDatabase(uri);
+            QFAIL("made twice");
+        } catch (const CDaoException& failure) {
+            QVERIFY2(failure.reason().contains("already holds a table Users"), qPrintable(failure.reason()));
+        }
+        connection.Execute("ALTER TABLE Users DROP COLUMN Group10", {}, "drop");
+        connection.Execute("ALTER TABLE Groups ALTER COLUMN ID DROP IDENTITY", {}, "plain");
+        QCOMPARE(FindDatabaseProblems(uri),
+            QStringList({ "The table Users has no column Group10.",
+                "The column ID of table Groups is not numbered automatically (it must be an "
+                "identity column)." }));
+        QVERIFY(!HoldsQuillpostTables(connection));
     }
 
 private:
