@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QUrl>
 #include <atomic>
@@ -140,7 +141,7 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
 }
 
 DaoConnection::DaoConnection(const QString& path, Mode mode)
-    : m_path(IsPostgresUri(path) ? path : QFileInfo(path).absoluteFilePath())
+    : m_path(AbsoluteDatabaseName(path))
     , m_connectionName(nextConnectionName())
 {
     if (IsPostgresUri(path)) {
@@ -190,7 +191,6 @@ void DaoConnection::OpenServer(const QString& uri)
     const std::optional<DatabaseLocation> location = ReadDatabaseLocation(uri, error);
     if (!location)
         throw CDaoException(CDaoException::Kind::NotADatabase, error);
-    m_path = location->Display();
     m_bOnServer = true;
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
     m_database.setHostName(location->host);
@@ -202,7 +202,7 @@ void DaoConnection::OpenServer(const QString& uri)
     m_database.setConnectOptions(location->options.join(QLatin1Char(';')));
     if (!m_database.open()) {
         const CDaoException failure = DaoExceptionFromSqlError(m_database.lastError(),
-            QStringLiteral("Cannot reach the database %1").arg(m_path));
+            QStringLiteral("Cannot reach the database %1").arg(location->Display()));
         Forget();
         throw failure;
     }
@@ -270,9 +270,27 @@ DaoConnection::~DaoConnection()
     Forget();
 }
 
-QSqlQuery& DaoConnection::ExecuteRepeated(
-    const QString& sql, const QVariantList& values, const QString& failureContext)
+// The layer names tables and columns as [Name], which SQLite takes; a server takes the
+// plain name, in any case, as its tables were made with unquoted names.
+QString DaoConnection::Dialect(const QString& sql) const
 {
+    if (!m_bOnServer)
+        return sql;
+    static const QRegularExpression bracketed(QStringLiteral("\\[([A-Za-z_][A-Za-z0-9_]*)\\]"));
+    QString plain = sql;
+    return plain.replace(bracketed, QStringLiteral("\\1"));
+}
+
+QSqlQuery& DaoConnection::ExecuteRepeated(
+    const QString& text, const QVariantList& values, const QString& failureContext)
+{
+    const QString sql = Dialect(text);
+    if (m_bOnServer && values.isEmpty()) {
+        // Not preparable there (see Execute); kept all the same, as callers expect.
+        QSqlQuery& kept = m_repeated[sql];
+        kept = Execute(sql, {}, failureContext);
+        return kept;
+    }
     auto kept = m_repeated.find(sql);
     if (kept == m_repeated.end()) {
         QSqlQuery query(m_database);
@@ -290,8 +308,9 @@ QSqlQuery& DaoConnection::ExecuteRepeated(
 }
 
 QSqlQuery DaoConnection::Execute(
-    const QString& sql, const QVariantList& values, const QString& failureContext)
+    const QString& text, const QVariantList& values, const QString& failureContext)
 {
+    const QString sql = Dialect(text);
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
     // A server prepares statements as its own PREPARE, which takes no table definition:

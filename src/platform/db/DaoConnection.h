@@ -82,6 +82,7 @@ public:
 
 private:
     void OpenServer(const QString& uri);
+    QString Dialect(const QString& sql) const;
     void UseWriteAheadLog();
     void Forget();
     void RequireDatabase(const QSqlError& error) const;

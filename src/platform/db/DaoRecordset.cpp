@@ -7,6 +7,7 @@
 #include "platform/db/DaoStatement.h"
 #include "platform/db/DaoValues.h"
 #include "platform/db/DaoWorkspace.h"
+#include "platform/db/DatabaseLocation.h"
 
 #include <QDir>
 #include <QSettings>
@@ -69,7 +70,7 @@ QString CDaoRecordset::ChooseDatabaseName(const QString& commandLine)
 
 QString CDaoRecordset::DefaultDatabasePath()
 {
-    return QDir::current().absoluteFilePath(DefaultDatabaseName());
+    return AbsoluteDatabaseName(DefaultDatabaseName());
 }
 
 // Out of line: the forward-only query's type is complete only here.
@@ -165,7 +166,7 @@ void CDaoRecordset::Open(OpenType type)
 
 QString CDaoRecordset::databasePath() const
 {
-    return QDir::current().absoluteFilePath(GetDefaultDBName());
+    return AbsoluteDatabaseName(GetDefaultDBName());
 }
 
 QString CDaoRecordset::readContext() const

@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 #include "platform/db/DaoConnection.h"
+#include "platform/db/DatabaseLocation.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
 
@@ -33,7 +34,7 @@ void CDaoWorkspace::BeginTrans()
 
 void CDaoWorkspace::BeginTrans(const QString& path)
 {
-    const QString absolutePath = QFileInfo(path).absoluteFilePath();
+    const QString absolutePath = AbsoluteDatabaseName(path);
     if (IsInTransaction()) {
         if (m_connection->path() != absolutePath)
             throw CDaoException(CDaoException::Kind::Other,
@@ -50,7 +51,8 @@ void CDaoWorkspace::BeginTrans(const QString& path)
     // IMMEDIATE takes the write lock now, under the busy time-out: a transaction that
     // read first and wrote later could otherwise fail at its first write when another
     // program committed in between.
-    connection->Execute(QStringLiteral("BEGIN IMMEDIATE"), {},
+    // A server locks rows, not the database: its transactions begin plainly.
+    connection->Execute(connection->IsOnServer() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), {},
         QStringLiteral("Cannot begin a transaction on %1").arg(absolutePath));
     m_connection = std::move(connection);
     m_nDepth = 1;

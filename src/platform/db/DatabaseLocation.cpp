@@ -1,5 +1,6 @@
 #include "platform/db/DatabaseLocation.h"
 
+#include <QDir>
 #include <QUrl>
 
 namespace {
@@ -141,6 +142,11 @@ bool IsPostgresUri(const QString& text)
             return true;
     }
     return false;
+}
+
+QString AbsoluteDatabaseName(const QString& name)
+{
+    return IsPostgresUri(name) ? name : QDir::current().absoluteFilePath(name);
 }
 
 QString DatabaseLocation::Display() const

@@ -37,6 +37,10 @@ struct DatabaseLocation
 // True when the text is a PostgreSQL URI rather than a file name.
 bool IsPostgresUri(const QString& text);
 
+// A database name as the layer keeps it: a URI as it is, a file by its absolute path
+// (relative to the working directory).
+QString AbsoluteDatabaseName(const QString& name);
+
 // Reads a database name as the programs take it (--db, QUILLPOST_DB, the Database
 // setting): a PostgreSQL URI, else an SQLite file's path. Nothing, with `error` saying
 // what is wrong, for a malformed URI.
