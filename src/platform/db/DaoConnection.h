@@ -75,6 +75,9 @@ public:
     bool SharesLinkedSqlite() const { return m_bSharesLinkedSqlite; }
     // The database is on a PostgreSQL server rather than in an SQLite file.
     bool IsOnServer() const { return m_bOnServer; }
+    // Whether the workspace's transaction is open on this connection.
+    bool InTransaction() const { return m_bInTransaction; }
+    void SetInTransaction(bool open) { m_bInTransaction = open; }
     // Throws CDaoException unless the file has the four tables with all their columns;
     // every write asks first, so that a file the program does not understand is never
     // changed. Checked once per connection.
@@ -94,4 +97,5 @@ private:
     bool m_bTablesChecked = false;
     bool m_bSharesLinkedSqlite = false;
     bool m_bOnServer = false;
+    bool m_bInTransaction = false;
 };

@@ -82,10 +82,23 @@ std::vector<std::size_t> changedColumns(const std::vector<DaoColumn>& columns,
     return changed;
 }
 
+// An insert outside the workspace's transaction on a server, where a savepoint cannot
+// begin a transaction as it does in SQLite.
+bool ownsTransaction(const DaoConnection& connection)
+{
+    return connection.IsOnServer() && !connection.InTransaction();
+}
+
 // Undoes what an unfinished savepoint wrote. Errors are not reported: SQLite may have
 // rolled back by itself already, and the failure that got here is the one to report.
+// (A server starts no transaction with a savepoint: outside the workspace's transaction
+// the insert has a transaction of its own there.)
 void discardSavepoint(DaoConnection& connection)
 {
+    if (ownsTransaction(connection)) {
+        QSqlQuery(connection.database()).exec(QStringLiteral("ROLLBACK"));
+        return;
+    }
     for (const char* sql : { "ROLLBACK TO quillpost_add_row", "RELEASE quillpost_add_row" }) {
         QSqlQuery query(connection.database());
         query.exec(QString::fromLatin1(sql));
@@ -145,7 +158,16 @@ CDaoRecordset::Row CDaoRecordset::insertAndReadBack(const std::vector<DaoFieldVa
                       .arg(QuotedIdentifier(tableName()), names.join(QLatin1String(", ")),
                           QStringList(names.size(), QStringLiteral("?")).join(QLatin1String(", ")));
         }
-        row.id = m_connection->ExecuteRepeated(m_insertSql, bound, context).lastInsertId().toInt();
+        // A server says the new ID only when asked for it.
+        if (m_connection->IsOnServer()) {
+            QSqlQuery& inserted = m_connection->ExecuteRepeated(
+                m_insertSql + QStringLiteral(" RETURNING ") + QuotedIdentifier(m_columns.front().name),
+                bound, context);
+            row.id = inserted.next() ? inserted.value(0).toInt() : 0;
+            inserted.finish();
+        } else {
+            row.id = m_connection->ExecuteRepeated(m_insertSql, bound, context).lastInsertId().toInt();
+        }
     }
     {
         // Read the row back, so that the columns not set hold what the database gave.
@@ -181,11 +203,15 @@ void CDaoRecordset::insertRow()
     // The insert and its read-back stand or fall together: a row reported as not added
     // must not be in the table, or adding it again would store it twice. Outside a
     // transaction the savepoint is a transaction of its own; inside one it nests.
-    m_connection->ExecuteRepeated(QStringLiteral("SAVEPOINT quillpost_add_row"), {}, context);
+    const bool own = ownsTransaction(*m_connection);
+    m_connection->ExecuteRepeated(
+        own ? QStringLiteral("BEGIN") : QStringLiteral("SAVEPOINT quillpost_add_row"), {}, context);
     Row row;
     try {
         row = insertAndReadBack(values, changed, context);
-        m_connection->ExecuteRepeated(QStringLiteral("RELEASE quillpost_add_row"), {}, context);
+        m_connection->ExecuteRepeated(
+            own ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE quillpost_add_row"), {},
+            context);
     } catch (const CDaoException&) {
         discardSavepoint(*m_connection);
         throw;

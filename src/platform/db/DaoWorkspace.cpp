@@ -54,6 +54,7 @@ void CDaoWorkspace::BeginTrans(const QString& path)
     // A server locks rows, not the database: its transactions begin plainly.
     connection->Execute(connection->IsOnServer() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), {},
         QStringLiteral("Cannot begin a transaction on %1").arg(absolutePath));
+    connection->SetInTransaction(true);
     m_connection = std::move(connection);
     m_nDepth = 1;
 }
@@ -104,6 +105,8 @@ void CDaoWorkspace::Rollback()
 void CDaoWorkspace::endTransaction()
 {
     m_nDepth = 0;
+    // Record sets opened in the transaction may keep the connection: they go on outside it.
+    m_connection->SetInTransaction(false);
     m_connection.reset();
 }
 

@@ -1,7 +1,9 @@
 // A connection to a database on a PostgreSQL server, against a throwaway cluster of the
 // test's own: what opens, and how the server's refusals read as the layer's kinds.
 #include "PostgresCluster.h"
+#include "data/Recordsets.h"
 #include "platform/db/DaoConnection.h"
+#include "platform/db/DaoWorkspace.h"
 #include "platform/db/DatabaseSchema.h"
 
 #include <QTest>
@@ -95,6 +97,41 @@ private slots:
                 "The column ID of table Groups is not numbered automatically (it must be an "
                 "identity column)." }));
         QVERIFY(!HoldsQuillpostTables(connection));
+    }
+
+    // Record sets over the server, as over a file: added, found by criteria, changed,
+    // read back, in and out of a transaction.
+    void recordsets()
+    {
+        QVERIFY(m_cluster.CreateDatabase("records"));
+        const QString uri = m_cluster.Url("records");
+        CreateQuillpostDatabase(uri);
+        CDaoRecordset::SetDefaultDatabaseName(uri);
+        for (const char* name : { "Ann", "Bob" }) {
+            CUsersRecordset users;
+            users.Open();
+            users.AddNew();
+            users.m_Name = name;
+            users.m_TelephoneNumber = "1001";
+            users.Update();
+        }
+        {
+            CDaoTransaction transaction;
+            CUsersRecordset users;
+            users.m_strFilter = "ID = 2";
+            users.Open();
+            QVERIFY(!users.IsEOF());
+            users.Edit();
+            users.m_TelephoneNumber = "2002";
+            users.Update();
+            transaction.Commit();
+        }
+        CUsersRecordset users;
+        QStringList read;
+        for (users.Open(); !users.IsEOF(); users.MoveNext())
+            read << QString("%1 %2 %3").arg(users.m_ID).arg(users.m_Name, users.m_TelephoneNumber);
+        QCOMPARE(read, QStringList({ "1 Ann 1001", "2 Bob 2002" }));
+        CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb");
     }
 
 private:
