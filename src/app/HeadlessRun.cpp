@@ -9,6 +9,7 @@
 #include "modem/ModemList.h"
 #include "platform/StopSignals.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -109,7 +110,7 @@ std::unique_ptr<CSnppServer> serveSnpp(
 int RunHeadlessDispatcher(const ProgramOptions& options)
 {
     const QString database = CDaoRecordset::DefaultDatabasePath();
-    if (!QFileInfo(database).isFile()) {
+    if (!IsPostgresUri(database) && !QFileInfo(database).isFile()) {
         std::fprintf(stderr, "quillpost: there is no database at %s\n", qPrintable(database));
         return 1;
     }

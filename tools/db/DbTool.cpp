@@ -6,6 +6,7 @@
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
 #include "platform/db/DatabaseSchema.h"
 #include "platform/telephony/DialString.h"
 
@@ -45,6 +46,11 @@ mode_t databaseMode(const QString& path)
 // -wal and -shm files beside it with the database's own mode.
 void createPrivateDatabase(const QString& path)
 {
+    // A server's database has the server's own access rules.
+    if (IsPostgresUri(path)) {
+        CreateQuillpostDatabase(path);
+        return;
+    }
     const mode_t mode = databaseMode(path);
     struct UmaskGuard
     {
@@ -164,12 +170,7 @@ QString logField(const QVariant& value)
 void printLog(const QString& path, QTextStream& out)
 {
     DaoConnection connection(path);
-    const bool hasLog = connection
-                            .Execute(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = "
-                                                    "'table' AND name = 'SendLog'"),
-                                {}, QStringLiteral("Cannot read %1").arg(path))
-                            .next();
-    if (!hasLog)
+    if (!HoldsSendLog(connection))
         return; // no attempt recorded in this database yet
     QSqlQuery rows = connection.Execute(
         QStringLiteral("SELECT L.AttemptTime, L.MessageId, L.Recipient, U.Name, L.PagerId, "

@@ -70,14 +70,24 @@ public:
     {
     }
 
+    // The ID the new row was given; a server says it only when asked for it.
     int insert(const QString& sql, const QVariantList& values)
     {
-        return m_connection.Execute(sql, values, QStringLiteral("Cannot add the demo data"))
-            .lastInsertId()
-            .toInt();
+        if (!m_connection.IsOnServer())
+            return execute(sql, values).lastInsertId().toInt();
+        QSqlQuery inserted = execute(sql + QStringLiteral(" RETURNING ID"), values);
+        return inserted.next() ? inserted.value(0).toInt() : 0;
     }
 
-    void run(const QString& sql) { insert(sql, {}); }
+    void run(const QString& sql) { execute(sql, {}); }
+
+private:
+    QSqlQuery execute(const QString& sql, const QVariantList& values)
+    {
+        return m_connection.Execute(sql, values, QStringLiteral("Cannot add the demo data"));
+    }
+
+public:
 
 private:
     DaoConnection m_connection;

@@ -2,6 +2,7 @@
 
 #include "platform/db/DaoException.h"
 
+#include <QDateTime>
 #include <limits>
 
 // Brackets, not double quotes: SQLite reads a double-quoted name that matches no
@@ -41,7 +42,11 @@ DaoFieldValue DaoValueFromSql(
     case DaoColumnType::DateTime: {
         if (value.isNull())
             return COleDateTime();
-        const std::optional<COleDateTime> dateTime = COleDateTime::FromText(value.toString());
+        // A server hands its timestamps over as date and time values, SQLite as text.
+        const QString text = value.typeId() == QMetaType::QDateTime
+            ? value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+            : value.toString();
+        const std::optional<COleDateTime> dateTime = COleDateTime::FromText(text);
         if (!dateTime)
             throw unusable(
                 QStringLiteral("\"%1\", which is not a date and time").arg(value.toString()));

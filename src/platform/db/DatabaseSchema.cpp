@@ -155,8 +155,12 @@ bool numbersWithoutReuse(DaoConnection& connection, const QString& table)
         && query.value(0).toString().contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
 }
 
+QSet<QString> serverTables(DaoConnection& connection);
+
 bool tableExists(DaoConnection& connection, const QString& table)
 {
+    if (connection.IsOnServer())
+        return serverTables(connection).contains(table.toLower());
     return connection
         .Execute(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? "
                                 "COLLATE NOCASE"),
@@ -375,6 +379,11 @@ void EnsureQuillpostIndexes(DaoConnection& connection)
     if (!query.exec(messagesByMessageIdStatement()))
         qCInfo(lcDatabase, "The database %s goes without its index of messages for now: %s",
             qUtf8Printable(connection.path()), qUtf8Printable(query.lastError().text()));
+}
+
+bool HoldsSendLog(DaoConnection& connection)
+{
+    return tableExists(connection, SendLogSchema().name);
 }
 
 bool HoldsQuillpostTables(DaoConnection& connection)

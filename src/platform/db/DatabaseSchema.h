@@ -40,6 +40,9 @@ void CreateQuillpostDatabase(const QString& path);
 // the program understands, and the only kind it ever writes to.
 bool HoldsQuillpostTables(DaoConnection& connection);
 
+// Whether the database has the send log table yet.
+bool HoldsSendLog(DaoConnection& connection);
+
 // Adds the index that finds a message's rows by MessageId to a file made without it.
 // Best effort: a file that cannot take it now (locked, read-only) is left as it is.
 void EnsureQuillpostIndexes(DaoConnection& connection);
