@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -123,6 +124,12 @@ QString CDispatcherLock::LockFilePath(const QString& databasePath)
 bool CDispatcherLock::TryAcquire()
 {
     const QString databasePath = CDaoRecordset::DefaultDatabasePath();
+    if (IsPostgresUri(databasePath)) {
+        Release();
+        m_bOnServer = true;
+        return true;
+    }
+    m_bOnServer = false;
     if (IsHeld()) {
         if (databasePath == m_strDatabasePath && isFileAtPath(m_fd, m_strPath))
             return true;
@@ -208,6 +215,7 @@ void CDispatcherLock::RefuseFailure(const QString& reason)
 
 void CDispatcherLock::Release()
 {
+    m_bOnServer = false;
     if (m_fd < 0)
         return;
     // Emptied first, so that nobody reads a released holder's name. Closing releases

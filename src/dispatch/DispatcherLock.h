@@ -25,7 +25,9 @@ public:
     // go and the file now at the path is locked instead. True when the lock is held
     // afterwards; otherwise RefusalReason says who holds it or why it could not be taken.
     bool TryAcquire();
-    bool IsHeld() const { return m_fd >= 0; }
+    // A database on a server has no lock file: every dispatcher sends, each claiming the
+    // groups it sends (CGroupClaims).
+    bool IsHeld() const { return m_fd >= 0 || m_bOnServer; }
     void Release();
     const QString& RefusalReason() const { return m_strRefusal; }
 
@@ -42,4 +44,5 @@ private:
     QString m_strDatabasePath; // the database the held lock is for
     QString m_strPath; // where the held lock file was taken
     int m_fd = -1;
+    bool m_bOnServer = false;
 };

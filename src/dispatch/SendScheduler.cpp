@@ -8,6 +8,7 @@
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
 #include "platform/telephony/DialString.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ void CSendScheduler::Run()
         StartDueSends(*doc, capacity);
 }
 
-void CSendScheduler::StartDueSends(const CQuillpostDoc& doc, const SendCapacity& capacity)
+void CSendScheduler::StartDueSends(CQuillpostDoc& doc, const SendCapacity& capacity)
 {
     QStringList freeLines = FreeLines(capacity);
     const auto byUrl = std::count_if(m_running.begin(), m_running.end(),
@@ -55,6 +56,9 @@ void CSendScheduler::StartDueSends(const CQuillpostDoc& doc, const SendCapacity&
         }
         if (!DatabaseTakesOutcome(*order))
             return;
+        order = ClaimGroup(doc, std::move(*order));
+        if (!order)
+            continue;
         order->lineName = needsLine ? freeLines.takeFirst() : QString();
         if (!needsLine)
             --freeCalls;
@@ -75,6 +79,25 @@ void CSendScheduler::StartDueSends(const CQuillpostDoc& doc, const SendCapacity&
         if (!m_running.contains(number))
             m_rules.passedOver.insert(provider);
     }
+}
+
+std::optional<SendOrder> CSendScheduler::ClaimGroup(CQuillpostDoc& doc, SendOrder order)
+{
+    if (!IsPostgresUri(CDaoRecordset::DefaultDatabasePath()))
+        return order;
+    const std::int32_t messageId = order.job->m_messageId;
+    if (!m_claims.TryClaim(messageId, order.providerId)) {
+        m_rules.passedOver.insert(order.providerId);
+        return std::nullopt;
+    }
+    // Another dispatcher may have sent the group between this program's reading and
+    // its claim: what is sent is what the rows say now.
+    doc.CatchUpWithMessage(messageId);
+    std::optional<SendOrder> fresh = ChooseDueSend(doc, m_rules);
+    if (fresh && fresh->job->m_messageId == messageId && fresh->providerId == order.providerId)
+        return fresh;
+    m_claims.Release(messageId, order.providerId);
+    return std::nullopt;
 }
 
 int SendCapacity::CallsOf(const QString& providerName) const
@@ -209,6 +232,7 @@ void CSendScheduler::SendEnded(std::uint64_t sendNumber, const QString& lineFaul
     const RunningSend send = ended->second;
     m_running.erase(ended);
     m_rules.inFlight.erase(send.group);
+    m_claims.Release(send.group.first, send.group.second);
     if (send.line.isEmpty())
         CarrierFaultEnded(send, lineFault);
     else

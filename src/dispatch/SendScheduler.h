@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dispatch/DispatcherLock.h"
+#include "dispatch/GroupClaims.h"
 #include "dispatch/OutcomeJournal.h"
 #include "dispatch/SendOrder.h"
 
@@ -99,7 +100,10 @@ private:
     bool CouldSend(const SendCapacity& capacity) const;
     bool HoldDispatcherLock(bool couldSend);
     void ReplayKeptOutcomes();
-    void StartDueSends(const CQuillpostDoc& doc, const SendCapacity& capacity);
+    void StartDueSends(CQuillpostDoc& doc, const SendCapacity& capacity);
+    // On a server: claims the order's group and reads its rows again; the order as it
+    // stands now, or nothing when another dispatcher has it or its rows are done.
+    std::optional<SendOrder> ClaimGroup(CQuillpostDoc& doc, SendOrder order);
     // The lines no send uses now that can be used, in the capacity's order.
     QStringList FreeLines(const SendCapacity& capacity);
     bool LineUsable(const QString& line);
@@ -115,6 +119,7 @@ private:
 
     ISchedulerHost& m_host;
     CDispatcherLock m_lock;
+    CGroupClaims m_claims;
     COutcomeJournal m_journal;
     // The settled recipients are the journal's, taken afresh at every run.
     SendChoiceRules m_rules;
