@@ -2,11 +2,15 @@
 
 #include "platform/LogCategories.h"
 #include "platform/db/DaoException.h"
+#include "platform/db/DatabaseLocation.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -44,9 +48,21 @@ bool SameRecipient(const SendAttempt& a, const SendAttempt& b)
 
 } // namespace
 
+// Beside a database file; for a database on a server, in this user's own data folder,
+// named by the database it belongs to (its location without the password).
 QString COutcomeJournal::JournalPath(const QString& databasePath)
 {
-    return databasePath + QStringLiteral(".outcomes");
+    if (!IsPostgresUri(databasePath))
+        return databasePath + QStringLiteral(".outcomes");
+    QString error;
+    const std::optional<DatabaseLocation> location = ReadDatabaseLocation(databasePath, error);
+    const QByteArray name = (location ? location->Display() : databasePath).toUtf8();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Quillpost");
+    QDir().mkpath(folder);
+    return folder + QStringLiteral("/server-")
+        + QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex().left(16))
+        + QStringLiteral(".outcomes");
 }
 
 void COutcomeJournal::Load(const QString& databasePath)
