@@ -327,6 +327,9 @@ const SchemaTable& SendLogSchema()
 
 void EnsureSendLogTable(DaoConnection& connection)
 {
+    // A server says, in a notice on standard error, that a table is there already.
+    if (connection.IsOnServer() && HoldsSendLog(connection))
+        return;
     connection.Execute(createStatement(SendLogSchema(), true, connection.IsOnServer()), {},
         QStringLiteral("Cannot create the send log in %1").arg(connection.path()));
 }
