@@ -120,6 +120,19 @@ void createServerTables(const QString& uri)
         execute(query, createStatement(table, false, true), where);
     execute(query, createStatement(SendLogSchema(), true, true), where);
     execute(query, messagesByMessageIdStatement(true), where);
+    // Every committed change is told to the programs listening (CDatabaseWatch), which
+    // then read the database again instead of looking at it in turns.
+    execute(query,
+        QStringLiteral("CREATE FUNCTION quillpost_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                       "$$ BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END $$")
+            .arg(kChangeChannel),
+        where);
+    for (const SchemaTable& table : QuillpostSchema())
+        execute(query,
+            QStringLiteral("CREATE TRIGGER %1_changed AFTER INSERT OR UPDATE OR DELETE ON %1 "
+                           "FOR EACH STATEMENT EXECUTE FUNCTION quillpost_changed()")
+                .arg(table.name),
+            where);
     execute(query, QStringLiteral("COMMIT"), where);
 }
 

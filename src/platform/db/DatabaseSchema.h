@@ -22,6 +22,9 @@ struct SchemaTable
 
 const std::vector<SchemaTable>& QuillpostSchema();
 
+// The channel a PostgreSQL server's database tells its changes on, naming the table.
+inline constexpr const char* kChangeChannel = "quillpost_changed";
+
 // The send log: one row per attempt to deliver a page. It is not one of the four
 // tables a database must have: a file made before the log existed is still usable and
 // gets the table on the first attempt recorded (EnsureSendLogTable).

@@ -4,8 +4,11 @@
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoException.h"
 #include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
+#include "platform/db/DatabaseSchema.h"
 
 #include <QFile>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -17,10 +20,43 @@ CDatabaseWatch::~CDatabaseWatch() = default;
 
 bool CDatabaseWatch::HasChanged()
 {
+    const QString database = CDaoRecordset::DefaultDatabasePath();
+    if (IsPostgresUri(database)) {
+        const bool changed = ServerChanged(database) || !m_bLooked || m_seen.path != database;
+        m_bLooked = true;
+        m_seen = Sight { database, 0, 0, std::nullopt };
+        return changed;
+    }
     const Sight sight = Look();
     const bool changed = !m_bLooked || sight != m_seen;
     m_bLooked = true;
     m_seen = sight;
+    return changed;
+}
+
+bool CDatabaseWatch::ServerChanged(const QString& uri)
+{
+    if (m_connection && (m_opened.path != uri || !m_connection->database().isOpen()))
+        Close();
+    if (!m_connection) {
+        if (!Open(Sight { uri, 0, 0, std::nullopt }))
+            return true;
+        QSqlDriver* driver = m_connection->database().driver();
+        if (!driver->subscribeToNotification(QString::fromLatin1(kChangeChannel))) {
+            qCDebug(lcDatabase, "Cannot listen for changes of %s", qUtf8Printable(uri));
+            Close();
+            return true;
+        }
+        m_notices = std::make_shared<int>(0);
+        QObject::connect(driver, &QSqlDriver::notification,
+            [notices = std::weak_ptr<int>(m_notices)] {
+                if (const std::shared_ptr<int> count = notices.lock())
+                    ++*count;
+            });
+        return true;
+    }
+    const bool changed = *m_notices > 0;
+    *m_notices = 0;
     return changed;
 }
 
@@ -73,6 +109,7 @@ bool CDatabaseWatch::Open(const Sight& file)
 
 void CDatabaseWatch::Close()
 {
+    m_notices.reset();
     m_connection.reset();
     m_opened = {};
 }

@@ -14,6 +14,10 @@ class DaoConnection;
 // connection: another program's, and this program's too, since every record set opens
 // a connection of its own. One stat of the path notices the file itself going, or
 // another file taking its place, which the open connection would not see.
+//
+// A database on a PostgreSQL server tells its changes itself: the watch listens on its
+// change channel, and counts what the event loop delivered since the last look. Its
+// session lost counts as a change, and the next look listens anew.
 class CDatabaseWatch
 {
 public:
@@ -41,11 +45,13 @@ private:
     };
 
     Sight Look();
+    bool ServerChanged(const QString& uri);
     std::optional<std::int64_t> DataVersion();
     bool Open(const Sight& file);
     void Close();
 
     std::unique_ptr<DaoConnection> m_connection;
+    std::shared_ptr<int> m_notices; // changes the server told since the last look
     Sight m_opened; // the file the connection is open on, with no version
     Sight m_seen;
     bool m_bLooked = false;

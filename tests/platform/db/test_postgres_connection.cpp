@@ -4,6 +4,7 @@
 #include "data/Recordsets.h"
 #include "platform/db/DaoConnection.h"
 #include "platform/db/DaoWorkspace.h"
+#include "platform/db/DatabaseWatch.h"
 #include "platform/db/DatabaseSchema.h"
 
 #include <QTest>
@@ -131,6 +132,26 @@ private slots:
         for (users.Open(); !users.IsEOF(); users.MoveNext())
             read << QString("%1 %2 %3").arg(users.m_ID).arg(users.m_Name, users.m_TelephoneNumber);
         QCOMPARE(read, QStringList({ "1 Ann 1001", "2 Bob 2002" }));
+        CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb");
+    }
+
+    // Another desk's change reaches the watch as the server's notice, with no look at
+    // the tables; a look with nothing told says nothing changed.
+    void changesAreTold()
+    {
+        QVERIFY(m_cluster.CreateDatabase("watched"));
+        const QString uri = m_cluster.Url("watched");
+        CreateQuillpostDatabase(uri);
+        CDaoRecordset::SetDefaultDatabaseName(uri);
+        CDatabaseWatch watch;
+        QVERIFY(watch.HasChanged()); // the first look
+        QTest::qWait(200);
+        QVERIFY(!watch.HasChanged());
+        DaoConnection(uri).Execute("INSERT INTO Groups (GroupName) VALUES (?)", { "Night" }, "add");
+        // Each look takes what was told: the wait keeps the first that saw the change.
+        bool told = false;
+        QTRY_VERIFY_WITH_TIMEOUT(told = told || watch.HasChanged(), 10000);
+        QVERIFY(!watch.HasChanged());
         CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb");
     }
 
