@@ -285,6 +285,12 @@ void CMainFrame::OnTimer()
     m_pSchedulerTimer->start(m_nSchedulerIntervalMs);
 }
 
+void CMainFrame::BringSchedulerRunForward()
+{
+    if (m_pSchedulerTimer && !m_bClosed)
+        CSendScheduler::BringRunForward(*m_pSchedulerTimer);
+}
+
 void CMainFrame::OnSelectModem()
 {
     CQuillpostApp* app = CQuillpostApp::instance();

@@ -36,6 +36,8 @@ public:
     // One tick: the timer stops, the scheduler runs, the timer starts again, so runs
     // never overlap and the interval counts from the end of a run.
     void OnTimer();
+    // A change another desk made is shown within a second (CSendScheduler::BringRunForward).
+    void BringSchedulerRunForward();
     void OnSelectModem();
     // Fills System, Send Lines as it opens: every line device found now, checked when
     // it is a send line; choosing one adds it or takes it away.

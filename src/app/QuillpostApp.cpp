@@ -50,6 +50,7 @@ void CQuillpostApp::SetPeriods(int schedulerIntervalMs, SendTiming sendTiming)
 {
     m_nSchedulerIntervalMs = schedulerIntervalMs;
     m_sendTiming = sendTiming;
+    m_scheduler.SetRunIntervalMs(schedulerIntervalMs);
 }
 
 bool CQuillpostApp::InitInstance()
@@ -62,6 +63,10 @@ bool CQuillpostApp::InitInstance()
     m_pMainWnd = std::make_unique<CMainFrame>(
         *m_document, [this] { RunScheduler(); }, m_nSchedulerIntervalMs);
     m_pTreeView = m_pMainWnd->View();
+    m_document->SetChangeToldHandler([this] {
+        if (m_pMainWnd)
+            m_pMainWnd->BringSchedulerRunForward();
+    });
     if (!m_document->OnNewDocument())
         return false;
 

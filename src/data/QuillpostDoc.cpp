@@ -5,6 +5,8 @@
 #include "platform/LogCategories.h"
 #include "platform/Prompt.h"
 #include "platform/db/DaoException.h"
+#include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseLocation.h"
 
 #include <algorithm>
 
@@ -24,6 +26,15 @@ template <typename Recordset, typename TakeRow> void readWholeTable(TakeRow take
         recordset.MoveNext();
     }
     recordset.Close();
+}
+
+// A server's fault is not the operator's to mend at the desk, and passes by itself.
+QString ServerUnreachableMessage(const QString& reason)
+{
+    return QStringLiteral("The database server cannot be reached just now; nothing is sent "
+                          "meanwhile.\n\n%1\n\nQuillpost keeps trying and reads the tables "
+                          "again as soon as the server answers.")
+        .arg(reason);
 }
 
 std::unique_ptr<CRecipientEntry> entryFrom(const CMessagesRecordset& row, QuillTimeConverter& toQuillTime)
@@ -80,6 +91,12 @@ bool CQuillpostDoc::ReloadIfChanged()
 {
     if (!m_watch.HasChanged())
         return false;
+    // The lists as last read are kept while the server is away, rather than emptied.
+    if (!m_watch.ServerFault().isEmpty()) {
+        qCWarning(lcDatabase, "Cannot reach the database server: %s", qUtf8Printable(m_watch.ServerFault()));
+        Prompt::current().inform(ServerUnreachableMessage(m_watch.ServerFault()));
+        return false;
+    }
     ReloadAll();
     return true;
 }
@@ -149,7 +166,9 @@ void CQuillpostDoc::ReloadAll()
         // What was read before the failure stays; the next reload starts afresh. The
         // operator's message is the one they know; the reason goes to the log.
         qCWarning(lcDatabase, "The tables were read only in part: %s", failure.what());
-        Prompt::current().inform(LoadFailedMessage);
+        Prompt::current().inform(IsPostgresUri(CDaoRecordset::DefaultDatabasePath())
+                ? ServerUnreachableMessage(failure.reason())
+                : LoadFailedMessage);
     }
 }
 

@@ -42,6 +42,11 @@ public:
     // Called by DeleteContents, so that the application forgets the document
     // (its m_pDoc becomes null and the scheduler does nothing from then on).
     void SetContentsDeletedHandler(std::function<void()> handler);
+    // Why the database server could not be reached at the last look; empty while it
+    // answers, and for a file.
+    const QString& ServerFault() const { return m_watch.ServerFault(); }
+    // Called as soon as a database server tells of a change (CDatabaseWatch).
+    void SetChangeToldHandler(std::function<void()> told) { m_watch.SetChangeToldHandler(std::move(told)); }
 
     std::vector<std::unique_ptr<CUser>> m_users;
     std::vector<std::unique_ptr<CGroup>> m_groups;

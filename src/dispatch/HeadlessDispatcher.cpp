@@ -50,8 +50,12 @@ CHeadlessDispatcher::CHeadlessDispatcher(CModemList& modems, LogLine log,
     , m_scheduler(*this, QStringLiteral("quillpost --headless"))
 {
     m_timer.setInterval(schedulerIntervalMs);
+    m_scheduler.SetRunIntervalMs(schedulerIntervalMs);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &CHeadlessDispatcher::RunScheduler);
+    // A message queued at a desk on the same server goes out without waiting a whole
+    // interval.
+    m_doc.SetChangeToldHandler([this] { CSendScheduler::BringRunForward(m_timer); });
     // Whatever the loading and sending code would put in a message box goes to the log.
     Prompt::install(this);
 }

@@ -106,7 +106,8 @@ std::vector<std::int32_t> COutcomeJournal::Replay()
     std::vector<SendAttempt> left;
     for (const SendAttempt& attempt : m_kept) {
         try {
-            if (RecordAttemptResult(attempt))
+            if (RecordAttemptResult(attempt)
+                && std::find(recorded.begin(), recorded.end(), attempt.messageId) == recorded.end())
                 recorded.push_back(attempt.messageId);
         } catch (const CDaoException& failure) {
             qCDebug(lcSend, "The kept outcome of message %d to user %d is still not stored: %s",

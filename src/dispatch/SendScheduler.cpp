@@ -11,12 +11,19 @@
 #include "platform/db/DatabaseLocation.h"
 #include "platform/telephony/DialString.h"
 
+#include <QTimer>
 #include <algorithm>
 
 CSendScheduler::CSendScheduler(ISchedulerHost& host, QString holderName)
     : m_host(host)
     , m_lock(std::move(holderName))
+    , m_claims(kClaimGraceRuns * kIntervalMs)
 {
+}
+
+void CSendScheduler::SetRunIntervalMs(int intervalMs)
+{
+    m_claims.SetGraceMs(kClaimGraceRuns * intervalMs);
 }
 
 void CSendScheduler::Run()
@@ -31,12 +38,23 @@ void CSendScheduler::Run()
     const SendCapacity capacity = m_host.Capacity();
     const bool couldSend = CouldSend(capacity);
     const bool holding = HoldDispatcherLock(couldSend);
-    if (holding)
+    if (holding) {
+        if (IsPostgresUri(CDaoRecordset::DefaultDatabasePath()))
+            m_claims.Keep();
         ReplayKeptOutcomes();
+    }
     if (doc->ReloadIfChanged())
         m_host.DocumentReloaded();
-    if (holding && couldSend)
+    // While the server is away the document said so; no send starts whose outcome could
+    // not be stored.
+    if (holding && couldSend && doc->ServerFault().isEmpty())
         StartDueSends(*doc, capacity);
+}
+
+void CSendScheduler::BringRunForward(QTimer& timer)
+{
+    if (timer.isActive() && timer.remainingTime() > kToldChangeDelayMs)
+        timer.start(kToldChangeDelayMs);
 }
 
 void CSendScheduler::StartDueSends(CQuillpostDoc& doc, const SendCapacity& capacity)
@@ -86,7 +104,8 @@ std::optional<SendOrder> CSendScheduler::ClaimGroup(CQuillpostDoc& doc, SendOrde
     if (!IsPostgresUri(CDaoRecordset::DefaultDatabasePath()))
         return order;
     const std::int32_t messageId = order.job->m_messageId;
-    if (!m_claims.TryClaim(messageId, order.providerId)) {
+    const bool heldForKept = m_claimsForKept.contains({ messageId, order.providerId });
+    if (!heldForKept && !m_claims.TryClaim(messageId, order.providerId)) {
         m_rules.passedOver.insert(order.providerId);
         return std::nullopt;
     }
@@ -96,7 +115,8 @@ std::optional<SendOrder> CSendScheduler::ClaimGroup(CQuillpostDoc& doc, SendOrde
     std::optional<SendOrder> fresh = ChooseDueSend(doc, m_rules);
     if (fresh && fresh->job->m_messageId == messageId && fresh->providerId == order.providerId)
         return fresh;
-    m_claims.Release(messageId, order.providerId);
+    if (!heldForKept)
+        m_claims.Release(messageId, order.providerId);
     return std::nullopt;
 }
 
@@ -222,6 +242,19 @@ void CSendScheduler::ReplayKeptOutcomes()
         qCInfo(lcSend, "The kept outcome of message %d is stored now", messageId);
         m_host.OutcomeRecorded(messageId);
     }
+    std::erase_if(m_claimsForKept, [this](const auto& group) {
+        if (KeepsOutcomeOf(group.first))
+            return false;
+        m_claims.Release(group.first, group.second);
+        return true;
+    });
+}
+
+bool CSendScheduler::KeepsOutcomeOf(std::int32_t messageId) const
+{
+    const auto kept = m_journal.Recipients();
+    return std::any_of(kept.begin(), kept.end(),
+        [messageId](const auto& recipient) { return recipient.first == messageId; });
 }
 
 void CSendScheduler::SendEnded(std::uint64_t sendNumber, const QString& lineFault)
@@ -232,7 +265,11 @@ void CSendScheduler::SendEnded(std::uint64_t sendNumber, const QString& lineFaul
     const RunningSend send = ended->second;
     m_running.erase(ended);
     m_rules.inFlight.erase(send.group);
-    m_claims.Release(send.group.first, send.group.second);
+    // Another dispatcher would page a kept recipient again, as only this one knows of it.
+    if (m_claimsForKept.contains(send.group) || KeepsOutcomeOf(send.group.first))
+        m_claimsForKept.insert(send.group);
+    else
+        m_claims.Release(send.group.first, send.group.second);
     if (send.line.isEmpty())
         CarrierFaultEnded(send, lineFault);
     else

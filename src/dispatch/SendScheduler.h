@@ -9,10 +9,12 @@
 #include <QStringList>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <optional>
 
 class CModemList;
 class CQuillpostDoc;
+class QTimer;
 
 // How many sends may run at once, and through what.
 struct SendCapacity
@@ -71,11 +73,20 @@ class CSendScheduler
 {
 public:
     static constexpr int kIntervalMs = 5000;
+    // How soon a run follows a change a database server told of: changes told close
+    // together are read once, and an operator at another desk sees them within a second.
+    static constexpr int kToldChangeDelayMs = 500;
+
+    // Brings the run the single-shot timer waits for forward to kToldChangeDelayMs; a
+    // timer not running means a run is under way, which reads the change.
+    static void BringRunForward(QTimer& timer);
 
     // `holderName` tells other programs who holds the lock, e.g. "quillpost --headless".
     CSendScheduler(ISchedulerHost& host, QString holderName);
 
     void Run();
+    // The host's interval between runs, when it is not kIntervalMs.
+    void SetRunIntervalMs(int intervalMs);
     // Takes the lock unless it is held, or lets it go when this program cannot send and
     // no send of its own is running; the host hears whenever that changes. A program
     // calls it at start to show at once who sends.
@@ -97,9 +108,14 @@ private:
         std::pair<std::int32_t, std::int32_t> group; // (message ID, provider ID)
     };
 
+    // A dispatcher on a server takes back its claims at its first run after the server
+    // restarted; no dispatcher claims anything new until this many runs have passed.
+    static constexpr int kClaimGraceRuns = 3;
+
     bool CouldSend(const SendCapacity& capacity) const;
     bool HoldDispatcherLock(bool couldSend);
     void ReplayKeptOutcomes();
+    bool KeepsOutcomeOf(std::int32_t messageId) const;
     void StartDueSends(CQuillpostDoc& doc, const SendCapacity& capacity);
     // On a server: claims the order's group and reads its rows again; the order as it
     // stands now, or nothing when another dispatcher has it or its rows are done.
@@ -120,6 +136,8 @@ private:
     ISchedulerHost& m_host;
     CDispatcherLock m_lock;
     CGroupClaims m_claims;
+    // Groups whose send ended with outcomes kept in the journal: claimed until stored.
+    std::set<std::pair<std::int32_t, std::int32_t>> m_claimsForKept;
     COutcomeJournal m_journal;
     // The settled recipients are the journal's, taken afresh at every run.
     SendChoiceRules m_rules;

@@ -143,6 +143,7 @@ CDaoException DaoExceptionFromSqlError(const QSqlError& error, const QString& co
 DaoConnection::DaoConnection(const QString& path, Mode mode)
     : m_path(AbsoluteDatabaseName(path))
     , m_connectionName(nextConnectionName())
+    , m_strDisplayName(m_path)
 {
     if (IsPostgresUri(path)) {
         OpenServer(path);
@@ -192,6 +193,7 @@ void DaoConnection::OpenServer(const QString& uri)
     if (!location)
         throw CDaoException(CDaoException::Kind::NotADatabase, error);
     m_bOnServer = true;
+    m_strDisplayName = location->Display();
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
     m_database.setHostName(location->host);
     if (location->port)
@@ -259,7 +261,7 @@ void DaoConnection::RequireQuillpostTables()
         throw CDaoException(CDaoException::Kind::MissingTableOrColumn,
             QStringLiteral("%1 lacks some of Quillpost's tables or columns, so Quillpost does not "
                            "write to it (quillpost-db check lists what is missing).")
-                .arg(m_path));
+                .arg(m_strDisplayName));
     // Written only to a file that is about to be written to anyway.
     EnsureQuillpostIndexes(*this);
     m_bTablesChecked = true;

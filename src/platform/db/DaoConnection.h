@@ -70,6 +70,8 @@ public:
     QSqlQuery& ExecuteRepeated(
         const QString& sql, const QVariantList& values, const QString& failureContext);
     const QString& path() const { return m_path; }
+    // The database as messages name it: a server's address never shows its password.
+    const QString& DisplayName() const { return m_strDisplayName; }
     // Whether statements may be stepped with the program's own SQLite on this
     // connection's handle (SqliteLibrary.h).
     bool SharesLinkedSqlite() const { return m_bSharesLinkedSqlite; }
@@ -92,6 +94,7 @@ private:
 
     QString m_path;
     QString m_connectionName;
+    QString m_strDisplayName;
     QSqlDatabase m_database;
     std::unordered_map<QString, QSqlQuery> m_repeated;
     bool m_bTablesChecked = false;

@@ -72,7 +72,7 @@ void CDaoWorkspace::CommitTrans()
     }
     try {
         run(QStringLiteral("COMMIT"),
-            QStringLiteral("Cannot commit the transaction on %1").arg(m_connection->path()));
+            QStringLiteral("Cannot commit the transaction on %1").arg(m_connection->DisplayName()));
     } catch (const CDaoException&) {
         Rollback();
         throw;

@@ -94,7 +94,7 @@ QSet<QString> serverTables(DaoConnection& connection)
     QSqlQuery query = connection.Execute(
         QStringLiteral("SELECT lower(table_name) FROM information_schema.tables "
                        "WHERE table_schema = current_schema()"),
-        {}, QStringLiteral("Cannot read the tables of %1").arg(connection.path()));
+        {}, QStringLiteral("Cannot read the tables of %1").arg(connection.DisplayName()));
     QSet<QString> tables;
     while (query.next())
         tables.insert(query.value(0).toString());
@@ -106,7 +106,7 @@ QSet<QString> serverTables(DaoConnection& connection)
 void createServerTables(const QString& uri)
 {
     DaoConnection connection(uri);
-    const QString where = connection.path();
+    const QString where = connection.DisplayName();
     const QSet<QString> existing = serverTables(connection);
     for (const SchemaTable& table : QuillpostSchema()) {
         if (existing.contains(table.name.toLower()))
@@ -177,7 +177,7 @@ bool tableExists(DaoConnection& connection, const QString& table)
     return connection
         .Execute(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? "
                                 "COLLATE NOCASE"),
-            { table }, QStringLiteral("Cannot read the tables of %1").arg(connection.path()))
+            { table }, QStringLiteral("Cannot read the tables of %1").arg(connection.DisplayName()))
         .next();
 }
 
@@ -344,7 +344,7 @@ void EnsureSendLogTable(DaoConnection& connection)
     if (connection.IsOnServer() && HoldsSendLog(connection))
         return;
     connection.Execute(createStatement(SendLogSchema(), true, connection.IsOnServer()), {},
-        QStringLiteral("Cannot create the send log in %1").arg(connection.path()));
+        QStringLiteral("Cannot create the send log in %1").arg(connection.DisplayName()));
 }
 
 void CreateQuillpostDatabase(const QString& path)
@@ -385,7 +385,7 @@ void EnsureQuillpostIndexes(DaoConnection& connection)
     if (!query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND "
                                    "name = 'MessagesByMessageId'"))) {
         qCInfo(lcDatabase, "Cannot look for the index of messages in %s: %s",
-            qUtf8Printable(connection.path()), qUtf8Printable(query.lastError().text()));
+            qUtf8Printable(connection.DisplayName()), qUtf8Printable(query.lastError().text()));
         return;
     }
     if (query.next())
@@ -394,7 +394,7 @@ void EnsureQuillpostIndexes(DaoConnection& connection)
     // Only a matter of speed: a file that is locked or read-only just goes without.
     if (!query.exec(messagesByMessageIdStatement()))
         qCInfo(lcDatabase, "The database %s goes without its index of messages for now: %s",
-            qUtf8Printable(connection.path()), qUtf8Printable(query.lastError().text()));
+            qUtf8Printable(connection.DisplayName()), qUtf8Printable(query.lastError().text()));
 }
 
 bool HoldsSendLog(DaoConnection& connection)
@@ -417,9 +417,13 @@ bool HoldsQuillpostTables(DaoConnection& connection)
             query.addBindValue(table.name);
             read = query.exec();
         }
+        // A server that cannot be asked says nothing about its tables.
+        if (!read && connection.IsOnServer())
+            throw DaoExceptionFromSqlError(query.lastError(),
+                QStringLiteral("Cannot read the tables of %1").arg(connection.DisplayName()));
         if (!read) {
             qCWarning(lcDatabase, "Cannot read the columns of %s in %s: %s",
-                qUtf8Printable(table.name), qUtf8Printable(connection.path()),
+                qUtf8Printable(table.name), qUtf8Printable(connection.DisplayName()),
                 qUtf8Printable(query.lastError().text()));
             return false;
         }

@@ -34,30 +34,47 @@ bool CDatabaseWatch::HasChanged()
     return changed;
 }
 
+// A server that cannot be reached counts as a change once, as a file that cannot be
+// read does; so does reaching it again, since changes made meanwhile were not told.
 bool CDatabaseWatch::ServerChanged(const QString& uri)
 {
     if (m_connection && (m_opened.path != uri || !m_connection->database().isOpen()))
         Close();
-    if (!m_connection) {
-        if (!Open(Sight { uri, 0, 0, std::nullopt }))
-            return true;
-        QSqlDriver* driver = m_connection->database().driver();
-        if (!driver->subscribeToNotification(QString::fromLatin1(kChangeChannel))) {
-            qCDebug(lcDatabase, "Cannot listen for changes of %s", qUtf8Printable(uri));
-            Close();
-            return true;
-        }
-        m_notices = std::make_shared<int>(0);
-        QObject::connect(driver, &QSqlDriver::notification,
-            [notices = std::weak_ptr<int>(m_notices)] {
-                if (const std::shared_ptr<int> count = notices.lock())
-                    ++*count;
-            });
-        return true;
+    if (m_connection) {
+        const bool changed = *m_notices > 0;
+        *m_notices = 0;
+        return changed;
     }
-    const bool changed = *m_notices > 0;
-    *m_notices = 0;
-    return changed;
+    const bool wasListening = m_bListening;
+    m_bListening = Listen(uri);
+    if (m_bListening && !m_strServerFault.isEmpty())
+        qCInfo(lcDatabase, "The database server answers again: %s", qUtf8Printable(uri));
+    if (m_bListening)
+        m_strServerFault.clear();
+    return m_bListening || wasListening || !m_bLooked;
+}
+
+bool CDatabaseWatch::Listen(const QString& uri)
+{
+    if (!Open(Sight { uri, 0, 0, std::nullopt }))
+        return false;
+    QSqlDriver* driver = m_connection->database().driver();
+    if (!driver->subscribeToNotification(QString::fromLatin1(kChangeChannel))) {
+        m_strServerFault = driver->lastError().text();
+        qCDebug(lcDatabase, "Cannot listen for changes of %s", qUtf8Printable(uri));
+        Close();
+        return false;
+    }
+    m_notices = std::make_shared<int>(0);
+    QObject::connect(driver, &QSqlDriver::notification,
+        [notices = std::weak_ptr<int>(m_notices), told = m_told] {
+            if (const std::shared_ptr<int> count = notices.lock()) {
+                ++*count;
+                if (told)
+                    told();
+            }
+        });
+    return true;
 }
 
 // The stat comes before the opening: should the file be replaced in between, the next
@@ -100,6 +117,8 @@ bool CDatabaseWatch::Open(const Sight& file)
     try {
         m_connection = std::make_unique<DaoConnection>(file.path);
     } catch (const CDaoException& failure) {
+        if (IsPostgresUri(file.path))
+            m_strServerFault = failure.reason();
         qCDebug(lcDatabase, "Cannot watch %s: %s", qUtf8Printable(file.path), failure.what());
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,8 +17,8 @@ class DaoConnection;
 // another file taking its place, which the open connection would not see.
 //
 // A database on a PostgreSQL server tells its changes itself: the watch listens on its
-// change channel, and counts what the event loop delivered since the last look. Its
-// session lost counts as a change, and the next look listens anew.
+// change channel, and counts what the event loop delivered since the last look. A lost
+// session is noticed at the next look, which listens anew.
 class CDatabaseWatch
 {
 public:
@@ -30,6 +31,12 @@ public:
     // that cannot be read counts as changed once, not at every look, so that the
     // reload's message about it is not repeated.
     bool HasChanged();
+    // Called from the event loop as soon as a server tells of a change, so that the
+    // program can look at once rather than at its next run; a file tells nothing.
+    // Why the database's server could not be reached at the last look; empty while it
+    // answers, and always for a file.
+    const QString& ServerFault() const { return m_strServerFault; }
+    void SetChangeToldHandler(std::function<void()> told) { m_told = std::move(told); }
 
 private:
     // What one look saw; two looks that see the same saw no change. Every new opening
@@ -46,6 +53,7 @@ private:
 
     Sight Look();
     bool ServerChanged(const QString& uri);
+    bool Listen(const QString& uri);
     std::optional<std::int64_t> DataVersion();
     bool Open(const Sight& file);
     void Close();
@@ -54,5 +62,8 @@ private:
     std::shared_ptr<int> m_notices; // changes the server told since the last look
     Sight m_opened; // the file the connection is open on, with no version
     Sight m_seen;
+    std::function<void()> m_told;
     bool m_bLooked = false;
+    bool m_bListening = false; // the server was reached at the last look
+    QString m_strServerFault;
 };
