@@ -166,10 +166,19 @@ void CQuillpostDoc::ReloadAll()
         // What was read before the failure stays; the next reload starts afresh. The
         // operator's message is the one they know; the reason goes to the log.
         qCWarning(lcDatabase, "The tables were read only in part: %s", failure.what());
-        Prompt::current().inform(IsPostgresUri(CDaoRecordset::DefaultDatabasePath())
-                ? ServerUnreachableMessage(failure.reason())
-                : LoadFailedMessage);
+        Prompt::current().inform(LoadFailureMessage(failure.reason()));
     }
+}
+
+// A file's trouble is told in the words operators know; a server's says what it is, as
+// there is no working directory to check.
+QString CQuillpostDoc::LoadFailureMessage(const QString& reason) const
+{
+    if (!IsPostgresUri(CDaoRecordset::DefaultDatabasePath()))
+        return LoadFailedMessage;
+    if (!m_watch.ServerFault().isEmpty())
+        return ServerUnreachableMessage(reason);
+    return QStringLiteral("%1\n\n%2").arg(LoadFailedMessage, reason);
 }
 
 bool CQuillpostDoc::ReloadMessage(std::int32_t messageId)

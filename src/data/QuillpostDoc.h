@@ -54,6 +54,8 @@ public:
     std::vector<std::unique_ptr<CServiceProvider>> m_providers;
 
 private:
+    QString LoadFailureMessage(const QString& reason) const;
+
     std::function<void()> m_contentsDeleted;
     CDatabaseWatch m_watch;
 };
