@@ -5,10 +5,18 @@
 #include "platform/db/DaoRecordset.h"
 
 #include <QSqlQuery>
+#include <algorithm>
 
 CGroupClaims::CGroupClaims(int graceMs)
-    : m_nGraceMs(graceMs)
 {
+    SetGraceMs(graceMs);
+}
+
+// However short the runs, a restarted server is not up long before the first dispatcher
+// reaches it again.
+void CGroupClaims::SetGraceMs(int graceMs)
+{
+    m_nGraceMs = std::max(graceMs, kLeastGraceMs);
 }
 
 CGroupClaims::~CGroupClaims() = default;

@@ -25,7 +25,9 @@ class CGroupClaims
 {
 public:
     explicit CGroupClaims(int graceMs);
-    void SetGraceMs(int graceMs) { m_nGraceMs = graceMs; }
+    static constexpr int kLeastGraceMs = 2000;
+
+    void SetGraceMs(int graceMs);
     ~CGroupClaims();
     CGroupClaims(const CGroupClaims&) = delete;
     CGroupClaims& operator=(const CGroupClaims&) = delete;
@@ -44,7 +46,7 @@ private:
     bool Lock(std::int32_t messageId, std::int32_t providerId);
     void ClaimAgain();
 
-    int m_nGraceMs;
+    int m_nGraceMs = 0;
     std::unique_ptr<DaoConnection> m_connection;
     QString m_strDatabase;
     QString m_strLastFailure;
