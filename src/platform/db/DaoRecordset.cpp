@@ -96,6 +96,23 @@ const std::vector<DaoColumn>& CDaoRecordset::columns()
     return m_columns;
 }
 
+// A server hands its timestamps to Qt as local times, and one in the hour the clocks
+// skip then reads as no time at all; read as text, every stored time reads as it was
+// written, as SQLite's do.
+QString CDaoRecordset::selectList(const DaoConnection& connection) const
+{
+    if (!connection.IsOnServer())
+        return columnList();
+    QStringList names;
+    for (const DaoColumn& column : m_columns) {
+        const QString name = QuotedIdentifier(column.name);
+        names.append(column.type == DaoColumnType::DateTime
+                ? QStringLiteral("CAST(%1 AS text) AS %1").arg(name)
+                : name);
+    }
+    return names.join(QLatin1String(", "));
+}
+
 QString CDaoRecordset::tableName() const
 {
     if (!m_tableName.isEmpty())
@@ -127,7 +144,7 @@ void CDaoRecordset::Open(OpenType type)
     if (!m_strFilter.isEmpty())
         filter = ParseDaoCriteria(m_strFilter, m_columns);
     const QString sql = QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY %4")
-                            .arg(columnList(), QuotedIdentifier(tableName()),
+                            .arg(selectList(*connection), QuotedIdentifier(tableName()),
                                 filter.condition.isEmpty()
                                     ? QString()
                                     : QStringLiteral("WHERE ") + filter.condition,

@@ -98,6 +98,8 @@ private:
     const std::vector<DaoColumn>& columns();
     QString tableName() const;
     QString columnList() const;
+    // The columns as a SELECT on this connection reads them.
+    QString selectList(const DaoConnection& connection) const;
     void requireOpen() const;
     void requireSnapshot() const;
     QString databasePath() const;

@@ -173,7 +173,7 @@ CDaoRecordset::Row CDaoRecordset::insertAndReadBack(const std::vector<DaoFieldVa
         // Read the row back, so that the columns not set hold what the database gave.
         QSqlQuery& query
             = m_connection->ExecuteRepeated(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                                                .arg(columnList(), QuotedIdentifier(tableName()),
+                                                .arg(selectList(*m_connection), QuotedIdentifier(tableName()),
                                                     QuotedIdentifier(m_columns.front().name)),
                 { static_cast<int>(row.id) }, context);
         // Done with it however this ends: a kept query still reading would hold the file.
