@@ -89,12 +89,21 @@ bool CGroupClaims::Lock(std::int32_t messageId, std::int32_t providerId)
     }
 }
 
+// A session found lost by the claim itself is opened again once, as the server may well
+// be back.
 bool CGroupClaims::TryClaim(std::int32_t messageId, std::int32_t providerId)
 {
-    if (!Connection() || !m_newClaimsFrom.hasExpired() || !Lock(messageId, providerId))
-        return false;
-    m_held.insert({ messageId, providerId });
-    return true;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!Connection() || !m_newClaimsFrom.hasExpired())
+            return false;
+        if (Lock(messageId, providerId)) {
+            m_held.insert({ messageId, providerId });
+            return true;
+        }
+        if (m_connection)
+            return false;
+    }
+    return false;
 }
 
 void CGroupClaims::Release(std::int32_t messageId, std::int32_t providerId)
