@@ -250,7 +250,8 @@ void measureCarrier(
 {
     CarrierSimulator sim(simProgram, c.protocol, workFolder);
     const bool wctp = c.protocol == QLatin1String("wctp");
-    const QString path = QDir(workFolder).filePath(c.protocol + QStringLiteral(".mdb"));
+    // Apart from the SNPP gateway figure's database in the same folder.
+    const QString path = QDir(workFolder).filePath(c.protocol + QStringLiteral("-carrier.mdb"));
     makeCarrierDatabase(path,
         wctp ? QStringLiteral("http://bench@127.0.0.1:%1%2").arg(sim.port()).arg(kWctpPath)
              : QStringLiteral("snpp://127.0.0.1:%1").arg(sim.port()));

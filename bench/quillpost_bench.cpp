@@ -1,11 +1,14 @@
 // Measures what Quillpost's work costs at scale against floors measured in the same run
 // on the same data, and checks that every measured operation did its work. Run by
 // scripts/bench (a Release build): quillpost_bench [--runs N] [--out FOLDER] [--quick].
+// Figure 10 needs a PostgreSQL server installed (scripts/deps installs it); the
+// benchmark starts and stops a throwaway cluster of its own.
 
 #include "BenchCarrier.h"
 #include "BenchDelivery.h"
 #include "BenchLines.h"
 #include "BenchReport.h"
+#include "BenchServer.h"
 #include "BenchSnpp.h"
 #include "BenchSqlite.h"
 
@@ -307,6 +310,7 @@ struct Options
     bool snppOnly = false;
     bool carriersOnly = false;
     bool linesOnly = false;
+    bool serverOnly = false;
     // Figure 9's one line takes this many of the 200 messages; all of them take some 25 min.
     int oneLinePages = 20;
 };
@@ -333,10 +337,12 @@ Options parseOptions(const QStringList& arguments)
             options.carriersOnly = true;
         else if (arguments[i] == QLatin1String("--lines-only"))
             options.linesOnly = true;
+        else if (arguments[i] == QLatin1String("--server-only"))
+            options.serverOnly = true;
         else if (arguments[i] == QLatin1String("--lines-full"))
             options.oneLinePages = 200;
         else
-            BenchFail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--lines-only] [--lines-full] [--profile]"));
+            BenchFail(QStringLiteral("Usage: quillpost_bench [--runs N] [--out FOLDER] [--quick] [--no-delivery] [--delivery-only] [--snpp-only] [--carriers-only] [--lines-only] [--lines-full] [--server-only] [--profile]"));
     }
     return options;
 }
@@ -391,6 +397,10 @@ void runBenchmarks(const Options& options)
         MeasureLines(report, programs, work.path(), options.oneLinePages);
         return;
     }
+    if (options.serverOnly) {
+        MeasureServer(report, options.runs, true);
+        return;
+    }
     const BenchScale large;
     const QString largePath = QDir(work.path()).filePath(QStringLiteral("large.mdb"));
     MakeBenchDatabase(largePath, large);
@@ -413,6 +423,9 @@ void runBenchmarks(const Options& options)
     measureQueueing(report, largePath, options.runs);
     MeasureSnpp(report, work.path());
     MeasureCarriers(report, sim, work.path());
+    // Its dispatchers send for a minute or so; --no-delivery leaves them out, as it
+    // leaves out the deliveries.
+    MeasureServer(report, options.runs, options.delivery);
 
     // The scaling table: the same address book, ever more message rows.
     std::vector<ScalingRow> scaling;
@@ -482,9 +495,11 @@ void runBenchmarks(const Options& options)
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The delivery's modem settings go to a folder of the benchmark's own.
+    // The delivery's modem settings go to a folder of the benchmark's own, and so do the
+    // outcomes a dispatcher on a database server keeps in the user's data folder.
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(QDir(settings.path()).filePath(QStringLiteral("data"))));
     QApplication application(argc, argv);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     try {
