@@ -7,16 +7,21 @@
 
 // A temporary settings folder for the object's lifetime: XDG_CONFIG_HOME and the
 // native user-scope settings path both point at it, so that nothing a test stores
-// reaches the operator's real settings. Make one before the first QSettings is used.
+// reaches the operator's real settings. XDG_DATA_HOME points below it too, for the
+// outcomes a dispatcher on a database server keeps in the user's data folder. Make one
+// before the first QSettings is used.
 class TempSettings
 {
 public:
     TempSettings()
         : m_previous(qgetenv("XDG_CONFIG_HOME"))
         , m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+        , m_previousData(qgetenv("XDG_DATA_HOME"))
+        , m_hadPreviousData(qEnvironmentVariableIsSet("XDG_DATA_HOME"))
     {
         Q_ASSERT(m_dir.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(QDir(m_dir.path()).filePath("data")));
         // QSettings keeps the folder it found first; point it here explicitly as well.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     }
@@ -26,6 +31,10 @@ public:
             qputenv("XDG_CONFIG_HOME", m_previous);
         else
             qunsetenv("XDG_CONFIG_HOME");
+        if (m_hadPreviousData)
+            qputenv("XDG_DATA_HOME", m_previousData);
+        else
+            qunsetenv("XDG_DATA_HOME");
     }
     TempSettings(const TempSettings&) = delete;
     TempSettings& operator=(const TempSettings&) = delete;
@@ -46,4 +55,6 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_previous;
     bool m_hadPrevious = false;
+    QByteArray m_previousData;
+    bool m_hadPreviousData = false;
 };
