@@ -194,22 +194,6 @@ TableWalk walkEveryRow(QSqlDatabase& db)
     return walk;
 }
 
-void checkDocument(const CQuillpostDoc& doc, const BenchScale& scale)
-{
-    std::int64_t rows = 0;
-    for (const auto& message : doc.m_messages)
-        rows += std::int64_t(message->m_recipients.size());
-    if (int(doc.m_users.size()) != scale.users || int(doc.m_groups.size()) != scale.groups
-        || int(doc.m_providers.size()) != scale.providers
-        || int(doc.m_messages.size()) != scale.messages || rows != scale.messageRows())
-        BenchFail(QStringLiteral("ReloadAll on the server read %1 users, %2 groups, %3 providers, "
-                                 "%4 messages, %5 rows")
-                     .arg(doc.m_users.size())
-                     .arg(doc.m_groups.size())
-                     .arg(doc.m_providers.size())
-                     .arg(doc.m_messages.size())
-                     .arg(rows));
-}
 
 void measureReload(BenchReport& report, PostgresCluster& cluster, int runs)
 {
@@ -241,7 +225,7 @@ void measureReload(BenchReport& report, PostgresCluster& cluster, int runs)
                 BenchFail(QStringLiteral("The floor walked %1 rows on the server").arg(walk.rows));
         }));
         reloadTimes.push_back(
-            MedianMs(1, [&] { doc.ReloadAll(); }, [&] { checkDocument(doc, scale); }));
+            MedianMs(1, [&] { doc.ReloadAll(); }, [&] { CheckBenchDocument(doc, scale, QStringLiteral("the server")); }));
     }
     const auto median = [](std::vector<double>& times) {
         std::sort(times.begin(), times.end());

@@ -1,5 +1,7 @@
 #include "BenchSqlite.h"
 
+#include "BenchReport.h"
+#include "data/QuillpostDoc.h"
 #include "platform/db/DatabaseSchema.h"
 
 #include <QElapsedTimer>
@@ -222,4 +224,22 @@ void ExecuteSql(const QString& path, const QString& sql)
 {
     Database db(path);
     db.execute(sql.toUtf8().constData());
+}
+
+void CheckBenchDocument(const CQuillpostDoc& doc, const BenchScale& scale, const QString& source)
+{
+    std::int64_t rows = 0;
+    for (const auto& message : doc.m_messages)
+        rows += std::int64_t(message->m_recipients.size());
+    if (int(doc.m_users.size()) != scale.users || int(doc.m_groups.size()) != scale.groups
+        || int(doc.m_providers.size()) != scale.providers
+        || int(doc.m_messages.size()) != scale.messages || rows != scale.messageRows())
+        BenchFail(QStringLiteral("ReloadAll from %1 read %2 users, %3 groups, %4 providers, "
+                                 "%5 messages, %6 rows")
+                      .arg(source)
+                      .arg(doc.m_users.size())
+                      .arg(doc.m_groups.size())
+                      .arg(doc.m_providers.size())
+                      .arg(doc.m_messages.size())
+                      .arg(rows));
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+class CQuillpostDoc;
+
 // What the benchmark reads and writes with the SQLite C API directly: the large
 // databases it measures on, and the floors the program's own work is held against.
 
@@ -21,6 +23,10 @@ struct BenchScale
 // Every message row is sent or given up, so that nothing is due; user N pages pager
 // 7000000+N through provider N % providers (0, the default, for every 50th).
 void MakeBenchDatabase(const QString& path, const BenchScale& scale);
+
+// Fails the benchmark unless the document holds every row of `scale`; `source` names
+// where it was read from, for the message.
+void CheckBenchDocument(const CQuillpostDoc& doc, const BenchScale& scale, const QString& source);
 
 // Rows and columns seen by a walk through every table.
 struct TableWalk

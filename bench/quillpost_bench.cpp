@@ -49,21 +49,6 @@ std::int64_t heapInUse()
     return std::int64_t(info.uordblks + info.hblkhd);
 }
 
-void checkDocument(const CQuillpostDoc& doc, const BenchScale& scale)
-{
-    std::int64_t rows = 0;
-    for (const auto& message : doc.m_messages)
-        rows += std::int64_t(message->m_recipients.size());
-    if (int(doc.m_users.size()) != scale.users || int(doc.m_groups.size()) != scale.groups
-        || int(doc.m_providers.size()) != scale.providers
-        || int(doc.m_messages.size()) != scale.messages || rows != scale.messageRows())
-        BenchFail(QStringLiteral("ReloadAll read %1 users, %2 groups, %3 providers, %4 messages, %5 rows")
-                 .arg(doc.m_users.size())
-                 .arg(doc.m_groups.size())
-                 .arg(doc.m_providers.size())
-                 .arg(doc.m_messages.size())
-                 .arg(rows));
-}
 
 void checkTree(const QTreeWidget& tree, const BenchScale& scale)
 {
@@ -130,7 +115,7 @@ Sizes measureLoadAndTree(const QString& path, const BenchScale& scale, int runs)
 
     const std::int64_t heapBefore = heapInUse();
     CQuillpostDoc doc;
-    sizes.reloadMs = MedianMs(runs, [&] { doc.ReloadAll(); }, [&] { checkDocument(doc, scale); });
+    sizes.reloadMs = MedianMs(runs, [&] { doc.ReloadAll(); }, [&] { CheckBenchDocument(doc, scale, QStringLiteral("the SQLite file")); });
     sizes.documentBytes = heapInUse() - heapBefore;
 
     const std::int64_t treeBefore = heapInUse();
@@ -159,7 +144,7 @@ void measureScheduler(BenchReport& report, const QString& path, const BenchScale
     CDaoRecordset::SetDefaultDatabaseName(path);
     CQuillpostDoc doc;
     doc.ReloadAll();
-    checkDocument(doc, scale);
+    CheckBenchDocument(doc, scale, QStringLiteral("the SQLite file"));
     std::optional<SendOrder> order;
     const double idleMs = MedianMs(runs * 4, [&] { order = schedulerRun(doc); }, [&] {
         if (order)
@@ -361,7 +346,7 @@ void runOnceForProfiler()
     CDaoRecordset::SetDefaultDatabaseName(path);
     CQuillpostDoc doc;
     doc.ReloadAll();
-    checkDocument(doc, scale);
+    CheckBenchDocument(doc, scale, QStringLiteral("the SQLite file"));
     CQuillpostTreeView view(doc);
     view.RefreshTree();
     checkTree(view, scale);

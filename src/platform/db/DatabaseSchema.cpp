@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <functional>
 
 namespace {
 
@@ -181,24 +182,20 @@ bool tableExists(DaoConnection& connection, const QString& table)
         .next();
 }
 
-QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
+// A column as a database declares it.
+struct FoundColumn
 {
-    QSqlQuery query(connection.database());
-    if (!query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table.name)))
-        throw DaoExceptionFromSqlError(
-            query.lastError(), QStringLiteral("Cannot read table %1").arg(table.name));
-    struct Found
-    {
-        QString type;
-        bool primaryKey;
-    };
-    QHash<QString, Found> found;
-    while (query.next())
-        found.insert(query.value(1).toString().toLower(),
-            { query.value(2).toString(), query.value(5).toInt() == 1 });
+    QString type;
+    bool numbered; // SQLite: part of the primary key; a server: numbered by itself
+};
+
+// What a table lacks, column by column, whatever the database; `counterProblem` says
+// what is wrong with a Counter column's numbering, if anything.
+QStringList columnProblems(const SchemaTable& table, const QHash<QString, FoundColumn>& found,
+    const std::function<QString(const SchemaColumn&, const FoundColumn&)>& counterProblem)
+{
     if (found.isEmpty())
         return { QStringLiteral("The table %1 is missing.").arg(table.name) };
-
     QStringList problems;
     for (const SchemaColumn& column : table.columns) {
         const auto it = found.constFind(column.name.toLower());
@@ -214,21 +211,33 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
                 QStringLiteral("The column %1 of table %2 is declared %3, not as a whole number.")
                     .arg(column.name, table.name,
                         it->type.isEmpty() ? QStringLiteral("without a type") : it->type));
-        if (column.type == DaoColumnType::Counter
-            && !(it->primaryKey
-                && it->type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0))
-            problems.append(
-                QStringLiteral("The column %1 of table %2 is not numbered automatically "
-                               "(it must be INTEGER PRIMARY KEY).")
-                    .arg(column.name, table.name));
-        else if (column.type == DaoColumnType::Counter
-            && !numbersWithoutReuse(connection, table.name))
-            problems.append(
-                QStringLiteral("The column %1 of table %2 is not declared AUTOINCREMENT, so the "
-                               "ID of a deleted row would be given to the next new row.")
-                    .arg(column.name, table.name));
+        const QString counter
+            = column.type == DaoColumnType::Counter ? counterProblem(column, *it) : QString();
+        if (!counter.isEmpty())
+            problems.append(counter.arg(column.name, table.name));
     }
     return problems;
+}
+
+QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
+{
+    QSqlQuery query(connection.database());
+    if (!query.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table.name)))
+        throw DaoExceptionFromSqlError(
+            query.lastError(), QStringLiteral("Cannot read table %1").arg(table.name));
+    QHash<QString, FoundColumn> found;
+    while (query.next())
+        found.insert(query.value(1).toString().toLower(),
+            { query.value(2).toString(), query.value(5).toInt() == 1 });
+    return columnProblems(table, found, [&](const SchemaColumn&, const FoundColumn& it) {
+        if (!it.numbered || it.type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
+            return QStringLiteral("The column %1 of table %2 is not numbered automatically "
+                                  "(it must be INTEGER PRIMARY KEY).");
+        if (!numbersWithoutReuse(connection, table.name))
+            return QStringLiteral("The column %1 of table %2 is not declared AUTOINCREMENT, so "
+                                  "the ID of a deleted row would be given to the next new row.");
+        return QString();
+    });
 }
 
 // The same checks on a server's table, from the information schema.
@@ -239,39 +248,17 @@ QStringList serverTableProblems(DaoConnection& connection, const SchemaTable& ta
                        "coalesce(column_default, '') FROM information_schema.columns "
                        "WHERE table_schema = current_schema() AND lower(table_name) = lower(?)"),
         { table.name }, QStringLiteral("Cannot read table %1").arg(table.name));
-    struct Found
-    {
-        QString type;
-        bool numbered;
-    };
-    QHash<QString, Found> found;
+    QHash<QString, FoundColumn> found;
     while (query.next())
         found.insert(query.value(0).toString(),
             { query.value(1).toString(),
                 query.value(2).toString() == QLatin1String("YES")
                     || query.value(3).toString().startsWith(QLatin1String("nextval(")) });
-    if (found.isEmpty())
-        return { QStringLiteral("The table %1 is missing.").arg(table.name) };
-    QStringList problems;
-    for (const SchemaColumn& column : table.columns) {
-        const auto it = found.constFind(column.name.toLower());
-        if (it == found.constEnd()) {
-            problems.append(
-                QStringLiteral("The table %1 has no column %2.").arg(table.name, column.name));
-            continue;
-        }
-        const bool numeric
-            = column.type == DaoColumnType::Counter || column.type == DaoColumnType::Long;
-        if (numeric && !hasIntegerAffinity(it->type))
-            problems.append(
-                QStringLiteral("The column %1 of table %2 is declared %3, not as a whole number.")
-                    .arg(column.name, table.name, it->type));
-        if (column.type == DaoColumnType::Counter && !it->numbered)
-            problems.append(QStringLiteral("The column %1 of table %2 is not numbered "
-                                           "automatically (it must be an identity column).")
-                                .arg(column.name, table.name));
-    }
-    return problems;
+    return columnProblems(table, found, [](const SchemaColumn&, const FoundColumn& it) {
+        return it.numbered ? QString()
+                           : QStringLiteral("The column %1 of table %2 is not numbered "
+                                            "automatically (it must be an identity column).");
+    });
 }
 
 QStringList serverDatabaseProblems(const QString& uri)
