@@ -150,10 +150,10 @@ int RunHeadlessDispatcher(const ProgramOptions& options)
     const QStringList lines = named.isEmpty() ? AppSettings::ReadSendLines() : named;
     if (lines.size() > 1)
         logLine(QStringLiteral("Dispatching from %1 through the lines \"%2\".")
-                    .arg(database, lines.join(QStringLiteral("\", \""))));
+                    .arg(DisplayDatabaseName(database), lines.join(QStringLiteral("\", \""))));
     else
         logLine(QStringLiteral("Dispatching from %1 with the modem \"%2\".")
-                    .arg(database, lines.value(0, modemName)));
+                    .arg(DisplayDatabaseName(database), lines.value(0, modemName)));
     if (lines.isEmpty() && modemName.isEmpty())
         logLine(QStringLiteral("No modem is chosen: providers reached by URL are paged all the "
                                "same, but messages to providers that are dialled wait until a "

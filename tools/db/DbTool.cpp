@@ -135,7 +135,7 @@ int init(const QStringList& arguments, QTextStream& out, QTextStream& err)
             return 1;
         }
     }
-    out << "Created " << path << (demo ? " with demo data" : "") << ".\n";
+    out << "Created " << DisplayDatabaseName(path) << (demo ? " with demo data" : "") << ".\n";
     return 0;
 }
 
@@ -147,10 +147,10 @@ int check(const QStringList& arguments, QTextStream& out, QTextStream& err)
     const QString path = arguments.isEmpty() ? defaultFile() : arguments.front();
     const QStringList problems = FindDatabaseProblems(path);
     if (problems.isEmpty()) {
-        out << path << " is a usable Quillpost database.\n";
+        out << DisplayDatabaseName(path) << " is a usable Quillpost database.\n";
         return 0;
     }
-    out << path << " is not a usable Quillpost database:\n";
+    out << DisplayDatabaseName(path) << " is not a usable Quillpost database:\n";
     for (const QString& problem : problems)
         out << "  " << problem << '\n';
     return 1;
@@ -176,7 +176,7 @@ void printLog(const QString& path, QTextStream& out)
         QStringLiteral("SELECT L.AttemptTime, L.MessageId, L.Recipient, U.Name, L.PagerId, "
                        "L.Provider, L.Outcome, L.TerminalLine FROM SendLog L LEFT JOIN Users U "
                        "ON U.ID = L.Recipient ORDER BY L.ID"),
-        {}, QStringLiteral("Cannot read the send log of %1").arg(path));
+        {}, QStringLiteral("Cannot read the send log of %1").arg(DisplayDatabaseName(path)));
     while (rows.next()) {
         QStringList fields;
         for (int column = 0; column < 8; ++column)
@@ -218,7 +218,7 @@ void storeAccessNumber(const QString& path, const QString& provider, const QStri
 {
     DaoConnection connection(path);
     connection.RequireQuillpostTables();
-    const QString context = QStringLiteral("Cannot change the access number in %1").arg(path);
+    const QString context = QStringLiteral("Cannot change the access number in %1").arg(DisplayDatabaseName(path));
     QSqlQuery count = connection.Execute(
         QStringLiteral("SELECT COUNT(*) FROM ServiceProviders WHERE ServiceName = ?"), { provider },
         context);

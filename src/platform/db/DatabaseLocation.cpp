@@ -195,3 +195,12 @@ std::optional<DatabaseLocation> ReadDatabaseLocation(const QString& text, QStrin
     }
     return location;
 }
+
+QString DisplayDatabaseName(const QString& text)
+{
+    if (!IsPostgresUri(text))
+        return text;
+    QString error;
+    const std::optional<DatabaseLocation> location = ReadDatabaseLocation(text, error);
+    return location ? location->Display() : WithoutPassword(text);
+}

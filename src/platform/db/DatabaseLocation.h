@@ -37,6 +37,9 @@ struct DatabaseLocation
 // True when the text is a PostgreSQL URI rather than a file name.
 bool IsPostgresUri(const QString& text);
 
+// A database name as messages show it: a server's URI without its password.
+QString DisplayDatabaseName(const QString& text);
+
 // A database name as the layer keeps it: a URI as it is, a file by its absolute path
 // (relative to the working directory).
 QString AbsoluteDatabaseName(const QString& name);
