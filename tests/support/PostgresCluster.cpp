@@ -1,11 +1,16 @@
 #include "PostgresCluster.h"
 
 #include <QCollator>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <algorithm>
+#include <csignal>
 #include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +64,11 @@ QString PostgresCluster::DataFolder() const
     return m_dir.filePath(QStringLiteral("data"));
 }
 
+QString PostgresCluster::LogPath() const
+{
+    return m_dir.filePath(QStringLiteral("server.log"));
+}
+
 QString PostgresCluster::SocketFolder() const
 {
     return m_dir.path();
@@ -110,18 +120,67 @@ bool PostgresCluster::Start()
                 QStringLiteral("--locale=C"), QStringLiteral("--no-sync") }))
         return false;
     m_initialised = true;
-    // Only the socket in the cluster's own folder; fsync off, as nothing must survive
-    // the machine.
-    const QString options = QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' "
-                                           "-c fsync=off -c full_page_writes=off")
-                                .arg(SocketFolder());
-    if (!Run(QStringLiteral("pg_ctl"),
-            { QStringLiteral("--pgdata=") + DataFolder(), QStringLiteral("--wait"),
-                QStringLiteral("--log=") + m_dir.filePath(QStringLiteral("server.log")),
-                QStringLiteral("--options=") + options, QStringLiteral("start") }))
+    if (!StartServer())
         return false;
     m_running = true;
     return CreateDatabase(QStringLiteral("quillpost"));
+}
+
+// The server runs in the foreground as this program's child (pg_ctl would detach it),
+// the parent-death signal set in the child just before it becomes the server: however
+// this program ends, the kernel kills the server, and its sessions end with it. The
+// user is changed by system calls of the child's own, not by the C library's, which
+// would try to reach the threads of this program; and before the signal is set, since a
+// change of user clears it.
+bool PostgresCluster::StartServer()
+{
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (const passwd* user = m_asPostgres ? getpwnam("postgres") : nullptr) {
+        uid = user->pw_uid;
+        gid = user->pw_gid;
+    }
+    const bool asPostgres = m_asPostgres;
+    const pid_t parent = getpid();
+    const qint64 logStart = QFileInfo(LogPath()).size(); // what this start says follows
+    m_server = std::make_unique<QProcess>();
+    m_server->setProcessChannelMode(QProcess::MergedChannels);
+    m_server->setStandardOutputFile(LogPath(), QIODevice::Append);
+    m_server->setWorkingDirectory(m_dir.path());
+    m_server->setChildProcessModifier([asPostgres, uid, gid, parent] {
+        if (asPostgres
+            && (syscall(SYS_setgroups, 0, nullptr) != 0
+                || syscall(SYS_setresgid, gid, gid, gid) != 0
+                || syscall(SYS_setresuid, uid, uid, uid) != 0))
+            _exit(126);
+        // A parent gone before the signal was set would never send it.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(126);
+    });
+    // Only the socket in the cluster's own folder; fsync off, as nothing must survive
+    // the machine.
+    m_server->start(m_binFolder + QStringLiteral("/postgres"),
+        { QStringLiteral("-D"), DataFolder(), QStringLiteral("-c"),
+            QStringLiteral("listen_addresses="), QStringLiteral("-c"),
+            QStringLiteral("unix_socket_directories=") + SocketFolder(), QStringLiteral("-c"),
+            QStringLiteral("fsync=off"), QStringLiteral("-c"),
+            QStringLiteral("full_page_writes=off") });
+    const QDeadlineTimer deadline(kProgramMs);
+    m_server->waitForStarted(kProgramMs);
+    while (m_server->state() == QProcess::Running && !deadline.hasExpired()) {
+        if (Run(QStringLiteral("pg_isready"),
+                { QStringLiteral("--host=") + SocketFolder(),
+                    QStringLiteral("--username=quillpost"), QStringLiteral("--quiet") }))
+            return true;
+        m_server->waitForFinished(50); // a server that cannot start ends meanwhile
+    }
+    QFile log(LogPath());
+    if (log.open(QIODevice::ReadOnly))
+        log.seek(logStart);
+    m_error = QStringLiteral("The server did not start: %1")
+                  .arg(QString::fromLocal8Bit(log.read(4000)).trimmed());
+    m_server.reset(); // kills it, when it is still running
+    return false;
 }
 
 void PostgresCluster::Stop()
@@ -129,9 +188,14 @@ void PostgresCluster::Stop()
     if (!m_running)
         return;
     m_running = false;
-    Run(QStringLiteral("pg_ctl"),
-        { QStringLiteral("--pgdata=") + DataFolder(), QStringLiteral("--mode=immediate"),
-            QStringLiteral("--wait"), QStringLiteral("stop") });
+    // SIGQUIT is the server's immediate shutdown: every session ends at once, as in a
+    // crash, and the next start recovers.
+    ::kill(pid_t(m_server->processId()), SIGQUIT);
+    if (!m_server->waitForFinished(kProgramMs)) {
+        m_server->kill();
+        m_server->waitForFinished(kProgramMs);
+    }
+    m_server.reset();
 }
 
 bool PostgresCluster::CreateDatabase(const QString& name)
