@@ -48,8 +48,11 @@ bool GiveToPostgres(const QString& folder)
 
 } // namespace
 
+// In /tmp whatever TMPDIR says: the server's user must reach the folder through its
+// parents, and the socket's path must stay within the 107 bytes a Unix socket takes.
 PostgresCluster::PostgresCluster()
-    : m_binFolder(ServerBinFolder())
+    : m_dir(QStringLiteral("/tmp/quillpost-cluster-XXXXXX"))
+    , m_binFolder(ServerBinFolder())
     , m_asPostgres(geteuid() == 0)
 {
 }
