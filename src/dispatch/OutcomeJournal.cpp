@@ -54,9 +54,7 @@ QString COutcomeJournal::JournalPath(const QString& databasePath)
 {
     if (!IsPostgresUri(databasePath))
         return databasePath + QStringLiteral(".outcomes");
-    QString error;
-    const std::optional<DatabaseLocation> location = ReadDatabaseLocation(databasePath, error);
-    const QByteArray name = (location ? location->Display() : databasePath).toUtf8();
+    const QByteArray name = DisplayDatabaseName(databasePath).toUtf8();
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
         + QStringLiteral("/Quillpost");
     QDir().mkpath(folder);
