@@ -2,7 +2,6 @@
 
 #include "platform/db/DaoException.h"
 
-#include <QDateTime>
 #include <limits>
 
 // Brackets, not double quotes: SQLite reads a double-quoted name that matches no
@@ -42,11 +41,8 @@ DaoFieldValue DaoValueFromSql(
     case DaoColumnType::DateTime: {
         if (value.isNull())
             return COleDateTime();
-        // A server hands its timestamps over as date and time values, SQLite as text.
-        const QString text = value.typeId() == QMetaType::QDateTime
-            ? value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-            : value.toString();
-        const std::optional<COleDateTime> dateTime = COleDateTime::FromText(text);
+        // Both databases hand dates over as text (a server's are selected as text).
+        const std::optional<COleDateTime> dateTime = COleDateTime::FromText(value.toString());
         if (!dateTime)
             throw unusable(
                 QStringLiteral("\"%1\", which is not a date and time").arg(value.toString()));

@@ -81,11 +81,9 @@ QString createStatement(const SchemaTable& table, bool ifMissing, bool onServer 
 
 // A message's rows are looked up by MessageId after every recorded result; without
 // an index each lookup reads the whole Messages table.
-QString messagesByMessageIdStatement(bool onServer = false)
+QString messagesByMessageIdStatement()
 {
-    return onServer
-        ? QStringLiteral("CREATE INDEX IF NOT EXISTS MessagesByMessageId ON Messages (MessageId)")
-        : QStringLiteral("CREATE INDEX IF NOT EXISTS [MessagesByMessageId] ON [Messages] ([MessageId])");
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS [MessagesByMessageId] ON [Messages] ([MessageId])");
 }
 
 // The tables of the server's current schema that the program's tables would be, by
@@ -120,7 +118,8 @@ void createServerTables(const QString& uri)
     for (const SchemaTable& table : QuillpostSchema())
         execute(query, createStatement(table, false, true), where);
     execute(query, createStatement(SendLogSchema(), true, true), where);
-    execute(query, messagesByMessageIdStatement(true), where);
+    // Through the connection, which names [Name] as a server takes it.
+    connection.Execute(messagesByMessageIdStatement(), {}, QStringLiteral("Cannot create %1").arg(where));
     // Every committed change is told to the programs listening (CDatabaseWatch), which
     // then read the database again instead of looking at it in turns.
     execute(query,
@@ -169,8 +168,6 @@ bool numbersWithoutReuse(DaoConnection& connection, const QString& table)
         && query.value(0).toString().contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
 }
 
-QSet<QString> serverTables(DaoConnection& connection);
-
 bool tableExists(DaoConnection& connection, const QString& table)
 {
     if (connection.IsOnServer())
@@ -192,7 +189,7 @@ struct FoundColumn
 // What a table lacks, column by column, whatever the database; `counterProblem` says
 // what is wrong with a Counter column's numbering, if anything.
 QStringList columnProblems(const SchemaTable& table, const QHash<QString, FoundColumn>& found,
-    const std::function<QString(const SchemaColumn&, const FoundColumn&)>& counterProblem)
+    const std::function<QString(const FoundColumn&)>& counterProblem)
 {
     if (found.isEmpty())
         return { QStringLiteral("The table %1 is missing.").arg(table.name) };
@@ -212,7 +209,7 @@ QStringList columnProblems(const SchemaTable& table, const QHash<QString, FoundC
                     .arg(column.name, table.name,
                         it->type.isEmpty() ? QStringLiteral("without a type") : it->type));
         const QString counter
-            = column.type == DaoColumnType::Counter ? counterProblem(column, *it) : QString();
+            = column.type == DaoColumnType::Counter ? counterProblem(*it) : QString();
         if (!counter.isEmpty())
             problems.append(counter.arg(column.name, table.name));
     }
@@ -229,7 +226,7 @@ QStringList tableProblems(DaoConnection& connection, const SchemaTable& table)
     while (query.next())
         found.insert(query.value(1).toString().toLower(),
             { query.value(2).toString(), query.value(5).toInt() == 1 });
-    return columnProblems(table, found, [&](const SchemaColumn&, const FoundColumn& it) {
+    return columnProblems(table, found, [&](const FoundColumn& it) {
         if (!it.numbered || it.type.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
             return QStringLiteral("The column %1 of table %2 is not numbered automatically "
                                   "(it must be INTEGER PRIMARY KEY).");
@@ -254,7 +251,7 @@ QStringList serverTableProblems(DaoConnection& connection, const SchemaTable& ta
             { query.value(1).toString(),
                 query.value(2).toString() == QLatin1String("YES")
                     || query.value(3).toString().startsWith(QLatin1String("nextval(")) });
-    return columnProblems(table, found, [](const SchemaColumn&, const FoundColumn& it) {
+    return columnProblems(table, found, [](const FoundColumn& it) {
         return it.numbered ? QString()
                            : QStringLiteral("The column %1 of table %2 is not numbered "
                                             "automatically (it must be an identity column).");
