@@ -37,7 +37,7 @@ public:
     bool TryClaim(std::int32_t messageId, std::int32_t providerId);
     void Release(std::int32_t messageId, std::int32_t providerId);
     // Makes sure the session holding the claims still stands, and claims the groups
-    // again on a new one when it was lost.
+    // again on a new one when it was lost; nothing while none is held (a file).
     void Keep();
 
 private:

@@ -39,8 +39,7 @@ void CSendScheduler::Run()
     const bool couldSend = CouldSend(capacity);
     const bool holding = HoldDispatcherLock(couldSend);
     if (holding) {
-        if (IsPostgresUri(CDaoRecordset::DefaultDatabasePath()))
-            m_claims.Keep();
+        m_claims.Keep();
         ReplayKeptOutcomes();
     }
     if (doc->ReloadIfChanged())
