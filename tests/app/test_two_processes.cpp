@@ -61,9 +61,10 @@ private slots:
         QSet<QString> delivered;
         for (const quillpost::sim::AcceptedPage& page : sim.pages())
             delivered.insert(QString::fromLatin1(page.pagerId + ' ' + page.text));
+        // Recorded before the checks, so that a run that loses a page says how many.
+        RecordReliabilityFigures({ { "rows", rows }, { "lost", rows - int(delivered.size()) } });
         QCOMPARE(sim.pageCount(), rows);
         QCOMPARE(delivered.size(), rows);
-        RecordReliabilityFigures({ { "rows", rows }, { "lost", rows - int(delivered.size()) } });
 
         QVERIFY(reloads > kMessages);
         QCOMPARE(halfRead, 0);
