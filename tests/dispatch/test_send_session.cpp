@@ -317,7 +317,7 @@ private slots:
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<int>("stallMs"); // the thread is held up once the call is connected
         QTest::addColumn<int>("openTicks"); // after which the send is still open
-        QTest::newRow("the 1201st tick") << 120000 << 0 << int(CSendSession::kTimeoutTicks);
+        QTest::newRow("the 1201st tick") << 120000 << 0 << 1200;
         QTest::newRow("a stalled thread: the first tick past the time-out") << 100 << 1000 << 0;
     }
 
@@ -378,6 +378,75 @@ private slots:
         QVERIFY(send.Run(kWaitMs));
         QCOMPARE(send.statuses.last(), CSendSession::kSent);
         QCOMPARE(db.rows("Messages", kMessageRow), QStringList { kSentRow });
+    }
+
+    void messageWhileRecording_data()
+    {
+        QTest::addColumn<bool>("pty");
+        QTest::addColumn<int>("drop"); // the terminal drops the line once it took this block
+        QTest::addColumn<QString>("refusal"); // what the database refuses, so the operator is told
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("told");
+        const QString refuse = QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE %1 WHEN %2 BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+        const QString entryOf = refuse.arg("INSERT ON SendLog", "NEW.PagerId = '%1'");
+        const QString without = QStringLiteral("was recorded without it");
+        for (bool pty : { true, false }) {
+            const char* line = pty ? "pseudo-terminal" : "TCP";
+            QTest::addRow("the first of two recorded without its log entry, %s", line)
+                << pty << 1 << entryOf.arg("1001") << QStringList { kSentRow, kUntouched }
+                << QStringList {} << without;
+            QTest::addRow("the last of two recorded without its log entry, %s", line)
+                << pty << 2 << entryOf.arg("1002") << QStringList { kSentRow, kSentRow }
+                << QStringList { LogEntry("1001", 1, kPageSent) } << without;
+            QTest::addRow("the first of two not recorded, %s", line)
+                << pty << 1
+                << refuse.arg("UPDATE ON Messages", "OLD.ID = (SELECT min(ID) FROM Messages)")
+                << QStringList { kUntouched, kUntouched } << QStringList {}
+                << QStringLiteral("The page to 1001 was accepted");
+        }
+    }
+
+    // A message shown while a result is recorded runs an event loop of its own, which
+    // delivers the line's loss and the send's ticks before the recording is over. The loss
+    // closes the send there and then, without a second verdict for the recipient being
+    // recorded: the rows, the log and the operator's messages are those of one attempt
+    // each, and the send closes once.
+    void messageWhileRecording()
+    {
+        QFETCH(bool, pty);
+        QFETCH(int, drop);
+        QFETCH(QString, refusal);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, log);
+        QFETCH(QString, told);
+        TempSettings settingsFolder;
+        TempDatabase db;
+        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        PresetPrompt prompt;
+        PagingSimulator sim(Faults({ .dropLineAfterBlock = drop }));
+        QueueMessage(db, StartSimulatedLine(sim, !pty), { 0, 0 }, kText, kQueued);
+        db.exec(refusal);
+        CModemList modems([] { return kSimulatedLineName; });
+        Send send(modems, { 100, 0 });
+        bool closedInside = false;
+        prompt.whileInforming = [&] {
+            // The operator leaves the first message open until the send has closed.
+            if (prompt.shown.size() > 1)
+                return;
+            closedInside = QTest::qWaitFor([&send] { return send.closed; }, kWaitMs);
+            send.closed = false; // a second closing would set it again
+        };
+        send.Run(2 * kWaitMs);
+        QVERIFY2(closedInside, "the line's loss did not close the send while the message was open");
+        QVERIFY2(!send.closed, "the send closed twice");
+        QCOMPARE(send.statuses.last(), CSendSession::kLineFailed);
+        QCOMPARE(db.rows("Messages", kMessageRow), rows);
+        QCOMPARE(db.rows("SendLog", kSendLogEntry), log);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), drop, kWaitMs);
+        QCOMPARE(prompt.shown.size(), 1);
+        QVERIFY2(prompt.shown.first().contains(told), qPrintable(prompt.shown.first()));
     }
 };
 

@@ -13,7 +13,12 @@ public:
     PresetPrompt() { Prompt::install(this); }
     ~PresetPrompt() override { Prompt::install(nullptr); }
 
-    void inform(const QString& text) override { shown.append(text); }
+    void inform(const QString& text) override
+    {
+        shown.append(text);
+        if (whileInforming)
+            whileInforming();
+    }
     bool askYesNo(const QString& text) override
     {
         shown.append(text);
@@ -28,4 +33,6 @@ public:
     QStringList shown;
     // Run inside each question before it is answered, as an operator takes their time.
     std::function<void()> whileAsking;
+    // Run inside each message before it is dismissed, as a message box's own event loop.
+    std::function<void()> whileInforming;
 };
