@@ -8,6 +8,7 @@
 #include <QTest>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -29,6 +30,17 @@ void RunQueuedEvents()
 void Pause(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Waits until done() holds, without running events: the owner's thread is busy meanwhile,
+// as a window's can be.
+bool WaitBusy(const std::function<bool()>& done)
+{
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); Pause(1)) {
+        if (done())
+            return true;
+    }
+    return false;
 }
 
 // Plays the sending window: writes down every message it gets, in order. A modem list
@@ -99,18 +111,18 @@ struct Fixture final : IModemConnectionOwner
         // The program may have closed its end already; that must not end the test.
         send(farEnd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
     }
+    // Bytes on the line that the connection's reader has not taken yet.
+    int Unread() const
+    {
+        int unread = -1;
+        return ioctl(programEnd, FIONREAD, &unread) == 0 ? unread : -1;
+    }
     // Sends the bytes and waits until the connection's reader has taken them, so that
-    // they reach the exchange as one chunk of their own, however loaded the machine. The
-    // wait runs no events: the owner's thread is busy meanwhile, as a window's can be.
+    // they reach the exchange as one chunk of their own, however loaded the machine.
     bool SendChunk(const QByteArray& bytes)
     {
         Send(bytes);
-        for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); Pause(1)) {
-            int unread = -1;
-            if (ioctl(programEnd, FIONREAD, &unread) == 0 && unread == 0)
-                return true;
-        }
-        return false;
+        return WaitBusy([this] { return Unread() == 0; });
     }
     // Answers the wake-up and the log-on, up to the first block on the line.
     bool LogIn()
@@ -350,16 +362,26 @@ private slots:
         QTest::newRow("ACK behind line noise") << QByteArray("\0\0\0\x06\r", 5);
     }
 
-    // The terminal's ACK and the loss of the line arrive together (the modem's NO CARRIER
-    // in the same read): the owner hears the verdict before the failure.
+    // The line is lost while the owner's thread is busy, the terminal's chatter fills the
+    // reader's queue to its bound and its ACK waits on the line, unread. The loss is the
+    // first thing the owner's thread takes up: the ACK is still read, and the owner hears
+    // the verdict before the failure.
     void verdictReadWithLineLossComesFirst()
     {
         QFETCH(QByteArray, reply);
         Fixture fixture;
         QVERIFY(fixture.Connect());
         QVERIFY(fixture.LogIn());
-        fixture.Send(reply);
         fixture.telephony.emitCallState(LINECALLSTATE_DISCONNECTED);
+        constexpr int kPieces = 16;
+        const QByteArray chatter(CModemConnection::kMostQueuedBytes / kPieces, 'x');
+        for (int piece = 0; piece < kPieces; ++piece)
+            QVERIFY(fixture.SendChunk(chatter));
+        QVERIFY(WaitBusy([&] {
+            return fixture.connection->QueuedBytes() == CModemConnection::kMostQueuedBytes;
+        }));
+        fixture.Send(reply);
+        QCOMPARE(fixture.Unread(), int(reply.size()));
         QVERIFY2(fixture.Heard({ "connected 1", "accepted", "failed 1 64" }),
             qPrintable(fixture.events.join(", ")));
     }
