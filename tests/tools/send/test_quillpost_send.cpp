@@ -7,9 +7,9 @@
 #include "SendTool.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
-#include "platform/db/DaoRecordset.h"
 
 #include <QTest>
+#include <optional>
 
 class TestQuillpostSend : public QObject
 {
@@ -23,18 +23,13 @@ private slots:
     // 1 Night Shift (Ben, Alice), 2 Pat (Pat Kerr), 3 Empty.
     void init()
     {
-        m_db = std::make_unique<TempDatabase>();
+        m_db.emplace(); // the previous one ends first, restoring the working directory
         m_db->addUser("Alice Marsh", "101", 0, { 1 });
         m_db->addUser("Ben Okafor", "102", 0, { 0, 0, 1 });
         m_db->addUser("Pat", "103");
         m_db->addUser("Pat Kerr", "104", 0, { 2 });
         for (const char* group : { "Night Shift", "Pat", "Empty" })
             m_db->addGroup(group);
-    }
-    void cleanup()
-    {
-        m_db.reset();
-        CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb");
     }
 
     void commandLines_data()
@@ -44,52 +39,50 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("recipients"); // user IDs of the queued rows, in order
         QTest::addColumn<QString>("said"); // part of what was written to out or err
-        QTest::addColumn<QString>("queued"); // the text stored; empty: not compared
+        QTest::addColumn<QString>("queued"); // the text stored, before ": Sent using Quillpost"
         const auto row = [](const char* name, const QStringList& arguments, int status,
                              const QString& said, const QStringList& recipients = {},
-                             const QString& input = {}, const QString& queued = {}) {
+                             const QString& input = {}, const QString& queued = "x") {
             QTest::newRow(name) << arguments << input << status << recipients << said << queued;
         };
-        const QString sent = ": Sent using Quillpost";
-        row("user name, any case", { "--to", "alice MARSH", "disk", "full" }, 0,
-            "Queued message 1 for 1 recipient(s)", { "1" });
         row("group expands in table order, each user once", { "-t", "#2", "--to=night shift", "x" },
-            0, "", { "2", "1" });
+            0, "Queued message 1 for 2 recipient(s)", { "2", "1" });
         row("user: and group: choose between one name",
             { "--to", "user:pat", "--to", "group:Pat", "x" }, 0, "", { "3", "4" });
-        row("text from standard input, lines joined", { "--to", "#1" }, 0, "", { "1" },
-            "line one\nline two\n");
         row("ambiguous name lists both", { "--to", "#1", "--to", "pat", "x" }, 1,
             "group \"Pat\" (#2)");
         row("unknown name lists resembling ones", { "--to", "#1", "--to", "okaf", "x" }, 1,
             "user \"Ben Okafor\" (#2)");
         row("unknown user ID", { "--to", "#99", "x" }, 1, "There is no user \"#99\"");
-        row("group without members", { "--to", "empty", "x" }, 1, "has no members");
-        row("no text", { "--to", "#1" }, 1, "no text", {}, " \n");
+        row("group without members", { "--to", "empty", "x" }, 1,
+            "The group \"Empty\" (#3) has no members.");
+        row("no text", { "--to", "#1" }, 1, "there is no text to send.", {}, " \n");
         row("text after --, starting with -", { "--to", "#1", "--", "-5", "degrees" }, 0, "",
-            { "1" }, {}, "-5 degrees" + sent);
+            { "1" }, {}, "-5 degrees");
         row("text starting with -, no --", { "--to", "#1", "-5", "degrees" }, 2,
             "goes after \"--\"");
-        row("over 240 characters: cut, said, queued",
-            { "--to", "#1", QString(129, 'a') + QString(111, 'b') + "cd" }, 0, "cut off: \"cd\"",
-            { "1" }, {}, QString(129, 'a') + sent);
-        row("64 KiB of standard input: cut, queued", { "--to", "#1" }, 0, "cut off", { "1" },
-            QString(64 * 1024, 'i'));
+        // 65536 characters in all, the most read: the text is cut where the composing dialog
+        // stops the operator, and what went is quoted back (at most 60 characters of it).
+        row("64 KiB of standard input: lines joined, cut, queued", { "--to", "#1" }, 0,
+            "65536 characters, more than the 240 a message holds; cut off: \"cd" + QString(58, 'j')
+                + "...\". Of the rest, the first 129 characters are sent.",
+            { "1" }, "line one\nline two\n" + QString(222, 'i') + "cd" + QString(65294, 'j'),
+            "line one line two " + QString(111, 'i'));
         row("more than 64 KiB of standard input", { "--to", "#1", "-" }, 1, "more than 65536", {},
             QString(64 * 1024 + 1, 'i'));
         row("impossible date", { "--to", "#1", "--at", "2026-02-30 10:00", "x" }, 1,
-            "not a date and time");
-        // Whatever the zone, the first is within what the program holds, the others not.
+            "\"2026-02-30 10:00\" is not a date and time such as \"2026-12-24 18:30\".");
+        // Whatever the zone, the first is within what the program holds, the other not (the
+        // earliest time it holds is the due-time check's, as test_tree_commands'
+        // sendOpensAtNowWhateverWasPreset shows).
         row("due in January 2038", { "--to", "#1", "--at", "2038-01-18 00:00", "x" }, 0, "",
             { "1" });
         row("due after 2038", { "--to", "#1", "--at", "2038-01-20 00:00", "x" }, 1,
             "the latest time Quillpost can hold");
-        row("due before 1901", { "--to", "#1", "--at", "1901-12-12", "x" }, 1,
-            "the earliest time Quillpost can hold");
-        row("no recipient", { "x" }, 2, "--to");
+        row("no recipient", { "x" }, 2, "Name at least one recipient with --to.");
         row("unknown option", { "--to", "#1", "--urgent", "x" }, 2, "Unknown option: --urgent");
-        row("--wait=0", { "--to", "#1", "--wait=0", "x" }, 2, "--wait");
-        row("missing database", { "--db", "nowhere.mdb", "--to", "#1", "x" }, 3, "nowhere.mdb");
+        row("--wait=0", { "--to", "#1", "--wait=0", "x" }, 2,
+            "--wait takes a whole number of seconds above 0.");
     }
 
     void commandLines()
@@ -106,13 +99,9 @@ private slots:
         QCOMPARE(RunSendTool(arguments, in, out, out, 50), status);
         QVERIFY2(written.contains(said), qPrintable(written));
         QCOMPARE(m_db->rows("Messages", "Recipient"), recipients);
-        if (status == kSendQueued) {
-            const QString text = m_db->scalar("SELECT Text FROM Messages").toString();
-            QVERIFY2(
-                !text.contains('\n') && text.endsWith(": Sent using Quillpost"), qPrintable(text));
-            QCOMPARE(m_db->scalar("SELECT COUNT(DISTINCT MessageId) FROM Messages").toInt(), 1);
-            QVERIFY2(queued.isEmpty() || text == queued, qPrintable(text));
-        }
+        if (status == kSendQueued)
+            QCOMPARE(m_db->scalar("SELECT Text FROM Messages").toString(),
+                queued + ": Sent using Quillpost");
     }
 
     void waitReportsTheOutcome_data()
@@ -144,7 +133,7 @@ private slots:
 
 private:
     TempSettings m_settings;
-    std::unique_ptr<TempDatabase> m_db;
+    std::optional<TempDatabase> m_db;
 };
 
 QTEST_GUILESS_MAIN(TestQuillpostSend)
