@@ -1,7 +1,8 @@
 // The one-dispatcher-per-database lock as other programs and the file system see it:
-// the lock file's mode, what it refuses to open, and a lock file removed or replaced
-// under its holder. Two locks in one process exclude each other as two programs do,
-// since an flock belongs to the open file description.
+// the lock file's mode, what it refuses to open, and a lock file removed under its
+// holder. Two locks in one process exclude each other as two programs do, since an
+// flock belongs to the open file description. (Handing the lock over, and the holder
+// named to the one refused: test_headless_dispatcher and test_main_frame.)
 #include "TempDatabase.h"
 #include "dispatch/DispatcherLock.h"
 #include "platform/db/DaoRecordset.h"
@@ -10,8 +11,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
-#include <memory>
-
 #include <sys/stat.h>
 
 namespace {
@@ -21,32 +20,14 @@ QString lockPath()
     return CDispatcherLock::LockFilePath(CDaoRecordset::DefaultDatabasePath());
 }
 
-QString modeOf(const QString& path)
+// The file's mode, then a digest of its bytes when it can be read.
+QString stateOf(const QString& path)
 {
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
-        return QStringLiteral("missing");
-    return QString::number(status.st_mode & 07777, 8);
-}
-
-// Each file's mode and a digest of its bytes.
-QStringList contentAndModeOf(const QStringList& paths)
-{
-    QStringList seen;
-    for (const QString& path : paths) {
-        QFile file(path);
-        seen << modeOf(path)
-                + (file.open(QIODevice::ReadOnly) ? " " + QString::number(qHash(file.readAll()))
-                                                  : QString(" unreadable"));
-    }
-    return seen;
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
+    struct stat status = {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    return QString::number(status.st_mode & 07777, 8)
+        + (file.open(QIODevice::ReadOnly) ? " " + QString::number(qHash(file.readAll())) : "");
 }
 
 } // namespace
@@ -56,124 +37,83 @@ class TestDispatcherLock : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { m_db = std::make_unique<TempDatabase>(); }
-    void cleanup() { m_db.reset(); }
-
-    // Open to the owner and group only, whatever the umask would allow; a narrower umask
-    // or file stays narrower. A file left wider (by an earlier version) is narrowed.
-    void fileMode_data()
+    // The file is open to the owner and group only, whatever the umask would allow; a
+    // narrower umask or file stays narrower, and a file left wider (by an earlier version)
+    // is narrowed. Only a regular file of its own is locked: a link is never followed (the
+    // database it points at is not emptied), and a refusal is logged once, not at every try.
+    void whatIsAtThePath_data()
     {
-        QTest::addColumn<int>("umask");
-        QTest::addColumn<int>("existing"); // the mode of a file there before; 0: none
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("made under umask 0") << 0 << 0 << "660";
-        QTest::newRow("made under umask 027") << 027 << 0 << "640";
-        QTest::newRow("left open to all") << 0 << 0666 << "660";
-        QTest::newRow("left readable by all") << 0 << 0644 << "640";
-        QTest::newRow("owner only stays") << 0 << 0600 << "600";
+        QTest::addColumn<QString>("existing"); // a file's octal mode, "link" or "folder"
+        QTest::addColumn<QString>("outcome"); // the lock file's mode, or the refusal
+        QTest::newRow("made under umask 027") << QString() << "640";
+        QTest::newRow("left open to all") << QString("666") << "660";
+        QTest::newRow("left readable by all") << QString("644") << "640";
+        QTest::newRow("link to the database") << QString("link") << "is a symbolic link";
+        QTest::newRow("folder") << QString("folder") << "cannot be opened: Is a directory";
     }
 
-    void fileMode()
+    void whatIsAtThePath()
     {
-        QFETCH(int, umask);
-        QFETCH(int, existing);
-        QFETCH(QString, mode);
-        if (existing) {
-            writeFile(lockPath(), "an earlier holder\n");
-            QCOMPARE(::chmod(QFile::encodeName(lockPath()).constData(), mode_t(existing)), 0);
+        QFETCH(QString, existing);
+        QFETCH(QString, outcome);
+        TempDatabase db;
+        const QByteArray path = QFile::encodeName(lockPath());
+        if (existing == "link") {
+            QVERIFY(QFile::link("Quillpost.mdb", lockPath()));
+        } else if (existing == "folder") {
+            QVERIFY(QDir().mkdir(lockPath()));
+        } else if (!existing.isEmpty()) {
+            QVERIFY(QFile(lockPath()).open(QIODevice::WriteOnly));
+            QCOMPARE(::chmod(path.constData(), mode_t(existing.toUInt(nullptr, 8))), 0);
         }
+        const QString database = stateOf("Quillpost.mdb");
+        const bool refused = existing == "link" || existing == "folder";
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(outcome));
         CDispatcherLock lock(QStringLiteral("the test"));
-        const mode_t previous = ::umask(mode_t(umask));
+        const mode_t previous = ::umask(027);
         const bool taken = lock.TryAcquire();
         ::umask(previous);
-        QVERIFY2(taken, qPrintable(lock.RefusalReason()));
-        QCOMPARE(modeOf(lockPath()), mode);
-    }
-
-    // Only a regular file of its own is locked: a link is never followed (its target is
-    // neither emptied nor made), and the refusal is logged once, not at every try.
-    void refusesWhatIsNotItsOwnFile_data()
-    {
-        QTest::addColumn<QString>("target"); // what a symbolic link points at; empty: a folder
-        QTest::addColumn<QString>("refusal");
-        QTest::newRow("link to a file") << "notes.txt" << "is a symbolic link";
-        QTest::newRow("link to the database") << "Quillpost.mdb" << "is a symbolic link";
-        QTest::newRow("dangling link") << "nowhere.txt" << "is a symbolic link";
-        QTest::newRow("folder") << QString() << "cannot be opened: Is a directory";
-    }
-
-    void refusesWhatIsNotItsOwnFile()
-    {
-        QFETCH(QString, target);
-        QFETCH(QString, refusal);
-        writeFile("notes.txt", "kept as it is\n");
-        const QStringList files { "notes.txt", "Quillpost.mdb" };
-        const QStringList before = contentAndModeOf(files);
-        QVERIFY(target.isEmpty() ? QDir().mkdir(lockPath()) : QFile::link(target, lockPath()));
-
-        CDispatcherLock lock(QStringLiteral("the test"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(refusal));
+        QCOMPARE(taken, !refused);
+        if (!refused) {
+            QCOMPARE(stateOf(lockPath()).section(' ', 0, 0), outcome);
+            return;
+        }
+        QTest::failOnWarning(QRegularExpression(outcome));
         QVERIFY(!lock.TryAcquire());
-        QTest::failOnWarning(QRegularExpression(refusal));
-        QVERIFY(!lock.TryAcquire());
-        QVERIFY(!lock.IsHeld());
-        QVERIFY2(lock.RefusalReason().contains(lockPath() + " " + refusal),
-            qPrintable(lock.RefusalReason()));
-        QCOMPARE(contentAndModeOf(files), before);
-        QVERIFY(!QFile::exists("nowhere.txt"));
+        QVERIFY(lock.RefusalReason().contains(lockPath() + " " + outcome));
+        QCOMPARE(stateOf("Quillpost.mdb"), database);
     }
 
-    // A lock file removed or replaced under its holder keeps nobody out any more: the
-    // next look of either lock takes the file now at the path, and the other one is
-    // refused, naming it; the old holder stops sending either way.
-    void fileGoneUnderItsHolder_data()
+    // A lock file removed under its holder keeps nobody out any more: the next look of
+    // either lock takes the file now at the path (to the old holder, one made by the
+    // other is a replacement), and the other one is refused, naming it; the old holder
+    // stops sending either way.
+    void fileRemovedUnderItsHolder_data()
     {
-        QTest::addColumn<bool>("replaced"); // another file moved over it, else removed
         QTest::addColumn<bool>("holderFirst"); // the old holder looks again first
         QTest::addColumn<QString>("logged"); // what the old holder logs when it looks
-        QTest::newRow("removed, the other takes it") << false << false << "replaced by another";
-        QTest::newRow("removed, the holder takes it back") << false << true << "No such file";
-        QTest::newRow("replaced, the other takes it") << true << false << "replaced by another";
-        QTest::newRow("replaced, the holder takes it back")
-            << true << true << "replaced by another";
+        QTest::newRow("the other takes it") << false << "replaced by another";
+        QTest::newRow("the holder takes it back") << true << "No such file";
     }
 
-    void fileGoneUnderItsHolder()
+    void fileRemovedUnderItsHolder()
     {
-        QFETCH(bool, replaced);
         QFETCH(bool, holderFirst);
         QFETCH(QString, logged);
+        TempDatabase db;
         CDispatcherLock holder(QStringLiteral("the first program"));
         CDispatcherLock other(QStringLiteral("the second program"));
         QVERIFY(holder.TryAcquire());
-        QVERIFY(!other.TryAcquire());
-        QVERIFY(other.RefusalReason().startsWith("the first program (process "));
-        if (replaced) {
-            writeFile("replacement", {});
-            QVERIFY(::rename("replacement", QFile::encodeName(lockPath()).constData()) == 0);
-        } else {
-            QVERIFY(QFile::remove(lockPath()));
-        }
-
+        QVERIFY(QFile::remove(lockPath()));
         CDispatcherLock& first = holderFirst ? holder : other;
         CDispatcherLock& second = holderFirst ? other : holder;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
         QVERIFY(first.TryAcquire());
         QVERIFY(!second.TryAcquire());
-        QVERIFY(!second.IsHeld());
-        QVERIFY2(second.RefusalReason().startsWith(
-                     holderFirst ? "the first program (" : "the second program ("),
-            qPrintable(second.RefusalReason()));
-        QVERIFY(first.TryAcquire());
-        QVERIFY(first.IsHeld());
-
-        first.Release();
-        QVERIFY(second.TryAcquire());
-        QVERIFY(!first.TryAcquire());
+        QVERIFY(second.RefusalReason().startsWith(
+            holderFirst ? "the first program (" : "the second program ("));
     }
-
-private:
-    std::unique_ptr<TempDatabase> m_db;
 };
 
 QTEST_GUILESS_MAIN(TestDispatcherLock)

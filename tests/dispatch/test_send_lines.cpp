@@ -1,168 +1,128 @@
-// Several sends at once through the dispatcher without a window: each line device a
-// simulated modem of its own, as the program sends through them, seen from the
-// simulators' records and the dispatcher's log.
-#include "PagingSimulator.h"
+// Dispatchers without a window, each line device a simulated modem of its own, seen from
+// the simulators' records, the dispatcher's log and the rows. Two lines calling at once
+// are seen in test_sending_dlg (twoLinesSendAtOnceAndOneIsCancelled); several dispatcher
+// programs on one server sending each page once, in test_server_processes.
+#include "PostgresCluster.h"
 #include "SimulatedLine.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
 #include "dispatch/HeadlessDispatcher.h"
 #include "modem/ModemList.h"
+#include "platform/db/DaoConnection.h"
+#include "platform/db/DaoRecordset.h"
+#include "platform/db/DatabaseSchema.h"
 
 #include <QTest>
-#include <memory>
 
-using quillpost::sim::AcceptedPage;
-using quillpost::sim::CallRecord;
 using quillpost::sim::PagingSimulator;
 using quillpost::sim::SimConfig;
 
-namespace {
-
-constexpr int kWaitMs = 60000;
-// Long enough that a loaded machine never times a call out, short enough for the tests.
-const SendTiming kTiming { 20, 0, 0 };
-
-// A desk with `modems` simulated modems as its send lines (answering each reply after
-// `slowMs`), `providers` providers and the dispatcher over them.
-struct Lines
-{
-    Lines(int modemCount, int slowMs)
-    {
-        SimConfig config;
-        config.faults.slowReplyMs = slowMs;
-        std::vector<PagingSimulator*> started;
-        for (int i = 0; i < modemCount; ++i) {
-            sims.push_back(std::make_unique<PagingSimulator>(config));
-            started.push_back(sims.back().get());
-        }
-        names = StartSimulatedModems(started);
-    }
-
-    int Provider(const QString& name) { return db.addProvider(name, QStringLiteral("5551234"), 1); }
-    // One message with a row per pager ID given, all to users of `provider`; its first row.
-    int Queue(int provider, const QStringList& pagers)
-    {
-        int first = 0;
-        for (const QString& pager : pagers) {
-            const int row
-                = db.addMessageRow(db.addUser(QStringLiteral("User ") + pager, pager, provider), 0,
-                    QStringLiteral("Text"));
-            first = first ? first : row;
-            db.exec("UPDATE Messages SET MessageId = ? WHERE ID = ?", { first, row });
-        }
-        return first;
-    }
-    void Start(QStringList lines, std::map<QString, int> providerCalls = {})
-    {
-        dispatcher = std::make_unique<CHeadlessDispatcher>(
-            modems, [this](const QString& line) { log << line; }, 20, kTiming,
-            [lines, providerCalls] { return SendCapacity { lines, 4, providerCalls }; });
-        dispatcher->Start();
-    }
-    QStringList Rows() const { return db.rows("Messages", "Status || '/' || Retries"); }
-    QList<AcceptedPage> Pages() const
-    {
-        QList<AcceptedPage> pages;
-        for (const auto& sim : sims)
-            pages += sim->pages();
-        return pages;
-    }
-    // Where the log says `what` first, -1 when it does not.
-    qsizetype LogLine(const QString& what) const
-    {
-        for (qsizetype i = 0; i < log.size(); ++i) {
-            if (log[i].contains(what))
-                return i;
-        }
-        return -1;
-    }
-
-    TempSettings settings;
-    TempDatabase db;
-    std::vector<std::unique_ptr<PagingSimulator>> sims;
-    QStringList names;
-    CModemList modems { [this] { return names.value(0); } };
-    QStringList log;
-    std::unique_ptr<CHeadlessDispatcher> dispatcher;
-};
-
-// The simulator's one call, from its first accepted page to its end; an empty span
-// when it took no page or more than one call.
-std::pair<QDateTime, QDateTime> OnlyCall(const PagingSimulator& sim)
-{
-    const QList<AcceptedPage> pages = sim.pages();
-    const QList<CallRecord> ends = sim.callEnds();
-    if (pages.isEmpty() || ends.size() != 1)
-        return {};
-    return { pages.first().time, ends.first().time };
-}
-
-} // namespace
+constexpr int kWaitMs = 120000;
 
 class TestSendLines : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // Two lines and two due groups: both calls are on at once, and every row is recorded.
-    void twoLinesCallAtOnce()
-    {
-        // Three slow pages a call: each call lasts seconds past the other's first page,
-        // however late a loaded machine starts one of them.
-        Lines desk(2, 600);
-        desk.Queue(desk.Provider("P1"), { "101", "102", "103" });
-        desk.Queue(desk.Provider("P2"), { "201", "202", "203" });
-        desk.Start(desk.names);
-        QTRY_COMPARE_WITH_TIMEOUT(desk.Rows(), QStringList(6, "1/0"), kWaitMs);
-        const auto [firstPage, firstEnd] = OnlyCall(*desk.sims[0]);
-        const auto [secondPage, secondEnd] = OnlyCall(*desk.sims[1]);
-        QVERIFY2(firstPage.isValid() && secondPage.isValid() && firstPage < secondEnd
-                && secondPage < firstEnd,
-            qPrintable(desk.log.join('\n')));
-        QCOMPARE(desk.Pages().size(), 6);
-        QCOMPARE(desk.log.filter(QStringLiteral("Error:")), QStringList());
-    }
+    void cleanup() { CDaoRecordset::SetDefaultDatabaseName("Quillpost.mdb"); }
 
     // Two messages to one provider, with a line free for each: the provider has one call
-    // at a time, so the second group's call starts after the first has ended, unless its
-    // settings allow it two.
+    // at a time, so the second message's call starts once the first page is through,
+    // unless its settings allow it two. A send line that cannot be used costs nobody an
+    // attempt and holds up no provider; the operator is told of it once.
     void callsPerProvider_data()
     {
         QTest::addColumn<int>("allowed");
-        QTest::addColumn<bool>("overlap");
-        QTest::newRow("one call") << 1 << false;
-        QTest::newRow("two allowed") << 2 << true;
+        QTest::newRow("one call") << 1;
+        QTest::newRow("two allowed") << 2;
     }
+
     void callsPerProvider()
     {
         QFETCH(int, allowed);
-        QFETCH(bool, overlap);
-        Lines desk(2, 400);
-        const int provider = desk.Provider("P1");
-        desk.Queue(provider, { "101" });
-        desk.Queue(provider, { "102" });
-        desk.Start(desk.names, { { QStringLiteral("P1"), allowed } });
-        QTRY_COMPARE_WITH_TIMEOUT(desk.Rows(), QStringList({ "1/0", "1/0" }), kWaitMs);
-        const qsizetype firstEnded = desk.LogLine(QStringLiteral("Message 1: call ended."));
-        const qsizetype secondCalled = desk.LogLine(QStringLiteral("Message 2: Calling"));
-        QVERIFY2(firstEnded >= 0 && secondCalled >= 0, qPrintable(desk.log.join('\n')));
-        QCOMPARE(secondCalled < firstEnded, overlap);
-        QCOMPARE(desk.Pages().size(), 2);
+        TempSettings settings;
+        TempDatabase db;
+        SimConfig slow;
+        slow.faults.slowReplyMs = 400;
+        PagingSimulator first(slow), second(slow);
+        const QStringList lines = StartSimulatedModems({ &first, &second });
+        const int provider = db.addProvider("P1", "5551234", 1);
+        db.addMessageRow(db.addUser("User 101", "101", provider), 1, "Hi");
+        db.addMessageRow(db.addUser("User 102", "102", provider), 2, "Hi");
+        CModemList modems([&lines] { return lines[0]; });
+        QStringList log;
+        // Ticks long enough that a loaded machine never times a call out.
+        const SendCapacity capacity { QStringList { "No such modem" } + lines, 4,
+            { { "P1", allowed } } };
+        CHeadlessDispatcher dispatcher(modems, [&log](const QString& line) { log << line; }, 20,
+            SendTiming { 20, 0, 0 }, [capacity] { return capacity; });
+        dispatcher.Start();
+
+        QTRY_COMPARE_WITH_TIMEOUT(
+            db.rows("Messages", "Status || '/' || Retries"), QStringList(2, "1/0"), kWaitMs);
+        const QString logged = log.join('\n');
+        const qsizetype firstSent = logged.indexOf("Message 1 to User 101 (user 1): sent");
+        const qsizetype secondCalled = logged.indexOf("Message 2: Calling");
+        QVERIFY(firstSent >= 0 && secondCalled >= 0);
+        QCOMPARE(firstSent > secondCalled, allowed > 1);
+        QCOMPARE(logged.count("No line device is named \"No such modem\""), 1);
+        QCOMPARE(first.pageCount() + second.pageCount(), 2);
     }
 
-    // A send line that cannot be used costs nobody an attempt and holds up no provider:
-    // everything goes out through the other line, and the operator is told once.
-    void failedLineHoldsUpNoOther()
+    // Two dispatchers share one database on a PostgreSQL server (a throwaway cluster of
+    // the test's own), which restarts while one of them is in a slow call: the restart ends
+    // the session holding its claim, yet the other dispatcher, idle and ready, does not
+    // take the group up meanwhile, and every recipient is paged once.
+    void serverRestartDuringACall()
     {
-        Lines desk(1, 0);
-        desk.Queue(desk.Provider("P1"), { "101" });
-        desk.Queue(desk.Provider("P2"), { "201" });
-        desk.Queue(desk.Provider("P3"), { "301" });
-        desk.Start({ QStringLiteral("No such modem"), desk.names[0] });
-        QTRY_COMPARE_WITH_TIMEOUT(desk.Rows(), QStringList({ "1/0", "1/0", "1/0" }), kWaitMs);
-        QCOMPARE(desk.log.filter(QStringLiteral("No line device is named \"No such modem\"")).size(),
-            1);
-        QCOMPARE(desk.Pages().size(), 3);
+        TempSettings settings;
+        PostgresCluster cluster;
+        QVERIFY2(cluster.Start(), qPrintable(cluster.Error()));
+        const QString url = cluster.Url();
+        CreateQuillpostDatabase(url);
+        CDaoRecordset::SetDefaultDatabaseName(url);
+        // One message to four users of one provider.
+        DaoConnection db(url);
+        QVERIFY(QSqlQuery(db.database()).exec(
+            "INSERT INTO ServiceProviders (ServiceName, AccessNumber) VALUES ('P1', '5551234');"
+            "INSERT INTO Users (Name, TelephoneNumber, PreferredProvider) "
+            "SELECT 'User ' || n, (1000 + n)::text, 1 FROM generate_series(1, 4) n;"
+            "INSERT INTO Messages (Recipient, MessageCount, MessageId, Text, SendTime, "
+            "RequestTime, RequiredSendTime) SELECT ID, 4, 1, 'Text', '2026-01-01 12:00:00', "
+            "'2026-01-01 12:00:00', '2026-01-01 12:00:00' FROM Users"));
+        SimConfig slow;
+        slow.faults.slowReplyMs = 700;
+        PagingSimulator busy(slow), idle;
+        std::vector<std::unique_ptr<CModemList>> modems;
+        std::vector<std::unique_ptr<CHeadlessDispatcher>> dispatchers;
+        for (const QString& line : StartSimulatedModems({ &busy, &idle })) {
+            modems.push_back(std::make_unique<CModemList>([line] { return line; }));
+            dispatchers.push_back(std::make_unique<CHeadlessDispatcher>(
+                *modems.back(), [](const QString&) {}, 20, SendTiming { 20, 0, 0 },
+                [line] { return SendCapacity { { line }, 0, {} }; }));
+        }
+        // Rows sent at the first attempt; -1 while the server cannot tell.
+        const auto sentFirstTime = [&url] {
+            try {
+                DaoConnection reader(url);
+                QSqlQuery sent = reader.Execute(
+                    "SELECT COUNT(*) FROM Messages WHERE Status = 1 AND Retries = 0", {}, "sent");
+                return sent.next() ? sent.value(0).toInt() : -1;
+            } catch (const CDaoException&) {
+                return -1;
+            }
+        };
+
+        dispatchers[0]->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(busy.pageCount() == 1, kWaitMs);
+        dispatchers[1]->Start();
+        cluster.Stop();
+        QVERIFY(cluster.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !dispatchers[0]->IsSending() && !dispatchers[1]->IsSending() && sentFirstTime() == 4,
+            kWaitMs);
+        // Each row was sent once its page was taken: four pages are one for each.
+        QCOMPARE(busy.pageCount() + idle.pageCount(), 4);
     }
 };
 

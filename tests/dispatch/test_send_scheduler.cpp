@@ -4,7 +4,6 @@
 #include "PresetPrompt.h"
 #include "SimulatedProviders.h"
 #include "data/QuillpostDoc.h"
-#include "dispatch/OutcomeJournal.h"
 #include "dispatch/SendScheduler.h"
 #include "dispatch/SendSession.h"
 #include "modem/ModemList.h"
@@ -12,26 +11,17 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTest>
-#include <QTimer>
-#include <memory>
 
-using quillpost::sim::PagingSimulator;
 using quillpost::sim::SimConfig;
 
 namespace {
-
-constexpr int kWaitMs = 60000;
 
 // A program around the scheduler, as small as a host can be: it keeps the document,
 // starts each send and tells the scheduler when it closed.
 class Desk final : public ISchedulerHost, public ISendHost
 {
 public:
-    Desk()
-        : modems(AppSettingsModemName)
-    {
-        doc.ReloadAll();
-    }
+    Desk() { doc.ReloadAll(); }
 
     // One scheduler run, and the send it started to its end. False when none started.
     bool Run()
@@ -42,12 +32,9 @@ public:
         // An event loop of its own, not QTest::qWaitFor: that sleeps between looks, and
         // the send's short ticks would then come at its pace.
         QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &waiting, &QEventLoop::quit);
-        deadline.start(kWaitMs);
-        if (!closed)
-            waiting.exec();
-        if (!closed)
+        deadline.callOnTimeout([this] { waiting.exit(1); });
+        deadline.start(60000);
+        if (!closed && waiting.exec() != 0)
             qFatal("A send did not close by its time-out");
         scheduler.SendEnded(sendNumber, session->LocalFault());
         session.reset();
@@ -56,7 +43,6 @@ public:
 
     CQuillpostDoc* SchedulerDocument() override { return &doc; }
     CModemList& ModemList() override { return modems; }
-    // One send at a time, which Run follows to its end.
     SendCapacity Capacity() override { return { {}, 1, {} }; }
     void OutcomeRecorded(std::int32_t messageId) override { doc.ReloadMessage(messageId); }
     void DispatcherLockChanged(bool, const QString&) override { }
@@ -68,7 +54,6 @@ public:
             std::move(order), modems, *this, SendTiming { 2, 0, 0 });
         session->Start();
     }
-
     void ShowSendStatus(const QString&) override { }
     void SendResultRecorded() override { doc.ReloadMessage(session->MessageId()); }
     void SendClosed() override
@@ -77,16 +62,18 @@ public:
         waiting.quit();
     }
 
-    static QString AppSettingsModemName() { return kSimulatedLineName; }
-
     std::uint64_t sendNumber = 0;
     CQuillpostDoc doc;
-    CModemList modems;
+    CModemList modems { [] { return kSimulatedLineName; } };
     CSendScheduler scheduler { *this, QStringLiteral("the scheduler test") };
     std::unique_ptr<CSendSession> session;
     bool closed = true;
     QEventLoop waiting;
 };
+
+// A trigger refusing the updates of Messages that its condition (%1) names.
+const QString kRefuseUpdates = QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON Messages %1 "
+                                              "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
 
 } // namespace
 
@@ -95,57 +82,82 @@ class TestSendScheduler : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { m_env = std::make_unique<SimulatedProviders>(); }
-    void cleanup() { m_env.reset(); }
-
     // A page the terminal accepted is never paged again while its outcome cannot be
     // stored, however many runs pass; the operator hears of it once, and the outcome
     // kept beside the database is stored by the first run after a restart.
     void acceptedPageIsKeptUntilItCanBeStored()
     {
+        SimulatedProviders env;
         PresetPrompt prompt;
-        const int row = m_env->Queue(m_env->Provider(), "Ann", "Kept");
+        const int row = env.Queue(env.Provider(), "Ann", "Kept");
+        const QString journal = COutcomeJournal::JournalPath(env.db.filePath());
         // Only a changed Status is refused: the check before dialling still passes.
-        m_env->db.exec(
-            "CREATE TRIGGER refuse BEFORE UPDATE ON Messages WHEN NEW.Status <> OLD.Status "
-            "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        env.db.exec(kRefuseUpdates.arg("WHEN NEW.Status <> OLD.Status"));
         {
             Desk desk;
             QVERIFY(desk.Run());
             QVERIFY(!desk.Run());
-            QVERIFY(!desk.Run());
-            QCOMPARE(m_env->sims[0]->pageCount(), 1);
             QCOMPARE(prompt.shown.size(), 1);
-            QVERIFY2(prompt.shown[0].contains("could not be stored for message")
-                    && prompt.shown[0].contains("It will not be sent again"),
-                qPrintable(prompt.shown[0]));
-            QVERIFY(QFile::exists(COutcomeJournal::JournalPath(m_env->db.filePath())));
+            QVERIFY(prompt.shown[0].contains("could not be stored for message")
+                && prompt.shown[0].contains("It will not be sent again"));
         }
-        m_env->db.exec("DROP TRIGGER refuse");
-        Desk restarted;
-        QVERIFY(!restarted.Run());
-        QCOMPARE(m_env->Status(row), "1/0");
-        QCOMPARE(m_env->sims[0]->pageCount(), 1);
-        QVERIFY(!QFile::exists(COutcomeJournal::JournalPath(m_env->db.filePath())));
+        env.db.exec("DROP TRIGGER refuse");
+        QVERIFY(!Desk().Run());
+        QCOMPARE(env.Status(row), "1/0");
+        QCOMPARE(env.sims[0]->pageCount(), 1);
+        QVERIFY(!QFile::exists(journal));
     }
 
-    // While the database refuses every write, nothing is dialled and the operator is
-    // told once; once it takes writes again the page goes out.
-    void nothingIsDialledWhileTheDatabaseRefusesWrites()
+    // A fault on this side costs nobody an attempt: the operator hears once why, and no
+    // send starts while it lasts (one whose number is unsafe holds up its provider
+    // alone); once it is mended the page goes out.
+    void heldUntilMended_data()
     {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("every write refused") << QString("database") << QString("the disk is full");
+        QTest::newRow("no line device of the modem's name")
+            << QString("line") << "No line device is named \"" + kSimulatedLineName + "\"";
+        QTest::newRow("a number giving the modem commands")
+            << QString("number") << QString("The access number of P1 holds \";\"");
+    }
+
+    void heldUntilMended()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, told);
+        SimulatedProviders env;
         PresetPrompt prompt;
-        const int row = m_env->Queue(m_env->Provider(), "Ann", "Later");
-        m_env->db.exec("CREATE TRIGGER refuse BEFORE UPDATE ON Messages "
-                       "BEGIN SELECT RAISE(ABORT, 'the disk is full'); END");
+        const int provider = env.Provider();
+        const int held = env.Queue(provider, "Ann", "Held");
+        const int other = env.Queue(env.Provider(), "Bob", "Other");
+        const QVariant number = env.db.scalar(
+            "SELECT AccessNumber FROM ServiceProviders WHERE ID = ?", { provider });
+        const auto breakOrMend = [&](bool broken) {
+            if (fault == "database")
+                env.db.exec(broken ? kRefuseUpdates.arg("") : "DROP TRIGGER refuse");
+            else if (fault == "line")
+                QSettings("Northmoor", "Quillpost")
+                    .setValue("Lines/1/name", broken ? "Elsewhere" : kSimulatedLineName);
+            else
+                env.db.exec("UPDATE ServiceProviders SET AccessNumber = ? WHERE ID = ?",
+                    { broken ? QVariant("5551234;ATH") : number, provider });
+        };
+        breakOrMend(true);
         Desk desk;
+        // A refused write stops the run before it starts a send; the others start one,
+        // which fails at once on this side, or go on to the other provider's page.
+        QCOMPARE(desk.Run(), fault != "database");
         QVERIFY(!desk.Run());
-        QVERIFY(!desk.Run());
-        QCOMPARE(m_env->sims[0]->callCount(), 0);
+        QCOMPARE(env.Status(other), fault == "number" ? "1/0" : "0/0");
+        QCOMPARE(env.sims[0]->callCount(), 0);
         QCOMPARE(prompt.shown.size(), 1);
-        QVERIFY2(prompt.shown[0].contains("the disk is full"), qPrintable(prompt.shown[0]));
-        m_env->db.exec("DROP TRIGGER refuse");
+        QVERIFY(prompt.shown[0].contains(told));
+        breakOrMend(false);
         QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(row), "1/0");
+        desk.Run();
+        QCOMPARE(env.Status(held), "1/0");
+        QCOMPARE(env.Status(other), "1/0");
     }
 
     // A terminal that answers the call and then falls silent costs its recipient an
@@ -153,67 +165,22 @@ private slots:
     // provider's page, queued later, goes out after the first time-out.
     void silentProviderHoldsUpNoOther()
     {
+        SimulatedProviders env;
         PresetPrompt prompt;
         SimConfig silent;
         silent.faults.silentAfterConnect = true;
-        const int stuck = m_env->Queue(m_env->Provider(silent), "Ann", "Stuck");
-        const int other = m_env->Queue(m_env->Provider(), "Bob", "Other");
+        const int stuck = env.Queue(env.Provider(silent), "Ann", "Stuck");
+        const int other = env.Queue(env.Provider(), "Bob", "Other");
         Desk desk;
         QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(stuck), "0/1");
         QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(other), "1/0");
+        QCOMPARE(env.Status(other), "1/0");
         for (int run = 0; run < 3; ++run)
             QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(stuck), "2/4");
+        QCOMPARE(env.Status(stuck), "2/4");
         QVERIFY(!desk.Run());
         QCOMPARE(prompt.shown, QStringList());
     }
-
-    // A send that fails on this side (no line device of the chosen name) costs nobody
-    // an attempt; the operator is told once, and no send starts until the line is there.
-    void missingLineCostsNoAttempt()
-    {
-        PresetPrompt prompt;
-        const int row = m_env->Queue(m_env->Provider(), "Ann", "Wait for the modem");
-        QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", "Elsewhere");
-        Desk desk;
-        QVERIFY(desk.Run());
-        QVERIFY(!desk.Run());
-        QCOMPARE(m_env->Status(row), "0/0");
-        QCOMPARE(prompt.shown.size(), 1);
-        QVERIFY2(prompt.shown[0].contains(kSimulatedLineName), qPrintable(prompt.shown[0]));
-        QSettings("Northmoor", "Quillpost").setValue("Lines/1/name", kSimulatedLineName);
-        QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(row), "1/0");
-    }
-
-    // A provider whose stored number would give the modem commands of its own is passed
-    // over: nothing is dialled, nobody loses an attempt, the other provider's page goes
-    // out, the operator hears once why, and the corrected number is called.
-    void uncallableNumberWaitsForItsCorrection()
-    {
-        PresetPrompt prompt;
-        const int bad = m_env->db.addProvider(QStringLiteral("Hostile"), "5551234;ATH", 1);
-        const int held = m_env->Queue(bad, "Ann", "Held");
-        const int other = m_env->Queue(m_env->Provider(), "Bob", "Other");
-        Desk desk;
-        QVERIFY(desk.Run());
-        QVERIFY(!desk.Run());
-        QCOMPARE(m_env->Status(other), "1/0");
-        QCOMPARE(m_env->Status(held), "0/0");
-        QCOMPARE(prompt.shown.size(), 1);
-        QVERIFY2(prompt.shown[0].contains("Hostile") && prompt.shown[0].contains("\";\""),
-            qPrintable(prompt.shown[0]));
-        m_env->db.exec("UPDATE ServiceProviders SET AccessNumber = "
-                       "(SELECT AccessNumber FROM ServiceProviders WHERE ID <> ?) WHERE ID = ?",
-            { bad, bad });
-        QVERIFY(desk.Run());
-        QCOMPARE(m_env->Status(held), "1/0");
-    }
-
-private:
-    std::unique_ptr<SimulatedProviders> m_env;
 };
 
 QTEST_GUILESS_MAIN(TestSendScheduler)

@@ -1,23 +1,20 @@
 // One send from the scheduler's choice to its closing, end to end against the simulated
-// provider (a modem on a pseudo-terminal, or TAP over TCP): what the terminal and the
-// line do to it, what each recipient's row and the send log keep, and a database held by
-// another program.
+// provider (a modem on a pseudo-terminal, TAP over TCP, or an SNPP carrier): what the
+// terminal and the line do to it, what each recipient's row and the send log keep, and a
+// database held by another program. Then the scheduler with no modem chosen, whose
+// providers reached by URL need none.
 #include "FakeClock.h"
+#include "FakeTelephony.h"
 #include "OneSend.h"
 #include "PresetPrompt.h"
 #include "SimulatedLine.h"
 #include "TempSettings.h"
 #include "WriteLockHolder.h"
+#include "dispatch/HeadlessDispatcher.h"
 
-#include <QScopeGuard>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
-#include <pty.h>
-#include <thread>
-#include <unistd.h>
 
 using quillpost::sim::PagingSimulator;
 using quillpost::sim::SimConfig;
@@ -37,60 +34,53 @@ constexpr int kWaitMs = 30000;
 
 const QString kMessageRow = QStringLiteral("Status || ',' || Retries || ',' || SendTime");
 
-QString LogEntry(const char* pagerId, int outcome, const QString& terminalLine = {})
-{
-    return QStringLiteral("%1,%2,%3").arg(QLatin1String(pagerId)).arg(outcome).arg(terminalLine);
-}
-
-SimConfig Faults(const SimFaults& faults)
-{
-    SimConfig config;
-    config.faults = faults;
-    return config;
-}
-
-// A send as the terminal and the line take it, and what it leaves in the database.
+// A send as the terminal and the line take it, and what it leaves in the database. The
+// defaults are one recipient, paged and recorded over TCP.
 struct Case
 {
-    SimConfig sim {};
-    QList<int> retries {}; // of each recipient's row before the send
-    QStringList rows {}; // "Status,Retries,SendTime" of each row after it
-    QStringList log {}; // "PagerId,Outcome,TerminalLine" of each send log entry
-    QString status {}; // the send's last status line
-    int pages = 0; // the terminal accepted, each with the text `delivered`
+    SimConfig sim {}; // the terminal, but for its faults:
+    SimFaults faults {};
     bool pty = false; // a modem on a pseudo-terminal, or else TCP
-    int logins = 1; // how many log-ons the terminal received
-    int tickMs = 100; // 2: the 1200 ticks of the time-out pass in seconds
-    QString password {}; // the provider's
+    QList<int> retries { 0 }; // of each recipient's row before the send
     QString setup {}; // SQL run on the database first
-    QString modem = kSimulatedLineName; // the stored modem name
-    QString told {}; // the one thing the operator is told, if anything
+    QString password {}; // the provider's
+    std::pair<QString, QString> setting {}; // of the line ("Lines/1/..."), changed before
+    bool stopped = false; // the simulator stopped before the send, its TCP port closed
     QString text = kText;
-    QByteArray delivered = kText.toLatin1();
-    // Another program holds the database from the start of the send: 1 until a second
-    // after the terminal took the page, 2 until the send has closed.
-    int lock = 0;
+    bool locked = false; // another program holds the database until the send has closed
     int sends = 1; // in a row on one modem, each finding the next due message; the last checked
-    // In place of the simulator's modem: "gone", a device that does not exist; "silent", a
-    // terminal nobody answers on. "refused": the simulator stopped, its port closed.
-    // "unsafe number": the provider's access number holds a second modem command.
-    QString line {};
-    QByteArray init {}; // the modem's init command, when not the default
-    QString fault {}; // what LocalFault said as the send closed; "%1": the modem's device
+    QStringList rows { kSentRow }; // "Status,Retries,SendTime" of each row after it
+    QStringList log { "1001,1," + kPageSent }; // "PagerId,Outcome,TerminalLine"
+    QString status = CSendSession::kSent; // the send's last status line
+    int pages = 1; // the terminal accepted, each with the text `delivered`
+    QByteArray delivered = kText.toLatin1();
+    int logins = 1; // how many log-ons the terminal received (SNPP: QUITs)
+    QString told {}; // the one thing the operator is told, if anything
+    QString fault {}; // what LocalFault said as the send closed
 };
 
-// Makes the simulated line's modem one on `device`, with `init` when given.
-void ConfigureModem(const QString& device, const QByteArray& init)
+// The settings, the database, the clock, the operator and the terminal of one case's send,
+// its message queued.
+struct Scene
 {
-    ConfigureSimulatedLine(QStringLiteral("hayes"), device);
-    if (init.isEmpty())
-        return;
-    QSettings settings(QStringLiteral("Northmoor"), QStringLiteral("Quillpost"));
-    settings.beginWriteArray(QStringLiteral("Lines"));
-    settings.setArrayIndex(0);
-    settings.setValue(QStringLiteral("init"), init);
-    settings.endArray();
-}
+    explicit Scene(const Case& c)
+        : sim(c.sim)
+    {
+        sim.setFaults(c.faults);
+        const QString number = StartSimulatedLine(sim, !c.pty);
+        QueueMessage(db, c.sim.snpp ? "snpp://" + number : number, c.retries, c.text, kQueued);
+        db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
+        if (!c.setup.isEmpty())
+            db.exec(c.setup);
+    }
+
+    TempSettings settingsFolder;
+    TempDatabase db;
+    FakeClock clock;
+    PresetPrompt prompt;
+    PagingSimulator sim;
+    CModemList modems { [] { return kSimulatedLineName; } };
+};
 
 } // namespace
 
@@ -101,215 +91,124 @@ class TestSendSession : public QObject
     Q_OBJECT
 
 private slots:
+    // One row a case, its fields packed as a table's.
+    // clang-format off
     void sends_data()
     {
         QTest::addColumn<Case>("c");
-        const QString sent = CSendSession::kSent, refused = CSendSession::kRefused,
-                      lineFailed = CSendSession::kLineFailed, ended = CSendSession::kTerminalEnded,
-                      timedOut = CSendSession::kTimedOut;
-        const QStringList two { kSentRow, kSentRow };
-        const QStringList twoLogged { LogEntry("1001", 1, kPageSent),
-            LogEntry("1002", 1, kPageSent) };
-        const QStringList oneLogged { LogEntry("1001", 1, kPageSent) };
-        const auto password = [](const char* expected) {
-            SimConfig config;
-            config.password = expected;
-            return config;
-        };
-        const auto refusal = QStringLiteral("CREATE TRIGGER refuse BEFORE %1 ON %2 BEGIN SELECT "
-                                            "RAISE(ABORT, 'disk full'); END");
+        const QString lineFailed = CSendSession::kLineFailed, ended = CSendSession::kTerminalEnded;
+        const QString unknownId = QStringLiteral("511 Invalid Pager ID");
+        const QStringList notLogged { "1001,0," };
+        SimConfig unknown, onePagePerCall, deferred, password, snpp;
+        unknown.unknownPagerIds = { "1001" };
+        onePagePerCall.maxPagesPerCall = 1;
+        onePagePerCall.hangUpDelayMs = 600000; // the program must hang up by itself
+        deferred.deferredDelivery = deferred.crLfLineEnds = true;
+        password.password = "abc1";
+        snpp.snpp = true;
+        snpp.unknownPagerIds = { "1002" };
 
-        for (bool pty : { true, false }) {
-            const char* line = pty ? "pseudo-terminal" : "TCP";
-            QTest::addRow("two recipients in one call, %s", line)
-                << Case { {}, { 0, 0 }, two, twoLogged, sent, 2, pty };
-            QTest::addRow("line drops after the first of two, %s", line)
-                << Case { Faults({ .dropLineAfterBlock = 1 }), { 0, 0 }, { kSentRow, kFailedOnce },
-                       { LogEntry("1001", 1, kPageSent), LogEntry("1002", 0) }, lineFailed, 1,
-                       pty };
-        }
-        QTest::newRow("last ACK and the line loss together: one verdict")
-            << Case { Faults({ .dropLineAfterBlock = 2 }), { 0, 0 }, two, twoLogged, sent, 2 };
-        QTest::newRow("fourth refusal gives up") << Case { Faults({ .nakBlock = 1 }), { 3 },
-            { "2,4," + kNow }, { LogEntry("1001", 2, "514 Checksum Error") }, refused };
-        QTest::newRow("first of three refused, the others untouched")
-            << Case { Faults({ .nakBlock = 1 }), { 0, 0, 0 },
-                   { kFailedOnce, kUntouched, kUntouched },
-                   { LogEntry("1001", 0, "514 Checksum Error") }, refused };
-        QTest::newRow("busy counts an attempt") << Case { Faults({ .busy = true }), { 2, 0 },
-            { "0,3," + kNow, kUntouched }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-        QTest::newRow("no answer counts an attempt") << Case { Faults({ .noAnswer = true }), { 0 },
-            { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-        QTest::newRow("no carrier counts an attempt") << Case { Faults({ .noCarrier = true }),
-            { 0 }, { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0, true, 0 };
-        QTest::newRow("log-on refused twice, then taken") << Case { Faults({ .nakLoginTimes = 2 }),
-            { 0 }, { kSentRow }, oneLogged, sent, 1, true, 3 };
+        QTest::newRow("a refusal ends the call: the others untouched")
+            << Case { .faults = { .nakBlock = 1 }, .retries = { 0, 0, 0 },
+                   .rows = { kFailedOnce, kUntouched, kUntouched },
+                   .log = { "1001,0,514 Checksum Error" }, .status = CSendSession::kRefused,
+                   .pages = 0 };
+        QTest::newRow("busy counts an attempt")
+            << Case { .faults = { .busy = true }, .pty = true, .retries = { 2, 0 },
+                   .rows = { "0,3," + kNow, kUntouched }, .log = notLogged, .status = lineFailed,
+                   .pages = 0, .logins = 0 };
+        QTest::newRow("no answer counts an attempt")
+            << Case { .faults = { .noAnswer = true }, .pty = true, .rows = { kFailedOnce },
+                   .log = notLogged, .status = lineFailed, .pages = 0, .logins = 0 };
+        QTest::newRow("log-on refused twice, then taken")
+            << Case { .faults = { .nakLoginTimes = 2 }, .pty = true, .logins = 3 };
         // A read may end just after a line end with the start of the go-ahead: "... CR ESC",
         // then "[p CR".
         QTest::newRow("replies in pieces of 11 bytes: the go-ahead split after its CR")
-            << Case { Faults({ .chunkSize = 11 }), { 0 }, { kSentRow }, oneLogged, sent, 1, true };
-        // A terminal that took the call and then failed to go on is the recipient's failed
-        // attempt, as a lost line is.
-        QTest::newRow("garbage: no prompt comes, the time-out counts an attempt")
-            << Case { Faults({ .garbage = true }), { 0 }, { kFailedOnce }, { LogEntry("1001", 0) },
-                   timedOut, 0, false, 0, 2 };
-        QTest::newRow("silence: the fourth time-out gives up")
-            << Case { Faults({ .silentAfterConnect = true }), { 3 }, { "2,4," + kNow },
-                   { LogEntry("1001", 2) }, timedOut, 0, false, 0, 2 };
+            << Case { .faults = { .chunkSize = 11 }, .pty = true };
         // A line this side cannot use costs nobody an attempt, not even the one that would be
         // the last; the send closes at once and says why.
-        const auto localFault = [](const QString& fault, const QString& line,
-                                    const QByteArray& init = {}, const QString& stored = {}) {
-            Case c { {}, { 3 }, { "0,3," + kQueued }, {}, CSendSession::kLocalFault, 0, true, 0 };
-            c.modem = stored.isEmpty() ? kSimulatedLineName : stored;
-            c.line = line;
-            c.init = init;
-            c.fault = fault;
-            return c;
+        const auto localFault = [](const QString& key, const QString& value, const QString& fault) {
+            return Case { .pty = true, .retries = { 3 }, .setting = { "Lines/1/" + key, value },
+                .rows = { "0,3," + kQueued }, .log = {}, .status = CSendSession::kLocalFault,
+                .pages = 0, .logins = 0, .fault = fault };
         };
-        const QString modem = QStringLiteral("The modem \"%1\" does not answer its commands: ")
-                                  .arg(kSimulatedLineName);
-        QTest::newRow("no modem of the stored name")
-            << localFault("No line device is named \"Other modem\"", {}, {}, "Other modem");
-        QTest::newRow("the modem's device does not exist") << localFault("The line device \""
-                + kSimulatedLineName + "\" cannot be opened: %1: No such file or directory",
-            "gone");
-        QTest::newRow("the modem refuses its init command")
-            << localFault(modem + "AT&Q9 was answered with ERROR", {}, "AT&Q9");
-        QTest::newRow("nobody answers the modem's init command")
-            << localFault(modem + "no reply to ATZ within 5 seconds", "silent");
-        QTest::newRow("an access number holding \";\": refused, not cleaned up") << localFault(
-            "The access number of P1 holds \";\", which cannot be dialled", "unsafe number");
-        Case noListener { {}, { 0 }, { kFailedOnce }, { LogEntry("1001", 0) }, lineFailed, 0 };
-        noListener.logins = 0;
-        noListener.line = "refused";
-        QTest::newRow("TCP connection refused counts an attempt") << noListener;
+        const QString line = "\"" + kSimulatedLineName + "\"";
+        QTest::newRow("the modem's device does not exist") << localFault("device", "/no/tty",
+            "The line device " + line + " cannot be opened: /no/tty: No such file or directory");
+        QTest::newRow("the modem refuses its init command") << localFault("init", "AT&Q9",
+            "The modem " + line + " does not answer its commands: AT&Q9 was answered with ERROR");
+        QTest::newRow("TCP connection refused counts an attempt")
+            << Case { .stopped = true, .rows = { kFailedOnce }, .log = notLogged,
+                   .status = lineFailed, .pages = 0, .logins = 0 };
         QTest::newRow("accented letters lose their accents, the rest becomes ?")
-            << Case { {}, { 0 }, { kSentRow }, oneLogged, sent, 1, false, 1, 100, {}, {},
-                   kSimulatedLineName, {}, "Caf\u00e9 \u20ac5 na\u00efve", "Cafe ?5 naive" };
-
-        SimConfig unknown;
-        unknown.unknownPagerIds = { "1001" };
-        QTest::newRow("RS for the first of two, the second untouched") << Case { unknown, { 0, 0 },
-            { kFailedOnce, kUntouched }, { LogEntry("1001", 0, "511 Invalid Pager ID") }, refused };
+            << Case { .text = "Caf\u00e9 \u20ac5 na\u00efve", .delivered = "Cafe ?5 naive" };
         // Refused with RS on each of four calls, then given up; the message queued behind it
         // then goes out.
-        const QString invalid = LogEntry("1001", 0, "511 Invalid Pager ID");
+        const QString invalid = "1001,0," + unknownId;
         QTest::newRow("an unknown pager ID no longer holds up the queue")
-            << Case { unknown, { 0, 0 }, { "2,4," + kNow, kSentRow },
-                   { invalid, invalid, invalid, LogEntry("1001", 2, "511 Invalid Pager ID"),
-                       LogEntry("1002", 1, kPageSent) },
-                   sent, 1, false, 5, 100, {}, "UPDATE Messages SET MessageId = ID",
-                   kSimulatedLineName, {}, kText, kText.toLatin1(), 0, 5 };
-        SimConfig onePagePerCall;
-        onePagePerCall.maxPagesPerCall = 1;
-        onePagePerCall.hangUpDelayMs = 600000; // the program must hang up by itself
+            << Case { .sim = unknown, .retries = { 0, 0 },
+                   .setup = "UPDATE Messages SET MessageId = ID", .sends = 5,
+                   .rows = { "2,4," + kNow, kSentRow },
+                   .log = { invalid, invalid, invalid, "1001,2," + unknownId,
+                       "1002,1," + kPageSent }, .logins = 5 };
         QTest::newRow("ESC EOT mid-exchange: hung up at once, the attempt counted")
-            << Case { onePagePerCall, { 0, 0 }, { kSentRow, kFailedOnce },
-                   { LogEntry("1001", 1, kPageSent),
-                       LogEntry("1002", 0, "512 Too Many Pages, Call Again") },
-                   ended, 1 };
-        SimConfig deferred;
-        deferred.deferredDelivery = true;
-        deferred.crLfLineEnds = true;
+            << Case { .sim = onePagePerCall, .retries = { 0, 0 }, .rows = { kSentRow, kFailedOnce },
+                   .log = { "1001,1," + kPageSent, "1002,0,512 Too Many Pages, Call Again" },
+                   .status = ended };
         QTest::newRow("213 counts as accepted, lines ended by CR LF")
-            << Case { deferred, { 0 }, { kSentRow },
-                   { LogEntry("1001", 1, "213 Message Accepted, Deferred Delivery") }, sent, 1 };
-        QTest::newRow("the password in the log-on") << Case { password("abc1"), { 0 }, { kSentRow },
-            oneLogged, sent, 1, false, 1, 100, "abc1" };
+            << Case { .sim = deferred,
+                   .log = { "1001,1,213 Message Accepted, Deferred Delivery" } };
+        // The log-on carries the stored password, the terminal's own being another.
         QTest::newRow("a wrong password: the terminal ends the call, the attempt counted")
-            << Case { password("abc1"), { 0 }, { kFailedOnce },
-                   { LogEntry("1001", 0, "509 Invalid Password") }, ended, 0, false, 1, 100,
-                   "zz9" };
-        QTest::newRow("no send log yet: made with the first attempt") << Case { {}, { 0 },
-            { kSentRow }, oneLogged, sent, 1, false, 1, 100, {}, "DROP TABLE SendLog" };
-        QTest::newRow("the log refused: the Status recorded without it, the operator told")
-            << Case { {}, { 0 }, { kSentRow }, {}, sent, 1, false, 1, 100, {},
-                   refusal.arg("INSERT", "SendLog"), kSimulatedLineName,
-                   "The outcome of the page to 1001 was recorded without it" };
-        QTest::newRow("the Status refused: no log entry, the operator told") << Case { {}, { 0 },
-            { kUntouched }, {}, sent, 1, false, 1, 100, {}, refusal.arg("UPDATE", "Messages"),
-            kSimulatedLineName, "The page to 1001 was accepted by the service provider" };
-        QTest::newRow("the database held a second past the page: recorded within the busy time-out")
-            << Case { {}, { 0 }, { kSentRow }, oneLogged, sent, 1, true, 1, 100, {}, {},
-                   kSimulatedLineName, {}, kText, kText.toLatin1(), 1 };
+            << Case { .sim = password, .password = "zz9", .rows = { kFailedOnce },
+                   .log = { "1001,0,509 Invalid Password" }, .status = ended, .pages = 0 };
+        // A carrier's refusal of one recipient is that recipient's failed attempt: the call
+        // goes on, and ends with one QUIT.
+        QTest::newRow("SNPP: the second of two refused, on the same call")
+            << Case { .sim = snpp, .retries = { 0, 0 }, .rows = { kSentRow, kFailedOnce },
+                   .log = { "1001,1,250 Message sent successfully",
+                       "1002,0,550 Error, invalid pager ID" },
+                   .status = CSendSession::kPageRefused };
         QTest::newRow("the database held past every retry: the operator is told")
-            << Case { {}, { 0 }, { kUntouched }, {}, sent, 1, true, 1, 100, {}, {},
-                   kSimulatedLineName, "1001 was accepted", kText, kText.toLatin1(), 2 };
+            << Case { .pty = true, .locked = true, .rows = { kUntouched }, .log = {},
+                   .told = "1001 was accepted" };
     }
+    // clang-format on
 
     void sends()
     {
         QFETCH(Case, c);
-        TempSettings settingsFolder;
-        TempDatabase db;
-        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        PresetPrompt prompt;
-        PagingSimulator sim(c.sim);
-        QueueMessage(db, StartSimulatedLine(sim, !c.pty), c.retries, c.text, kQueued);
-        QTemporaryDir folder;
-        int master = -1, slave = -1; // a terminal nobody answers on
-        const auto closeTerminal = qScopeGuard([&] {
-            for (int fd : { master, slave })
-                if (fd >= 0)
-                    close(fd);
-        });
-        QString device = sim.slavePath();
-        if (c.line == "gone") {
-            device = folder.filePath("ttyGone");
-        } else if (c.line == "silent") {
-            char name[256] = {};
-            QVERIFY(openpty(&master, &slave, name, nullptr, nullptr) == 0);
-            device = QString::fromLocal8Bit(name);
-        } else if (c.line == "refused") {
-            sim.stop();
-        } else if (c.line == "unsafe number") {
-            db.exec("UPDATE ServiceProviders SET AccessNumber = '5551234;ATH'");
-        }
-        if (device != sim.slavePath() || !c.init.isEmpty())
-            ConfigureModem(device, c.init);
-        db.exec(QStringLiteral("UPDATE ServiceProviders SET Password = ?"), { c.password });
-        if (!c.setup.isEmpty())
-            db.exec(c.setup);
-
-        CModemList modems([&c] { return c.modem; });
+        Scene scene(c);
+        if (!c.setting.first.isEmpty())
+            QSettings("Northmoor", "Quillpost").setValue(c.setting.first, c.setting.second);
+        if (c.stopped)
+            scene.sim.stop();
         for (int earlier = 1; earlier < c.sends; ++earlier)
-            QVERIFY(Send(modems, { c.tickMs, 0 }).Run(kWaitMs));
-        Send send(modems, { c.tickMs, 0 });
+            QVERIFY(Send(scene.modems, { 100, 0 }).Run(kWaitMs));
+        Send send(scene.modems, { 100, 0 });
         std::optional<WriteLockHolder> lock;
-        if (c.lock > 0)
-            lock.emplace(db.filePath());
-        std::jthread releaser;
-        if (c.lock == 1)
-            releaser = std::jthread([&sim, &lock] {
-                sim.waitForPages(1, kWaitMs);
-                std::this_thread::sleep_for(std::chrono::seconds(1));
-                lock->release();
-            });
+        if (c.locked)
+            lock.emplace(scene.db.filePath());
         QVERIFY(send.Run(2 * kWaitMs));
-        releaser = {};
         lock.reset();
-        QCOMPARE(db.rows("Messages", kMessageRow), c.rows);
-        QCOMPARE(db.rows("SendLog", kSendLogEntry), c.log);
-        // A send that finds its modem and a number to dial is calling before anything else.
-        QCOMPARE(send.statuses.first(),
-            c.modem == kSimulatedLineName && c.line != "unsafe number" ? CSendSession::kCalling
-                                                                       : c.status);
+        QCOMPARE(scene.db.rows("Messages", kMessageRow), c.rows);
+        QCOMPARE(scene.db.rows("SendLog", kSendLogEntry), c.log);
         QCOMPARE(send.statuses.last(), c.status);
-        QCOMPARE(send.localFault, QString(c.fault).replace("%1", device));
-        // Closed at once, or as soon as the modem is found silent: long before the time-out.
-        if (!c.fault.isEmpty())
-            QVERIFY(send.session->TickCount() < 100);
-        // The terminal's last words were shown as they came.
-        const QString said = c.log.isEmpty() ? QString() : c.log.last().section(',', 2, -1);
-        if (!said.isEmpty())
-            QCOMPARE(send.lines.value(send.lines.size() - 1), said);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), c.pages, kWaitMs);
-        for (const quillpost::sim::AcceptedPage& page : sim.pages())
+        QCOMPARE(send.localFault, c.fault);
+        // The terminal's words for the last recipient were shown as they came.
+        if (!c.log.isEmpty() && !c.log.last().endsWith(','))
+            QVERIFY(send.lines.contains(c.log.last().section(',', 2, -1)));
+        QTRY_COMPARE_WITH_TIMEOUT(scene.sim.pageCount(), c.pages, kWaitMs);
+        for (const quillpost::sim::AcceptedPage& page : scene.sim.pages())
             QCOMPARE(page.text, c.delivered);
-        QCOMPARE(sim.received().count("\x1BPG1" + c.password.toLatin1() + '\r'), c.logins);
-        QCOMPARE(prompt.shown.size(), c.told.isEmpty() ? 0 : 1);
-        QVERIFY2(prompt.shown.join('\n').contains(c.told), qPrintable(prompt.shown.join('\n')));
+        // A TAP log-on carries the provider's password; an SNPP call ends with one QUIT, which
+        // may reach the terminal after the send has closed.
+        const QByteArray logOn
+            = c.sim.snpp ? QByteArray("QUIT") : "\x1BPG1" + c.password.toLatin1() + '\r';
+        QTRY_COMPARE_WITH_TIMEOUT(scene.sim.received().count(logOn), c.logins, kWaitMs);
+        QCOMPARE(scene.prompt.shown.size(), c.told.isEmpty() ? 0 : 1);
+        QVERIFY(scene.prompt.shown.join('\n').contains(c.told));
     }
 
     void timeOut_data()
@@ -328,14 +227,9 @@ private slots:
         QFETCH(int, timeoutMs);
         QFETCH(int, stallMs);
         QFETCH(int, openTicks);
-        TempSettings settingsFolder;
-        TempDatabase db;
-        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        PagingSimulator sim(Faults({ .silentAfterConnect = true }));
-        QueueMessage(db, StartSimulatedLine(sim, true), { 0 }, kText, kQueued);
-        CModemList modems([] { return kSimulatedLineName; });
+        Scene scene(Case { .faults = { .silentAfterConnect = true } });
         // The send's own timer never fires: every tick is given here.
-        Send send(modems, { 3600000, 0, 0, timeoutMs });
+        Send send(scene.modems, { 3600000, 0, 0, timeoutMs });
         send.session->Start();
         QTRY_COMPARE_WITH_TIMEOUT(send.statuses.last(), CSendSession::kConnected, kWaitMs);
         QThread::msleep(static_cast<unsigned long>(stallMs));
@@ -345,68 +239,39 @@ private slots:
         send.session->OnTimer();
         QVERIFY(send.closed);
         QCOMPARE(send.statuses.last(), CSendSession::kTimedOut);
-        QCOMPARE(db.rows("Messages", kMessageRow), QStringList { kFailedOnce });
+        QCOMPARE(scene.db.rows("Messages", kMessageRow), QStringList { kFailedOnce });
     }
 
-    // Zero bytes of line noise before the terminal's ACK: the page is recorded as sent, so
-    // it is not sent again. A terminal of the test's own over TCP, as the simulator sends
-    // no such noise.
-    void noiseBeforeTheAck()
-    {
-        TempSettings settingsFolder;
-        TempDatabase db;
-        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        QTcpServer terminal;
-        QVERIFY(terminal.listen(QHostAddress::LocalHost));
-        ConfigureSimulatedLine(QStringLiteral("tcp"));
-        QueueMessage(
-            db, QStringLiteral("127.0.0.1:%1").arg(terminal.serverPort()), { 0 }, kText, kQueued);
-        QObject::connect(&terminal, &QTcpServer::newConnection, [&terminal] {
-            QTcpSocket* caller = terminal.nextPendingConnection();
-            QObject::connect(caller, &QTcpSocket::readyRead, [caller] {
-                const QByteArray heard = caller->readAll();
-                if (heard == "\r")
-                    caller->write("ID=");
-                else if (heard.startsWith("\x1BPG1"))
-                    caller->write("\x06\r\x1B[p\r");
-                else if (heard.startsWith('\x02'))
-                    caller->write(QByteArray(3, '\0') + "\x06\r");
-            });
-        });
-        CModemList modems([] { return kSimulatedLineName; });
-        Send send(modems, { 100, 0, 0 });
-        QVERIFY(send.Run(kWaitMs));
-        QCOMPARE(send.statuses.last(), CSendSession::kSent);
-        QCOMPARE(db.rows("Messages", kMessageRow), QStringList { kSentRow });
-    }
-
+    // One row a case, its fields packed as a table's.
+    // clang-format off
     void messageWhileRecording_data()
     {
-        QTest::addColumn<bool>("pty");
-        QTest::addColumn<int>("drop"); // the terminal drops the line once it took this block
-        QTest::addColumn<QString>("refusal"); // what the database refuses, so the operator is told
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<QStringList>("log");
-        QTest::addColumn<QString>("told");
+        QTest::addColumn<Case>("c");
         const QString refuse = QStringLiteral(
             "CREATE TRIGGER refuse BEFORE %1 WHEN %2 BEGIN SELECT RAISE(ABORT, 'disk full'); END");
         const QString entryOf = refuse.arg("INSERT ON SendLog", "NEW.PagerId = '%1'");
         const QString without = QStringLiteral("was recorded without it");
+        // The terminal drops the line once it took the first or the second block, and the
+        // database refuses a write, so that the operator is told.
         for (bool pty : { true, false }) {
             const char* line = pty ? "pseudo-terminal" : "TCP";
             QTest::addRow("the first of two recorded without its log entry, %s", line)
-                << pty << 1 << entryOf.arg("1001") << QStringList { kSentRow, kUntouched }
-                << QStringList {} << without;
+                << Case { .faults = { .dropLineAfterBlock = 1 }, .pty = pty,
+                       .retries = { 0, 0 }, .setup = entryOf.arg("1001"),
+                       .rows = { kSentRow, kUntouched }, .log = {}, .told = without };
             QTest::addRow("the last of two recorded without its log entry, %s", line)
-                << pty << 2 << entryOf.arg("1002") << QStringList { kSentRow, kSentRow }
-                << QStringList { LogEntry("1001", 1, kPageSent) } << without;
+                << Case { .faults = { .dropLineAfterBlock = 2 }, .pty = pty,
+                       .retries = { 0, 0 }, .setup = entryOf.arg("1002"),
+                       .rows = { kSentRow, kSentRow }, .pages = 2, .told = without };
             QTest::addRow("the first of two not recorded, %s", line)
-                << pty << 1
-                << refuse.arg("UPDATE ON Messages", "OLD.ID = (SELECT min(ID) FROM Messages)")
-                << QStringList { kUntouched, kUntouched } << QStringList {}
-                << QStringLiteral("The page to 1001 was accepted");
+                << Case { .faults = { .dropLineAfterBlock = 1 }, .pty = pty,
+                       .retries = { 0, 0 }, .setup = refuse.arg("UPDATE ON Messages",
+                           "OLD.ID = (SELECT min(ID) FROM Messages)"),
+                       .rows = { kUntouched, kUntouched }, .log = {},
+                       .told = "The page to 1001 was accepted" };
         }
     }
+    // clang-format on
 
     // A message shown while a result is recorded runs an event loop of its own, which
     // delivers the line's loss and the send's ticks before the recording is over. The loss
@@ -415,21 +280,10 @@ private slots:
     // each, and the send closes once.
     void messageWhileRecording()
     {
-        QFETCH(bool, pty);
-        QFETCH(int, drop);
-        QFETCH(QString, refusal);
-        QFETCH(QStringList, rows);
-        QFETCH(QStringList, log);
-        QFETCH(QString, told);
-        TempSettings settingsFolder;
-        TempDatabase db;
-        FakeClock clock(QDateTime::fromString(kNow, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        PresetPrompt prompt;
-        PagingSimulator sim(Faults({ .dropLineAfterBlock = drop }));
-        QueueMessage(db, StartSimulatedLine(sim, !pty), { 0, 0 }, kText, kQueued);
-        db.exec(refusal);
-        CModemList modems([] { return kSimulatedLineName; });
-        Send send(modems, { 100, 0 });
+        QFETCH(Case, c);
+        Scene scene(c);
+        PresetPrompt& prompt = scene.prompt;
+        Send send(scene.modems, { 100, 0 });
         bool closedInside = false;
         prompt.whileInforming = [&] {
             // The operator leaves the first message open until the send has closed.
@@ -442,11 +296,51 @@ private slots:
         QVERIFY2(closedInside, "the line's loss did not close the send while the message was open");
         QVERIFY2(!send.closed, "the send closed twice");
         QCOMPARE(send.statuses.last(), CSendSession::kLineFailed);
-        QCOMPARE(db.rows("Messages", kMessageRow), rows);
-        QCOMPARE(db.rows("SendLog", kSendLogEntry), log);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.pageCount(), drop, kWaitMs);
+        QCOMPARE(scene.db.rows("Messages", kMessageRow), c.rows);
+        QCOMPARE(scene.db.rows("SendLog", kSendLogEntry), c.log);
+        QTRY_COMPARE_WITH_TIMEOUT(scene.sim.pageCount(), c.pages, kWaitMs);
         QCOMPARE(prompt.shown.size(), 1);
-        QVERIFY2(prompt.shown.first().contains(told), qPrintable(prompt.shown.first()));
+        QVERIFY2(prompt.shown.first().contains(c.told), qPrintable(prompt.shown.first()));
+    }
+
+    // With no modem chosen the scheduler still sends to a provider reached by URL, and
+    // the line interface is never touched; a provider that is dialled waits quietly, one
+    // whose URL is malformed waits and the operator hears why once. A carrier that fails
+    // on this side (its extra certificates missing) costs no attempt and blocks nothing:
+    // it is tried again next run.
+    void urlProviderNeedsNoModem()
+    {
+        TempSettings settings;
+        TempDatabase db;
+        QSettings("Northmoor", "Quillpost")
+            .setValue("Network/caCertificates", settings.folder() + "/none.pem");
+        const int url = db.addProvider("Carrier", "snpps://pager.example.net");
+        const int dialled = db.addProvider("Dialled", "5551234");
+        const int malformed = db.addProvider("Broken", "snpp://pager.example.net:0");
+        for (const int provider : { url, dialled, malformed })
+            db.addMessageRow(db.addUser(QString::number(provider), "1001", provider), 0, "Hi");
+        db.exec("UPDATE Messages SET MessageId = ID");
+        FakeTelephony telephony;
+        CModemList modems { [] { return QString(); }, &telephony };
+        QStringList log;
+        CHeadlessDispatcher dispatcher(
+            modems, [&log](const QString& line) { log << line; }, 20, { 2, 0, 0 });
+        dispatcher.Start();
+        // Three scheduler runs, each trying the carrier again.
+        const QString carrierFault = "Message 1: " + CSendSession::kCarrierLocalFault;
+        QTRY_VERIFY_WITH_TIMEOUT(log.count(carrierFault) >= 3, kWaitMs);
+        QCOMPARE(log.filter("dispatcher lock"),
+            QStringList { "Holding the dispatcher lock: this program sends from now on." });
+        QCOMPARE(telephony.calls, QStringList());
+        QCOMPARE(db.rows("Messages", kStatusRetries), QStringList({ "0,0", "0,0", "0,0" }));
+        // Each told once. The certificates file's fault does not name the provider it
+        // stopped; the text does.
+        const QStringList told = log.filter("Error: ");
+        QCOMPARE(told.size(), 2);
+        QVERIFY(told.join('\n').contains(
+            CarrierAddressFault("Broken", ParseCarrierAddress("snpp://h:0").refusal)));
+        QVERIFY(told.join('\n').contains(QRegularExpression(
+            "Error: Cannot reach the service provider Carrier: [^\n]*none\\.pem")));
     }
 };
 
