@@ -1,18 +1,25 @@
-// quillpost --headless as a program, end to end against the simulated provider on a
-// pseudo-terminal, with quillpost-send queuing: a clean stop on SIGTERM in the middle
-// of a call, and one dispatcher per database, the second delivering once it takes over.
+// quillpost --headless as a program, end to end against the simulated provider, with
+// quillpost-send queuing: a clean stop on SIGTERM in the middle of a call, one dispatcher
+// per database, the second delivering once it takes over, and queuing, sending and reading
+// one database from several programs at once. (Its command line and refusals:
+// test_command_line.)
+#include "PagingSimulator.h"
+#include "PresetPrompt.h"
+#include "ReliabilityFigures.h"
 #include "RunningProgram.h"
+#include "SimulatedLine.h"
 #include "TempDatabase.h"
 #include "TempSettings.h"
+#include "data/QuillpostDoc.h"
 
-#include <QFile>
-#include <QSettings>
+#include <QSet>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <memory>
-#include <vector>
+
+constexpr int kWaitMs = RunningProgram::kProgramMs;
 
 class TestHeadlessDispatcher : public QObject
 {
@@ -30,13 +37,6 @@ private slots:
 
     void cleanup()
     {
-        // The simulator program ends cleanly when told to, and takes its link with it.
-        for (std::size_t i = 0; i < m_sims.size(); ++i) {
-            m_sims[i]->signal(SIGTERM);
-            QCOMPARE(m_sims[i]->finish(), 0);
-            QVERIFY(!QFile::exists(file(modemLink(i))));
-        }
-        m_sims.clear();
         m_db.reset();
         m_settings.reset();
     }
@@ -46,185 +46,128 @@ private slots:
     // counted against them.
     void stopsCleanlyInTheMiddleOfTwoCalls()
     {
-        startSimulator({ "--silent" }, 2);
-        const int second = m_db->addProvider("Second", "5559876", 0);
-        m_db->exec("UPDATE Users SET PreferredProvider = ? WHERE ID = 2", { second });
-        std::unique_ptr<RunningProgram> dispatcher
-            = startDispatcher({ "--modem", "Simulated modem", "--modem", "Simulated modem 2" });
-        // One statement each: never seen half-made.
-        QCOMPARE(m_db->addMessageRow(1, 1, "x"), 1);
-        QCOMPARE(m_db->addMessageRow(2, 2, "y"), 2);
+        quillpost::sim::SimConfig silent;
+        silent.faults.silentAfterConnect = true;
+        quillpost::sim::PagingSimulator one(silent), two(silent);
+        StartSimulatedModems({ &one, &two });
+        m_db->exec("UPDATE Users SET PreferredProvider = ? WHERE ID = 2",
+            { m_db->addProvider("Second", "5559876", 0) });
+        const auto dispatcher = startDispatcher({ "--modem", "Modem 1", "--modem", "Modem 2" });
+        m_db->addMessageRow(1, 1, "x"); // one statement each: never seen half-made
+        m_db->addMessageRow(2, 2, "y");
         QTRY_COMPARE_WITH_TIMEOUT(
-            dispatcher->output().count("Connected - Sending Message"), 2, RunningProgram::kProgramMs);
+            dispatcher->output().count("Connected - Sending Message"), 2, kWaitMs);
 
         dispatcher->signal(SIGTERM);
         QCOMPARE(dispatcher->finish(), 0);
-        QVERIFY2(dispatcher->said("Stopping: ending the call for message 1.")
-                && dispatcher->said("Stopping: ending the call for message 2.")
-                && dispatcher->output().endsWith("Stopped.\n"),
-            qPrintable(dispatcher->output()));
+        for (const char* line : { "Stopping: ending the call for message 1.",
+                 "Stopping: ending the call for message 2.", "Stopped.\n" })
+            QVERIFY2(dispatcher->said(line), qPrintable(dispatcher->output()));
         QCOMPARE(m_db->rows("Messages", "Status || '/' || Retries"), QStringList({ "0/0", "0/0" }));
-        QCOMPARE(pagesLogged(), 0);
     }
 
     // Two dispatchers on one file would call twice for a page: the second waits, says who
     // holds the database, takes over once the first is killed outright, delivers what
-    // quillpost-send queues, logs each outcome and stops cleanly on SIGTERM. Its metrics
-    // page shows whether it holds the lock, and what it sent.
+    // quillpost-send queues and logs what the terminal said. It serves its metrics page
+    // meanwhile.
     void secondDispatcherWaitsForTheFirstToEnd()
     {
-        startSimulator();
-        std::unique_ptr<RunningProgram> first = startDispatcher();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            first->said("Holding the dispatcher lock"), RunningProgram::kProgramMs);
-        const quint16 port = freePort();
-        std::unique_ptr<RunningProgram> second
-            = startDispatcher({ "--metrics-listen", QString::number(port) });
-        const QString holder = QStringLiteral(
-            "another dispatcher is sending from this database: quillpost --headless (process %1")
-                                   .arg(first->pid());
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            second->said(holder), qPrintable(second->output()), RunningProgram::kProgramMs);
-        QCOMPARE(metric(port, "quillpost_dispatcher_lock_held"), 0);
+        quillpost::sim::PagingSimulator sim;
+        StartSimulatedModems({ &sim });
+        const auto first = startDispatcher();
+        QTRY_VERIFY_WITH_TIMEOUT(first->said("Holding the dispatcher lock"), kWaitMs);
+        QTcpServer probe; // a free port
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        const auto second = startDispatcher({ "--metrics-listen", QString::number(port) });
+        const QString holder = "another dispatcher is sending from this database: quillpost "
+                               "--headless (process %1";
+        QTRY_VERIFY_WITH_TIMEOUT(second->said(holder.arg(first->pid())), kWaitMs);
 
         first->signal(SIGKILL);
-        QCOMPARE(first->finish(), -1);
-        QVERIFY2(queueAndWait("failover") == 0, qPrintable(second->output()));
-        QCOMPARE(pagesLogged(), 2);
-        QCOMPARE(m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            metric(port, "quillpost_pages_sent_total"), 2, RunningProgram::kProgramMs);
-        QCOMPARE(metric(port, "quillpost_dispatcher_lock_held"), 1);
-
-        second->signal(SIGTERM);
-        QCOMPARE(second->finish(), 0);
-        for (const char* line : { "Holding the dispatcher lock", "to Alice Marsh (user 1): sent",
-                 "Message 1: the terminal said \"211", "Stopped." })
-            QVERIFY2(second->said(line), qPrintable(second->output()));
+        RunningProgram send("quillpost-send",
+            { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", "x" });
+        QVERIFY2(send.finish() == 0, qPrintable(second->output())); // every page sent
+        QVERIFY(second->said("Message 1: the terminal said \"211"));
+        QVERIFY(second->said(
+            QString("Serving the metrics page at http://127.0.0.1:%1/metrics").arg(port)));
     }
 
     // Two dispatchers started together on due messages: each page goes out once.
     void twoDispatchersStartedTogetherSendEachPageOnce()
     {
-        startSimulator();
+        quillpost::sim::PagingSimulator sim;
+        StartSimulatedModems({ &sim });
         for (int user : { 1, 2 })
-            m_db->exec("UPDATE Messages SET MessageId = ID WHERE ID = ?",
-                { m_db->addMessageRow(user, 0, QStringLiteral("Together %1").arg(user)) });
-        std::unique_ptr<RunningProgram> first = startDispatcher();
-        std::unique_ptr<RunningProgram> second = startDispatcher();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            m_db->scalar("SELECT COUNT(*) FROM Messages WHERE Status = 1").toInt(), 2,
-            RunningProgram::kProgramMs);
-        for (RunningProgram* dispatcher : { first.get(), second.get() }) {
-            dispatcher->signal(SIGTERM);
-            QCOMPARE(dispatcher->finish(), 0);
+            m_db->addMessageRow(user, user, QStringLiteral("Together %1").arg(user));
+        const auto dispatchers = { startDispatcher(), startDispatcher() };
+        QTRY_COMPARE_WITH_TIMEOUT(m_db->rows("Messages", "Status"), QStringList(2, "1"), kWaitMs);
+        QCOMPARE(sim.pageCount(), 2);
+    }
+
+    // quillpost-send queues in a loop while the dispatcher reloads, sends and records, and
+    // this test reads the document over and over besides: every message arrives once,
+    // nobody reads a message half written, and no one sees a lock error that the busy
+    // time-out should have absorbed.
+    void queueingWhileTheDispatcherSends()
+    {
+        constexpr int kMessages = 30;
+        quillpost::sim::PagingSimulator sim;
+        m_db->exec(
+            "UPDATE ServiceProviders SET AccessNumber = ?", { StartSimulatedLine(sim, true) });
+        PresetPrompt prompt;
+        RunningProgram dispatcher(
+            "quillpost", { "--headless", "--db", m_db->filePath() }, "20,5,0,0");
+        // A document of its own reloaded every few milliseconds meanwhile; a message read
+        // with fewer or more rows than it was queued with (two) is half read.
+        CQuillpostDoc readerDoc;
+        int reloads = 0, halfRead = 0;
+        QTimer reader;
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            readerDoc.ReloadAll();
+            ++reloads;
+            for (const auto& message : readerDoc.m_messages)
+                halfRead += message->m_recipients.size() == 2 ? 0 : 1;
+        });
+        reader.start(5);
+        for (int i = 0; i < kMessages; ++i) {
+            RunningProgram send("quillpost-send",
+                { "--db", m_db->filePath(), "--to", "#1", "--to", "#2",
+                    QString("Two at once %1").arg(i) });
+            QVERIFY(QTest::qWaitFor([&] { return send.hasEnded(); }, kWaitMs));
+            QVERIFY2(send.finish() == 0, qPrintable(send.output()));
         }
-        QCOMPARE(pagesLogged(), 2);
-    }
+        const int rows = 2 * kMessages;
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_db->rows("Messages", "Status"), QStringList(rows, "1"), 2 * kWaitMs);
 
-    void commandLines_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("said");
-        QTest::newRow("help") << QStringList { "--help" } << 0
-                              << "quillpost --headless [--db FILE]";
-        QTest::newRow("--db without a file")
-            << QStringList { "--headless", "--db" } << 2 << "--db needs a value.";
-        QTest::newRow("unknown argument")
-            << QStringList { "--headless", "--verbose" } << 2 << "Unknown argument: --verbose";
-        QTest::newRow("--modem is for --headless")
-            << QStringList { "--modem=x" } << 2 << "--modem is for";
-        QTest::newRow("--metrics-listen without a port")
-            << QStringList { "--headless", "--metrics-listen=127.0.0.1:" } << 2 << "has no port";
-        QTest::newRow("--metrics-listen is for --headless")
-            << QStringList { "--metrics-listen=9100" } << 2 << "--metrics-listen is for --headless";
-        QTest::newRow("--snpp-listen is for --headless")
-            << QStringList { "--snpp-listen=2444" } << 2 << "--snpp-listen is for --headless";
-        // An address of no interface here: nothing is sent, the bind alone fails.
-        QTest::newRow("an SNPP gateway that cannot listen stops the start")
-            << QStringList { "--headless", "--snpp-listen=192.0.2.1:2444" } << 1
-            << "no SNPP gateway: cannot listen on 192.0.2.1 port 2444";
-        QTest::newRow("no database")
-            << QStringList { "--headless", "--db=absent.mdb" } << 1 << "there is no database at";
-    }
+        // Each row's page reached the terminal exactly once.
+        QSet<QString> delivered;
+        for (const quillpost::sim::AcceptedPage& page : sim.pages())
+            delivered.insert(QString::fromLatin1(page.pagerId + ' ' + page.text));
+        // Recorded before the checks, so that a run that loses a page says how many.
+        RecordReliabilityFigures({ { "rows", rows }, { "lost", rows - int(delivered.size()) } });
+        QCOMPARE(sim.pageCount(), rows);
+        QCOMPARE(delivered.size(), rows);
 
-    void commandLines()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, said);
-        RunningProgram quillpost("quillpost", arguments);
-        QCOMPARE(quillpost.finish(), status);
-        QVERIFY2(quillpost.said(said), qPrintable(quillpost.output()));
+        QVERIFY(reloads > kMessages);
+        QCOMPARE(halfRead, 0);
+        QCOMPARE(prompt.shown, QStringList());
+        dispatcher.signal(SIGTERM);
+        QCOMPARE(dispatcher.finish(), 0);
+        QVERIFY2(!dispatcher.said("Error:"), qPrintable(dispatcher.output()));
     }
 
 private:
-    // The simulated provider behind `count` modems on pseudo-terminals of their own, line
-    // devices "Simulated modem", "Simulated modem 2" ...; the first is set as the modem.
-    void startSimulator(const QStringList& faults = {}, std::size_t count = 1)
+    std::shared_ptr<RunningProgram> startDispatcher(const QStringList& more = {})
     {
-        QSettings settings("Northmoor", "Quillpost");
-        settings.beginWriteArray("Lines");
-        for (std::size_t i = 0; i < count; ++i) {
-            m_sims.push_back(std::make_unique<RunningProgram>("quillpost-sim",
-                QStringList { "--pty", "--link", file(modemLink(i)), "--log",
-                    file("pages.jsonl"), "--ring-delay", "50" }
-                    + faults));
-            QTRY_VERIFY_WITH_TIMEOUT(
-                QFile::exists(file(modemLink(i))), RunningProgram::kProgramMs);
-            settings.setArrayIndex(int(i));
-            settings.setValue(
-                "name", i == 0 ? QString("Simulated modem") : QString("Simulated modem %1").arg(i + 1));
-            settings.setValue("type", "hayes");
-            settings.setValue("device", file(modemLink(i)));
-        }
-        settings.endArray();
-        settings.setValue("Quillpost/Modem Name", "Simulated modem");
-    }
-    static QString modemLink(std::size_t i) { return i == 0 ? "modem" : QString("modem%1").arg(i + 1); }
-    std::unique_ptr<RunningProgram> startDispatcher(const QStringList& more = {})
-    {
-        return std::make_unique<RunningProgram>(
+        return std::make_shared<RunningProgram>(
             "quillpost", QStringList { "--headless", "--db", m_db->filePath() } + more);
     }
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-    }
-    // The sample of the metric on the program's page; -1 when the page or the metric is missing.
-    static qint64 metric(quint16 port, const QByteArray& name)
-    {
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
-        if (!client.waitForConnected(RunningProgram::kProgramMs))
-            return -1;
-        client.write("GET /metrics HTTP/1.1\r\n\r\n");
-        while (client.state() == QAbstractSocket::ConnectedState
-            && client.waitForReadyRead(RunningProgram::kProgramMs))
-            ;
-        for (const QByteArray& line : client.readAll().split('\n'))
-            if (line.startsWith(name + ' '))
-                return line.mid(name.size() + 1).toLongLong();
-        return -1;
-    }
-    int queueAndWait(const QString& text)
-    {
-        return RunningProgram("quillpost-send",
-            { "--db", m_db->filePath(), "--wait=50", "--to", "alice marsh", "--to", "#2", text })
-            .finish();
-    }
-    int pagesLogged() const
-    {
-        QFile log(file("pages.jsonl"));
-        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("\"event\":\"page\"")) : 0;
-    }
-    QString file(const QString& name) const { return QDir(m_settings->folder()).filePath(name); }
 
     std::unique_ptr<TempSettings> m_settings;
     std::unique_ptr<TempDatabase> m_db;
-    std::vector<std::unique_ptr<RunningProgram>> m_sims;
 };
 
 QTEST_GUILESS_MAIN(TestHeadlessDispatcher)
