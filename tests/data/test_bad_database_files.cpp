@@ -79,7 +79,7 @@ private slots:
             { 2, 1, 1, 0 }, "complains understood");
         // Files in rollback-journal mode, as other tools leave them, are switched to the
         // write-ahead log only when they hold Quillpost's tables (a whole file is switched in
-        // test_dao_recordset's openingAndTheFirstWrite).
+        // test_dao_recordset's opening).
         row("another program's database, rollback journal", kRollback + ';' + kForeign,
             { 0, 0, 0, 0 }, "complains program");
         row("Messages table missing, rollback journal", kRollback + ";DROP TABLE Messages",

@@ -171,8 +171,9 @@ class TestModemConnection : public QObject
 
 private slots:
     // A call that connects is in every send test against the simulator, one lost while
-    // dialling in its NO CARRIER and NO ANSWER rows, a busy one in its busy row, and one
-    // this side could not place in its rows of a missing device and a refused init command.
+    // dialling in its NO ANSWER row, a busy one in its busy row, and one this side could not
+    // place in its rows of a missing device and a refused init command; a modem's other
+    // verdicts are dialled in test_line_telephony.
     void callStates_data()
     {
         QTest::addColumn<QList<std::uint32_t>>("states"); // of the call placed
