@@ -2,6 +2,7 @@
 // file and on a database of a PostgreSQL server the test starts: nothing above the layer may
 // tell the two apart. Then what only a server does: its refusals read as the layer's kinds, its
 // tables made and checked, its changes told. (What only a file does: test_dao_recordset.)
+#include "DaoFailure.h"
 #include "PostgresCluster.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
@@ -38,18 +39,6 @@ template <typename... Parts> QString joined(const Parts&... parts)
     QStringList list;
     (list << ... << QVariant(parts).toString());
     return list.join(' ');
-}
-
-// What the action threw: the failure's kind, ": " and its reason; "" if nothing. (A failure
-// elsewhere fails the case through QVERIFY_THROWS_NO_EXCEPTION, with its reason.)
-template <typename Action> QString failureOf(Action action)
-{
-    try {
-        action();
-    } catch (const CDaoException& failure) {
-        return QString::number(int(failure.kind())) + ": " + failure.reason();
-    }
-    return {};
 }
 
 } // namespace
@@ -106,7 +95,7 @@ private slots:
             // Another desk's change to a column the update leaves alone must survive it.
             query("UPDATE Users SET Group1 = 9 WHERE ID = 2");
             rs.m_Name = change.endsWith("256") ? QString(256, 'x') : "Cy";
-            const QString refused = change == "delete" ? "" : failureOf([&] { rs.Update(); });
+            const QString refused = change == "delete" ? "" : DaoFailureOf([&] { rs.Update(); });
             QCOMPARE(refused.section(": ", 1),
                 change.endsWith("256") ? "The Name of table Users can hold at most 255 characters; "
                                          "the value given has 256."
@@ -315,7 +304,7 @@ private slots:
         QFETCH(QString, sql);
         QFETCH(Kind, kind);
         QFETCH(QString, said);
-        const QString failure = failureOf([&] {
+        const QString failure = DaoFailureOf([&] {
             DaoConnection(uri.isEmpty() ? m_name : uri).Execute(sql, {}, "the test's statement");
         });
         QVERIFY(failure.startsWith(QString::number(int(kind)) + ": " + said));
@@ -327,7 +316,7 @@ private slots:
     void serverSchema()
     {
         QVERIFY_THROWS_NO_EXCEPTION([&] {
-            const QString again = failureOf([&] { CreateQuillpostDatabase(m_name); });
+            const QString again = DaoFailureOf([&] { CreateQuillpostDatabase(m_name); });
             QVERIFY(again.contains("already holds a table Users; it was left as it is."));
             DaoConnection connection(m_name);
             connection.Execute("ALTER TABLE Users DROP COLUMN Group10", {}, "drop");

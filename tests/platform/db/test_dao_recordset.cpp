@@ -3,6 +3,7 @@
 // forward-only walk, the journal and the SQLite library opening settles on, a command's
 // failure shown once, and what the database watch calls a change of the file.
 // (What a database on a server does alike: test_both_backends.)
+#include "DaoFailure.h"
 #include "PresetPrompt.h"
 #include "TempDatabase.h"
 #include "WriteLockHolder.h"
@@ -33,17 +34,6 @@ QByteArray contentOf(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
-}
-
-// What the action threw: the failure's kind as a number, ": " and its reason; "" if nothing.
-template <typename Action> QString failureOf(Action action)
-{
-    try {
-        action();
-    } catch (const CDaoException& failure) {
-        return QString::number(int(failure.kind())) + ": " + failure.reason();
-    }
-    return {};
 }
 
 } // namespace
@@ -96,7 +86,7 @@ private slots:
         CUsersRecordset users;
         users.m_strFilter = criteria;
         QList<int> found;
-        const QString failure = failureOf([&] {
+        const QString failure = DaoFailureOf([&] {
             for (users.Open(); !users.IsEOF(); users.MoveNext())
                 found.append(users.m_ID);
         });
@@ -154,7 +144,7 @@ private slots:
         if (setup == "read-only")
             QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
         const QByteArray before = contentOf(path);
-        const QString failure = failureOf([&] {
+        const QString failure = DaoFailureOf([&] {
             CMessagesRecordset messages;
             messages.Open();
             messages.Edit();
@@ -188,7 +178,7 @@ private slots:
         const QString path = m_db->filePath();
         std::optional<WriteLockHolder> holder(std::in_place, path, -1,
             QStringList { "INSERT INTO Groups (GroupName) VALUES ('holder')" });
-        QVERIFY(failureOf(addWriter).startsWith(
+        QVERIFY(DaoFailureOf(addWriter).startsWith(
             QString::number(int(Kind::Locked)) + ": Cannot begin a transaction on " + path));
         QVERIFY(!CDaoWorkspace::Default().IsInTransaction());
         holder.emplace(path, 500); // held again, and given up after half a second
@@ -221,7 +211,7 @@ private slots:
         const auto walk = [](CDaoRecordset::OpenType type) {
             CMessagesRecordset rs;
             QStringList read;
-            const QString failure = failureOf([&] {
+            const QString failure = DaoFailureOf([&] {
                 for (rs.Open(type); !rs.IsEOF(); rs.MoveNext())
                     read << QString::asprintf("%d:%d:%s:%d:%s:%d", rs.m_ID, rs.m_Recipient,
                         qUtf8Printable(rs.m_Text), rs.m_Status,
